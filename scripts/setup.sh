@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test qarn_py: Debian packages,
+# a Rust toolchain (only when cargo is missing) and the Python virtual environment .venv.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ make pkg-config libeigen3-dev libtbb-dev libgtest-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "setup: installing Debian packages: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+export PATH="$HOME/.cargo/bin:$PATH"
+if ! command -v cargo >/dev/null 2>&1; then
+  echo "setup: installing Rust from Debian (cargo not found)"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq cargo rustc >/dev/null
+fi
+
+PYTHON="${PYTHON:-python3}"
+if [ ! -x .venv/bin/python ]; then
+  echo "setup: creating .venv with $($PYTHON --version)"
+  "$PYTHON" -m venv .venv
+fi
+.venv/bin/python -m pip install -q --upgrade pip
+.venv/bin/python -m pip install -q -r requirements-dev.txt
