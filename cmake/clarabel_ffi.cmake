@@ -20,5 +20,6 @@ add_library(clarabel_ffi STATIC IMPORTED GLOBAL)
 set_target_properties(clarabel_ffi PROPERTIES
   IMPORTED_LOCATION ${CLARABEL_FFI_LIB}
   INTERFACE_INCLUDE_DIRECTORIES ${CLARABEL_FFI_DIR}/include
-  INTERFACE_LINK_LIBRARIES "Threads::Threads;${CMAKE_DL_LIBS};m")
+  # The system libraries the Rust standard library needs (`rustc --print native-static-libs`).
+  INTERFACE_LINK_LIBRARIES "Threads::Threads;${CMAKE_DL_LIBS};m;rt;util;gcc_s")
 add_dependencies(clarabel_ffi clarabel_ffi_build)

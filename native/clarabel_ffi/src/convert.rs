@@ -47,7 +47,13 @@ pub unsafe fn csc_matrix(csc: &ClarabelFfiCsc, name: &str) -> Result<CscMatrix<f
     let nzval = slice(csc.nzval, csc.nzval_len, &format!("{name}.nzval"))?;
     check_csc(csc.m, csc.n, colptr, rowval, nzval.len())
         .map_err(|e| format!("{name} is not a valid compressed-column matrix: {e}"))?;
-    Ok(CscMatrix::new(csc.m, csc.n, colptr.to_vec(), rowval.to_vec(), nzval.to_vec()))
+    Ok(CscMatrix::new(
+        csc.m,
+        csc.n,
+        colptr.to_vec(),
+        rowval.to_vec(),
+        nzval.to_vec(),
+    ))
 }
 
 fn check_csc(
@@ -94,11 +100,15 @@ pub unsafe fn cones(
             CLARABEL_FFI_CONE_NONNEGATIVE => SupportedConeT::NonnegativeConeT(cone.dim),
             CLARABEL_FFI_CONE_SECOND_ORDER => SupportedConeT::SecondOrderConeT(cone.dim),
             kind => {
-                return Err((CLARABEL_FFI_INVALID_ARGUMENT, format!("cone {i} has unknown kind {kind}")))
+                return Err((
+                    CLARABEL_FFI_INVALID_ARGUMENT,
+                    format!("cone {i} has unknown kind {kind}"),
+                ))
             }
         });
         total = total.checked_add(cone.dim).ok_or_else(|| {
-            let err = SolverError::BadInputData("Constraint dimensions inconsistent with size of cones");
+            let err =
+                SolverError::BadInputData("Constraint dimensions inconsistent with size of cones");
             (CLARABEL_FFI_CONSTRUCTION_ERROR, err.to_string())
         })?;
     }
@@ -110,7 +120,11 @@ pub unsafe fn cones(
 /// # Safety
 /// The method string must satisfy the contract of [`slice`].
 pub unsafe fn settings(s: &ClarabelFfiSettings) -> Result<DefaultSettings<f64>, String> {
-    let method = slice(s.direct_solve_method.ptr as *const u8, s.direct_solve_method.len, "direct_solve_method")?;
+    let method = slice(
+        s.direct_solve_method.ptr as *const u8,
+        s.direct_solve_method.len,
+        "direct_solve_method",
+    )?;
     let direct_solve_method = std::str::from_utf8(method)
         .map_err(|_| "direct_solve_method is not valid UTF-8".to_string())?
         .to_string();
@@ -185,7 +199,10 @@ pub fn export_settings(d: &DefaultSettings<f64>, method: &'static str) -> Clarab
         min_terminate_step_length: d.min_terminate_step_length,
         max_threads: d.max_threads,
         direct_kkt_solver: d.direct_kkt_solver as u8,
-        direct_solve_method: ClarabelFfiStr { ptr: method.as_ptr().cast(), len: method.len() },
+        direct_solve_method: ClarabelFfiStr {
+            ptr: method.as_ptr().cast(),
+            len: method.len(),
+        },
         static_regularization_enable: d.static_regularization_enable as u8,
         static_regularization_constant: d.static_regularization_constant,
         static_regularization_proportional: d.static_regularization_proportional,

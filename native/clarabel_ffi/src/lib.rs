@@ -44,7 +44,10 @@ fn owned_str(text: &str) -> ClarabelFfiOwnedStr {
 }
 
 fn empty_str() -> ClarabelFfiOwnedStr {
-    ClarabelFfiOwnedStr { ptr: std::ptr::null_mut(), len: 0 }
+    ClarabelFfiOwnedStr {
+        ptr: std::ptr::null_mut(),
+        len: 0,
+    }
 }
 
 /// # Safety
@@ -180,7 +183,9 @@ pub unsafe extern "C" fn clarabel_ffi_solve(
     }
 
     silence_panic_output();
-    let outcome = catch_unwind(AssertUnwindSafe(|| run_solve(&*settings, &*problem, &*buffers, out)));
+    let outcome = catch_unwind(AssertUnwindSafe(|| {
+        run_solve(&*settings, &*problem, &*buffers, out)
+    }));
     let failure = match outcome {
         Ok(Ok(())) => return CLARABEL_FFI_OK,
         Ok(Err(failure)) => failure,
