@@ -21,5 +21,7 @@ set_target_properties(clarabel_ffi PROPERTIES
   IMPORTED_LOCATION ${CLARABEL_FFI_LIB}
   INTERFACE_INCLUDE_DIRECTORIES ${CLARABEL_FFI_DIR}/include
   # The system libraries the Rust standard library needs (`rustc --print native-static-libs`).
-  INTERFACE_LINK_LIBRARIES "Threads::Threads;${CMAKE_DL_LIBS};m;rt;util;gcc_s")
+  INTERFACE_LINK_LIBRARIES "Threads::Threads;${CMAKE_DL_LIBS};m;rt;util;gcc_s"
+  # Keep the Rust runtime's ~1000 global symbols out of the extension module's dynamic table.
+  INTERFACE_LINK_OPTIONS "LINKER:--exclude-libs,${CMAKE_STATIC_LIBRARY_PREFIX}clarabel_ffi${CMAKE_STATIC_LIBRARY_SUFFIX}")
 add_dependencies(clarabel_ffi clarabel_ffi_build)
