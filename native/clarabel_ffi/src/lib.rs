@@ -191,8 +191,9 @@ pub unsafe extern "C" fn clarabel_ffi_solve(
         Ok(Err(failure)) => failure,
         Err(payload) => (CLARABEL_FFI_PANIC, panic_message(payload)),
     };
-    // A panic may have left partial fields behind: report only the failure.
+    // A failed call reports only the failure, whatever was filled before it.
     clarabel_ffi_result_free(out);
+    *out = empty_result();
     out.error = owned_str(&failure.1);
     failure.0
 }
