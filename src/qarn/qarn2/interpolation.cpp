@@ -1,0 +1,193 @@
+// Second-order time conversions: on each interval a is linear in s (constant path acceleration),
+// so the travel time and s(t) have closed forms; the checks run first and in a fixed order.
+#include "qarn/qarn2/interpolation.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "diag/format.hpp"
+
+namespace qarn::qarn2 {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+CoreError invalid(std::string_view name, std::string message) {
+  return CoreError::invalid_input(std::string(name), std::move(message));
+}
+
+// s at time t on interval k, under constant path acceleration from speed sqrt(a[k]).
+double s_on_interval(std::span<const double> s, std::span<const double> a, std::span<const double> t_s,
+                     std::size_t k, double t) {
+  const double tau = t - t_s[k];
+  const double half_acc = (a[k + 1] - a[k]) / (s[k + 1] - s[k]);
+  return s[k] + tau * std::fma(half_acc, tau * 0.25, std::sqrt(a[k]));
+}
+
+// One ascending pass over the intervals for ascending query times.
+template <class TimeAt>
+void sample_into(std::vector<double>& out, std::span<const double> s, std::span<const double> a,
+                 std::span<const double> t_s, std::size_t count, TimeAt time_at) {
+  const std::size_t last = t_s.size() - 1;
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double t = time_at(i);
+    if (t < t_s[0]) {
+      out.push_back(kNaN);
+      continue;
+    }
+    while (k < last && !(t <= t_s[k + 1])) ++k;
+    out.push_back(k < last ? s_on_interval(s, a, t_s, k, t) : kNaN);
+  }
+}
+
+}  // namespace
+
+Status check_finite_values(std::string_view name, std::string_view label, std::span<const double> v) {
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (std::isnan(v[i])) return invalid(name, fmt::format("`{}[{}]` = {} must not be NaN", label, i, v[i]));
+  }
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (std::isinf(v[i])) return invalid(name, fmt::format("`{}[{}]` = {} must not be infinite", label, i, v[i]));
+  }
+  return {};
+}
+
+Status check_strictly_increasing(std::string_view name, std::string_view label, std::span<const double> v) {
+  for (std::size_t i = 0; i + 1 < v.size(); ++i) {
+    if (v[i] >= v[i + 1]) {
+      return invalid(name, fmt::format("`{}` must be strictly increasing; first violation at local index {}.",
+                                       label, i));
+    }
+  }
+  return {};
+}
+
+Status check_finite_scalar(std::string_view name, std::string_view label, double v) {
+  if (std::isnan(v)) return invalid(name, fmt::format("{} = {} must not be NaN", label, v));
+  if (std::isinf(v)) return invalid(name, fmt::format("{} = {} must not be infinite", label, v));
+  return {};
+}
+
+Status validate_s_profile(std::string_view name, std::span<const double> s, std::span<const double> a) {
+  if (s.size() < 2) return invalid(name, fmt::format("{} = {} must be at least {}", "`s.len()`", s.size(), 2));
+  if (a.size() != s.size()) {
+    return invalid(name, fmt::format("{} = {} must equal {} = {}", "`a.len()`", a.size(), "`s.len()`", s.size()));
+  }
+  QARN_TRY(check_finite_values(name, "s", s));
+  QARN_TRY(check_finite_values(name, "a", a));
+  return check_strictly_increasing(name, "s", s);
+}
+
+Status validate_a_profile(std::string_view name, std::span<const double> a) {
+  QARN_TRY(check_finite_values(name, "a", a));
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] < 0) return invalid(name, fmt::format("`{}[{}]` = {} must be nonnegative", "a", i, a[i]));
+  }
+  for (std::size_t k = 0; k + 1 < a.size(); ++k) {
+    const double root_sum = std::sqrt(a[k]) + std::sqrt(a[k + 1]);
+    if (!std::isfinite(root_sum) || !(root_sum > 0)) {
+      return invalid(name, fmt::format("`sqrt(a[{}]) + sqrt(a[{}])` must be finite and positive", k, k + 1));
+    }
+  }
+  return {};
+}
+
+Result<TimeProfile2> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0) {
+  constexpr std::string_view kName = "s_to_t_topp2";
+  QARN_TRY(validate_s_profile(kName, s, a));
+  QARN_TRY(check_finite_scalar(kName, "t0", t0));
+  QARN_TRY(validate_a_profile(kName, a));
+  TimeProfile2 out;
+  out.t_s.resize(s.size());
+  out.t_s[0] = t0;
+  bool finite = std::isfinite(t0);
+  for (std::size_t k = 1; k < s.size(); ++k) {
+    const double d = s[k] - s[k - 1];
+    out.t_s[k] = out.t_s[k - 1] + (d + d) / (std::sqrt(a[k - 1]) + std::sqrt(a[k]));
+    finite = finite && std::isfinite(out.t_s[k]);
+  }
+  if (!finite) return invalid(kName, "computed time profile contains NaN or infinity");
+  out.t_final = out.t_s.back();
+  return out;
+}
+
+std::uint64_t saturating_floor_to_u64(double v) {
+  const double f = std::floor(v);
+  if (!(f > 0)) return 0;  // negative, zero or NaN
+  // 2^64 is exact in double; every double below it converts without overflow.
+  if (f >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(f);
+}
+
+Result<std::vector<double>> t_to_s_topp2(std::span<const double> s, std::span<const double> a,
+                                         std::span<const double> t_s, const TimeSampling& mode) {
+  constexpr std::string_view kName = "t_to_s_topp2";
+  QARN_TRY(validate_s_profile(kName, s, a));
+  QARN_TRY(validate_a_profile(kName, a));
+  if (t_s.size() != s.size()) {
+    return invalid(kName, fmt::format("{} = {} must equal {} = {}", "`t_s.len()`", t_s.size(), "`s.len()`", s.size()));
+  }
+  QARN_TRY(check_finite_values(kName, "t_s", t_s));
+  QARN_TRY(check_strictly_increasing(kName, "t_s", t_s));
+
+  if (const auto* samples = std::get_if<SampleTimes>(&mode)) {
+    if (samples->t_sample.empty()) return invalid(kName, fmt::format("{} must not be empty", "`t_sample`"));
+    QARN_TRY(check_finite_values(kName, "t_sample", samples->t_sample));
+    QARN_TRY(check_strictly_increasing(kName, "t_sample", samples->t_sample));
+    return sample_s_at_times(s, a, t_s, samples->t_sample);
+  }
+
+  const UniformTimes& grid = std::get<UniformTimes>(mode);
+  QARN_TRY(check_finite_scalar(kName, "t0", grid.t0));
+  QARN_TRY(check_finite_scalar(kName, "dt", grid.dt));
+  if (!(grid.dt > 0)) return invalid(kName, fmt::format("`dt` = {} must be positive", grid.dt));
+  const std::uint64_t count = saturating_floor_to_u64((t_s.back() - grid.t0) / grid.dt);
+  // A tiny step over a long span would ask for more samples than memory holds: refuse it
+  // before anything is reserved.
+  if (count > kMaxUniformSamples) {
+    return invalid(kName, fmt::format("`dt` = {} gives {} samples, more than the limit of {}", grid.dt, count,
+                                      kMaxUniformSamples));
+  }
+  std::vector<double> out = sample_s_uniform(s, a, t_s, grid.t0, grid.dt, static_cast<std::size_t>(count));
+  if (grid.include_final) {
+    const double s_last = s.back();
+    const bool append = out.empty() ? grid.t0 <= t_s.back() : out.back() < s_last;
+    if (append) out.push_back(s_last);
+  }
+  return out;
+}
+
+std::vector<double> sample_s_uniform(std::span<const double> s, std::span<const double> a,
+                                     std::span<const double> t_s, double t0, double dt, std::size_t count) {
+  std::vector<double> out;
+  out.reserve(count + 1);
+  // Each time from its integer index, so that rounding does not accumulate along the grid.
+  sample_into(out, s, a, t_s, count, [&](std::size_t i) { return t0 + dt * static_cast<double>(i); });
+  return out;
+}
+
+std::vector<double> sample_s_at_times(std::span<const double> s, std::span<const double> a,
+                                      std::span<const double> t_s, std::span<const double> t_sample) {
+  std::vector<double> out;
+  out.reserve(t_sample.size() + 1);
+  sample_into(out, s, a, t_s, t_sample.size(), [&](std::size_t i) { return t_sample[i]; });
+  return out;
+}
+
+std::vector<double> collect_b_from_a(std::span<const double> s, std::span<const double> a, std::size_t from,
+                                     std::size_t to) {
+  std::vector<double> b;
+  if (to <= from) return b;
+  b.reserve(to - from);
+  for (std::size_t k = from; k < to; ++k) b.push_back(((a[k + 1] - a[k]) * 0.5) / (s[k + 1] - s[k]));
+  return b;
+}
+
+Result<std::vector<double>> a_to_b_topp2(std::span<const double> s, std::span<const double> a) {
+  QARN_TRY(validate_s_profile("a_to_b_topp2", s, a));
+  return collect_b_from_a(s, a, 0, s.size() - 1);
+}
+
+}  // namespace qarn::qarn2

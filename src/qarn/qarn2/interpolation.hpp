@@ -1,0 +1,76 @@
+// Time conversions of a second-order profile a = (ds/dt)^2 given at the stations s: arrival
+// times (s -> t), s sampled in time (t -> s), the segment accelerations b, and the grid checks
+// that these conversions and the profile audits share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "diag/result.hpp"
+
+namespace qarn::qarn2 {
+
+// ---- input checks; every failure is InvalidInput from the routine `name` ----
+
+// s has at least two finite, strictly increasing values and a is finite with the same length.
+Status validate_s_profile(std::string_view name, std::span<const double> s, std::span<const double> a);
+// a is finite, non-negative, and no two neighbours are both zero (the travel time stays finite).
+Status validate_a_profile(std::string_view name, std::span<const double> a);
+// The element checks behind both, in their order: no NaN, then no infinity; then strict increase.
+Status check_finite_values(std::string_view name, std::string_view label, std::span<const double> v);
+Status check_strictly_increasing(std::string_view name, std::string_view label, std::span<const double> v);
+Status check_finite_scalar(std::string_view name, std::string_view label, double v);
+
+// ---- conversions ----
+
+struct TimeProfile2 {
+  double t_final = 0.0;
+  std::vector<double> t_s;  // arrival time at every station
+};
+
+// Exact travel times on intervals where a is linear in s.
+Result<TimeProfile2> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0);
+
+// Query times t0 + dt * i, i = 0 .. floor((t_s[last] - t0) / dt) - 1; `include_final` appends the
+// last station when the grid stops short of it.
+struct UniformTimes {
+  double t0;
+  double dt;
+  bool include_final;
+};
+// Explicit, strictly increasing query times.
+struct SampleTimes {
+  std::span<const double> t_sample;
+};
+using TimeSampling = std::variant<UniformTimes, SampleTimes>;
+
+// The largest uniform grid t_to_s_topp2 builds; finer steps over the span are refused, since
+// the result alone would exhaust memory.
+inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 30;
+
+// s at the query times (NaN outside [t_s[0], t_s[last]]).
+Result<std::vector<double>> t_to_s_topp2(std::span<const double> s, std::span<const double> a,
+                                         std::span<const double> t_s, const TimeSampling& mode);
+
+// The samplers behind t_to_s_topp2; they assume validated input. The result has room for one
+// more value (the appended final station).
+std::vector<double> sample_s_uniform(std::span<const double> s, std::span<const double> a,
+                                     std::span<const double> t_s, double t0, double dt, std::size_t count);
+std::vector<double> sample_s_at_times(std::span<const double> s, std::span<const double> a,
+                                      std::span<const double> t_s, std::span<const double> t_sample);
+
+// b[k] = 0.5 (a[k+1] - a[k]) / (s[k+1] - s[k]) for k in [from, to); needs to < s.size().
+std::vector<double> collect_b_from_a(std::span<const double> s, std::span<const double> a, std::size_t from,
+                                     std::size_t to);
+// The segment profile b of a validated grid: n - 1 values.
+Result<std::vector<double>> a_to_b_topp2(std::span<const double> s, std::span<const double> a);
+
+// floor(v) as an unsigned count: NaN and negative values give 0, values beyond the range the
+// largest count (a plain conversion of such values is undefined).
+std::uint64_t saturating_floor_to_u64(double v);
+
+}  // namespace qarn::qarn2
