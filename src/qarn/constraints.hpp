@@ -207,6 +207,7 @@ class Constraints {
   template <class F>
   void for_each_slot_block(std::uint64_t idx_s, std::uint64_t n, F&& f) const;
   Status grow_for(std::size_t extra);
+  Result<std::vector<double>> read_first_row(const StationMatrix& matrix, std::uint64_t from, std::uint64_t to) const;
   void write_station_block(StationMatrix& matrix, const MatrixView& block, std::uint64_t idx_s);
   void write_constraint_rows(StationMatrix& matrix, const StationRunMap& map, const MatrixView& block,
                              std::uint64_t idx_s, bool is_negative);
@@ -214,8 +215,10 @@ class Constraints {
   void empty_window();
   Status prepare_row_update(StationRunMap& map, std::uint64_t idx_s, std::uint64_t n, std::uint64_t r,
                             std::span<StationMatrix* const> matrices);
-  template <class RowRef>
-  Status linearize_rows(std::uint64_t idx, std::uint64_t n, double floor, RowRef&& reference_of);
+  Status prepare_linearization(std::span<const double> a_ref, std::uint64_t idx, double floor);
+  template <class F>
+  void for_each_jerk_station(std::uint64_t idx, std::uint64_t n, F&& f) const;
+  void write_linearized_row(std::size_t slot, std::size_t row, double r, double r3);
 
   std::size_t dim_ = 0;
   std::size_t capacity_ = 0;

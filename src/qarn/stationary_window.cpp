@@ -1,0 +1,148 @@
+// Bounds on the profile at the edge of a stationary window. A third-order profile that starts
+// (or ends) at rest follows a = A * w over its first (last) k intervals, w = x^(4/3) with x the
+// fraction of the window's s span; these readers bound A from every row the window's stations hold.
+#include <cmath>
+#include <limits>
+
+#include "qarn/constraints.hpp"
+
+namespace qarn {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr BoundPair kNoBound{kInf, 0.0};
+constexpr BoundPair kImpossible{-kInf, kInf};
+// Row coefficients of A closer to zero than this do not bound A.
+constexpr double kCoefTol = 1e-10;
+
+// One station of a window: d = s_j - s_rest, w = x*cbrt(x) with x = d / h, and the tangent
+// factors r = 1/sqrt(max(a_ref_j, floor)), r3 = r^3 of the third-order rows.
+struct WindowTerm {
+  std::uint64_t idx_s;
+  double d;
+  double w;
+  double r;
+  double r3;
+};
+
+WindowTerm station_window_term(const Constraints& store, std::uint64_t idx_s, std::uint64_t rest, double h,
+                               double a_ref) {
+  const double d = store.s_at(idx_s) - store.s_at(rest);
+  const double x = d / h;
+  // fmax: a NaN reference falls back to the floor.
+  const double r = 1.0 / std::sqrt(std::fmax(a_ref, store.a_linearization_floor()));
+  return {idx_s, d, x * std::cbrt(x), r, r * r * r};
+}
+
+void tighten(BoundPair& bound, double coef, double rhs) {
+  if (coef > kCoefTol) {
+    bound.upper = std::fmin(bound.upper, rhs / coef);
+  } else if (coef < -kCoefTol) {
+    bound.lower = std::fmax(bound.lower, rhs / coef);
+  }
+}
+
+// Steps shared by both window ends: the cube-root bound at the rest station, then the first-,
+// second- and third-order passes over the terms term_at(1) .. term_at(count).
+template <class TermAt>
+BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, double h, std::uint64_t count,
+                             TermAt&& term_at) {
+  BoundPair bound = store.jerk_cube_root_bound(rest, h);
+  if (bound.upper < bound.lower || count == 0) return bound;
+
+  // With a = A * w a first-order bound reads A <= amax / w, the same form as the other passes.
+  for (std::uint64_t j = 1; j <= count; ++j) {
+    const WindowTerm t = term_at(j);
+    const double amax = store.amax_at(t.idx_s);
+    if (std::isfinite(amax)) bound.upper = std::fmin(bound.upper, amax / t.w);
+  }
+  for (std::uint64_t j = 1; j <= count; ++j) {
+    const WindowTerm t = term_at(j);
+    const SecondOrderRows rows = store.second_order_rows_at(t.idx_s);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (!std::isfinite(rows.acc_max[i])) continue;
+      tighten(bound, t.w * (rows.acc_a[i] + rows.acc_b[i] / (1.5 * t.d)), rows.acc_max[i]);
+    }
+  }
+  for (std::uint64_t j = 1; j <= count; ++j) {
+    const WindowTerm t = term_at(j);
+    const ThirdOrderRows rows = store.third_order_rows_at(t.idx_s);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const double jerk_max = rows.jerk_max[i];
+      if (!std::isfinite(jerk_max)) continue;
+      const double coef = t.w * (0.5 * t.r3 * jerk_max + rows.jerk_c[i] / (4.5 * t.d * t.d) + rows.jerk_a[i] +
+                                 rows.jerk_b[i] / (1.5 * t.d));
+      tighten(bound, coef, 1.5 * t.r * jerk_max - rows.jerk_d[i]);
+    }
+  }
+  return bound;
+}
+
+}  // namespace
+
+BoundPair Constraints::first_order_bounds_forward(std::span<const double> a_ref, std::uint64_t idx,
+                                                  std::uint64_t k) const {
+  if (k == 0 || k >= std::numeric_limits<std::uint64_t>::max() - idx || !contains(idx, k + 1)) return kNoBound;
+  const double h = s_at(idx + k) - s_at(idx);
+  const std::uint64_t count = a_ref.empty() ? 0 : std::min<std::uint64_t>(k, a_ref.size() - 1);
+  return rest_window_bounds(*this, idx, h, count, [&](std::uint64_t j) {
+    return station_window_term(*this, idx + j, idx, h, a_ref[static_cast<std::size_t>(j)]);
+  });
+}
+
+BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref, std::uint64_t idx,
+                                                   std::uint64_t k) const {
+  const std::uint64_t m = a_ref.size();
+  if (k == 0 || m == 0 || m > std::numeric_limits<std::uint64_t>::max() - idx || idx + m > idx_s_end()) {
+    return kNoBound;
+  }
+  const std::uint64_t e = idx + m - 1;  // the rest station
+  if (e < k || e - k < idx_s_start_) return kNoBound;
+  const double h = s_at(e - k) - s_at(e);
+  const std::uint64_t count = std::min<std::uint64_t>(k, m - 1);
+  return rest_window_bounds(*this, e, h, count, [&](std::uint64_t j) {
+    return station_window_term(*this, e - j, e, h, a_ref[static_cast<std::size_t>(m - 1 - j)]);
+  });
+}
+
+BoundPair Constraints::jerk_cube_root_bound(std::uint64_t idx_s, double h) const {
+  if (!std::isfinite(h) || h == 0.0) return kImpossible;
+  BoundPair bound = kNoBound;
+  const double ch = std::cbrt(std::fabs(h));
+  const double c45 = std::cbrt(4.5);
+  const ThirdOrderRows rows = third_order_rows_at(idx_s);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const double jerk_max = rows.jerk_max[i];
+    const double jerk_c = rows.jerk_c[i];
+    if (jerk_max == kInf) continue;
+    if (!std::isfinite(jerk_max) || !std::isfinite(jerk_c)) return kImpossible;
+    if (jerk_c == 0.0) {
+      if (jerk_max < 0.0) return kImpossible;
+      continue;
+    }
+    if (jerk_c > 0.0 && jerk_max < 0.0) return kImpossible;
+    if (jerk_c < 0.0 && jerk_max >= 0.0) continue;
+    // (4.5 h^2 |jerk_max| / |jerk_c|)^(2/3), through cube roots to stay clear of overflow.
+    const double t = ch * ch * c45 * std::cbrt(std::fabs(jerk_max)) / std::cbrt(std::fabs(jerk_c));
+    const double v = t * t;
+    if (jerk_c > 0.0) {
+      bound.upper = std::fmin(bound.upper, v);
+    } else {
+      bound.lower = std::fmax(bound.lower, v);
+    }
+  }
+
+  // Round outward by a margin well above the error of the cube roots, so that the rounded pair
+  // never excludes a value the exact bounds admit.
+  BoundPair rounded = bound;
+  if (std::isfinite(bound.upper) && bound.upper > 0.0) {
+    const double shrunk = bound.upper * (1.0 - 0x1p-46);
+    rounded.upper = std::fmax(std::nextafter(shrunk, -kInf), 0.0);
+  }
+  if (std::isfinite(bound.lower) && bound.lower > 0.0) {
+    rounded.lower = std::nextafter(bound.lower * (1.0 + 0x1p-46), kInf);
+  }
+  return rounded.lower <= rounded.upper ? rounded : bound;
+}
+
+}  // namespace qarn

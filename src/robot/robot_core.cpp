@@ -1,0 +1,139 @@
+// Robot model and torque terms. The joint torque along the path is
+//   tau = M(q) (q'' a + q' b) + c(q, q') a + g(q) = coeff_a a + coeff_b b + coeff_g,
+// and four inverse-dynamics evaluations per station recover the three coefficients: with c
+// quadratic in the velocity, ID(q, sqrt(2) q', 2 q'') = 2 (M q'' + c) + g, so subtracting
+// ID(q, q', q'') leaves coeff_a, and ID(q, 0, q') - ID(q, 0, 0) = M q' = coeff_b.
+#include "robot/robot_core.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "diag/format.hpp"
+
+namespace qarn {
+
+std::optional<std::string> PointMassDynamics::call(std::span<const double>, std::span<const double>,
+                                                   std::span<const double> qdd, std::span<double> tau) {
+  std::copy(qdd.begin(), qdd.end(), tau.begin());
+  return std::nullopt;
+}
+
+Robot::Robot(std::size_t dim, std::size_t capacity, std::shared_ptr<InverseDynamics> provider)
+    : constraints_(Constraints::with_capacity(dim, capacity)), provider_(std::move(provider)) {}
+
+InverseDynamics& Robot::provider() const {
+  // Stateless, so one shared instance serves every robot without a provider.
+  static PointMassDynamics point_mass;
+  return provider_ ? *provider_ : point_mass;
+}
+
+Status Robot::call_inverse_dynamics_checked(std::uint64_t idx_s, const char* label, std::span<const double> q,
+                                            std::span<const double> qd, std::span<const double> qdd,
+                                            std::span<double> tau_out) const {
+  if (std::optional<std::string> failure = provider().call(q, qd, qdd, tau_out)) {
+    return DynamicsError{fmt::format("inverse_dynamics failed at idx_s={} during {}: {}", idx_s, label, *failure)};
+  }
+  for (std::size_t i = 0; i < tau_out.size(); ++i) {
+    if (!std::isfinite(tau_out[i])) {
+      return DynamicsError{fmt::format("inverse_dynamics returned non-finite tau[{}] = {} at idx_s={} during {}", i,
+                                       tau_out[i], idx_s, label)};
+    }
+  }
+  return {};
+}
+
+namespace {
+
+std::span<double> column(Eigen::MatrixXd& m, Eigen::Index k) {
+  return {m.data() + k * m.rows(), static_cast<std::size_t>(m.rows())};
+}
+
+}  // namespace
+
+Result<TorqueCoefficients> Robot::torque_coefficients(std::uint64_t idx_s_from, std::uint64_t n) const {
+  const Constraints& store = constraints_;
+  if (!store.contains(idx_s_from, n)) return ConstraintError::OutOfSBounds{idx_s_from, n};
+  const std::size_t d = dim();
+  const auto rows = static_cast<Eigen::Index>(d);
+  const auto cols = static_cast<Eigen::Index>(n);
+  TorqueCoefficients t{Eigen::MatrixXd::Zero(rows, cols), Eigen::MatrixXd::Zero(rows, cols),
+                       Eigen::MatrixXd::Zero(rows, cols)};
+  const std::vector<double> zero(d, 0.0);
+  std::vector<double> s1(d), s2(d);
+
+  for (Eigen::Index k = 0; k < cols; ++k) {
+    const std::uint64_t idx_s = idx_s_from + static_cast<std::uint64_t>(k);
+    const std::span<const double> q = store.q_at(idx_s), dq = store.dq_at(idx_s), ddq = store.ddq_at(idx_s);
+    const std::span<double> a = column(t.coeff_a, k), b = column(t.coeff_b, k), g = column(t.coeff_g, k);
+
+    QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, 0, 0)", q, zero, zero, g));
+    QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, 0, dq)", q, zero, dq, b));
+    for (std::size_t i = 0; i < d; ++i) b[i] -= g[i];
+    for (std::size_t i = 0; i < d; ++i) {
+      s1[i] = 1.4142135623730951 * dq[i];
+      s2[i] = ddq[i] + ddq[i];
+    }
+    QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, sqrt(2) * dq, 2 * ddq)", q, s1, s2, a));
+    QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, dq, ddq)", q, dq, ddq, g));
+    for (std::size_t i = 0; i < d; ++i) a[i] -= g[i];
+    for (std::size_t i = 0; i < d; ++i) g[i] -= a[i];
+  }
+  return t;
+}
+
+Result<Torque2Coefficients> Robot::torque2_coeff_a(std::uint64_t idx_s_from, std::uint64_t n) const {
+  const std::uint64_t to = idx_s_from + n + 1;
+  Result<std::vector<double>> s = to > idx_s_from ? constraints_.s_values(idx_s_from, to)
+                                                  : Result<std::vector<double>>(ConstraintError::OutOfSBounds{idx_s_from, n});
+  if (!s) {
+    // Callers pass validated problem windows; anything else is a fault, not an input error.
+    throw std::logic_error("torque2_coeff_a: s interval must be in bounds: " + s.error().constraint()->debug());
+  }
+  const std::vector<double> f = collect_torque2_terms(*s);
+  Result<TorqueCoefficients> t = torque_coefficients(idx_s_from, n);
+  if (!t) return std::move(t).error();
+
+  Torque2Coefficients out{Eigen::MatrixXd(t->coeff_a.rows(), t->coeff_a.cols()),
+                          Eigen::MatrixXd(t->coeff_a.rows(), t->coeff_a.cols()), std::move(t->coeff_g)};
+  for (Eigen::Index k = 0; k < t->coeff_a.cols(); ++k) {
+    out.next.col(k) = f[static_cast<std::size_t>(k)] * t->coeff_b.col(k);
+    out.current.col(k) = t->coeff_a.col(k) - out.next.col(k);
+  }
+  return out;
+}
+
+Result<Eigen::MatrixXd> Robot::torque_limit_rows(std::span<const double> a, std::span<const double> b,
+                                                 std::uint64_t idx_s_from) const {
+  if (a.size() != b.size()) return CoreError(ConstraintError::NoMatchDimensions{});
+  const std::uint64_t n = a.size();
+  if (n == 0) return Eigen::MatrixXd(static_cast<Eigen::Index>(dim()), 0);
+  if (!constraints_.contains(idx_s_from, n)) return CoreError(ConstraintError::OutOfSBounds{idx_s_from, n});
+  if (!constraints_.has_derivatives(idx_s_from, n, false)) return CoreError(ConstraintError::NoGivenQInfo{});
+  Result<TorqueCoefficients> t = torque_coefficients(idx_s_from, n);
+  if (!t) return std::move(t).error();
+  Eigen::MatrixXd tau(t->coeff_a.rows(), t->coeff_a.cols());
+  for (Eigen::Index k = 0; k < tau.cols(); ++k) {
+    const double ak = a[static_cast<std::size_t>(k)], bk = b[static_cast<std::size_t>(k)];
+    for (Eigen::Index i = 0; i < tau.rows(); ++i) {
+      tau(i, k) = (t->coeff_a(i, k) * ak + t->coeff_g(i, k)) + t->coeff_b(i, k) * bk;
+    }
+  }
+  return tau;
+}
+
+Status Robot::add_torque_limits(const MatrixView& upper, const MatrixView& lower, std::uint64_t idx_s) {
+  QARN_TRY(constraints_.check_axial_limits(AxialLimit::Torque, upper, lower, idx_s));
+  const std::uint64_t n = static_cast<std::uint64_t>(upper.cols());
+  if (n == 0) return {};
+  Result<TorqueCoefficients> t = torque_coefficients(idx_s, n);
+  if (!t) return std::move(t).error();
+  const Eigen::MatrixXd upper_rows = upper - t->coeff_g;
+  const Eigen::MatrixXd lower_rows = lower - t->coeff_g;
+  QARN_TRY(constraints_.add_constraint_2nd(t->coeff_a, t->coeff_b, upper_rows, idx_s, false));
+  return constraints_.add_constraint_2nd(t->coeff_a, t->coeff_b, lower_rows, idx_s, true);
+}
+
+}  // namespace qarn
