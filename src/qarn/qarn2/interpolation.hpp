@@ -50,7 +50,7 @@ using TimeSampling = std::variant<UniformTimes, SampleTimes>;
 
 // The largest uniform grid t_to_s_topp2 builds; finer steps over the span are refused, since
 // the result alone would exhaust memory.
-inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 30;
+inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 28;
 
 // s at the query times (NaN outside [t_s[0], t_s[last]]).
 Result<std::vector<double>> t_to_s_topp2(std::span<const double> s, std::span<const double> a,
