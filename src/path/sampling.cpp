@@ -1,0 +1,110 @@
+// Path sampling: output buffers allocated once at their final size, the range rule applied to every
+// query in index order, then the kernels run over the queries on the worker pool.
+#include "path/sampling.hpp"
+
+#include <new>
+#include <type_traits>
+
+#include "path/spline_kernels.hpp"
+#include "path/storage.hpp"
+
+namespace qarn::path {
+
+namespace {
+
+constexpr const char* kComponent = "evaluate_path_samples";
+
+using detail::Derivatives;
+
+// Every query's column is written by the kernels, so the buffers are not cleared first.
+DerivativeSamples allocate_samples(std::size_t dim, std::size_t n, DerivativeOrder order) {
+  const auto rows = static_cast<Eigen::Index>(dim);
+  const auto cols = static_cast<Eigen::Index>(n);
+  DerivativeSamples out{Eigen::MatrixXd(rows, cols), std::nullopt, std::nullopt, std::nullopt};
+  if (order != DerivativeOrder::Q) {
+    out.dq.emplace(rows, cols);
+    out.ddq.emplace(rows, cols);
+  }
+  if (order == DerivativeOrder::UpTo3rd) out.dddq.emplace(rows, cols);
+  return out;
+}
+
+// Evaluates queries [begin, end) whose range has been checked already.
+template <std::size_t K, Derivatives Want>
+void sample_spline_range(const InterpolatingSpline& spline, std::size_t dim, std::span<const double> s,
+                         DerivativeSamples& out, std::size_t begin, std::size_t end) {
+  const QueryRange range = spline.query_range();
+  double* q = out.q.data();
+  double* dq = Want != Derivatives::None ? out.dq->data() : nullptr;
+  double* ddq = Want != Derivatives::None ? out.ddq->data() : nullptr;
+  double* dddq = Want == Derivatives::UpTo3rd ? out.dddq->data() : nullptr;
+  for (std::size_t i = begin; i < end; ++i) {
+    const std::size_t col = i * dim;
+    const detail::SpanPoint at = detail::locate(spline, range.clamp(s[i]));
+    if constexpr (Want == Derivatives::None) {
+      detail::eval_spline_point<K, Want>(spline, dim, at, q + col, nullptr, nullptr, nullptr);
+    } else if constexpr (Want == Derivatives::UpTo2nd) {
+      detail::eval_spline_point<K, Want>(spline, dim, at, q + col, dq + col, ddq + col, nullptr);
+    } else {
+      detail::eval_spline_point<K, Want>(spline, dim, at, q + col, dq + col, ddq + col, dddq + col);
+    }
+  }
+}
+
+template <Derivatives Want>
+void sample_spline_on_pool(const InterpolatingSpline& spline, std::size_t dim, std::span<const double> s,
+                           DerivativeSamples& out, WorkerPool& pool) {
+  auto run = [&](auto k) {
+    pool.for_each_range(s.size(), [&](std::size_t begin, std::size_t end) {
+      sample_spline_range<decltype(k)::value, Want>(spline, dim, s, out, begin, end);
+    });
+  };
+  switch (spline.coeffs_per_span) {
+    case 4: run(std::integral_constant<std::size_t, 4>{}); break;
+    case 6: run(std::integral_constant<std::size_t, 6>{}); break;
+    default: run(std::integral_constant<std::size_t, 0>{}); break;
+  }
+}
+
+Status sample_spline(const InterpolatingSpline& spline, std::size_t dim, std::span<const double> s,
+                     DerivativeOrder order, DerivativeSamples& out, WorkerPool& pool) {
+  // Checking the range first, in index order, makes the reported query the lowest failing one
+  // whatever the pool does, and leaves the parallel part with nothing that can fail.
+  const QueryRange range = spline.query_range();
+  if (range.mode == OutOfRangeMode::Error) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+      if (range.refuses(s[i])) return range.out_of_range(i, s[i]);
+  }
+  switch (order) {
+    case DerivativeOrder::Q: sample_spline_on_pool<Derivatives::None>(spline, dim, s, out, pool); break;
+    case DerivativeOrder::UpTo2nd: sample_spline_on_pool<Derivatives::UpTo2nd>(spline, dim, s, out, pool); break;
+    case DerivativeOrder::UpTo3rd: sample_spline_on_pool<Derivatives::UpTo3rd>(spline, dim, s, out, pool); break;
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<DerivativeSamples> evaluate_path_samples(const Path& path, std::span<const double> s, DerivativeOrder order,
+                                                WorkerPool& pool) {
+  const std::size_t dim = path.dim();
+  if (!checked_product({dim, s.size()})) return too_large(kComponent, "the sample matrix");
+  DerivativeSamples out;
+  try {
+    out = allocate_samples(dim, s.size(), order);
+  } catch (const std::bad_alloc&) {
+    return too_large(kComponent, "the sample matrix");
+  }
+  const Status status = std::visit(
+      [&](const auto& representation) -> Status {
+        using Kind = std::decay_t<decltype(representation)>;
+        if constexpr (std::is_same_v<Kind, InterpolatingSpline>) {
+          return sample_spline(representation, dim, s, order, out, pool);
+        }
+      },
+      path.representation());
+  if (!status) return status.error();
+  return out;
+}
+
+}  // namespace qarn::path

@@ -1,0 +1,39 @@
+// Sampling of a path: q and its derivatives with respect to s at many query parameters, the one
+// way to read a path. Spline paths are evaluated in parallel on a worker pool.
+#pragma once
+
+#include <Eigen/Core>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "diag/result.hpp"
+#include "path/path_core.hpp"
+#include "path/worker_pool.hpp"
+
+namespace qarn::path {
+
+enum class DerivativeOrder : std::uint8_t {
+  Q = 0,        // q only
+  UpTo2nd = 1,  // q, dq, ddq
+  UpTo3rd = 2,  // q, dq, ddq, dddq
+};
+
+// dim x n matrices, one column per query (column-major: axis a of query i at element i * dim + a,
+// which is also the row-major order of an (n, dim) array). dq and ddq are present from UpTo2nd on,
+// dddq for UpTo3rd only.
+struct DerivativeSamples {
+  Eigen::MatrixXd q;
+  std::optional<Eigen::MatrixXd> dq;
+  std::optional<Eigen::MatrixXd> ddq;
+  std::optional<Eigen::MatrixXd> dddq;
+};
+
+// Samples the path at every s (n may be 0). A query refused by the path's range rule fails the whole
+// call with `SOutOfRange` at the lowest failing index; a NaN query is not refused and gives NaN
+// columns. The result does not depend on the pool's size. Output that cannot be allocated gives an
+// error of kind Other.
+Result<DerivativeSamples> evaluate_path_samples(const Path& path, std::span<const double> s, DerivativeOrder order,
+                                                WorkerPool& pool = process_worker_pool());
+
+}  // namespace qarn::path
