@@ -1,42 +1,57 @@
-// The CPython extension module qarn_py._native: multi-phase initialisation and registration.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// The CPython extension module qarn_py._native: multi-phase initialisation, the module body that
+// registers every name in import order, and the add step shared by all registrations.
+#include "ffi/python/module.hpp"
 
+#include <cstdlib>
+#include <cstring>
+
+namespace qarn::py {
 namespace {
 
 constexpr const char* kVersion = "0.2.3";
 
-PyObject* version(PyObject*, PyObject*) { return PyUnicode_FromString(kVersion); }
+constexpr const char* kModuleDoc =
+    "Python bindings for qarn-py.\n"
+    "\n"
+    "The public package is meant to be imported as ``import qarn_py as qarn``.\n"
+    "\n"
+    "This extension module holds the low-level bindings for path construction, robot and constraint "
+    "modelling, interpolation utilities, objective terms, Clarabel-backed optimisation helpers and the "
+    "TOPP/QARN solver families. Users should work with the namespaces ``qarn.path``, ``qarn.robot``, "
+    "``qarn.constraints``, ``qarn.objective``, ``qarn.interpolation``, ``qarn.clarabel`` and "
+    "``qarn.solver.*`` instead of importing this module directly.\n"
+    "\n"
+    "Numerical inputs accept NumPy-compatible ArrayLike values and are copied into contiguous float64 "
+    "buffers at the wrapper boundary. Format errors (wrong dimensionality, mutually exclusive keyword "
+    "arguments, unknown enum strings) are reported as ValueError; errors returned by the core library "
+    "are raised as ``qarn.QarnError`` or its typed subclasses ``qarn.PathError`` and "
+    "``qarn.ConstraintError``.";
 
-PyMethodDef module_functions[] = {
-    {"version", version, METH_NOARGS, "version()\n--\n\nThe version of the native module."},
-    {nullptr, nullptr, 0, nullptr},
-};
+std::string_view version() { return kVersion; }
 
-int add(PyObject* module, PyObject* all, const char* name, PyObject* value) {
-  if (value == nullptr) return -1;
-  if (PyModule_AddObjectRef(module, name, value) < 0) {
-    Py_DECREF(value);
-    return -1;
-  }
-  Py_DECREF(value);
-  PyObject* key = PyUnicode_FromString(name);
-  if (key == nullptr) return -1;
-  const int rc = PyList_Append(all, key);
-  Py_DECREF(key);
-  return rc;
+// Every name of the module, in import order; each group stops the import at its first error.
+void module_body(Module& m) {
+  m.add("__doc__", to_py(std::string_view(kModuleDoc)));
+  m.add("__version__", to_py(std::string_view(kVersion)));
+  register_exceptions(m);
+  m.add_function<version>("version()", "Return the package version compiled into the native extension.");
+  add_path_enums(m);
+  register_verbosity(m);
+  add_clarabel_enums(m);
+
+  const char* hooks = std::getenv("QARN_PY_TEST_HOOKS");
+  if (hooks != nullptr && std::strcmp(hooks, "1") == 0) register_test_hooks(m);
 }
 
 int exec_module(PyObject* module) {
-  PyObject* all = PyList_New(0);
-  if (all == nullptr) return -1;
-  int rc = add(module, all, "__doc__",
-               PyUnicode_FromString("Time-optimal and convex-objective path parameterization."));
-  if (rc == 0) rc = add(module, all, "__version__", PyUnicode_FromString(kVersion));
-  if (rc == 0) rc = add(module, all, "version", PyObject_GetAttrString(module, "version"));
-  if (rc == 0) rc = PyModule_AddObjectRef(module, "__all__", all);
-  Py_DECREF(all);
-  return rc;
+  return frame<int>(-1, [&] {
+    if (!PyModule_Check(module)) {
+      throw Error::type(fmt::format("'{}' object cannot be converted to 'PyModule'", type_name(module)));
+    }
+    Module m(module);
+    module_body(m);
+    return 0;
+  });
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -48,9 +63,60 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_native", nullptr, 0, module_functions, module_slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    "Native core of qarn_py. Every Python-facing class and function is registered when the module "
+    "is executed at import, and this placeholder is then replaced by the full module docstring.",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&module_def); }
+void Module::add(std::string_view name, Ref value) { set(name, std::move(value), true); }
+
+void Module::add_type(PyTypeObject* type, bool listed) {
+  Ref name = new_ref(PyType_GetName(type));
+  const char* text = PyUnicode_AsUTF8(name.get());
+  if (text == nullptr) throw Error::fetch();
+  set(text, Ref::borrow(reinterpret_cast<PyObject*>(type)), listed);
+}
+
+void Module::add_function_def(PyMethodDef* def, bool listed) {
+  Ref module_name = new_ref(PyModule_GetNameObject(module_));
+  Ref function = new_ref(PyCMethod_New(def, module_, module_name.get(), nullptr));
+  set(def->ml_name, std::move(function), listed);
+}
+
+void Module::set(std::string_view name, Ref value, bool listed) {
+  Ref key = to_py(name);
+  if (listed) {
+    PyObject* all = PyObject_GetAttrString(module_, "__all__");
+    if (all == nullptr) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
+      PyErr_Clear();
+      all = PyList_New(0);
+      if (all == nullptr || PyObject_SetAttrString(module_, "__all__", all) < 0) {
+        Py_XDECREF(all);
+        throw Error::fetch();
+      }
+    }
+    Ref names = Ref::steal(all);
+    if (!PyList_Check(all)) {
+      throw Error::type(fmt::format("'{}' object cannot be converted to 'PyList'", type_name(all)));
+    }
+    if (PyList_Append(all, key.get()) < 0) {
+      PyErr_Clear();
+      throw Fault("could not append __name__ to __all__");
+    }
+  }
+  if (PyObject_SetAttr(module_, key.get(), value.get()) < 0) throw Error::fetch();
+}
+
+}  // namespace qarn::py
+
+PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&qarn::py::module_def); }

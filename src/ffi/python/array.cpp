@@ -1,0 +1,190 @@
+// NumPy conversions through the buffer protocol, and the buffer owner behind output arrays.
+#include "ffi/python/array.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace qarn::py {
+namespace {
+
+// A float64 buffer owned by a small Python object, handed to numpy.frombuffer so that the array
+// keeps the owner (and with it the memory) alive without a copy.
+struct OwnedBuffer {
+  PyObject_HEAD
+  std::vector<double> values;
+};
+
+int owned_buffer_get(PyObject* self, Py_buffer* view, int flags) {
+  static double empty = 0.0;  // a valid address for an empty buffer
+  std::vector<double>& values = reinterpret_cast<OwnedBuffer*>(self)->values;
+  void* data = values.empty() ? &empty : values.data();
+  return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(values.size() * sizeof(double)), 0, flags);
+}
+
+void owned_buffer_dealloc(PyObject* self) {
+  gil::Hold hold;
+  PyTypeObject* type = Py_TYPE(self);
+  std::destroy_at(&reinterpret_cast<OwnedBuffer*>(self)->values);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyTypeObject* owned_buffer_type() {
+  static PyTypeObject* type = nullptr;  // created under the interpreter lock, kept for the process
+  if (type == nullptr) {
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(owned_buffer_dealloc)},
+        {Py_bf_getbuffer, reinterpret_cast<void*>(owned_buffer_get)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "qarn_py._native._OwnedBuffer", sizeof(OwnedBuffer), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    if (type == nullptr) {
+      PyErr_Clear();
+      throw Fault("Failed to create slice container");
+    }
+  }
+  return type;
+}
+
+Ref import_numpy() { return new_ref(PyImport_ImportModule("numpy")); }
+
+// numpy.<function>(x, numpy.float64), the dtype passed positionally.
+Ref call_with_float64(PyObject* numpy, const char* function, PyObject* x) {
+  Ref float64 = new_ref(PyObject_GetAttrString(numpy, "float64"));
+  Ref callable = new_ref(PyObject_GetAttrString(numpy, function));
+  return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64.get(), nullptr));
+}
+
+// A buffer view of a converted array, released with the scope.
+class BufferView {
+ public:
+  // False when the object exports no strided buffer.
+  bool acquire(PyObject* object) {
+    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) != 0) {
+      PyErr_Clear();
+      return false;
+    }
+    acquired_ = true;
+    return true;
+  }
+  ~BufferView() {
+    if (acquired_) PyBuffer_Release(&view_);
+  }
+  const Py_buffer& operator*() const { return view_; }
+  const Py_buffer* operator->() const { return &view_; }
+
+  bool is_f64() const {
+    if (view_.itemsize != sizeof(double) || view_.format == nullptr) return false;
+    const char* f = view_.format;
+    if (*f == '@' || *f == '=' || (*f == '<' && std::endian::native == std::endian::little)) ++f;
+    return std::strcmp(f, "d") == 0;
+  }
+  // Aligned, contiguous in either order, with data.
+  bool readable_in_place() const {
+    return view_.buf != nullptr && reinterpret_cast<std::uintptr_t>(view_.buf) % alignof(double) == 0 &&
+           PyBuffer_IsContiguous(&view_, 'A') != 0;
+  }
+  std::size_t extent(int axis) const { return static_cast<std::size_t>(view_.shape[axis]); }
+  // Stride of an axis in elements, by magnitude.
+  std::size_t element_stride(int axis) const {
+    return static_cast<std::size_t>(std::llabs(view_.strides[axis])) / sizeof(double);
+  }
+  std::vector<double> copy(std::size_t count) const {
+    std::vector<double> values(count);
+    std::memcpy(values.data(), view_.buf, count * sizeof(double));
+    return values;
+  }
+
+ private:
+  Py_buffer view_{};
+  bool acquired_ = false;
+};
+
+// Reads a converted array as a 1-D float64 vector; the two messages differ between callers.
+std::vector<double> read_vector(PyObject* array, const std::string& shape_message, const Error& layout_error) {
+  BufferView view;
+  if (!view.acquire(array) || view->ndim != 1 || !view.is_f64()) throw Error::value(shape_message);
+  const std::size_t n = view.extent(0);
+  if (n == 0) return {};
+  if (!view.readable_in_place()) throw layout_error;
+  return view.copy(n);
+}
+
+}  // namespace
+
+Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x) {
+  PyObject* numpy = PyImport_ImportModule("numpy");
+  if (numpy == nullptr) {
+    const std::string reason = Error::fetch().message();
+    throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", name, reason));
+  }
+  return call_with_float64(Ref::steal(numpy).get(), "ascontiguousarray", x);
+}
+
+std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
+  Ref array = numpy_ascontiguousarray_f64(name, x);
+  return read_vector(array.get(), fmt::format("`{}` must be convertible to a one-dimensional float64 array", name),
+                     Error::value(fmt::format(
+                         "`{}` must be convertible to a contiguous one-dimensional float64 array", name)));
+}
+
+Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
+  Ref array = numpy_ascontiguousarray_f64(name, x);
+  BufferView view;
+  if (!view.acquire(array.get()) || view->ndim != 2 || !view.is_f64()) {
+    throw Error::value(fmt::format("`{}` must be convertible to a two-dimensional float64 array", name));
+  }
+  Matrix m{view.extent(0), view.extent(1), {}};
+  if (m.rows == 0 || m.cols == 0) return m;
+  const bool row_major = (m.cols == 1 || view.element_stride(1) == 1) &&
+                         (m.rows == 1 || view.element_stride(0) == m.cols);
+  if (!row_major || !view.readable_in_place()) {
+    throw Error::value(
+        fmt::format("`{}` must be convertible to a C-contiguous two-dimensional float64 array", name));
+  }
+  m.values = view.copy(m.rows * m.cols);
+  return m;
+}
+
+Error build_contiguous_1d_error(std::string_view name) {
+  return Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name));
+}
+
+std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
+  Ref array = call_with_float64(import_numpy().get(), "ascontiguousarray", x);
+  return read_vector(array.get(),
+                     fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name),
+                     build_contiguous_1d_error(name));
+}
+
+Ref call_item(PyObject* object) {
+  Ref name = new_ref(PyUnicode_FromString("item"));
+  return new_ref(PyObject_CallMethodNoArgs(object, name.get()));
+}
+
+Ref vector_to_numpy(std::vector<double> values) {
+  PyTypeObject* type = owned_buffer_type();
+  PyObject* owner = type->tp_alloc(type, 0);
+  if (owner == nullptr) {
+    PyErr_Clear();
+    throw Fault("Failed to create slice container");
+  }
+  new (&reinterpret_cast<OwnedBuffer*>(owner)->values) std::vector<double>(std::move(values));
+  Ref buffer = Ref::steal(owner);
+  return call_with_float64(import_numpy().get(), "frombuffer", buffer.get());
+}
+
+Ref matrix_to_numpy(std::size_t rows, std::size_t cols, std::vector<double> values) {
+  Ref flat = vector_to_numpy(std::move(values));
+  return new_ref(PyObject_CallMethod(flat.get(), "reshape", "nn", static_cast<Py_ssize_t>(rows),
+                                     static_cast<Py_ssize_t>(cols)));
+}
+
+}  // namespace qarn::py

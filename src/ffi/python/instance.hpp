@@ -1,0 +1,48 @@
+// Type objects and instances of the module's classes: `type_of<T>()` gives the one process-wide
+// type whose payload is T (creating it on first demand from the class description, see
+// class_def.hpp), `make_instance` wraps a payload value in a new object of that type.
+#pragma once
+
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "ffi/python/borrow.hpp"
+#include "ffi/python/ref.hpp"
+
+namespace qarn::py {
+
+template <class T>
+class ClassDef;
+
+// A payload type is one whose class description `define(ClassDef<T>&)` is visible.
+template <class T>
+concept PyClass = requires(ClassDef<T>& def) { define(def); };
+
+// The type object of the class with payload T. Defined in class_def.hpp.
+template <class T>
+PyTypeObject* type_of();
+
+template <class T>
+bool is_instance(PyObject* object) {
+  return PyObject_TypeCheck(object, type_of<T>()) != 0;
+}
+
+// A new object of `type` (T's type or a subtype of it) holding `value`.
+template <class T>
+Ref make_instance(PyTypeObject* type, T value) {
+  static_assert(std::is_nothrow_move_constructible_v<T>, "payloads move into place without failing");
+  PyObject* object = type->tp_alloc(type, 0);
+  if (object == nullptr) throw Error::fetch();
+  Instance<T>* instance = instance_of<T>(object);
+  new (&instance->flag) BorrowFlag();
+  new (&instance->value) T(std::move(value));
+  return Ref::steal(object);
+}
+
+template <class T>
+Ref make_instance(T value) {
+  return make_instance<T>(type_of<T>(), std::move(value));
+}
+
+}  // namespace qarn::py

@@ -1,0 +1,62 @@
+// `Module`: the module object under construction, with the one add step that every addition goes
+// through (append the name to `__all__`, then set the attribute), and the registration groups that
+// fill it at import, in import order.
+#pragma once
+
+#include <string_view>
+
+#include "ffi/python/class_def.hpp"
+
+namespace qarn::py {
+
+class Module {
+ public:
+  explicit Module(PyObject* module) : module_(module) {}
+  PyObject* get() const { return module_; }
+
+  // The add step: `name` is appended to `__all__`, then the attribute is set.
+  void add(std::string_view name, Ref value);
+
+  template <class T>
+  void add_class() {
+    add_type(type_of<T>(), true);
+  }
+  // A function named by its signature, e.g. "a_to_b_topp2(s, a)".
+  template <auto Impl>
+  void add_function(const char* signature, const char* doc) {
+    add_function_def(function_def<Impl>(signature, doc), true);
+  }
+
+  // Private names: set as attributes but not listed in `__all__` (test hooks).
+  template <class T>
+  void add_private_class() {
+    add_type(type_of<T>(), false);
+  }
+  template <auto Impl>
+  void add_private_function(const char* signature, const char* doc) {
+    add_function_def(function_def<Impl>(signature, doc), false);
+  }
+
+ private:
+  template <auto Impl>
+  static PyMethodDef* function_def(const char* signature, const char* doc) {
+    static PyMethodDef* def = nullptr;  // built once under the interpreter lock, kept for reimports
+    if (def == nullptr) def = new PyMethodDef(method_def(function_entry<ModuleFunctions, Impl>(signature, doc, false), ""));
+    return def;
+  }
+  void add_type(PyTypeObject* type, bool listed);
+  void add_function_def(PyMethodDef* def, bool listed);
+  void set(std::string_view name, Ref value, bool listed);
+
+  PyObject* module_;
+};
+
+// ---- registration groups, called by the module body in this order ----
+
+void register_exceptions(Module& module);  // QarnError, ConstraintError, PathError
+void add_path_enums(Module& module);       // OutOfRangeMode, Parametrization, MatrixLayout
+void register_verbosity(Module& module);   // Verbosity
+void add_clarabel_enums(Module& module);   // ClarabelDirectSolveMethod, ClarabelSolverStatus
+void register_test_hooks(Module& module);  // private names, only with QARN_PY_TEST_HOOKS=1
+
+}  // namespace qarn::py

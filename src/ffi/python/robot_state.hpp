@@ -1,0 +1,66 @@
+// `SharedRobotState`: the robot model (dimension, station store, inverse-dynamics provider) shared
+// by reference-counted handles between a Robot, its Constraints views and the problems built on
+// it, guarded by one poisoning mutex; and the ways to reach it: `lock_robot_state` for one
+// operation, `solve_locked` for a solver body that may run with the interpreter lock released.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+#include "ffi/python/error.hpp"
+#include "ffi/python/poison_mutex.hpp"
+#include "robot/robot_core.hpp"
+
+namespace qarn::py {
+
+class SharedRobotState {
+ public:
+  SharedRobotState(std::size_t dim, std::size_t capacity) : dim(dim), robot_(dim, capacity) {}
+
+  const std::size_t dim;
+  // Where the inverse-dynamics bridge parks a Python exception; it has its own mutex, so a bridge
+  // can fill it while a solve holds the state.
+  PyErrSlot err_slot;
+
+ private:
+  template <class F>
+  friend decltype(auto) lock_robot_state(SharedRobotState& state, F&& body);
+
+  PoisonMutex mutex_;
+  Robot robot_;  // guarded by mutex_
+};
+
+using RobotHandle = std::shared_ptr<SharedRobotState>;
+
+// The shared constructor of Robot and Constraints objects: a point-mass robot with an empty store
+// of `capacity` stations (1000 when absent). Refuses dim 0 and capacity 0 with ValueError.
+RobotHandle robot_new_core(std::size_t dim, std::optional<std::size_t> capacity);
+
+// Runs body(Robot&) holding the state's mutex: the only way to reach the robot. Raises
+// RuntimeError for a poisoned state and for re-entry from the thread that holds it.
+template <class F>
+decltype(auto) lock_robot_state(SharedRobotState& state, F&& body) {
+  return with_lock(state.mutex_, [&]() -> decltype(auto) { return std::forward<F>(body)(state.robot_); });
+}
+
+// Whether a solver body gives the interpreter lock up while it runs.
+enum class SolveGil {
+  Release,                 // always: the core never calls Python
+  ReleaseWithoutCallback,  // unless the robot has an inverse-dynamics callback, which needs Python
+};
+
+// Runs a solver body `body(Robot&)` with the state locked for the whole body. Everything the body
+// needs from Python objects must be copied before; the body must create no Python object (error
+// values are built as text), and Python objects it drops are released once the lock is back.
+template <class F>
+decltype(auto) solve_locked(SharedRobotState& state, SolveGil gil, F&& body) {
+  const bool release = gil == SolveGil::Release ||
+                       !lock_robot_state(state, [](const Robot& robot) { return robot.has_inverse_dynamics(); });
+  if (!release) return lock_robot_state(state, std::forward<F>(body));
+  return gil::without([&]() -> decltype(auto) { return lock_robot_state(state, std::forward<F>(body)); });
+}
+
+}  // namespace qarn::py
