@@ -102,7 +102,7 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
                          clock.elapsed()));
   }
   if constexpr (kTrace) {
-    log_line(fmt::format("qarn2_socp: solution x_len={}, head={}", out.x.size(),
+    log_line(fmt::format("qarn2_socp: solution x_len={}, head={:?}", out.x.size(),
                          solution_head(std::span<const double>(out.x))));
   }
 
