@@ -1,0 +1,110 @@
+// QARN2 with one Time objective on 1,000 stations of a 7-axis path with velocity and acceleration
+// limits: the assembly (three stages and the compressed-column build) and the solver call timed
+// apart, then the whole solve. Assembly should stay well under a tenth of the solver's time.
+#include <benchmark/benchmark.h>
+
+#include <Eigen/Core>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "qarn/clarabel_backend.hpp"
+#include "qarn/qarn2/opt2/objective_assembly.hpp"
+#include "qarn/qarn2/opt2/qarn2_socp.hpp"
+#include "qarn/qarn2/opt2/standard_constraints.hpp"
+#include "robot/robot_core.hpp"
+
+namespace {
+
+using namespace qarn;
+using namespace qarn::qarn2;
+
+constexpr std::size_t kStations = 1000;
+constexpr std::size_t kAxes = 7;
+
+// q_j(s) = sin(w_j s + p_j) over s in [0, 1], limits |dq/dt| <= 1 + 0.1 j and |ddq/dt^2| <= 2 + 0.3 j.
+std::unique_ptr<Robot> seven_axis_robot() {
+  auto robot = std::make_unique<Robot>(kAxes, kStations);
+  Constraints& c = robot->constraints();
+  std::vector<double> s(kStations);
+  for (std::size_t k = 0; k < kStations; ++k) s[k] = static_cast<double>(k) / static_cast<double>(kStations - 1);
+  if (!c.append_s(s).ok()) std::abort();
+  const Eigen::Index n = static_cast<Eigen::Index>(kStations);
+  Eigen::MatrixXd q(kAxes, n), dq(kAxes, n), ddq(kAxes, n), v(kAxes, n), acc(kAxes, n);
+  for (Eigen::Index j = 0; j < static_cast<Eigen::Index>(kAxes); ++j) {
+    const double w = 1.0 + 0.7 * static_cast<double>(j), p = 0.3 * static_cast<double>(j);
+    for (Eigen::Index k = 0; k < n; ++k) {
+      const double x = w * s[static_cast<std::size_t>(k)] + p;
+      q(j, k) = std::sin(x);
+      dq(j, k) = w * std::cos(x);
+      ddq(j, k) = -w * w * std::sin(x);
+    }
+    v.row(j).setConstant(1.0 + 0.1 * static_cast<double>(j));
+    acc.row(j).setConstant(2.0 + 0.3 * static_cast<double>(j));
+  }
+  if (!c.set_q(q, dq, ddq, std::nullopt, 0).ok()) std::abort();
+  if (!robot->add_velocity_limits(v, -v, 0).ok()) std::abort();
+  if (!robot->add_acceleration_limits(acc, -acc, 0).ok()) std::abort();
+  return robot;
+}
+
+const std::vector<ObjectiveView> kTime{{ObjectiveKind::Time, 1.0, {}, {}}};
+
+Qarn2Problem problem_of(const Robot& robot) { return {robot, kTime, 0, kStations - 1, 0.0, 0.0}; }
+
+// The assembly exactly as qarn2_socp runs it at SILENT.
+ConicProgram assemble(const Qarn2Problem& p) {
+  const std::size_t n = p.idx_s_final - p.idx_s_start;
+  const std::size_t m2 = p.robot.constraints().acc_runs().rows_in_range(p.idx_s_start, p.idx_s_final + 1);
+  const Qarn2CapacityEstimate e = qarn2_capacity_estimate(n, m2, p.robot.dim(), p.objectives);
+  ClarabelTriplets t;
+  t.reserve(e.standard_values + e.objective_values, e.standard_rhs + e.objective_rhs,
+            e.standard_cones + e.objective_cones);
+  std::vector<double> q;
+  q.reserve(e.variables);
+  clarabel_standard_constraint_topp2<Verbosity::Silent>(p, t);
+  q.assign(add_sqrt_a_stage(n, p.objectives, t, p.a_start, p.a_final), 0.0);
+  if (!clarabel_objective_qarn2(p, t, q).ok()) std::abort();
+  Result<ConicProgram> program = make_conic_program("qarn2_socp", std::move(t), std::move(q));
+  if (!program) std::abort();
+  return std::move(*program);
+}
+
+void BM_Qarn2Assembly(benchmark::State& state) {
+  const auto robot = seven_axis_robot();
+  const Qarn2Problem p = problem_of(*robot);
+  for (auto _ : state) {
+    ConicProgram program = assemble(p);
+    benchmark::DoNotOptimize(program.A.nzval.data());
+    state.counters["rows"] = static_cast<double>(program.rows());
+    state.counters["nnz"] = static_cast<double>(program.A.nzval.size());
+  }
+}
+BENCHMARK(BM_Qarn2Assembly)->Unit(benchmark::kMillisecond);
+
+void BM_Qarn2SolverCall(benchmark::State& state) {
+  const auto robot = seven_axis_robot();
+  const ConicProgram program = assemble(problem_of(*robot));
+  const ClarabelOptions options;
+  for (auto _ : state) {
+    Result<clarabel::SolveOutput> out = solve_conic("qarn2_socp", program, options);
+    if (!out || out->status != SolverStatus::Solved) state.SkipWithError("not solved");
+    benchmark::DoNotOptimize(out);
+    if (out) state.counters["iterations"] = out->iterations;
+  }
+}
+BENCHMARK(BM_Qarn2SolverCall)->Unit(benchmark::kMillisecond);
+
+void BM_Qarn2SocpWhole(benchmark::State& state) {
+  const auto robot = seven_axis_robot();
+  const Qarn2Problem p = problem_of(*robot);
+  const ClarabelOptions options;
+  for (auto _ : state) {
+    Result<Qarn2SocpOutcome> out = qarn2_socp(p, options);
+    if (!out || !out->profile) state.SkipWithError("no profile");
+    benchmark::DoNotOptimize(out);
+  }
+}
+BENCHMARK(BM_Qarn2SocpWhole)->Unit(benchmark::kMillisecond);
+
+}  // namespace
