@@ -80,8 +80,8 @@ struct ClarabelOptions {
   bool allow_insufficient_progress = false;
   Verbosity verbosity = Verbosity::Silent;
 
-  // Clarabel's own defaults, except 20 equilibration passes (the badly scaled rows of long paths
-  // need more than Clarabel's 10) and no solver log unless asked for.
+  // Clarabel's own defaults (read from the linked crate), except 20 equilibration passes instead
+  // of Clarabel's 10 and no solver log unless asked for.
   static clarabel::Settings default_settings();
 
   // Whether a solution with this status may be turned into a profile.
@@ -132,9 +132,10 @@ Result<ConicProgram> make_conic_program(std::string_view component, ClarabelTrip
 inline constexpr double kClarabelInfinity = 1e20;
 
 // The one solver call of every conic solve: a fresh Clarabel solver on `program` with
-// `options.solver_settings()`. Whatever the presolve setting, the solver never sees a vacuous row
-// (a nonnegative row whose bound is NaN, or infinite when Clarabel's presolve is off): such rows
-// are removed here and reported as Clarabel's presolve reports the rows it removes (s at
+// `options.solver_settings()`. Vacuous rows never reach the interior-point method: a nonnegative
+// row whose bound is beyond Clarabel's infinity (+inf included) is removed by Clarabel's presolve
+// when that is on and here when it is off; one whose bound is NaN ("no bound") is removed here
+// always. Rows removed here are reported as Clarabel's presolve reports the rows it removes (s at
 // kClarabelInfinity, z zero), so z and s keep one entry per row of `program`. Any other non-finite
 // entry of A, b or q is refused as CoreError::invalid_input(component, ...) before the call.
 // Clarabel's refusal of the data is CoreError::clarabel(component, its text). A solve is never an

@@ -7,14 +7,14 @@
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <utility>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "qarn/clarabel_backend.hpp"
