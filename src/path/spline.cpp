@@ -4,10 +4,12 @@
 #include "path/spline.hpp"
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <span>
 #include <stdexcept>
 
@@ -58,13 +60,13 @@ Status solve_interior_states(const SplineBlocks& b, const std::vector<double>& d
   Eigen::PartialPivLU<Mat> lu(m);
   for (std::size_t i = 0; i < interior; ++i) {
     for (Eigen::Index e = 0; e < m; ++e) r(e) = b.D(e, 0) * d[i] + b.D(e, 1) * d[i + 1];
-    if (i == 0) r -= b.A * a_first;
-    if (i == interior - 1) r -= b.C * a_last;
-    if (i == 0) {
-      M = b.B;
-    } else {
-      M = b.B - b.A * G_at(i - 1);
-      r -= b.A * z_at(i - 1);
+    // noalias: the products go straight into M and r, with no temporary per knot.
+    if (i == 0) r.noalias() -= b.A * a_first;
+    if (i == interior - 1) r.noalias() -= b.C * a_last;
+    M = b.B;
+    if (i > 0) {
+      M.noalias() -= b.A * G_at(i - 1);
+      r.noalias() -= b.A * z_at(i - 1);
     }
     lu.compute(M);
     if ((lu.matrixLU().diagonal().array() == 0.0).any()) return PathError::SingularLinearSystem{};
@@ -74,7 +76,10 @@ Status solve_interior_states(const SplineBlocks& b, const std::vector<double>& d
   // The state of knot k is x_(k-1).
   auto x_at = [&](std::size_t i) { return Eigen::Map<Vec>(states.data() + (i + 1) * b.m, m); };
   x_at(interior - 1) = z_at(interior - 1);
-  for (std::size_t i = interior - 1; i >= 1; --i) x_at(i - 1) = z_at(i - 1) - G_at(i - 1) * x_at(i);
+  for (std::size_t i = interior - 1; i >= 1; --i) {
+    x_at(i - 1) = z_at(i - 1);
+    x_at(i - 1).noalias() -= G_at(i - 1) * x_at(i);
+  }
   return {};
 }
 
@@ -203,14 +208,14 @@ Result<InterpolatingSpline> build_interpolating_spline(const WaypointMatrix& way
   spline.order = order;
   spline.s_min = config.s_min;
   spline.s_max = config.s_max;
-  spline.coeffs_per_span = order + 1;  // order is odd, so it is below the largest value
+  spline.coeffs_per_span = order + 1;  // at most 56 here
   spline.spans = n_points - 1;
   spline.inv_span = static_cast<double>(spline.spans) / (config.s_max - config.s_min);
   spline.out_of_range = config.out_of_range;
 
-  const std::size_t chunk_size = spline.spans * spline.coeffs_per_span;  // bounded by the total below
   const auto total = checked_product({dim, spline.spans, spline.coeffs_per_span});
   if (!total) return too_large(kComponent, "the coefficient array");
+  const std::size_t chunk_size = spline.spans * spline.coeffs_per_span;
   try {
     spline.coefficients.resize(*total);
   } catch (const std::bad_alloc&) {

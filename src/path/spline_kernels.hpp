@@ -19,7 +19,7 @@ struct SpanPoint {
 };
 
 // Span and local parameter of an already range-checked query s_c.
-inline SpanPoint locate(const InterpolatingSpline& spline, double s_c) {
+[[gnu::always_inline]] inline SpanPoint locate(const InterpolatingSpline& spline, double s_c) {
   const double x = (s_c - spline.s_min) * spline.inv_span;
   // NaN must not reach the conversion to an integer below (that would be undefined behaviour);
   // it is evaluated in the first span, giving NaN everywhere.
@@ -30,12 +30,12 @@ inline SpanPoint locate(const InterpolatingSpline& spline, double s_c) {
   return {static_cast<std::size_t>(j), x - j};
 }
 
-// Evaluates the K coefficients per span at local parameter t for each of the `dim` axes. K = 0 reads the
-// count from the spline (general Horner recurrence); K = 4 and K = 6 are the unrolled cubic and
-// quintic forms with one rounding per fused step.
+// Evaluates the K coefficients per span at local parameter t for each of the `dim` axes. K = 0
+// reads the count from the spline (general Horner recurrence); K = 4 and K = 6 are the unrolled
+// cubic and quintic forms with one rounding per fused step.
 template <std::size_t K, Derivatives Want>
-inline void eval_spline_point(const InterpolatingSpline& spline, std::size_t dim, SpanPoint at, double* q, double* dq, double* ddq,
-                              double* dddq) {
+[[gnu::always_inline]] inline void eval_spline_point(const InterpolatingSpline& spline, std::size_t dim, SpanPoint at,
+                                                     double* q, double* dq, double* ddq, double* dddq) {
   const std::size_t k = K != 0 ? K : spline.coeffs_per_span;
   const std::size_t axis_stride = spline.spans * k;
   const double* c = spline.coefficients.data() + at.span * k;

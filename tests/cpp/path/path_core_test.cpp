@@ -12,17 +12,12 @@
 namespace qarn::path {
 namespace {
 
-using testing::path_error_as;
-using testing::spline_config;
-using testing::spline_path;
-using testing::waypoints;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using namespace testing;
 
 TEST(SplinePathConstructor, ChecksDimensionThenCountThenOrderThenRange) {
   const Eigen::MatrixXd no_rows(0, 1);
-  const auto* dim = path_error_as<PathError::InvalidDimension>(path_from_interpolating_spline(no_rows, spline_config(1)));
+  const auto* dim =
+      path_error_as<PathError::InvalidDimension>(path_from_interpolating_spline(no_rows, spline_config(1)));
   ASSERT_NE(dim, nullptr);
   EXPECT_EQ(dim->dimension, 0u);
 

@@ -6,12 +6,16 @@
 #include <Eigen/Core>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <string>
 
 #include "diag/result.hpp"
 #include "path/path_core.hpp"
 
 namespace qarn::path::testing {
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Waypoints given waypoint after waypoint (each `dim` values): the matrix's columns.
 inline Eigen::MatrixXd waypoints(std::size_t dim, std::initializer_list<double> values) {

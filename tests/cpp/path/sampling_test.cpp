@@ -16,13 +16,7 @@
 namespace qarn::path {
 namespace {
 
-using testing::path_error_as;
-using testing::spline_config;
-using testing::spline_path;
-using testing::waypoints;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using namespace testing;
 
 const Eigen::MatrixXd kWaypoints = waypoints(3, {0, 1, 2, 1, -1, 0, 3, 0, 1, 2, 2, -2, 5, 1, 0});
 
@@ -101,7 +95,8 @@ TEST(PathSampling, ReportsTheLowestFailingQuery) {
 
 TEST(PathSampling, ToleranceBandIsClampedInErrorMode) {
   const Path path = spline_path(kWaypoints, spline_config(5));
-  const auto r = evaluate_path_samples(path, std::vector<double>{1.0 + 5e-13, 1.0, -5e-13, 0.0}, DerivativeOrder::UpTo3rd);
+  const std::vector<double> s{1.0 + 5e-13, 1.0, -5e-13, 0.0};
+  const auto r = evaluate_path_samples(path, s, DerivativeOrder::UpTo3rd);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r->q.col(0), r->q.col(1));
   EXPECT_EQ(r->dddq->col(0), r->dddq->col(1));

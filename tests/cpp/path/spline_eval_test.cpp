@@ -14,12 +14,7 @@
 namespace qarn::path {
 namespace {
 
-using testing::path_error_as;
-using testing::spline_config;
-using testing::spline_path;
-using testing::waypoints;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using namespace testing;
 
 struct Point {
   std::vector<double> q, dq, ddq, dddq;

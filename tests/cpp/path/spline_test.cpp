@@ -15,9 +15,7 @@
 namespace qarn::path {
 namespace {
 
-using testing::path_error_as;
-using testing::spline_config;
-using testing::waypoints;
+using namespace testing;
 
 // Coefficient p of span j of axis a.
 double coeff(const InterpolatingSpline& s, std::size_t a, std::size_t j, std::size_t p) {
