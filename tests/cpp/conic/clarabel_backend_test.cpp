@@ -38,16 +38,6 @@ TEST(ClarabelTriplets, TwoEqualityRowsGetConsecutiveRowsAndTheirOwnZeroCones) {
   EXPECT_EQ(t.lengths(), (TripletLengths{2, 2, 2, 3, 2}));
 }
 
-TEST(ClarabelTriplets, ReserveSetsEveryCapacity) {
-  ClarabelTriplets t;
-  t.reserve(10, 4, 3);
-  EXPECT_GE(t.capacities().rows, 10u);
-  EXPECT_GE(t.capacities().cols, 10u);
-  EXPECT_GE(t.capacities().vals, 10u);
-  EXPECT_GE(t.capacities().b, 4u);
-  EXPECT_GE(t.capacities().cones, 3u);
-}
-
 TEST(CompressedColumns, KeepsExplicitZerosAndSortsRowsInsideColumns) {
   // Entries appended out of order, one of them an explicit zero, one column empty.
   const std::vector<std::size_t> rows{2, 0, 1, 0, 2, 1};
