@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <set>
 #include <thread>
 #include <vector>
@@ -56,6 +57,17 @@ TEST(WorkerPool, ProcessPoolIsCreatedOnce) {
   WorkerPool& a = process_worker_pool();
   EXPECT_EQ(&a, &process_worker_pool());
   EXPECT_GE(a.concurrency(), 1u);
+}
+
+TEST(WorkerPool, ProcessPoolFollowsRayonNumThreads) {
+  // A fresh process (the threadsafe style re-executes the binary), so the pool is sized by this value.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("RAYON_NUM_THREADS", "3", 1);
+        std::exit(process_worker_pool().concurrency() == 3 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
