@@ -1,9 +1,31 @@
-"""The native module imports and reports its version."""
+"""Module start-up: version, docstring, the order of `__all__`, star imports and re-imports."""
 
 import pytest
 
 import qarn_py
 from qarn_py import _native
+
+from conftest import load_native
+
+# Every public name of the module, in the order the module registers them.
+REGISTRATION_ORDER = [
+    "__doc__", "__version__", "QarnError", "ConstraintError", "PathError", "version",
+    "Profile3rd", "a_to_b_topp2", "s_to_t_topp2", "t_to_s_topp2_uniform", "t_to_s_topp2_samples",
+    "t_to_s_topp2", "s_to_t_topp3", "t_to_s_topp3_uniform", "t_to_s_topp3_samples", "t_to_s_topp3",
+    "OutOfRangeMode", "Parametrization", "MatrixLayout", "SplineConfig", "SmoothingConfig",
+    "SmoothingReport", "PathDerivatives", "Path", "Time", "Linear", "ThermalEnergy",
+    "TotalVariationTorque", "Robot", "Constraints", "Verbosity", "ClarabelDirectSolveMethod",
+    "ClarabelSolverStatus", "ClarabelLinearSolverInfo", "ClarabelSettings", "ClarabelOptions",
+    "Qarn3ClarabelResult", "ReachSet2Options", "ReachSet2", "Topp2Problem", "reach_set2_backward",
+    "reach_set2_bidirectional", "topp2_ra", "Topp3Problem", "topp3_lp", "topp3_lp_expert",
+    "topp3_socp", "topp3_socp_expert", "Qarn2Problem", "Qarn2SocpResult", "qarn2_socp",
+    "qarn2_socp_expert", "Qarn3Problem", "qarn3_socp", "qarn3_socp_expert",
+]
+FRAME_NAMES = [
+    "__doc__", "__version__", "QarnError", "ConstraintError", "PathError", "version",
+    "OutOfRangeMode", "Parametrization", "MatrixLayout", "Verbosity", "ClarabelDirectSolveMethod",
+    "ClarabelSolverStatus",
+]
 
 
 def test_version_and_dunder_version_agree():
@@ -15,7 +37,65 @@ def test_version_and_dunder_version_agree():
 def test_version_takes_no_arguments():
     with pytest.raises(TypeError):
         _native.version(1)
+    with pytest.raises(TypeError):
+        _native.version(x=1)
+    assert _native.version.__text_signature__ == "()"
+    assert "version" in _native.version.__doc__
 
 
-def test_all_starts_with_doc_and_version():
-    assert _native.__all__[:3] == ["__doc__", "__version__", "version"]
+def test_all_follows_the_registration_order():
+    names = _native.__all__
+    assert names[:2] == ["__doc__", "__version__"]
+    assert len(names) == len(set(names))
+    assert set(FRAME_NAMES) <= set(names)
+    assert names == [n for n in REGISTRATION_ORDER if n in names], "unknown name or wrong order"
+    for name in names:
+        assert hasattr(_native, name)
+
+
+def test_docstring_replaces_the_placeholder():
+    doc = _native.__doc__
+    assert doc.startswith("Python bindings for qarn-py.\n")
+    assert doc.count("\n\n") == 3  # four paragraphs
+    assert "import qarn_py as qarn" in doc
+    assert "qarn.solver.*" in doc and "ValueError" in doc and "qarn.QarnError" in doc
+
+
+def test_star_import_binds_the_dunder_names():
+    namespace = {}
+    exec("from qarn_py._native import *", namespace)
+    assert namespace["__version__"] == "0.2.3"
+    assert namespace["__doc__"] == _native.__doc__
+    assert namespace["Verbosity"] is _native.Verbosity
+    assert not any(name.startswith("_") and not name.startswith("__") for name in namespace)
+
+
+def test_package_exports_the_public_names():
+    assert qarn_py.Verbosity is _native.Verbosity
+    assert "Verbosity" in qarn_py.__all__ and "__doc__" not in qarn_py.__all__
+    assert qarn_py.__doc__.startswith("qarn_py:")
+
+
+def test_reimport_reuses_the_process_wide_types():
+    again = load_native(test_hooks=False)
+    assert again is not _native
+    assert again.__all__ == _native.__all__
+    for name in ("QarnError", "ConstraintError", "PathError", "Verbosity", "MatrixLayout"):
+        assert getattr(again, name) is getattr(_native, name)
+    assert again.Verbosity.SILENT is _native.Verbosity.SILENT
+    assert not hasattr(again, "_fault")
+
+
+def test_test_hooks_are_private(hooks):
+    assert hooks.__all__ == _native.__all__
+    for name in ("_fault", "_echo_args", "_RobotStateProbe", "_to_f64_1d"):
+        assert hasattr(hooks, name) and name not in hooks.__all__
+    assert not hasattr(_native, "_fault")
+
+
+def test_classes_belong_to_the_native_module():
+    for name in ("Verbosity", "MatrixLayout", "OutOfRangeMode", "Parametrization",
+                 "ClarabelDirectSolveMethod", "ClarabelSolverStatus"):
+        cls = getattr(_native, name)
+        assert cls.__module__ == "qarn_py._native"
+        assert cls.__name__ == name

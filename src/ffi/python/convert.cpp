@@ -24,9 +24,9 @@ double FromPy<double>::convert(PyObject* object, std::string_view) {
 bool FromPy<bool>::convert(PyObject* object, std::string_view) {
   if (object == Py_True) return true;
   if (object == Py_False) return false;
-  // NumPy booleans convert through their own truth value; other NumPy scalars must define one.
+  // NumPy booleans convert through their own truth value.
   PyTypeObject* type = Py_TYPE(object);
-  if (std::strncmp(type->tp_name, "numpy.", 6) == 0) {
+  if (std::strcmp(type->tp_name, "numpy.bool") == 0 || std::strcmp(type->tp_name, "numpy.bool_") == 0) {
     if (type->tp_as_number == nullptr || type->tp_as_number->nb_bool == nullptr) {
       throw Error::type(fmt::format("object of type '{}' does not define a '__bool__' conversion",
                                     type_name(object)));

@@ -66,7 +66,8 @@ Ref parse_literal(std::string_view text, std::string_view signature) {
     return tuple;
   }
   const std::string number(text);
-  if (number.find_first_of(".eEn") == std::string::npos) {
+  const std::size_t sign = number[0] == '-' || number[0] == '+' ? 1 : 0;
+  if (number.size() > sign && number.find_first_not_of("0123456789", sign) == std::string::npos) {
     return new_ref(PyLong_FromString(number.c_str(), nullptr, 10));
   }
   char* end = nullptr;

@@ -3,18 +3,43 @@
 // state (poisoning, re-entry, waiting, releases without the interpreter lock), and direct access
 // to the argument binder and the array conversions.
 #include <chrono>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
 #include "ffi/python/binding.hpp"
+#include "ffi/python/path_enums.hpp"
+#include "ffi/python/solver/enums.hpp"
 
 namespace qarn::py {
 namespace {
 
-// Throws a fault; without a message, one that is not even a std::exception.
-void fault(std::optional<std::string> message) {
-  if (message) throw std::runtime_error(*message);
-  throw 42;
+// Throws a fault of the given kind: "runtime" (a std::runtime_error carrying `message`), "alloc"
+// (an allocation failure) or "unknown" (not even a std::exception).
+void fault(std::string message, std::string kind) {
+  if (kind == "alloc") throw std::bad_alloc();
+  if (kind == "unknown") throw 42;
+  throw std::runtime_error(message);
+}
+
+// Raises a core error of kind `kind` (the CoreError::Kind numbering) through error_to_pyerr.
+void raise_core_error(std::uint64_t kind) {
+  const auto error = [&]() -> CoreError {
+    switch (kind) {
+      case 0: return CoreError::io("disk on fire");
+      case 1: return ConstraintError::NoMatchDimensions{};
+      case 2: return PathError::DimensionMismatch{};
+      case 3: return DynamicsError{"tau went missing"};
+      case 4: return CoreError::infeasible("probe", "no room");
+      case 5: return CoreError::unbounded("probe", "no floor");
+      case 6: return CoreError::invalid_input("probe", "bad input");
+      case 7: return CoreError::invalid_options("probe", "bad options");
+      case 8: return CoreError::clarabel("probe", "solver said no");
+      case 9: return CoreError::clarabel_status("probe", SolverStatus::MaxIterations);
+      default: return CoreError::other("probe", "something else");
+    }
+  }();
+  check(Status(error));
 }
 
 // Binds a representative signature and echoes the converted values.
@@ -23,16 +48,38 @@ std::tuple<double, double, bool, std::optional<std::uint64_t>> echo_args(double 
   return {x, y, flag, count};
 }
 
+// Parses `value` with the parser of the parameter `kind` and returns the member.
+Ref parse_enum_argument(std::string kind, PyObject* value) {
+  if (kind == "layout") return to_py(parse_enum<MatrixLayoutEnum>(value));
+  if (kind == "out_of_range") return to_py(parse_enum<OutOfRangeModeEnum>(value));
+  if (kind == "parametrization") return to_py(parse_enum<ParametrizationEnum>(value));
+  if (kind == "verbosity") return to_py(parse_enum<VerbosityEnum>(value));
+  if (kind == "direct_solve_method") return to_py(parse_enum<DirectSolveMethodEnum>(value));
+  throw Error::value("unknown enum parameter " + kind);
+}
+
 std::vector<double> to_f64_1d(std::vector<double> x) { return x; }
 Matrix to_f64_2d(Matrix x) { return x; }
 std::vector<double> objective_array(PyObject* x) { return extract_f64_array("alpha", x); }
 
 struct PyRobotStateProbe {
   RobotHandle state;
+  double tag = 0.0;  // a plain settable attribute, for the setter and borrow paths
 };
 
 PyRobotStateProbe probe_new(std::uint64_t dim, std::optional<std::uint64_t> capacity) {
   return {robot_new_core(dim, capacity)};
+}
+
+std::uint64_t probe_dim(Shared<PyRobotStateProbe> self) { return self->state->dim; }
+double probe_tag(Shared<PyRobotStateProbe> self) { return self->tag; }
+void probe_set_tag(Exclusive<PyRobotStateProbe> self, double tag) { self->tag = tag; }
+
+// Calls fn(self) while self is exclusively borrowed, as a setter converting a value would.
+Ref probe_call_while_exclusive(PyObject* probe, PyObject* fn) {
+  (void)extract<Shared<PyRobotStateProbe>>(probe, "probe");  // the instance check of arguments
+  Exclusive<PyRobotStateProbe> borrowed(probe);
+  return new_ref(PyObject_CallOneArg(fn, probe));
 }
 
 std::uint64_t probe_len(Shared<PyRobotStateProbe> self) {
@@ -82,6 +129,8 @@ void probe_fail_with_slot(Shared<PyRobotStateProbe> self) {
 void define(ClassDef<PyRobotStateProbe>& c) {
   c.name("_RobotStateProbe", "Test probe of a shared robot state.")
       .init<probe_new>("_RobotStateProbe(dim, *, capacity=None)")
+      .getter<probe_dim>("dim", "Robot dimension.")
+      .property<probe_tag, probe_set_tag>("tag", "A settable float.")
       .method<probe_len>("len($self)", "Number of stored stations, read under the state lock.")
       .method<probe_fault_while_locked>("fault_while_locked($self, message)", "Fault inside the lock.")
       .method<probe_call_while_locked>("call_while_locked($self, fn)", "Call fn() inside the lock.")
@@ -93,8 +142,12 @@ void define(ClassDef<PyRobotStateProbe>& c) {
 }
 
 void register_test_hooks(Module& m) {
-  m.add_private_function<fault>("_fault(message=None)", "Raise a C++ fault through the entry frame.");
+  m.add_private_function<fault>("_fault(message='', *, kind='runtime')", "Raise a C++ fault through the frame.");
+  m.add_private_function<raise_core_error>("_raise_core_error(kind)", "Raise a core error of the given kind.");
+  m.add_private_function<probe_call_while_exclusive>("_call_while_exclusive(probe, fn)",
+                                                     "Call fn(probe) while probe is exclusively borrowed.");
   m.add_private_function<echo_args>("_echo_args(x, y=1.5, *, flag=False, count=None)", "Echo bound arguments.");
+  m.add_private_function<parse_enum_argument>("_parse_enum(kind, value)", "Parse an enum argument.");
   m.add_private_function<to_f64_1d>("_to_f64_1d(x)", "Round trip through the 1-D conversion.");
   m.add_private_function<to_f64_2d>("_to_f64_2d(x)", "Round trip through the 2-D conversion.");
   m.add_private_function<objective_array>("_extract_f64_array(x)", "Round trip through the objective conversion.");

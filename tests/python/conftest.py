@@ -1,0 +1,30 @@
+"""Shared fixtures: a second instance of the native module with its private test hooks."""
+
+import importlib.util
+import os
+
+import pytest
+
+from qarn_py import _native
+
+
+def load_native(test_hooks):
+    """Executes the extension module again as a fresh module object."""
+    previous = os.environ.get("QARN_PY_TEST_HOOKS")
+    os.environ["QARN_PY_TEST_HOOKS"] = "1" if test_hooks else "0"
+    try:
+        spec = importlib.util.spec_from_file_location("qarn_py._native", _native.__file__)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+    finally:
+        if previous is None:
+            del os.environ["QARN_PY_TEST_HOOKS"]
+        else:
+            os.environ["QARN_PY_TEST_HOOKS"] = previous
+    return module
+
+
+@pytest.fixture(scope="session")
+def hooks():
+    """The native module with the private names `_fault`, `_echo_args`, `_RobotStateProbe`, ..."""
+    return load_native(test_hooks=True)
