@@ -8,13 +8,16 @@ import pytest
 from qarn_py import _native
 
 
-def load_native(test_hooks):
-    """Executes the extension module again as a fresh module object."""
+def load_native(test_hooks, before_exec=None):
+    """Executes the extension module again as a fresh module object; `before_exec(module)` may
+    prepare the empty module first."""
     previous = os.environ.get("QARN_PY_TEST_HOOKS")
     os.environ["QARN_PY_TEST_HOOKS"] = "1" if test_hooks else "0"
     try:
         spec = importlib.util.spec_from_file_location("qarn_py._native", _native.__file__)
         module = importlib.util.module_from_spec(spec)
+        if before_exec is not None:
+            before_exec(module)
         spec.loader.exec_module(module)
     finally:
         if previous is None:

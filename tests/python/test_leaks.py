@@ -9,7 +9,7 @@ import pytest
 
 from qarn_py import _native as q
 
-CALLS = 3000
+CALLS = 5000
 
 
 def expect_error(call, *args, **kwargs):
@@ -74,5 +74,6 @@ def test_no_reference_or_block_leaks(hooks, path):
         body()
     gc.collect()
     assert [sys.getrefcount(a) for a in args] == counts
-    # A leak of one block per call would show thousands; allow a little allocator noise.
-    assert sys.getallocatedblocks() - blocks < 50
+    # A leak of one block per call would show thousands; caches of the interpreter and NumPy move
+    # by a few dozen blocks now and then.
+    assert sys.getallocatedblocks() - blocks < CALLS // 25

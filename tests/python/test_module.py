@@ -86,6 +86,14 @@ def test_reimport_reuses_the_process_wide_types():
     assert not hasattr(again, "_fault")
 
 
+def test_all_bound_to_a_non_list_fails_the_import():
+    def bind_tuple(module):
+        module.__all__ = ("x",)
+
+    with pytest.raises(TypeError, match=r"^'tuple' object cannot be converted to 'PyList'$"):
+        load_native(test_hooks=False, before_exec=bind_tuple)
+
+
 def test_test_hooks_are_private(hooks):
     assert hooks.__all__ == _native.__all__
     for name in ("_fault", "_echo_args", "_RobotStateProbe", "_to_f64_1d"):

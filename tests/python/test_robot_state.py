@@ -116,12 +116,11 @@ class TestWaiting:
 
 
 class TestReleasesWithoutTheInterpreterLock:
-    def test_object_dropped_in_a_released_region_is_freed_afterwards(self, hooks):
-        class Payload:
-            pass
+    class Payload:
+        pass
 
-        probe = hooks._RobotStateProbe(1)
-        payload = Payload()
+    def test_object_dropped_in_a_released_region_is_freed_afterwards(self, hooks):
+        probe, payload = hooks._RobotStateProbe(1), self.Payload()
         ref = weakref.ref(payload)
         before = sys.getrefcount(payload)
         probe.drop_released(payload)
@@ -131,13 +130,9 @@ class TestReleasesWithoutTheInterpreterLock:
         assert ref() is None
 
     def test_last_reference_dropped_in_a_released_region(self, hooks):
-        class Payload:
-            pass
-
-        probe = hooks._RobotStateProbe(1)
-        payload = Payload()
+        probe, payload = hooks._RobotStateProbe(1), self.Payload()
         ref = weakref.ref(payload)
-        probe.park_error(ValueError(payload))  # the slot now holds the only other reference path
+        probe.park_error(ValueError(payload))  # the parked exception keeps the payload alive
         del payload
         assert ref() is not None
         probe.clear_slot_released()  # dropped inside a released solve body

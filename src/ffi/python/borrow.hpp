@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "ffi/python/error.hpp"
@@ -50,50 +51,44 @@ Instance<T>* instance_of(PyObject* object) noexcept {
   return reinterpret_cast<Instance<T>*>(object);
 }
 
-// A shared borrow of an instance's payload for the scope. The caller keeps the object alive.
-template <class T>
-class Shared {
+// A borrow of an instance's payload for the scope: `Shared<T>` (any number at a time, read-only)
+// or `Exclusive<T>` (alone, writable). The caller keeps the object alive.
+template <class T, bool Exclusively>
+class Borrow {
  public:
-  explicit Shared(PyObject* object) : instance_(instance_of<T>(object)) {
-    if (!instance_->flag.try_shared()) throw Error::runtime("Already mutably borrowed");
+  using Payload = std::conditional_t<Exclusively, T, const T>;
+
+  explicit Borrow(PyObject* object) : instance_(instance_of<T>(object)) {
+    if constexpr (Exclusively) {
+      if (!instance_->flag.try_exclusive()) throw Error::runtime("Already borrowed");
+    } else {
+      if (!instance_->flag.try_shared()) throw Error::runtime("Already mutably borrowed");
+    }
   }
-  Shared(Shared&& other) noexcept : instance_(std::exchange(other.instance_, nullptr)) {}
-  Shared(const Shared&) = delete;
-  Shared& operator=(const Shared&) = delete;
-  Shared& operator=(Shared&&) = delete;
-  ~Shared() {
-    if (instance_ != nullptr) instance_->flag.release_shared();
+  Borrow(Borrow&& other) noexcept : instance_(std::exchange(other.instance_, nullptr)) {}
+  Borrow(const Borrow&) = delete;
+  Borrow& operator=(const Borrow&) = delete;
+  Borrow& operator=(Borrow&&) = delete;
+  ~Borrow() {
+    if (instance_ == nullptr) return;
+    if constexpr (Exclusively) {
+      instance_->flag.release_exclusive();
+    } else {
+      instance_->flag.release_shared();
+    }
   }
 
-  const T& operator*() const noexcept { return instance_->value; }
-  const T* operator->() const noexcept { return &instance_->value; }
+  Payload& operator*() const noexcept { return instance_->value; }
+  Payload* operator->() const noexcept { return &instance_->value; }
   PyObject* object() const noexcept { return reinterpret_cast<PyObject*>(instance_); }
 
  private:
   Instance<T>* instance_;
 };
 
-// The exclusive borrow of an instance's payload for the scope (setters, in-place methods).
 template <class T>
-class Exclusive {
- public:
-  explicit Exclusive(PyObject* object) : instance_(instance_of<T>(object)) {
-    if (!instance_->flag.try_exclusive()) throw Error::runtime("Already borrowed");
-  }
-  Exclusive(Exclusive&& other) noexcept : instance_(std::exchange(other.instance_, nullptr)) {}
-  Exclusive(const Exclusive&) = delete;
-  Exclusive& operator=(const Exclusive&) = delete;
-  Exclusive& operator=(Exclusive&&) = delete;
-  ~Exclusive() {
-    if (instance_ != nullptr) instance_->flag.release_exclusive();
-  }
-
-  T& operator*() const noexcept { return instance_->value; }
-  T* operator->() const noexcept { return &instance_->value; }
-  PyObject* object() const noexcept { return reinterpret_cast<PyObject*>(instance_); }
-
- private:
-  Instance<T>* instance_;
-};
+using Shared = Borrow<T, false>;
+template <class T>
+using Exclusive = Borrow<T, true>;
 
 }  // namespace qarn::py

@@ -121,7 +121,7 @@ struct FromPy<std::pair<A, B>> {
 
 // An instance of the class (or a subclass), borrowed shared for the call.
 template <class T>
-struct FromPy<Shared<T>> {
+struct FromPy<Borrow<T, false>> {
   static Shared<T> convert(PyObject* object, std::string_view) {
     if (!is_instance<T>(object)) throw_not_instance(object, type_of<T>());
     return Shared<T>(object);

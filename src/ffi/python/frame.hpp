@@ -65,10 +65,8 @@ struct FnTraits<R (*)(A...) noexcept> : FnTraits<R (*)(A...)> {};
 
 template <class T>
 struct IsSelf : std::false_type {};
-template <class T>
-struct IsSelf<Shared<T>> : std::true_type {};
-template <class T>
-struct IsSelf<Exclusive<T>> : std::true_type {};
+template <class T, bool Exclusively>
+struct IsSelf<Borrow<T, Exclusively>> : std::true_type {};
 
 template <class List>
 struct Split;  // the self parameter (or void) and the argument parameters

@@ -75,8 +75,6 @@ TEST(BorrowGuardTest, GuardsReleaseOnEveryExitAndReportConflicts) {
     writer->value = 5;
     Error error = testing::expect_error([&] { Shared<Payload> reader(object); });
     EXPECT_EQ(error.message(), "Already mutably borrowed");
-    Shared<Payload>* never = nullptr;
-    (void)never;
   }
   try {
     Exclusive<Payload> writer(object);
