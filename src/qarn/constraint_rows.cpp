@@ -17,21 +17,25 @@ namespace {
 
 bool same_shape(const MatrixView& a, const MatrixView& b) { return a.rows() == b.rows() && a.cols() == b.cols(); }
 
+// Minimum of one column by the rule m = x unless m <= x, except that a NaN entry makes the
+// minimum NaN (the plain rule would drop a NaN met after a smaller value and keep one met first).
+double column_minimum(const MatrixView& block, Eigen::Index c) {
+  if (block.rows() == 0) return std::numeric_limits<double>::infinity();
+  double m = block(0, c);
+  for (Eigen::Index r = 1; r < block.rows() && !std::isnan(m); ++r) {
+    const double x = block(r, c);
+    if (std::isnan(x) || x < m) m = x;
+  }
+  return m;
+}
+
 }  // namespace
 
 // ---- first order ----
 
 std::vector<double> column_minimums(const MatrixView& block) {
-  std::vector<double> minima(static_cast<std::size_t>(block.cols()), std::numeric_limits<double>::infinity());
-  for (Eigen::Index c = 0; c < block.cols(); ++c) {
-    if (block.rows() == 0) continue;
-    double m = block(0, c);
-    for (Eigen::Index r = 1; r < block.rows() && !std::isnan(m); ++r) {
-      const double x = block(r, c);
-      if (std::isnan(x) || x < m) m = x;
-    }
-    minima[static_cast<std::size_t>(c)] = m;
-  }
+  std::vector<double> minima(static_cast<std::size_t>(block.cols()));
+  for (Eigen::Index c = 0; c < block.cols(); ++c) minima[static_cast<std::size_t>(c)] = column_minimum(block, c);
   return minima;
 }
 
@@ -39,14 +43,15 @@ Status Constraints::add_constraint_1st(const MatrixView& amax, std::uint64_t idx
   const std::uint64_t n = static_cast<std::uint64_t>(amax.cols());
   if (!contains(idx_s, n)) return ConstraintError::OutOfSBounds{idx_s, n};
   if (amax.rows() == 0 || n == 0) return {};
-  const std::vector<double> minima = column_minimums(amax);
   // A NaN bound is not a positive bound: refusing it keeps a missing limit from passing silently.
-  for (const double m : minima) {
-    if (!(m > 0.0)) return ConstraintError::NonPositiveA{};
+  // The minima are computed twice (check, then write) rather than stored, so that a bound per
+  // station costs no allocation.
+  for (Eigen::Index c = 0; c < amax.cols(); ++c) {
+    if (!(column_minimum(amax, c) > 0.0)) return ConstraintError::NonPositiveA{};
   }
-  for (std::uint64_t j = 0; j < n; ++j) {
-    double& stored = amax_(0, slot_of(idx_s + j));
-    stored = std::fmin(stored, minima[static_cast<std::size_t>(j)]);
+  for (Eigen::Index c = 0; c < amax.cols(); ++c) {
+    double& stored = amax_(0, slot_of(idx_s + static_cast<std::uint64_t>(c)));
+    stored = std::fmin(stored, column_minimum(amax, c));
   }
   return {};
 }
