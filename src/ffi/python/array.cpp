@@ -182,6 +182,9 @@ Ref vector_to_numpy(std::vector<double> values) {
 }
 
 Ref matrix_to_numpy(std::size_t rows, std::size_t cols, std::vector<double> values) {
+  if (cols != 0 ? values.size() / cols != rows || values.size() % cols != 0 : !values.empty()) {
+    throw Fault(fmt::format("a {} x {} matrix cannot hold {} values", rows, cols, values.size()));
+  }
   Ref flat = vector_to_numpy(std::move(values));
   return new_ref(PyObject_CallMethod(flat.get(), "reshape", "nn", static_cast<Py_ssize_t>(rows),
                                      static_cast<Py_ssize_t>(cols)));
