@@ -1,0 +1,398 @@
+// The backward and forward reachability passes. Each station solves the LP of one station
+// interval unless a cheap test makes it unnecessary: a single-point neighbour interval bounds the
+// station directly, and a witness point can prove that a bound needs no optimisation.
+#include "qarn/qarn2/dp2/reach_set2.hpp"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "diag/error.hpp"
+#include "math/numerical/lp.hpp"
+#include "math/numerical/maxnum.hpp"
+#include "qarn/qarn2/dp2/level_log.hpp"
+
+namespace qarn::qarn2 {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::string_view kComponent = "reach_set2";
+
+// Bounds of the current station; NaN when no value fits.
+struct Bounds {
+  double max;
+  double min;
+};
+
+struct Interval {
+  double lo;
+  double hi;
+};
+
+// The interval of one variable with the other fixed, over rows 2.. (rows 0 and 1 bound the
+// neighbouring station itself). kFreeIsY: y free, x fixed; else x free, y fixed. A row whose
+// free coefficient is negligible only checks its constant. An inversion within the slack
+// collapses to the midpoint; nothing when the rows leave no value.
+template <bool kFreeIsY>
+std::optional<Interval> bound_with_other_fixed(std::span<const Lp2dRow> rows, double fixed, double tol) {
+  double lo = -kInf;
+  double hi = kInf;
+  for (std::size_t i = 2; i < rows.size(); ++i) {
+    const Lp2dRow& row = rows[i];
+    const double free = kFreeIsY ? row.b : row.a;
+    const double r = row.c - (kFreeIsY ? row.a : row.b) * fixed;
+    const double thr = nan_min(nan_max(std::fabs(r), 0.001), 1.0) * 1e-9;
+    if (std::fabs(free) < thr) {
+      if (r < -tol) return std::nullopt;
+      continue;
+    }
+    if (free > 0) {
+      if (r < hi * free) hi = r / free;
+    } else if (r < lo * free) {
+      lo = r / free;
+    }
+  }
+  const double slack = nan_max(tol, 1e-13 * (std::fabs(lo) + std::fabs(hi)));
+  if (!(lo <= hi + slack)) return std::nullopt;
+  if (lo > hi) lo = hi = (lo + hi) * 0.5;
+  return Interval{lo, hi};
+}
+
+// Bounds of y when the neighbouring interval is the single point x0.
+Bounds fixed_x_bounds(std::span<const Lp2dRow> rows, double x0, double tol) {
+  const auto y = bound_with_other_fixed<true>(rows, x0, tol);
+  return y ? Bounds{y->hi, y->lo} : Bounds{kNaN, kNaN};
+}
+
+// True when the largest x that the rows allow at height y0 lies in the neighbouring interval
+// [lo_nb, hi_nb]: then (x, y0) is a feasible point and the bound at y0 needs no LP.
+bool witness_passes(std::span<const Lp2dRow> rows, double y0, double lo_nb, double hi_nb, double tol) {
+  const auto x = bound_with_other_fixed<false>(rows, y0, tol);
+  if (!x) return false;
+  return !std::isnan(x->hi) && !std::isnan(x->lo) && lo_nb <= x->hi && x->hi <= hi_nb;
+}
+
+// Rows 0..2 (the neighbour's interval and the station's first-order bound) then the interval rows.
+template <bool kForward>
+void prepare_rows(std::vector<Lp2dRow>& rows, const Constraints& store, std::uint64_t idx_s, double lo_nb,
+                  double hi_nb) {
+  rows.clear();
+  rows.push_back({1.0, 0.0, hi_nb});
+  rows.push_back({-1.0, 0.0, -lo_nb});
+  rows.push_back({0.0, 1.0, store.amax_at(idx_s)});
+  if constexpr (kForward) {
+    store.interval_rows_bidirectional(rows, idx_s - 1);
+  } else {
+    store.interval_rows(rows, idx_s);
+  }
+  normalize_rows(rows);
+}
+
+// The working state of one call.
+template <Verbosity V>
+struct Pass {
+  const Topp2Problem& problem;
+  const ReachSet2Options& options;
+  std::size_t n;  // intervals in the window
+  std::vector<Lp2dRow> rows;
+  ReachSet2 set;
+
+  template <class Summary>
+  CoreError fail(std::string message, Summary&& summary) const {
+    return report_failure<V>(CoreError::infeasible(std::string(kComponent), std::move(message)),
+                             std::forward<Summary>(summary));
+  }
+
+  double tol(double u, double v) const { return a_tolerance(options, u, v); }
+
+  Status start(bool bidirectional) {
+    log_at<V, Verbosity::Summary>("reach_set2 started: {} <= idx_s <= {}, a_start = {}, a_final = {}.",
+                                  problem.idx_s_start, problem.idx_s_final, problem.a_start, problem.a_final);
+    log_at<V, Verbosity::Summary>(bidirectional ? "Bidirectional reachable set will be computed."
+                                                : "Backward reachable set will be computed.");
+    const Constraints& store = problem.store;
+    const double a0 = store.amax_at(problem.idx_s_start);
+    if (problem.a_start - a0 > tol(problem.a_start, a0)) {
+      return fail(fmt::format("The initial state a_start = {} cannot be greater than the maximum feasible state "
+                              "a_max[0] = {} at idx_s_start = {}",
+                              problem.a_start, a0, problem.idx_s_start),
+                  [&] {
+                    return fmt::format(
+                        "reach_set2: the backward pass failed at index {} due to infeasibility of the initial state.",
+                        problem.idx_s_start);
+                  });
+    }
+    const double an = store.amax_at(problem.idx_s_final);
+    if (problem.a_final - an > tol(problem.a_final, an)) {
+      return fail(fmt::format("The final state a_final = {} cannot be greater than the maximum feasible state "
+                              "a_max[n] = {} at idx_s_final = {}",
+                              problem.a_final, an, problem.idx_s_final),
+                  [&] {
+                    return fmt::format(
+                        "reach_set2: the backward pass failed at index {} due to infeasibility of the final state.",
+                        problem.idx_s_final);
+                  });
+    }
+    set.a_max.assign(n + 1, kInf);
+    set.a_min.assign(n + 1, 0.0);
+    set.a_max[n] = set.a_min[n] = problem.a_final;
+    // Room for the three bound rows and the rows of both stations of an interval.
+    rows.reserve(2 * problem.store.max_second_order_rows() + 3);
+    return {};
+  }
+
+  Status backward() {
+    log_at<V, Verbosity::Debug>("Backward pass started.");
+    const Constraints& store = problem.store;
+    const double lp_tol = options.lp_feas_tol;
+    double hi_next = problem.a_final;
+    double lo_next = problem.a_final;
+    for (std::size_t k = n; k-- > 0;) {
+      const std::uint64_t idx_s = problem.idx_s_start + k;
+      log_at<V, Verbosity::Trace>("\tBackward pass at k = {} (idx_s = {}) to compute a[k]: {} <= a[k+1] <= {}.", k,
+                                  idx_s, lo_next, hi_next);
+      const double amax = store.amax_at(idx_s);
+      prepare_rows<false>(rows, store, idx_s, lo_next, hi_next);
+      const double mid = (hi_next + lo_next) * 0.5;
+      Bounds b;
+      switch (compare_a(hi_next - lo_next, tol(hi_next, lo_next))) {
+        case ACompare::Below:
+          return fail(fmt::format("The reachable set is empty at index {} during the backward pass where "
+                                  "a_max_next = {}, a_min_next = {}",
+                                  idx_s, hi_next, lo_next),
+                      [&] { return fmt::format("reach_set2: the backward pass failed at index {} due to infeasibility.", idx_s); });
+        case ACompare::ApproxEqual:
+          log_at<V, Verbosity::Trace>("\t\ta[k+1] = {}", mid);
+          b = fixed_x_bounds(rows, mid, lp_tol);
+          break;
+        case ACompare::Above: {
+          log_at<V, Verbosity::Trace>("\t\t{} <= a[k+1] <= {}", lo_next, hi_next);
+          // From a[k] = 0 the rows allow a point of the next interval: the lower bound stays 0.
+          const bool need_min = !witness_passes(rows, 0.0, lo_next, hi_next, lp_tol);
+          log_at<V, Verbosity::Trace>("\t\tBackward skip checks at idx_s = {}: need_max = true, need_min = {}.", idx_s,
+                                      need_min);
+          if (need_min) {
+            const auto [max, min] = lp_2d_max_min(rows, mid, lp_tol);
+            b = {max, min};
+          } else {
+            b = {lp_2d_max(rows, mid, lp_tol), 0.0};
+          }
+          break;
+        }
+      }
+      if (std::isnan(b.max) || std::isnan(b.min)) {
+        return fail(fmt::format("The reachable set is empty at index {} during the backward pass where a_max = {}, "
+                                "a_min = {}",
+                                idx_s, b.max, b.min),
+                    [&] { return fmt::format("reach_set2: the backward pass failed at index {} due to infeasibility.", idx_s); });
+      }
+      log_at<V, Verbosity::Trace>("\t\tBackward LP result at k = {}: {} <= a[k] <= {}.", k, b.min, b.max);
+      double& a_max = set.a_max[k];
+      double& a_min = set.a_min[k];
+      a_max = nan_min(b.max, amax);
+      a_min = nan_max(b.min, 0.0);
+      log_at<V, Verbosity::Trace>("\t\tAfter clipping with path constraints at k = {}: {} <= a[k] <= {}.", k, a_min,
+                                  a_max);
+      // The next station's upper bound takes part in the tolerance of this comparison.
+      const double tol_k = nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(hi_next)),
+                                   options.a_cmp_rel_tol * nan_max(std::fabs(a_max), a_min));
+      switch (compare_a(a_max - a_min, tol_k)) {
+        case ACompare::ApproxEqual:
+          if (k + 1 < n) {
+            log_at<V, Verbosity::Debug>("The backward reachable set at k = {} (idx_s = {}) is degenerate since a_max "
+                                        "= {} and a_min = {} are approximately equal.",
+                                        k, idx_s, a_max, a_min);
+          }
+          a_max = a_min = (a_max + a_min) * 0.5;
+          break;
+        case ACompare::Below:
+          return fail(fmt::format("The reachable set is empty at k = {} (idx_s = {}) during the backward pass where "
+                                  "a_max = {}, a_min = {}",
+                                  k, idx_s, a_max, a_min),
+                      [&] {
+                        return fmt::format("reach_set2: the backward pass failed at k = {} (idx_s = {}) due to infeasibility.",
+                                           k, idx_s);
+                      });
+        case ACompare::Above:
+          break;
+      }
+      log_at<V, Verbosity::Trace>("\t\tBackward propagated interval to k-1: {} <= a[k] <= {}.", a_min, a_max);
+      hi_next = a_max;
+      lo_next = a_min;
+    }
+    return {};
+  }
+
+  Status forward() {
+    log_at<V, Verbosity::Debug>("Forward pass started.");
+    const Constraints& store = problem.store;
+    const double lp_tol = options.lp_feas_tol;
+    set.a_max[0] = set.a_min[0] = problem.a_start;
+    double hi_prev = problem.a_start;
+    double lo_prev = problem.a_start;
+    for (std::size_t k = 1; k <= n; ++k) {
+      const std::uint64_t idx_s = problem.idx_s_start + k;
+      const double b_max = set.a_max[k];
+      const double b_min = set.a_min[k];
+      log_at<V, Verbosity::Trace>("\tForward pass at k = {} (idx_s = {}): prev interval {} <= a[k-1] <= {}, backward "
+                                  "interval {} <= a[k] <= {}.",
+                                  k, idx_s, lo_prev, hi_prev, b_min, b_max);
+      const auto failed = [&](double max, double min) {
+        return fail(fmt::format("The reachable set is empty at index {} during the forward pass where a_max = {}, "
+                                "a_min = {}",
+                                idx_s, max, min),
+                    [&] { return fmt::format("reach_set2: the forward pass failed at index {} due to infeasibility.", idx_s); });
+      };
+      prepare_rows<true>(rows, store, idx_s, lo_prev, hi_prev);
+      const double mid = (hi_prev + lo_prev) * 0.5;
+      Bounds b;
+      switch (compare_a(hi_prev - lo_prev, tol(hi_prev, lo_prev))) {
+        case ACompare::Below:
+          return fail(fmt::format("The reachable set is empty at index {} during the forward pass where "
+                                  "a_max_prev = {}, a_min_prev = {}",
+                                  idx_s, hi_prev, lo_prev),
+                      [&] { return fmt::format("reach_set2: the forward pass failed at index {} due to infeasibility.", idx_s); });
+        case ACompare::ApproxEqual:
+          b = fixed_x_bounds(rows, mid, lp_tol);
+          break;
+        case ACompare::Above: {
+          // A backward bound that is reachable from the previous interval needs no LP.
+          const bool need_max = !witness_passes(rows, b_max, lo_prev, hi_prev, lp_tol);
+          const bool need_min = !witness_passes(rows, b_min, lo_prev, hi_prev, lp_tol);
+          log_at<V, Verbosity::Trace>("\t\tForward skip checks at idx_s = {}: need_max = {}, need_min = {}.", idx_s,
+                                      need_max, need_min);
+          if (need_max && need_min) {
+            const auto [max, min] = lp_2d_max_min(rows, mid, lp_tol);
+            b = {max, min};
+          } else if (need_max) {
+            b = {lp_2d_max(rows, mid, lp_tol), b_min};
+          } else if (need_min) {
+            b = {b_max, lp_2d_min(rows, mid, lp_tol)};
+          } else {
+            b = {b_max, b_min};
+          }
+          break;
+        }
+      }
+      log_at<V, Verbosity::Trace>("\t\tForward LP result at idx_s = {}: {} <= a[k] <= {}.", idx_s, b.min, b.max);
+      if (std::isnan(b.max) || std::isnan(b.min)) return failed(b.max, b.min);
+      double new_max = nan_min(b.max, b_max);
+      double new_min = nan_max(b.min, b_min);
+      log_at<V, Verbosity::Trace>("\t\tAfter intersecting with backward interval at idx_s = {}: {} <= a[k] <= {}.",
+                                  idx_s, new_min, new_max);
+      const double tol_k = nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(hi_prev)),
+                                   options.a_cmp_rel_tol * nan_max(std::fabs(new_max), std::fabs(new_min)));
+      switch (compare_a(new_max - new_min, tol_k)) {
+        case ACompare::ApproxEqual:
+          if (k + 1 < n) {
+            log_at<V, Verbosity::Debug>("The forward reachable set at idx_s = {} is degenerate since a_max_prev and "
+                                        "a_min_prev are approximately equal at {}.",
+                                        idx_s, mid);
+          }
+          new_max = new_min = (new_max + new_min) * 0.5;
+          break;
+        case ACompare::Below:
+          return failed(new_max, new_min);
+        case ACompare::Above:
+          break;
+      }
+      set.a_max[k] = new_max;
+      set.a_min[k] = new_min;
+      log_at<V, Verbosity::Trace>("\t\tForward propagated interval to next step: {} <= a[k] <= {}.", new_min, new_max);
+      hi_prev = new_max;
+      lo_prev = new_min;
+    }
+    return {};
+  }
+};
+
+Status check_inputs(const Topp2Problem& problem, const ReachSet2Options& options) {
+  QARN_TRY(validate_reach_set2_options(options));
+  return Topp2ProblemBuilder::build(problem);
+}
+
+template <Verbosity V>
+Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& options, const Stopwatch<V>& clock,
+                      bool bidirectional) {
+  QARN_TRY(check_inputs(problem, options));
+  Pass<V> pass{problem, options, problem.idx_s_final - problem.idx_s_start, {}, {}};
+  QARN_TRY(pass.start(bidirectional));
+  QARN_TRY(pass.backward());
+  if (bidirectional) QARN_TRY(pass.forward());
+  if constexpr (V >= Verbosity::Summary) {
+    log_line(fmt::format("reach_set2: {}backward total elapsed time = {}.", bidirectional ? "forward + " : "",
+                         clock.elapsed()));
+  }
+  return std::move(pass.set);
+}
+
+}  // namespace
+
+double a_tolerance(const ReachSet2Options& options, double u, double v) {
+  return nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(u), std::fabs(v)));
+}
+
+ACompare compare_a(double difference, double tol) {
+  if (difference > tol) return ACompare::Above;
+  if (difference < -tol) return ACompare::Below;
+  return ACompare::ApproxEqual;
+}
+
+void normalize_rows(std::vector<Lp2dRow>& rows) {
+  for (Lp2dRow& row : rows) {
+    const double s = row.a * row.a + row.b * row.b;
+    const double r = std::sqrt(s);
+    if (s > 0 && std::isfinite(r)) {
+      const double inv = 1.0 / r;
+      row = {row.a * inv, row.b * inv, row.c * inv};
+    } else {
+      row = {0.0, 0.0, 0.0};
+    }
+  }
+}
+
+template <Verbosity V>
+Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const ReachSet2Options& options,
+                                         const Stopwatch<V>& clock) {
+  return run<V>(problem, options, clock, false);
+}
+
+template <Verbosity V>
+Result<ReachSet2> reach_set2_bidirectional_at(const Topp2Problem& problem, const ReachSet2Options& options,
+                                              const Stopwatch<V>& clock) {
+  return run<V>(problem, options, clock, true);
+}
+
+#define QARN_REACH_SET2_LEVEL(V)                                                                            \
+  template Result<ReachSet2> reach_set2_backward_at<V>(const Topp2Problem&, const ReachSet2Options&,        \
+                                                       const Stopwatch<V>&);                                \
+  template Result<ReachSet2> reach_set2_bidirectional_at<V>(const Topp2Problem&, const ReachSet2Options&,   \
+                                                            const Stopwatch<V>&);
+QARN_REACH_SET2_LEVEL(Verbosity::Silent)
+QARN_REACH_SET2_LEVEL(Verbosity::Summary)
+QARN_REACH_SET2_LEVEL(Verbosity::Debug)
+QARN_REACH_SET2_LEVEL(Verbosity::Trace)
+#undef QARN_REACH_SET2_LEVEL
+
+Result<ReachSet2> reach_set2_backward(const Topp2Problem& problem, const ReachSet2Options& options) {
+  return reach_set2_by_verbosity(problem, options);
+}
+
+Result<ReachSet2> reach_set2_by_verbosity(const Topp2Problem& problem, const ReachSet2Options& options) {
+  return with_verbosity(options.verbosity, [&](auto tag) {
+    constexpr Verbosity V = decltype(tag)::value;
+    return reach_set2_backward_at<V>(problem, options, Stopwatch<V>{});
+  });
+}
+
+Result<ReachSet2> reach_set2_bidirectional(const Topp2Problem& problem, const ReachSet2Options& options) {
+  return with_verbosity(options.verbosity, [&](auto tag) {
+    constexpr Verbosity V = decltype(tag)::value;
+    return reach_set2_bidirectional_at<V>(problem, options, Stopwatch<V>{});
+  });
+}
+
+}  // namespace qarn::qarn2

@@ -1,0 +1,49 @@
+// Reachable sets of a second-order problem: per station the interval [a_min, a_max] of
+// a = (ds/dt)^2 from which a_final can still be reached (backward), and which is also reachable
+// from a_start (bidirectional). Each step bounds a two-variable LP over one station interval.
+#pragma once
+
+#include <vector>
+
+#include "diag/log.hpp"
+#include "diag/result.hpp"
+#include "math/numerical/lp_row.hpp"
+#include "qarn/problem2.hpp"
+#include "qarn/qarn2/dp2/reach_set2_options.hpp"
+
+namespace qarn::qarn2 {
+
+// Entry k belongs to station idx_s_start + k; n + 1 entries for the window of n intervals.
+struct ReachSet2 {
+  std::vector<double> a_max;
+  std::vector<double> a_min;
+};
+
+// Both run on a problem that passes Topp2ProblemBuilder and options that pass the option rule
+// (both are checked again first); failures are Infeasible from "reach_set2". Lines are printed
+// at the options' verbosity.
+Result<ReachSet2> reach_set2_backward(const Topp2Problem& problem, const ReachSet2Options& options);
+Result<ReachSet2> reach_set2_bidirectional(const Topp2Problem& problem, const ReachSet2Options& options);
+// The backward pass, in the copy specialised for options.verbosity (what topp2_ra runs).
+Result<ReachSet2> reach_set2_by_verbosity(const Topp2Problem& problem, const ReachSet2Options& options);
+
+// The per-level copies: above SILENT, `clock` is the start time of the elapsed line.
+template <Verbosity V>
+Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const ReachSet2Options& options,
+                                         const Stopwatch<V>& clock);
+template <Verbosity V>
+Result<ReachSet2> reach_set2_bidirectional_at(const Topp2Problem& problem, const ReachSet2Options& options,
+                                              const Stopwatch<V>& clock);
+
+// ---- shared with the time-optimal forward walk ----
+
+// max(abs_tol, rel_tol * max(|u|, |v|)), NaN-ignoring.
+double a_tolerance(const ReachSet2Options& options, double u, double v);
+// u - v > tol: above; < -tol: below; otherwise (also NaN) approximately equal.
+enum class ACompare { Below, ApproxEqual, Above };
+ACompare compare_a(double difference, double tol);
+
+// Scales every row to a unit normal; a row without a usable normal becomes (0, 0, 0).
+void normalize_rows(std::vector<Lp2dRow>& rows);
+
+}  // namespace qarn::qarn2

@@ -1,0 +1,265 @@
+// topp2_ra: backward reachable set, then the greedy forward walk. With a[k-1] fixed every row
+// bounds a[k] directly, so the walk needs no LP; the bisection only runs where rounding leaves
+// the one-step interval empty.
+#include "qarn/qarn2/dp2/topp2_ra.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "diag/log.hpp"
+#include "math/numerical/maxnum.hpp"
+#include "qarn/qarn2/dp2/level_log.hpp"
+#include "qarn/qarn2/dp2/reach_set2.hpp"
+
+namespace qarn::qarn2 {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::string_view kComponent = "topp2_ra";
+
+struct Interval {
+  double lo;
+  double hi;
+};
+
+// Bounds of a[k] from the rows with a[k-1] = a_prev: NaN ends when a row without a[k] fails.
+Interval one_step_bounds(std::span<const Lp2dRow> rows, double a_prev, double tol) {
+  double lo = -kInf;
+  double hi = kInf;
+  for (const Lp2dRow& row : rows) {
+    const double r = row.c - row.b * a_prev;
+    const double thr = nan_min(nan_max(std::fabs(r), 0.001), 1.0) * 1e-9;
+    if (std::fabs(row.a) < thr) {
+      if (r < -tol) return {kNaN, kNaN};
+      continue;
+    }
+    if (row.a > 0) {
+      if (r < hi * row.a) hi = r / row.a;
+    } else if (r < lo * row.a) {
+      lo = r / row.a;
+    }
+  }
+  return {lo, hi};
+}
+
+template <Verbosity V>
+Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const ReachSet2Options& options) {
+  QARN_TRY(validate_reach_set2_options(options));
+  QARN_TRY(Topp2ProblemBuilder::build(problem));
+  const Stopwatch<V> clock;
+  log_at<V, Verbosity::Summary>("\ntopp2_ra started: {} <= idx_s <= {}, a_start = {}, a_final = {}.",
+                                problem.idx_s_start, problem.idx_s_final, problem.a_start, problem.a_final);
+  auto backward = reach_set2_backward_at<V>(problem, options, Stopwatch<V>{});
+  if (!backward) {
+    if constexpr (V >= Verbosity::Debug) {
+      log_line(backward.error().display());
+    } else if constexpr (V == Verbosity::Summary) {
+      log_line("topp2_ra: failed while computing backward reachable set.");
+    }
+    return std::move(backward).error();
+  }
+  const std::vector<double>& b_max = backward->a_max;
+  const std::vector<double>& b_min = backward->a_min;
+  const Constraints& store = problem.store;
+  const std::size_t n = problem.idx_s_final - problem.idx_s_start;
+  const double tol = options.lp_feas_tol;
+
+  std::vector<double> a(n + 1, 0.0);
+  a[0] = problem.a_start;
+  double a_prev = problem.a_start;
+  std::vector<Lp2dRow> rows;
+  rows.reserve(2 * store.max_second_order_rows());
+  log_at<V, Verbosity::Debug>("Forward pass started.");
+  for (std::size_t k = 1; k <= n; ++k) {
+    const std::uint64_t idx_s = problem.idx_s_start + k;
+    log_at<V, Verbosity::Trace>("\tForward pass at k = {} (idx_s = {}): backward interval {} <= a[k] <= {}, a_prev = {}.",
+                                k, idx_s, b_min[k], b_max[k], a_prev);
+    rows.clear();
+    store.interval_rows(rows, idx_s - 1);
+    const Interval one = one_step_bounds(rows, a_prev, tol);
+    log_at<V, Verbosity::Trace>("\t\tForward LP result before clipping: {} <= a[k] <= {}.", one.lo, one.hi);
+    const double hi = nan_min(one.hi, b_max[k]);
+    const double lo = nan_max(one.lo, b_min[k]);
+    log_at<V, Verbosity::Trace>("\t\tAfter clipping with backward reachable set: {} <= a[k] <= {}.", lo, hi);
+
+    const auto fail = [&](CoreError error, const char* summary) {
+      if constexpr (V >= Verbosity::Debug) {
+        log_line(error.display());
+      } else if constexpr (V == Verbosity::Summary) {
+        log_line(fmt::format("topp2_ra: the forward pass failed at index {} due to {}.", idx_s, summary));
+      }
+      return error;
+    };
+    const bool numbers = !std::isnan(one.lo) && !std::isnan(one.hi);
+    double value;
+    bool settled_by_repair = false;
+    if (numbers && !(hi < lo)) {
+      value = hi;
+    } else {
+      std::optional<ForwardStepCandidate> found;
+      if (std::isfinite(b_max[k]) && std::isfinite(b_min[k])) {
+        found = max_feasible_bisect(
+            rows, options,
+            {a_prev, b_min[k - 1], b_max[k - 1], b_min[k], b_max[k], store.amax_at(idx_s - 1), store.amax_at(idx_s)});
+      }
+      if (found) {
+        value = found->a;
+        log_at<V, Verbosity::Debug>("Recovered the forward step at idx_s = {}: a[k] = {}, max normalized violation = "
+                                    "{:.6e}, max raw violation = {:.6e}.",
+                                    idx_s, value, found->max_normalized_violation, found->max_raw_violation);
+      } else {
+        const auto infeasible = [&] {
+          return fail(CoreError::infeasible(std::string(kComponent),
+                                            fmt::format("The reachable set is empty at index {} during the forward "
+                                                        "pass where a_max = {}, a_min = {}",
+                                                        idx_s, hi, lo)),
+                      "infeasibility");
+        };
+        if (!numbers) return infeasible();
+        const double tol_k = nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(a_prev)),
+                                     options.a_cmp_rel_tol * nan_max(std::fabs(hi), std::fabs(lo)));
+        if (hi - lo < -tol_k) return infeasible();
+        value = (lo + hi) * 0.5;
+        log_at<V, Verbosity::Debug>("The forward reachable interval at idx_s = {} is inverted by {:.3e} at scale "
+                                    "{:.3e}; treated as the degenerate point a[k] = {}.",
+                                    idx_s, lo - hi, std::fabs(a_prev), value);
+      }
+      settled_by_repair = true;
+    }
+    if constexpr (V >= Verbosity::Debug) {
+      if (settled_by_repair || compare_a(value - lo, a_tolerance(options, value, lo)) == ACompare::ApproxEqual) {
+        log_line(fmt::format("The one-step forward reachable set at k = {} (idx_s = {}) is degenerate since a_max "
+                             "and a_min are approximately equal at {}.",
+                             k, idx_s, (lo + value) * 0.5));
+      }
+    }
+    if (std::isinf(value)) {
+      return fail(CoreError::unbounded(std::string(kComponent),
+                                       fmt::format("The reachable set is unbounded at index {} during the forward pass "
+                                                   "where a_max = {}",
+                                                   idx_s, value)),
+                  "unboundedness");
+    }
+    log_at<V, Verbosity::Trace>("\t\tSelected maximal feasible state: a[k] = {}.", value);
+    a[k] = value;
+    a_prev = value;
+  }
+  if constexpr (V >= Verbosity::Summary) {
+    log_line(fmt::format("topp2_ra: total elapsed time = {}.\n", clock.elapsed()));
+  }
+  return a;
+}
+
+}  // namespace
+
+Result<std::vector<double>> topp2_ra(const Topp2Problem& problem, const ReachSet2Options& options) {
+  return with_verbosity(options.verbosity, [&](auto tag) { return topp2_ra_at<decltype(tag)::value>(problem, options); });
+}
+
+std::optional<ForwardStepCandidate> forward_step_violation(double v, double lo, double hi,
+                                                           std::span<const Lp2dRow> rows, double tol, double a_prev) {
+  if (!std::isfinite(v) || !(lo <= v && v <= hi)) return std::nullopt;
+  double worst_norm = 0.0;
+  double worst_raw = 0.0;
+  for (const Lp2dRow& row : rows) {
+    if (!std::isfinite(row.a) || !std::isfinite(row.b) || !std::isfinite(row.c)) return std::nullopt;
+    const double h = std::hypot(row.a, row.b);
+    if (h == 0) {
+      if (row.c < 0) return std::nullopt;
+      continue;
+    }
+    const double allow = nan_max(std::fabs(row.c), 1.0) * tol;
+    if (!std::isfinite(h) || !std::isfinite(allow)) return std::nullopt;
+    const double raw = v * row.a + row.b * a_prev - row.c;
+    const double norm = v * (row.a / h) + (row.b / h) * a_prev - row.c / h;
+    const double qn = raw / h;
+    if (!std::isfinite(raw) || !std::isfinite(norm) || !std::isfinite(qn)) return std::nullopt;
+    if (raw > allow || qn > tol || norm > tol) return std::nullopt;
+    worst_norm = nan_max(worst_norm, nan_max(norm, qn));
+    worst_raw = nan_max(worst_raw, raw);
+  }
+  return ForwardStepCandidate{v, worst_norm, worst_raw};
+}
+
+std::optional<ForwardStepCandidate> max_feasible_bisect(std::span<const Lp2dRow> rows,
+                                                        const ReachSet2Options& options,
+                                                        const ForwardStepContext& step) {
+  const double tol = options.lp_feas_tol;
+  const double a_prev = step.a_prev;
+  if (!std::isfinite(a_prev) || !std::isfinite(step.b_min_prev) || !std::isfinite(step.b_max_prev)) return std::nullopt;
+  if (!std::isfinite(tol) || tol < 0) return std::nullopt;
+  if (std::isnan(step.b_min) || std::isnan(step.b_max) || std::isnan(step.amax_prev) || std::isnan(step.amax)) {
+    return std::nullopt;
+  }
+  const double prev_top = nan_min(step.b_max_prev, step.amax_prev);
+  if (!std::isfinite(prev_top)) return std::nullopt;
+
+  // a_prev must agree with the previous station's bounds, else the rows are read at a wrong point.
+  const double prev_floor = nan_max(step.b_min_prev, 0.0);
+  if (a_prev - prev_floor <
+      -nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(a_prev), prev_floor))) {
+    return std::nullopt;
+  }
+  if (a_prev - prev_top >
+      nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(a_prev), std::fabs(prev_top)))) {
+    return std::nullopt;
+  }
+
+  // The target range, then a bracket inside it from the rows, each relaxed by its allowance.
+  const double target_hi = nan_min(step.b_max, step.amax);
+  const double target_lo = nan_max(step.b_min, 0.0);
+  if (target_lo > target_hi || target_lo == kInf || std::isnan(target_lo) || !std::isfinite(target_hi)) {
+    return std::nullopt;
+  }
+  const auto oracle = [&](double v) { return forward_step_violation(v, target_lo, target_hi, rows, tol, a_prev); };
+  if (auto at_top = oracle(target_hi)) return at_top;
+
+  double lo = target_lo;
+  double hi = target_hi;
+  for (const Lp2dRow& row : rows) {
+    const double h = std::hypot(row.a, row.b);
+    if (h == 0) {
+      if (row.c < 0) return std::nullopt;
+      continue;
+    }
+    const double allow = tol * nan_max(std::fabs(row.c), 1.0);
+    if (!std::isfinite(h) || !std::isfinite(allow)) return std::nullopt;
+    const double inv = 1.0 / h;
+    const double rhs = row.c * inv + nan_min(tol, allow * inv) - a_prev * (row.b * inv);
+    if (!std::isfinite(rhs)) return std::nullopt;
+    const double pn = row.a * inv;
+    if (pn > 0) {
+      hi = nan_min(hi, rhs / pn);
+    } else if (pn < 0) {
+      lo = nan_max(lo, rhs / pn);
+    } else if (rhs < 0) {
+      return std::nullopt;
+    }
+  }
+  if (!std::isfinite(lo) || !std::isfinite(hi) || lo > hi) return std::nullopt;
+
+  // The bracket's top and the next four doubles below it, then bisection towards the top.
+  double v = hi;
+  for (int i = 0; i < 5 && !(v < lo); ++i) {
+    if (auto found = oracle(v)) return found;
+    v = std::nextafter(v, -kInf);
+  }
+  double x = hi * 0.5 + lo * 0.5;
+  auto best = oracle(x);
+  if (!best) return std::nullopt;
+  for (int i = 0; i < 64; ++i) {
+    const double m = x * 0.5 + hi * 0.5;
+    if (m == x || m == hi) break;
+    if (auto at_m = oracle(m)) {
+      x = m;
+      best = at_m;
+    } else {
+      hi = m;
+    }
+  }
+  return best;
+}
+
+}  // namespace qarn::qarn2
