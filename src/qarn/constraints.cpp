@@ -89,7 +89,7 @@ Status Constraints::append_s(std::span<const double> s) {
   }
   const std::size_t room = capacity_ - len_;
   if (n > room / 2) QARN_TRY(grow_for(n));
-  for (StationRunMap* map : {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}) {
+  for (StationRunMap* map : run_maps()) {
     if (!map->reserve_extra(1)) return out_of_memory("Constraints::append_s");
   }
 
@@ -97,7 +97,7 @@ Status Constraints::append_s(std::span<const double> s) {
   for_each_slot_block(first, n, [&](std::size_t slot, std::size_t offset, std::size_t count) {
     std::copy_n(s.data() + offset, count, s_.col(slot));
   });
-  for (StationRunMap* map : {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}) map->extend_back(first, n);
+  for (StationRunMap* map : run_maps()) map->extend_back(first, n);
   len_ += n;
   return {};
 }
@@ -200,7 +200,7 @@ std::span<const double> Constraints::dddq_at(std::uint64_t idx_s) const {
 // ---- windowing ----
 
 void Constraints::empty_window() {
-  for (StationRunMap* map : {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}) map->clear();
+  for (StationRunMap* map : run_maps()) map->clear();
   head_ = 0;
   len_ = 0;
   amax_.reset();
@@ -224,7 +224,7 @@ void Constraints::pop_front(PopMode mode, std::uint64_t value) {
   for_each_slot_block(idx_s_start_, k, [&](std::size_t slot, std::size_t, std::size_t count) {
     amax_.reset_cols(slot, count);
   });
-  for (StationRunMap* map : {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}) map->trim_front(cut);
+  for (StationRunMap* map : run_maps()) map->trim_front(cut);
   head_ += static_cast<std::size_t>(k);
   if (head_ >= capacity_) head_ -= capacity_;
   idx_s_start_ = cut;
@@ -243,7 +243,7 @@ void Constraints::pop_back(PopMode mode, std::uint64_t value) {
   for_each_slot_block(cut, k, [&](std::size_t slot, std::size_t, std::size_t count) {
     amax_.reset_cols(slot, count);
   });
-  for (StationRunMap* map : {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}) map->trim_back(cut);
+  for (StationRunMap* map : run_maps()) map->trim_back(cut);
   len_ -= static_cast<std::size_t>(k);
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <Eigen/Core>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -213,6 +214,7 @@ class Constraints {
                              std::uint64_t idx_s, bool is_negative);
   void clear_dddq_block(std::uint64_t idx_s, std::uint64_t n);
   void empty_window();
+  std::array<StationRunMap*, 4> run_maps() { return {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}; }
   Status prepare_row_update(StationRunMap& map, std::uint64_t idx_s, std::uint64_t n, std::uint64_t r,
                             std::span<StationMatrix* const> matrices);
   Status prepare_linearization(std::span<const double> a_ref, std::uint64_t idx, double floor);

@@ -16,8 +16,8 @@ using test::error_text;
 using test::ramp;
 using test::store_with_stations;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test::kInf;
+using test::kNaN;
 
 // Two axes over four stations with q' = dq, q'' = ddq, q''' = dddq chosen per station.
 struct Derivs {

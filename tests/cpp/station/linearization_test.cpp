@@ -12,19 +12,13 @@
 namespace qarn {
 namespace {
 
+using test::column;
 using test::error_text;
 using test::ramp;
 using test::store_with_stations;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-Eigen::MatrixXd col(std::initializer_list<double> v) {
-  Eigen::MatrixXd m(static_cast<Eigen::Index>(v.size()), 1);
-  Eigen::Index i = 0;
-  for (double x : v) m(i++, 0) = x;
-  return m;
-}
+using test::kInf;
+using test::kNaN;
 
 struct Row {
   double ja, jb, jc, jd, jm;
@@ -32,7 +26,7 @@ struct Row {
 
 void add_rows(Constraints& c, std::uint64_t idx, std::initializer_list<Row> rows) {
   for (const Row& r : rows) {
-    ASSERT_TRUE(c.add_constraint_3rd(col({r.ja}), col({r.jb}), col({r.jc}), col({r.jd}), col({r.jm}), idx, false).ok());
+    ASSERT_TRUE(c.add_constraint_3rd(column({r.ja}), column({r.jb}), column({r.jc}), column({r.jd}), column({r.jm}), idx, false).ok());
   }
 }
 

@@ -12,19 +12,13 @@
 namespace qarn {
 namespace {
 
+using test::column;
 using test::error_text;
 using test::ramp;
 using test::store_with_stations;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-Eigen::MatrixXd column(std::initializer_list<double> values) {
-  Eigen::MatrixXd m(static_cast<Eigen::Index>(values.size()), 1);
-  Eigen::Index i = 0;
-  for (double v : values) m(i++, 0) = v;
-  return m;
-}
+using test::kInf;
+using test::kNaN;
 
 std::vector<double> as_vector(std::span<const double> s) { return {s.begin(), s.end()}; }
 

@@ -6,6 +6,8 @@
 
 #include <Eigen/Core>
 #include <cstdint>
+#include <initializer_list>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -61,5 +63,16 @@ inline Constraints wrapped_store(std::size_t dim, std::size_t capacity, std::siz
 inline Eigen::MatrixXd constant(Eigen::Index rows, Eigen::Index cols, double value) {
   return Eigen::MatrixXd::Constant(rows, cols, value);
 }
+
+// A one-column matrix (the rows of one station).
+inline Eigen::MatrixXd column(std::initializer_list<double> values) {
+  Eigen::MatrixXd m(static_cast<Eigen::Index>(values.size()), 1);
+  Eigen::Index i = 0;
+  for (double v : values) m(i++, 0) = v;
+  return m;
+}
+
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace qarn::test

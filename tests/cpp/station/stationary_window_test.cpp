@@ -14,16 +14,15 @@
 namespace qarn {
 namespace {
 
+using test::column;
 using test::ramp;
 using test::store_with_stations;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-Eigen::MatrixXd one(double v) { return Eigen::MatrixXd::Constant(1, 1, v); }
+using test::kInf;
+using test::kNaN;
 
 void add_jerk_row(Constraints& c, std::uint64_t idx, double ja, double jb, double jc, double jd, double jm) {
-  ASSERT_TRUE(c.add_constraint_3rd(one(ja), one(jb), one(jc), one(jd), one(jm), idx, false).ok());
+  ASSERT_TRUE(c.add_constraint_3rd(column({ja}), column({jb}), column({jc}), column({jd}), column({jm}), idx, false).ok());
 }
 
 bool impossible(const BoundPair& b) { return b.upper == -kInf && b.lower == kInf; }
@@ -117,14 +116,14 @@ TEST(StationaryWindowBounds, FirstAndSecondOrderAtTheStart) {
   EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 2).upper, std::pow(2.0, 4.0 / 3.0), 1e-12);
 
   // At x = 1: a + 1.5 b = A + 1.5 (2/3) A / 2 = 1.5 A <= 3.
-  ASSERT_TRUE(c.add_constraint_2nd(one(1.0), one(1.5), one(3.0), 2, false).ok());
+  ASSERT_TRUE(c.add_constraint_2nd(column({1.0}), column({1.5}), column({3.0}), 2, false).ok());
   EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 2).upper, 2.0, 1e-12);
   // -a <= -0.5 at x = 1 bounds A from below.
-  ASSERT_TRUE(c.add_constraint_2nd(one(-1.0), one(0.0), one(-0.5), 2, false).ok());
+  ASSERT_TRUE(c.add_constraint_2nd(column({-1.0}), column({0.0}), column({-0.5}), 2, false).ok());
   const BoundPair b = c.first_order_bounds_forward(a_ref, 0, 2);
   EXPECT_NEAR(b.lower, 0.5, 1e-12);
   // A row with a vanishing coefficient binds nothing.
-  ASSERT_TRUE(c.add_constraint_2nd(one(0.0), one(1e-12), one(-5.0), 1, false).ok());
+  ASSERT_TRUE(c.add_constraint_2nd(column({0.0}), column({1e-12}), column({-5.0}), 1, false).ok());
   EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 2).lower, 0.5, 1e-12);
 }
 
@@ -161,7 +160,7 @@ TEST(StationaryWindowBounds, TheEndWindowMirrorsTheStart) {
   EXPECT_NEAR(c.first_order_bounds_backward(a_ref, 1, 2).upper, std::pow(2.0, 4.0 / 3.0), 1e-12);
   // At x = 1 (station 1): a + 1.5 b = A - 1.5 (2/3) A / 2 = 0.5 A <= 3.
   ASSERT_TRUE(c.amax_substitute(std::vector<double>{kInf, kInf, kInf, kInf}, 0).ok());
-  ASSERT_TRUE(c.add_constraint_2nd(one(1.0), one(1.5), one(3.0), 1, false).ok());
+  ASSERT_TRUE(c.add_constraint_2nd(column({1.0}), column({1.5}), column({3.0}), 1, false).ok());
   EXPECT_NEAR(c.first_order_bounds_backward(a_ref, 1, 2).upper, 6.0, 1e-12);
   // Read as a start window from station 1, the row sits at the rest station and binds nothing.
   EXPECT_EQ(c.first_order_bounds_forward(std::vector<double>(3, 1.0), 1, 2).upper, kInf);

@@ -17,8 +17,8 @@ using test::error_text;
 using test::ramp;
 using test::store_with_stations;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test::kInf;
+using test::kNaN;
 
 std::vector<double> s_of(const Constraints& c) { return *c.s_values(c.idx_s_start(), c.idx_s_end()); }
 
