@@ -12,6 +12,10 @@
 #include "qarn/constraints.hpp"
 #include "station_test_support.hpp"
 
+// The replacements below pair operator new with malloc and operator delete with free, which
+// GCC cannot see across the functions.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 
 thread_local bool tl_counting = false;
