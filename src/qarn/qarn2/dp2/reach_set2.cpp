@@ -88,7 +88,8 @@ void prepare_rows(std::vector<Lp2dRow>& rows, const Constraints& store, std::uin
   } else {
     store.interval_rows(rows, idx_s);
   }
-  normalize_rows(rows);
+  // Rows 0..2 already have unit normals; scaling them by 1 would change nothing.
+  normalize_rows(std::span<Lp2dRow>(rows).subspan(3));
 }
 
 // The working state of one call.
@@ -341,7 +342,7 @@ ACompare compare_a(double difference, double tol) {
   return ACompare::ApproxEqual;
 }
 
-void normalize_rows(std::vector<Lp2dRow>& rows) {
+void normalize_rows(std::span<Lp2dRow> rows) {
   for (Lp2dRow& row : rows) {
     const double s = row.a * row.a + row.b * row.b;
     const double r = std::sqrt(s);

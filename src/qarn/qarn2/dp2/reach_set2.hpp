@@ -3,6 +3,7 @@
 // from a_start (bidirectional). Each step bounds a two-variable LP over one station interval.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "diag/log.hpp"
@@ -44,6 +45,6 @@ enum class ACompare { Below, ApproxEqual, Above };
 ACompare compare_a(double difference, double tol);
 
 // Scales every row to a unit normal; a row without a usable normal becomes (0, 0, 0).
-void normalize_rows(std::vector<Lp2dRow>& rows);
+void normalize_rows(std::span<Lp2dRow> rows);
 
 }  // namespace qarn::qarn2
