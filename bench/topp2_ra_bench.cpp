@@ -4,11 +4,11 @@
 #include <benchmark/benchmark.h>
 
 #include <Eigen/Core>
-#include <cmath>
 #include <optional>
 #include <random>
 #include <vector>
 
+#include "../tests/cpp/qarn2/sine_path.hpp"
 #include "qarn/constraints.hpp"
 #include "qarn/problem2.hpp"
 #include "qarn/qarn2/dp2/reach_set2.hpp"
@@ -18,28 +18,14 @@ namespace {
 
 constexpr Eigen::Index kAxes = 7;
 
-// q_i(s) = sum of three sines with random amplitude, frequency and phase on s in [0, 1].
+// The random seven-axis path of the second-order tests, sampled at `stations` stations.
 qarn::Constraints seven_axis_store(std::size_t stations) {
   std::mt19937_64 rng(2024);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const qarn::test2::SinePath path = qarn::test2::sine_path(rng, kAxes, stations - 1);
   const auto n = static_cast<Eigen::Index>(stations);
-  std::vector<double> s(stations);
-  for (std::size_t k = 0; k < stations; ++k) s[k] = static_cast<double>(k) / static_cast<double>(stations - 1);
-  Eigen::MatrixXd q = Eigen::MatrixXd::Zero(kAxes, n), dq = q, ddq = q;
-  for (Eigen::Index i = 0; i < kAxes; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      const double c = 0.2 + u(rng), w = 1.0 + 6.0 * u(rng), p = 6.28 * u(rng);
-      for (Eigen::Index k = 0; k < n; ++k) {
-        const double x = w * s[static_cast<std::size_t>(k)] + p;
-        q(i, k) += c * std::sin(x);
-        dq(i, k) += c * w * std::cos(x);
-        ddq(i, k) -= c * w * w * std::sin(x);
-      }
-    }
-  }
   qarn::Constraints store = qarn::Constraints::with_capacity(kAxes, stations);
-  (void)store.append_s(s);
-  (void)store.set_q(q, dq, ddq, std::nullopt, 0);
+  (void)store.append_s(path.s);
+  (void)store.set_q(path.q, path.dq, path.ddq, std::nullopt, 0);
   const Eigen::MatrixXd v = Eigen::MatrixXd::Constant(kAxes, n, 2.0);
   const Eigen::MatrixXd acc = Eigen::MatrixXd::Constant(kAxes, n, 5.0);
   (void)store.add_velocity_limits(v, -v, 0);

@@ -21,6 +21,8 @@
 namespace qarn::qarn2 {
 namespace {
 
+using test2::at;
+using test2::error_of;
 using test2::point_mass_line;
 using test2::printed;
 using test2::random_path_store;
@@ -28,17 +30,6 @@ using test2::uniform_grid;
 using test2::whole_window;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-ReachSet2Options at(Verbosity v) {
-  ReachSet2Options o;
-  o.verbosity = v;
-  return o;
-}
-
-template <class T>
-std::string error_of(const Result<T>& r) {
-  return r.ok() ? std::string("<ok>") : r.error().display();
-}
 
 // ---- the point mass on a line: a_k = min(v^2, 2 acc s_k, 2 acc (L - s_k)) ----
 

@@ -15,6 +15,8 @@
 
 #include "qarn/constraints.hpp"
 #include "qarn/problem2.hpp"
+#include "qarn/qarn2/dp2/reach_set2_options.hpp"
+#include "qarn2/sine_path.hpp"
 
 namespace qarn::test2 {
 
@@ -38,28 +40,16 @@ inline Constraints point_mass_line(const std::vector<double>& s, double v, doubl
   return c;
 }
 
-// A random smooth path of `dim` axes, q_i(s) = sum_j c_ij sin(w_ij s + p_ij) on s in [0, 1] with
-// n + 1 stations, and random velocity and (asymmetric) acceleration limits per axis.
+// A random smooth path of `dim` axes (sine_path) with random velocity and (asymmetric)
+// acceleration limits per axis.
 inline Constraints random_path_store(std::mt19937_64& rng, std::size_t dim, std::size_t intervals) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  const std::vector<double> s = uniform_grid(intervals, 1.0);
-  const auto n = static_cast<Eigen::Index>(s.size());
   const auto d = static_cast<Eigen::Index>(dim);
-  Eigen::MatrixXd q = Eigen::MatrixXd::Zero(d, n), dq = q, ddq = q;
-  for (Eigen::Index i = 0; i < d; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      const double c = 0.2 + u(rng), w = 1.0 + 6.0 * u(rng), p = 6.28 * u(rng);
-      for (Eigen::Index k = 0; k < n; ++k) {
-        const double x = w * s[static_cast<std::size_t>(k)] + p;
-        q(i, k) += c * std::sin(x);
-        dq(i, k) += c * w * std::cos(x);
-        ddq(i, k) -= c * w * w * std::sin(x);
-      }
-    }
-  }
-  Constraints c = Constraints::with_capacity(dim, s.size());
-  EXPECT_TRUE(c.append_s(s).ok());
-  EXPECT_TRUE(c.set_q(q, dq, ddq, std::nullopt, 0).ok());
+  const SinePath p = sine_path(rng, d, intervals);
+  const auto n = static_cast<Eigen::Index>(p.s.size());
+  Constraints c = Constraints::with_capacity(dim, p.s.size());
+  EXPECT_TRUE(c.append_s(p.s).ok());
+  EXPECT_TRUE(c.set_q(p.q, p.dq, p.ddq, std::nullopt, 0).ok());
   Eigen::MatrixXd v_hi(d, n), v_lo(d, n), a_hi(d, n), a_lo(d, n);
   for (Eigen::Index i = 0; i < d; ++i) {
     const double v = 0.5 + 2.0 * u(rng), a_up = 1.0 + 5.0 * u(rng), a_down = 1.0 + 5.0 * u(rng);
@@ -76,6 +66,19 @@ inline Constraints random_path_store(std::mt19937_64& rng, std::size_t dim, std:
 inline Topp2Problem whole_window(const Constraints& store, double a_start, double a_final) {
   return Topp2Problem{store, static_cast<std::size_t>(store.idx_s_start()),
                       static_cast<std::size_t>(store.idx_s_end() - 1), a_start, a_final};
+}
+
+// The display text of a failed result, "<ok>" when it succeeded.
+template <class T>
+std::string error_of(const Result<T>& r) {
+  return r.ok() ? std::string("<ok>") : r.error().display();
+}
+
+// Default options at the given verbosity.
+inline qarn2::ReachSet2Options at(Verbosity v) {
+  qarn2::ReachSet2Options o;
+  o.verbosity = v;
+  return o;
 }
 
 // What f printed on descriptor 1, with every elapsed time ("1.234 us", "12.3 ms", "100 ns")

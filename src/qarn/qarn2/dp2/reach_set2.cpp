@@ -13,6 +13,7 @@
 #include "math/numerical/lp.hpp"
 #include "math/numerical/maxnum.hpp"
 #include "qarn/qarn2/dp2/level_log.hpp"
+#include "qarn/qarn2/dp2/one_variable_bounds.hpp"
 
 namespace qarn::qarn2 {
 namespace {
@@ -27,38 +28,16 @@ struct Bounds {
   double min;
 };
 
-struct Interval {
-  double lo;
-  double hi;
-};
-
 // The interval of one variable with the other fixed, over rows 2.. (rows 0 and 1 bound the
-// neighbouring station itself). kFreeIsY: y free, x fixed; else x free, y fixed. A row whose
-// free coefficient is negligible only checks its constant. An inversion within the slack
-// collapses to the midpoint; nothing when the rows leave no value.
+// neighbouring station itself); an inversion within the slack collapses to its midpoint.
 template <bool kFreeIsY>
 std::optional<Interval> bound_with_other_fixed(std::span<const Lp2dRow> rows, double fixed, double tol) {
-  double lo = -kInf;
-  double hi = kInf;
-  for (std::size_t i = 2; i < rows.size(); ++i) {
-    const Lp2dRow& row = rows[i];
-    const double free = kFreeIsY ? row.b : row.a;
-    const double r = row.c - (kFreeIsY ? row.a : row.b) * fixed;
-    const double thr = nan_min(nan_max(std::fabs(r), 0.001), 1.0) * 1e-9;
-    if (std::fabs(free) < thr) {
-      if (r < -tol) return std::nullopt;
-      continue;
-    }
-    if (free > 0) {
-      if (r < hi * free) hi = r / free;
-    } else if (r < lo * free) {
-      lo = r / free;
-    }
-  }
-  const double slack = nan_max(tol, 1e-13 * (std::fabs(lo) + std::fabs(hi)));
-  if (!(lo <= hi + slack)) return std::nullopt;
-  if (lo > hi) lo = hi = (lo + hi) * 0.5;
-  return Interval{lo, hi};
+  auto v = bound_free_variable<kFreeIsY>(rows.subspan(2), fixed, tol);
+  if (!v) return std::nullopt;
+  const double slack = nan_max(tol, 1e-13 * (std::fabs(v->lo) + std::fabs(v->hi)));
+  if (!(v->lo <= v->hi + slack)) return std::nullopt;
+  if (v->lo > v->hi) v->lo = v->hi = (v->lo + v->hi) * 0.5;
+  return v;
 }
 
 // Bounds of y when the neighbouring interval is the single point x0.

@@ -10,6 +10,7 @@
 #include "diag/log.hpp"
 #include "math/numerical/maxnum.hpp"
 #include "qarn/qarn2/dp2/level_log.hpp"
+#include "qarn/qarn2/dp2/one_variable_bounds.hpp"
 #include "qarn/qarn2/dp2/reach_set2.hpp"
 
 namespace qarn::qarn2 {
@@ -19,29 +20,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::string_view kComponent = "topp2_ra";
 
-struct Interval {
-  double lo;
-  double hi;
-};
-
-// Bounds of a[k] from the rows with a[k-1] = a_prev: NaN ends when a row without a[k] fails.
+// Bounds of a[k] from the rows (p, q, c) with a[k-1] = a_prev: NaN ends when a row without
+// a[k] fails.
 Interval one_step_bounds(std::span<const Lp2dRow> rows, double a_prev, double tol) {
-  double lo = -kInf;
-  double hi = kInf;
-  for (const Lp2dRow& row : rows) {
-    const double r = row.c - row.b * a_prev;
-    const double thr = nan_min(nan_max(std::fabs(r), 0.001), 1.0) * 1e-9;
-    if (std::fabs(row.a) < thr) {
-      if (r < -tol) return {kNaN, kNaN};
-      continue;
-    }
-    if (row.a > 0) {
-      if (r < hi * row.a) hi = r / row.a;
-    } else if (r < lo * row.a) {
-      lo = r / row.a;
-    }
-  }
-  return {lo, hi};
+  const auto v = bound_free_variable<false>(rows, a_prev, tol);
+  return v ? *v : Interval{kNaN, kNaN};
 }
 
 template <Verbosity V>
