@@ -109,15 +109,23 @@ class BufferView {
 
 // Reads a converted array as a 1-D float64 vector; the two messages differ between callers.
 std::vector<double> read_vector(PyObject* array, const std::string& shape_message, const Error& layout_error) {
+  std::optional<std::vector<double>> values = read_f64_vector(array, layout_error);
+  if (!values) throw Error::value(shape_message);
+  return std::move(*values);
+}
+
+}  // namespace
+
+std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error) {
   BufferView view;
-  if (!view.acquire(array) || view->ndim != 1 || !view.is_f64()) throw Error::value(shape_message);
+  if (!view.acquire(array) || view->ndim != 1 || !view.is_f64()) return std::nullopt;
   const std::size_t n = view.extent(0);
-  if (n == 0) return {};
+  if (n == 0) return std::vector<double>{};
   if (!view.readable_in_place()) throw layout_error;
   return view.copy(n);
 }
 
-}  // namespace
+Ref call_ascontiguousarray_f64(PyObject* x) { return call_with_float64(import_numpy().get(), "ascontiguousarray", x); }
 
 Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x) {
   PyObject* numpy = PyImport_ImportModule("numpy");
@@ -158,7 +166,7 @@ Error build_contiguous_1d_error(std::string_view name) {
 }
 
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
-  Ref array = call_with_float64(import_numpy().get(), "ascontiguousarray", x);
+  Ref array = call_ascontiguousarray_f64(x);
   return read_vector(array.get(),
                      fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name),
                      build_contiguous_1d_error(name));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -21,6 +22,12 @@ struct Matrix {
 
 // numpy.ascontiguousarray(x, numpy.float64); a missing NumPy is a ValueError naming the argument.
 Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x);
+// The same call where a failed NumPy import propagates unchanged.
+Ref call_ascontiguousarray_f64(PyObject* x);
+
+// The values of `array` when it exports a one-dimensional float64 buffer, else none; a non-empty
+// buffer that is not aligned and contiguous throws `layout_error`.
+std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error);
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x);
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x);

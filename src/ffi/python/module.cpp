@@ -35,7 +35,9 @@ void module_body(Module& m) {
   m.add("__version__", to_py(std::string_view(kVersion)));
   register_exceptions(m);
   m.add_function<version>("version()", "Return the package version compiled into the native extension.");
-  add_path_enums(m);
+  add_path_classes(m);
+  register_objective_classes(m);
+  add_robot_classes(m);
   register_verbosity(m);
   add_clarabel_enums(m);
 

@@ -55,6 +55,10 @@ class Module {
 
 void register_exceptions(Module& module);  // QarnError, ConstraintError, PathError
 void add_path_enums(Module& module);       // OutOfRangeMode, Parametrization, MatrixLayout
+// The enums above, then SplineConfig, PathDerivatives, Path.
+void add_path_classes(Module& module);
+void register_objective_classes(Module& module);  // Time, Linear, ThermalEnergy, TotalVariationTorque
+void add_robot_classes(Module& module);           // Robot, Constraints
 void register_verbosity(Module& module);   // Verbosity
 void add_clarabel_enums(Module& module);   // ClarabelDirectSolveMethod, ClarabelSolverStatus
 void register_test_hooks(Module& module);  // private names, only with QARN_PY_TEST_HOOKS=1

@@ -1,13 +1,35 @@
 // Construction of shared robot states.
 #include "ffi/python/robot_state.hpp"
 
-namespace qarn::py {
+#include "ffi/python/inverse_dynamics.hpp"
 
-RobotHandle robot_new_core(std::size_t dim, std::optional<std::size_t> capacity) {
+namespace qarn::py {
+namespace {
+
+std::shared_ptr<InverseDynamics> provider_for(Ref callback, PyErrSlot& slot) {
+  if (!callback) return nullptr;
+  return python_inverse_dynamics(std::move(callback), slot);
+}
+
+}  // namespace
+
+// err_slot is declared before robot_, so it exists when the provider takes its address.
+SharedRobotState::SharedRobotState(std::size_t dim, std::size_t capacity, Ref inverse_dynamics)
+    : dim(dim), robot_(dim, capacity, provider_for(std::move(inverse_dynamics), err_slot)) {}
+
+RobotHandle robot_new_core(std::size_t dim, std::optional<std::size_t> capacity, PyObject* inverse_dynamics) {
   if (dim == 0) throw Error::value("`dim` must be a positive integer");
   if (capacity && *capacity == 0) throw Error::value("`capacity` must be a positive integer or None");
+  Ref callback;
+  if (inverse_dynamics != nullptr && inverse_dynamics != Py_None) callback = resolve_inverse_dynamics(inverse_dynamics);
   constexpr std::size_t kDefaultCapacity = 1000;
-  return std::make_shared<SharedRobotState>(dim, capacity.value_or(kDefaultCapacity));
+  return std::make_shared<SharedRobotState>(dim, capacity.value_or(kDefaultCapacity), std::move(callback));
+}
+
+std::shared_ptr<InverseDynamics> replace_inverse_dynamics(SharedRobotState& state, Robot& robot, Ref callback) {
+  std::shared_ptr<InverseDynamics> previous = robot.inverse_dynamics();
+  robot.set_inverse_dynamics(provider_for(std::move(callback), state.err_slot));
+  return previous;
 }
 
 }  // namespace qarn::py

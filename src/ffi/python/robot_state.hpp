@@ -18,7 +18,8 @@ namespace qarn::py {
 
 class SharedRobotState {
  public:
-  SharedRobotState(std::size_t dim, std::size_t capacity) : dim(dim), robot_(dim, capacity) {}
+  // `inverse_dynamics`: an accepted Python callback object, or null for a point mass.
+  SharedRobotState(std::size_t dim, std::size_t capacity, Ref inverse_dynamics);
 
   const std::size_t dim;
   // Where the inverse-dynamics bridge parks a Python exception; it has its own mutex, so a bridge
@@ -35,9 +36,17 @@ class SharedRobotState {
 
 using RobotHandle = std::shared_ptr<SharedRobotState>;
 
-// The shared constructor of Robot and Constraints objects: a point-mass robot with an empty store
-// of `capacity` stations (1000 when absent). Refuses dim 0 and capacity 0 with ValueError.
-RobotHandle robot_new_core(std::size_t dim, std::optional<std::size_t> capacity);
+// The shared constructor of Robot and Constraints objects: a robot with an empty store of
+// `capacity` stations (1000 when absent) and the given inverse-dynamics callback (None or null:
+// a point mass). Refuses, in this order, dim 0 and capacity 0 with ValueError, then a callback
+// object that `resolve_inverse_dynamics` refuses.
+RobotHandle robot_new_core(std::size_t dim, std::optional<std::size_t> capacity,
+                           PyObject* inverse_dynamics = nullptr);
+
+// Installs (or, with a null callback, removes) the inverse-dynamics callback of a locked robot
+// whose state is `state`; returns the provider it replaced, which the caller drops after
+// unlocking, so that no finalizer of the old callback runs while the state is locked.
+std::shared_ptr<InverseDynamics> replace_inverse_dynamics(SharedRobotState& state, Robot& robot, Ref callback);
 
 // Runs body(Robot&) holding the state's mutex: the only way to reach the robot. Raises
 // RuntimeError for a poisoned state and for re-entry from the thread that holds it.

@@ -1,0 +1,31 @@
+// The Python `Path` class (a built path value and the layout of the arrays it exchanges) and
+// `PathDerivatives`, the arrays of one evaluation; the sampling that also fills the station store.
+#pragma once
+
+#include <span>
+
+#include "ffi/python/class_def.hpp"
+#include "ffi/python/path_enums.hpp"
+#include "path/sampling.hpp"
+
+namespace qarn::py {
+
+struct PyPath {
+  path::Path path;
+  MatrixLayout layout;
+};
+
+// The arrays of one evaluation, made once; absent orders are null and read as None.
+struct PyPathDerivatives {
+  Ref q, dq, ddq, dddq;
+};
+
+void define(ClassDef<PyPath>& c);
+void define_path_evaluation(ClassDef<PyPath>& c);  // the evaluation methods, in path_evaluation.cpp
+void define(ClassDef<PyPathDerivatives>& c);
+
+// Samples the path at `s` (order UpTo2nd or UpTo3rd for the station store); a path failure is
+// raised as PathError.
+path::DerivativeSamples sample_path(const PyPath& path, std::span<const double> s, path::DerivativeOrder order);
+
+}  // namespace qarn::py
