@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "conic/conic_test_support.hpp"
+#include "qarn/profile_violation.hpp"
+#include "qarn/qarn2/dp2/topp2_ra.hpp"
 #include "qarn/qarn2/opt2/objective_terms.hpp"
 #include "qarn/qarn2/opt2/standard_constraints.hpp"
 
@@ -73,26 +75,11 @@ struct CurvedPath {
   }
 };
 
-// Every limit of the store holds on the profile, with the rows' own b per interval.
-double worst_violation(const Constraints& c, std::uint64_t idx0, const std::vector<double>& a) {
-  double worst = 0.0;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    worst = std::fmax(worst, -a[k]);
-    const double amax = c.amax_at(idx0 + k);
-    if (std::isfinite(amax)) worst = std::fmax(worst, a[k] - amax);
-  }
-  for (std::size_t k = 0; k + 1 < a.size(); ++k) {
-    const double b = 0.5 * (a[k + 1] - a[k]) / (c.s_at(idx0 + k + 1) - c.s_at(idx0 + k));
-    for (const std::size_t p : {k, k + 1}) {
-      const SecondOrderRows rows = c.second_order_rows_at(idx0 + p);
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (std::isfinite(rows.acc_max[i])) {
-          worst = std::fmax(worst, rows.acc_a[i] * a[p] + rows.acc_b[i] * b - rows.acc_max[i]);
-        }
-      }
-    }
-  }
-  return worst;
+// The store's own audit: every first- and second-order limit holds on the profile within 1e-7.
+void expect_within_limits(const Constraints& c, const std::vector<double>& a) {
+  const Exceed2 e = exceed_topp2(c, 0, a);
+  EXPECT_LE(e.exceed_1st, 1e-7);
+  EXPECT_LE(e.exceed_2nd, 1e-7);
 }
 
 // The profile is the first N entries of x, clamped at +0.0.
@@ -125,7 +112,15 @@ TEST(Qarn2Socp, PointMassTimeOptimalProfileIsTheAnalyticOne) {
     const double expected = std::fmin(v * v, std::fmin(2.0 * acc * s, 2.0 * acc * (length - s)));
     EXPECT_NEAR((*out->profile)[k], expected, 1e-5 * std::fmax(expected, 1e-3)) << "k = " << k;
   }
-  EXPECT_LE(worst_violation(robot->constraints(), 0, *out->profile), 1e-7);
+  expect_within_limits(robot->constraints(), *out->profile);
+
+  // Reachability analysis finds the same profile.
+  Result<std::vector<double>> ra = topp2_ra({robot->constraints(), 0, n, 0.0, 0.0}, ReachSet2Options{});
+  ASSERT_TRUE(ra.ok()) << ra.error().display();
+  ASSERT_EQ(ra->size(), n + 1);
+  for (std::size_t k = 0; k <= n; ++k) {
+    EXPECT_NEAR((*out->profile)[k], (*ra)[k], 1e-5 * std::fmax((*ra)[k], 1e-3)) << "k = " << k;
+  }
 
   // The plain entry gives the same profile.
   Result<std::vector<double>> plain = qarn2_socp_entry(problem, ClarabelOptions{});
@@ -163,7 +158,7 @@ TEST(Qarn2Socp, SolverObjectiveEqualsTheObjectiveTermsForEveryKind) {
     const ObjectiveTerms terms = qarn2_objective_terms(*path.robot, 0, lists[i], *out->profile);
     ASSERT_EQ(terms.objective_terms.size(), lists[i].size());
     EXPECT_NEAR(out->obj_val, terms.objective_value, 1e-6 * std::fabs(terms.objective_value));
-    EXPECT_LE(worst_violation(path.robot->constraints(), 0, *out->profile), 1e-7);
+    expect_within_limits(path.robot->constraints(), *out->profile);
   }
 }
 
