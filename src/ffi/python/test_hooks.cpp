@@ -1,13 +1,14 @@
 // Private names for the test suite, registered only when QARN_PY_TEST_HOOKS=1 at import and never
 // listed in __all__: a way to raise a C++ fault through the entry frame, a probe of a shared robot
 // state (poisoning, re-entry, waiting, releases without the interpreter lock), and direct access
-// to the argument binder and the array conversions.
+// to the argument binder, the array conversions and the objective parser.
 #include <chrono>
 #include <new>
 #include <stdexcept>
 #include <thread>
 
 #include "ffi/python/binding.hpp"
+#include "ffi/python/objectives.hpp"
 #include "ffi/python/path_enums.hpp"
 #include "ffi/python/solver/enums.hpp"
 
@@ -61,6 +62,37 @@ Ref parse_enum_argument(std::string kind, PyObject* value) {
 std::vector<double> to_f64_1d(std::vector<double> x) { return x; }
 Matrix to_f64_2d(Matrix x) { return x; }
 std::vector<double> objective_array(PyObject* x) { return extract_f64_array("alpha", x); }
+
+// The parsed objective specs as tuples: ("time", weight), ("linear", weight, alpha, beta),
+// ("thermal_energy" or "total_variation_torque", weight, normalize), arrays as lists.
+Ref parse_objectives_hook(PyObject* objectives) {
+  const auto list = [](const std::vector<double>& values) {
+    Ref out = new_ref(PyList_New(0));
+    for (const double v : values) {
+      if (PyList_Append(out.get(), to_py(v).get()) < 0) throw Error::fetch();
+    }
+    return out;
+  };
+  Ref out = new_ref(PyList_New(0));
+  for (const ObjectiveSpec& spec : parse_objectives(objectives)) {
+    const Ref item = std::visit(
+        [&](const auto& term) -> Ref {
+          using Term = std::decay_t<decltype(term)>;
+          if constexpr (std::is_same_v<Term, ObjectiveSpec::Time>) {
+            return to_py(std::tuple{std::string("time"), term.weight});
+          } else if constexpr (std::is_same_v<Term, ObjectiveSpec::Linear>) {
+            return to_py(std::tuple{std::string("linear"), term.weight, list(term.alpha), list(term.beta)});
+          } else if constexpr (std::is_same_v<Term, ObjectiveSpec::ThermalEnergy>) {
+            return to_py(std::tuple{std::string("thermal_energy"), term.weight, list(term.normalize)});
+          } else {
+            return to_py(std::tuple{std::string("total_variation_torque"), term.weight, list(term.normalize)});
+          }
+        },
+        spec.value);
+    if (PyList_Append(out.get(), item.get()) < 0) throw Error::fetch();
+  }
+  return out;
+}
 
 struct PyRobotStateProbe {
   RobotHandle state;
@@ -151,6 +183,8 @@ void register_test_hooks(Module& m) {
   m.add_private_function<to_f64_1d>("_to_f64_1d(x)", "Round trip through the 1-D conversion.");
   m.add_private_function<to_f64_2d>("_to_f64_2d(x)", "Round trip through the 2-D conversion.");
   m.add_private_function<objective_array>("_extract_f64_array(x)", "Round trip through the objective conversion.");
+  m.add_private_function<parse_objectives_hook>("_parse_objectives(objectives)",
+                                                 "Parse an objectives argument into tuples.");
   m.add_private_class<PyRobotStateProbe>();
 }
 

@@ -1,0 +1,251 @@
+"""The inverse-dynamics bridge: accepted callback objects, the four calls per station with their
+arguments, torque rows by hand for a simple model, failures kept as the callback's own exception,
+the protocol errors, and the release of replaced callbacks."""
+
+import gc
+import math
+import weakref
+
+import numpy as np
+import pytest
+
+from qarn_py import _native as q
+
+SQRT2 = math.sqrt(2.0)
+
+
+def robot_on_line(dim=2, n=4, callback=None, dq=None):
+    """Stations 0..n-1 on [0, 1] with q = s, the given dq and ddq = 0.5 per axis."""
+    robot = q.Robot(dim, inverse_dynamics=callback)
+    s = np.linspace(0.0, 1.0, n)
+    robot.append_s(s)
+    dq = np.ones(dim) if dq is None else np.asarray(dq, dtype=float)
+    robot.set_q(np.tile(s[:, None], (1, dim)), np.tile(dq, (n, 1)), np.full((n, dim), 0.5), 0)
+    return robot
+
+
+def add_torque(robot, bound=10.0, **kwargs):
+    dim = robot.dim
+    robot.add_torque_limits(np.full(dim, bound), np.full(dim, -bound), start_idx_s=0, **kwargs)
+
+
+class TestAcceptance:
+    def test_callable_or_method(self):
+        class WithMethod:
+            def inverse_dynamics(self, qq, dq, ddq):
+                return ddq
+
+        assert q.Robot(2, inverse_dynamics=WithMethod()).has_inverse_dynamics
+
+    def test_refusals(self):
+        message = r"^`inverse_dynamics` must be a callable or define an `inverse_dynamics\(q, dq, ddq\)` method$"
+
+        class NotCallable:
+            inverse_dynamics = 3.0
+
+        for bad in (None, 5, NotCallable()):
+            with pytest.raises(ValueError, match=message):
+                q.Robot(2).set_inverse_dynamics(bad)
+
+        class Raising:
+            @property
+            def inverse_dynamics(self):
+                raise RuntimeError("lookup failed")
+
+        with pytest.raises(RuntimeError, match="^lookup failed$"):
+            q.Robot(2, inverse_dynamics=Raising())
+
+    def test_call_operator_wins(self):
+        seen = []
+
+        class Both:
+            def __call__(self, qq, dq, ddq):
+                seen.append("call")
+                return ddq
+
+            def inverse_dynamics(self, qq, dq, ddq):
+                seen.append("method")
+                return ddq
+
+        add_torque(robot_on_line(callback=Both(), n=2))
+        assert set(seen) == {"call"}
+
+    def test_method_is_looked_up_at_every_call(self):
+        calls = []
+
+        class Swapping:
+            def inverse_dynamics(self, qq, dq, ddq):
+                calls.append(1)
+                self.inverse_dynamics = lambda *args: args[2]
+                return ddq
+
+        add_torque(robot_on_line(callback=Swapping(), n=2))
+        assert len(calls) == 1  # later calls went to the replaced attribute
+
+
+class TestCalls:
+    def test_four_calls_per_station_with_their_arguments(self):
+        calls = []
+
+        def record(qq, dq, ddq):
+            for array in (qq, dq, ddq):
+                assert type(array) is np.ndarray and array.dtype == np.float64 and array.ndim == 1
+            calls.append((qq.copy(), dq.copy(), ddq.copy()))
+            result = ddq.copy()
+            qq[:] = 99.0  # fresh arrays: writing into them changes nothing stored
+            return result
+
+        dq = np.array([1.0, -2.0])
+        robot = robot_on_line(callback=record, dq=dq, n=3)
+        add_torque(robot)
+        assert len(calls) == 4 * 3
+        s = np.linspace(0.0, 1.0, 3)
+        ddq = np.full(2, 0.5)
+        zero = np.zeros(2)
+        for k in range(3):
+            position = np.full(2, s[k])
+            expected = [(position, zero, zero), (position, zero, dq), (position, SQRT2 * dq, 2 * ddq),
+                        (position, dq, ddq)]
+            for got, want in zip(calls[4 * k:4 * k + 4], expected):
+                for g, w in zip(got, want):
+                    np.testing.assert_array_equal(g, w)
+        # A second addition sees the stored q, not the values the callback wrote.
+        calls.clear()
+        add_torque(robot)
+        np.testing.assert_array_equal(calls[0][0], [0.0, 0.0])
+
+    def test_point_mass_callback_gives_the_acceleration_rows(self):
+        a = np.array([0.2, 1.5, 0.1, 3.0])
+        by_callback = robot_on_line(callback=lambda qq, dq, ddq: list(ddq), dq=[1.0, -2.0])
+        by_acceleration = robot_on_line(dq=[1.0, -2.0])
+        point_mass = robot_on_line(dq=[1.0, -2.0])
+        add_torque(by_callback, bound=0.8)
+        add_torque(point_mass, bound=0.8)
+        by_acceleration.add_acceleration_limits([0.8, 0.8], [-0.8, -0.8], start_idx_s=0)
+        expected = by_acceleration.constraints.exceed_topp2(a)
+        assert expected[1] > 0
+        assert by_callback.constraints.exceed_topp2(a) == expected
+        assert point_mass.constraints.exceed_topp2(a) == expected
+
+    def test_torque_rows_by_hand(self):
+        # tau_i = m_i ddq_i + k_i dq_i^2 + g_i cos(q_i): along the path
+        # tau = (m q'' + k q'^2) a + m q' b + g cos(q).
+        m, k, g = np.array([2.0, 0.5]), np.array([0.3, -0.2]), np.array([1.0, 4.0])
+        model = lambda qq, dq, ddq: m * ddq + k * dq ** 2 + g * np.cos(qq)  # noqa: E731
+        dq = np.array([1.0, -2.0])
+        robot = robot_on_line(callback=model, dq=dq)
+        upper, lower = np.array([3.0, 6.0]), np.array([-2.0, -1.0])
+        robot.add_torque_limits(upper, lower, start_idx_s=0)
+
+        s = np.linspace(0.0, 1.0, 4)
+        coeff_a = m * 0.5 + k * dq ** 2
+        coeff_b = m * dq
+        rng = np.random.default_rng(11)
+        for _ in range(20):
+            a = rng.uniform(0.0, 3.0, size=4)
+            b = 0.5 * np.diff(a) / np.diff(s)
+            worst = 0.0
+            for j in range(3):
+                for p in (j, j + 1):
+                    tau = coeff_a * a[p] + coeff_b * b[j] + g * np.cos(s[p])
+                    worst = max(worst, (tau - upper).max(), (lower - tau).max())
+            got = robot.constraints.exceed_topp2(a)
+            assert got[0] == 0.0
+            assert got[1] == pytest.approx(worst, rel=1e-12, abs=1e-12)
+
+    @pytest.mark.parametrize("result", [lambda ddq: list(ddq), lambda ddq: ddq.astype(np.int64),
+                                        lambda ddq: tuple(ddq.tolist())])
+    def test_result_conversions(self, result):
+        add_torque(robot_on_line(callback=lambda qq, dq, ddq: result(ddq), n=2))
+
+    def test_bare_float_for_one_axis(self):
+        add_torque(robot_on_line(dim=1, callback=lambda qq, dq, ddq: float(ddq[0]), n=2))
+
+
+class TestFailures:
+    def test_callback_exception_is_raised_unchanged(self):
+        error = KeyError("joint 3")
+        state = {"fail": True}
+
+        def callback(qq, dq, ddq):
+            if state["fail"]:
+                raise error
+            return ddq
+
+        robot = robot_on_line(callback=callback)
+        with pytest.raises(KeyError) as info:
+            add_torque(robot)
+        assert info.value is error
+        assert info.tb is not None
+        state["fail"] = False
+        add_torque(robot)  # the next call does not see the old exception
+        with pytest.raises(q.ConstraintError, match="strict signed limits"):
+            robot.add_torque_limits([1.0, 1.0], [1.0, -1.0], start_idx_s=0)
+
+    def test_protocol_errors(self):
+        with pytest.raises(ValueError, match=r"^`inverse_dynamics` returned 3 values; expected 2$"):
+            add_torque(robot_on_line(callback=lambda qq, dq, ddq: [1.0, 2.0, 3.0]))
+        with pytest.raises(TypeError, match=r"^'ndarray' object is not an instance of "):
+            add_torque(robot_on_line(callback=lambda qq, dq, ddq: ddq.reshape(2, 1)))
+        with pytest.raises(ValueError):  # NumPy's own conversion error
+            add_torque(robot_on_line(callback=lambda qq, dq, ddq: [[1.0], [2.0, 3.0]]))
+        with pytest.raises(TypeError):
+            add_torque(robot_on_line(callback=lambda qq, dq: dq))
+
+    def test_non_finite_torque_is_a_core_error(self):
+        robot = robot_on_line(callback=lambda qq, dq, ddq: np.array([0.0, math.nan]), n=2)
+        with pytest.raises(q.QarnError) as info:
+            add_torque(robot)
+        assert type(info.value) is q.QarnError
+        assert str(info.value) == ("Robot dynamics error: inverse_dynamics returned non-finite tau[1] = NaN at "
+                                   "idx_s=0 during tau(q, 0, 0)")
+
+    def test_callback_must_not_use_its_robot(self):
+        holder = {}
+
+        def callback(qq, dq, ddq):
+            holder["robot"].len  # noqa: B018 - the robot is locked by the call being served
+            return ddq
+
+        robot = robot_on_line(callback=callback)
+        holder["robot"] = robot
+        with pytest.raises(RuntimeError, match="already locked by this thread"):
+            add_torque(robot)
+        assert robot.len == 4  # the state is fine afterwards
+        other = robot_on_line(callback=lambda qq, dq, ddq: (q.Robot(1).len, ddq)[1])
+        add_torque(other)  # other robots may be used
+
+
+class TestLifetime:
+    def test_replaced_and_cleared_callbacks_are_released(self):
+        class Dynamics:
+            def __call__(self, qq, dq, ddq):
+                return ddq
+
+        first, second = Dynamics(), Dynamics()
+        first_ref, second_ref = weakref.ref(first), weakref.ref(second)
+        robot = q.Robot(2, inverse_dynamics=first)
+        del first
+        robot.set_inverse_dynamics(second)
+        del second
+        gc.collect()
+        assert first_ref() is None and second_ref() is not None
+        robot.clear_inverse_dynamics()
+        gc.collect()
+        assert second_ref() is None
+
+    def test_state_keeps_the_callback_while_a_proxy_lives(self):
+        class Dynamics:
+            def __call__(self, qq, dq, ddq):
+                return ddq
+
+        callback = Dynamics()
+        ref = weakref.ref(callback)
+        robot = q.Robot(2, inverse_dynamics=callback)
+        proxy = robot.constraints
+        del callback, robot
+        gc.collect()
+        assert ref() is not None
+        del proxy
+        gc.collect()
+        assert ref() is None
