@@ -181,27 +181,33 @@ void append_interval_rows(const Constraints& store, std::vector<Lp2dRow>& out, s
   if (!store.contains(k, 2)) return;
   const double f = 0.5 / (store.s_at(k + 1) - store.s_at(k));
   const SecondOrderRows left = store.second_order_rows_at(k);
+  const SecondOrderRows right = store.second_order_rows_at(k + 1);
+  // Sized once and written by index: this runs once per station in the reachability passes,
+  // where per-row push_back bookkeeping is a measurable share of the time.
+  std::size_t n = out.size();
+  out.resize(n + left.size() + right.size());
+  Lp2dRow* rows = out.data();
   for (std::size_t r = 0; r < left.size(); ++r) {
     if (!std::isfinite(left.acc_max[r])) continue;
     const double fb = f * left.acc_b[r];
     const double own = left.acc_a[r] - fb;  // coefficient of a[k]
     if constexpr (kForward) {
-      out.push_back({own, fb, left.acc_max[r]});
+      rows[n++] = {own, fb, left.acc_max[r]};
     } else {
-      out.push_back({fb, own, left.acc_max[r]});
+      rows[n++] = {fb, own, left.acc_max[r]};
     }
   }
-  const SecondOrderRows right = store.second_order_rows_at(k + 1);
   for (std::size_t r = 0; r < right.size(); ++r) {
     if (!std::isfinite(right.acc_max[r])) continue;
     const double fb = f * right.acc_b[r];
     const double own = right.acc_a[r] + fb;  // coefficient of a[k+1]
     if constexpr (kForward) {
-      out.push_back({-fb, own, right.acc_max[r]});
+      rows[n++] = {-fb, own, right.acc_max[r]};
     } else {
-      out.push_back({own, -fb, right.acc_max[r]});
+      rows[n++] = {own, -fb, right.acc_max[r]};
     }
   }
+  out.resize(n);
 }
 
 }  // namespace
