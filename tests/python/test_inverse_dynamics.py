@@ -4,6 +4,7 @@ the protocol errors, and the release of replaced callbacks."""
 
 import gc
 import math
+import threading
 import weakref
 
 import numpy as np
@@ -160,6 +161,29 @@ class TestCalls:
 
     def test_bare_float_for_one_axis(self):
         add_torque(robot_on_line(dim=1, callback=lambda qq, dq, ddq: float(ddq[0]), n=2))
+
+
+class TestWithoutTheInterpreterLock:
+    """A solve may run the torque terms with the interpreter lock released; the bridge takes it back."""
+
+    def test_callback_runs_and_its_exception_wins(self, hooks):
+        threads = []
+
+        def model(qq, dq, ddq):
+            threads.append(threading.get_ident())
+            return 3.0 * ddq + dq ** 2
+
+        robot = robot_on_line(callback=model, dq=[1.0, -2.0], n=3)
+        coeff_a = hooks._torque_coeff_a_released(robot, 0, 3)
+        # coeff_a = M q'' + c(q, q') = 3 * 0.5 + q'^2
+        np.testing.assert_allclose(coeff_a, np.tile([[2.5], [5.5]], (1, 3)), rtol=1e-12)
+        assert set(threads) == {threading.get_ident()} and len(threads) == 12
+
+        error = KeyError("released")
+        robot.set_inverse_dynamics(lambda *args: (_ for _ in ()).throw(error))
+        with pytest.raises(KeyError) as info:
+            hooks._torque_coeff_a_released(robot, 0, 3)
+        assert info.value is error
 
 
 class TestFailures:

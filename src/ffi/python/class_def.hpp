@@ -32,15 +32,20 @@ struct FunctionEntry {
   std::size_t arity;  // parameters the implementation binds; size_t(-1) for all (BoundArgs)
 };
 
+// `is_static`: a static method of its class (no receiver, like a module function).
 template <class Owner, auto Impl>
 FunctionEntry function_entry(const char* signature, const char* doc, bool is_static) {
-  return {signature,
-          doc,
-          is_static,
-          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall_entry<Owner, Impl>)),
-          &noargs_entry<Owner, Impl>,
-          &Callable<Owner, Impl>::signature,
-          bound_arity<Impl>()};
+  const auto entry = [&]<Receiver R>() -> FunctionEntry {
+    return {signature,
+            doc,
+            is_static,
+            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall_entry<Owner, Impl, R>)),
+            &noargs_entry<Owner, Impl, R>,
+            &Callable<Owner, Impl>::signature,
+            bound_arity<Impl, R>()};
+  };
+  if (is_static) return entry.template operator()<Receiver::None>();
+  return entry.template operator()<kDefaultReceiver<Owner>>();
 }
 
 // Builds the method definition of `entry` (the signature parsed and installed; `owner` is the
@@ -90,7 +95,7 @@ class ClassDef : public ClassBuilder {
   ClassDef& init(const char* signature) {
     init_signature_ = signature;
     init_cell_ = &Callable<T, Impl>::signature;
-    init_arity_ = bound_arity<Impl>();
+    init_arity_ = bound_arity<Impl, Receiver::None>();
     init_ = &new_entry<T, Impl>;
     return *this;
   }

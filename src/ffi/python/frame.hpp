@@ -1,7 +1,9 @@
 // The entry frame shared by every callable, and the C entry points ("entries") that CPython calls
 // for each calling convention. An entry binds the call's arguments to the callable's signature,
-// converts them into the implementation's parameter types in order (a `Shared<T>` / `Exclusive<T>`
-// first parameter borrows self), calls the plain C++ implementation and converts its result.
+// converts them into the implementation's parameter types in order (for a method, a `Shared<T>` /
+// `Exclusive<T>` first parameter borrows self; module functions, static methods and constructors
+// have no receiver, so there it is an ordinary argument), calls the plain C++ implementation and
+// converts its result.
 // Inside the frame an `Error` becomes the current Python exception, any other C++ exception a
 // PanicException (MemoryError for an allocation failure), and the convention's error value is
 // returned; nothing unwinds into the interpreter.
@@ -48,6 +50,21 @@ class BoundArgs {
   const Signature& sig_;
 };
 
+// Whether a callable runs on an instance (methods, attributes, slots) or has no receiver (module
+// functions, static methods, constructors).
+enum class Receiver : bool { None, Instance };
+
+// Where the signature of a callable lives; `Owner` is the payload type, or ModuleFunctions.
+struct ModuleFunctions {};
+template <class Owner, auto Impl>
+struct Callable {
+  static inline const Signature* signature = nullptr;
+};
+
+template <class Owner>
+inline constexpr Receiver kDefaultReceiver =
+    std::is_same_v<Owner, ModuleFunctions> ? Receiver::None : Receiver::Instance;
+
 namespace detail {
 
 template <class... T>
@@ -82,9 +99,12 @@ struct Split<TypeList<First, Rest...>> {
 };
 
 template <auto Impl>
-using SelfOf = typename Split<typename FnTraits<decltype(Impl)>::Params>::Self;
-template <auto Impl>
-using ArgsOf = typename Split<typename FnTraits<decltype(Impl)>::Params>::Args;
+using ParamsOf = typename FnTraits<decltype(Impl)>::Params;
+// The self borrow (void without one) and the argument parameters of Impl called with receiver R.
+template <auto Impl, Receiver R = Receiver::Instance>
+using SelfOf = std::conditional_t<R == Receiver::Instance, typename Split<ParamsOf<Impl>>::Self, void>;
+template <auto Impl, Receiver R = Receiver::Instance>
+using ArgsOf = std::conditional_t<R == Receiver::Instance, typename Split<ParamsOf<Impl>>::Args, ParamsOf<Impl>>;
 template <auto Impl>
 using RetOf = typename FnTraits<decltype(Impl)>::Ret;
 
@@ -111,9 +131,9 @@ decltype(auto) call_with(TypeList<A...>, std::index_sequence<I...>, PyObject* co
   return Impl(std::forward<Lead>(lead)..., std::move(std::get<I>(args))...);
 }
 
-template <auto Impl, class... Lead>
+template <auto Impl, Receiver R, class... Lead>
 decltype(auto) call_bound(PyObject* const* bound, const Signature* sig, Lead&&... lead) {
-  using Args = ArgsOf<Impl>;
+  using Args = ArgsOf<Impl, R>;
   if constexpr (std::is_same_v<Args, TypeList<BoundArgs>>) {
     return Impl(std::forward<Lead>(lead)..., BoundArgs(bound, *sig));
   } else {
@@ -122,16 +142,16 @@ decltype(auto) call_bound(PyObject* const* bound, const Signature* sig, Lead&&..
   }
 }
 
-// Runs Impl on self (borrowed as its first parameter asks) and the bound arguments; the result
-// as a new reference (None for void).
-template <auto Impl>
+// Runs Impl on self (borrowed as its first parameter asks, when it has receiver R) and the bound
+// arguments; the result as a new reference (None for void).
+template <auto Impl, Receiver R = Receiver::Instance>
 Ref invoke(PyObject* self, PyObject* const* bound, const Signature* sig) {
-  using Self = SelfOf<Impl>;
+  using Self = SelfOf<Impl, R>;
   auto call = [&]() -> decltype(auto) {
     if constexpr (std::is_void_v<Self>) {
-      return call_bound<Impl>(bound, sig);
+      return call_bound<Impl, R>(bound, sig);
     } else {
-      return call_bound<Impl>(bound, sig, Self(self));
+      return call_bound<Impl, R>(bound, sig, Self(self));
     }
   };
   if constexpr (std::is_void_v<RetOf<Impl>>) {
@@ -145,33 +165,26 @@ Ref invoke(PyObject* self, PyObject* const* bound, const Signature* sig) {
 }  // namespace detail
 
 // The parameter count an implementation binds (size_t(-1): it takes the whole BoundArgs).
-template <auto Impl>
+template <auto Impl, Receiver R>
 constexpr std::size_t bound_arity() {
-  return detail::Arity<detail::ArgsOf<Impl>>::value;
+  return detail::Arity<detail::ArgsOf<Impl, R>>::value;
 }
-
-// Where the signature of a callable lives; `Owner` is the payload type, or ModuleFunctions.
-struct ModuleFunctions {};
-template <class Owner, auto Impl>
-struct Callable {
-  static inline const Signature* signature = nullptr;
-};
 
 // ---- entries, one per calling convention ----
 
-template <class Owner, auto Impl>
+template <class Owner, auto Impl, Receiver R = kDefaultReceiver<Owner>>
 PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
   return frame<PyObject*>(nullptr, [&] {
     const Signature* sig = Callable<Owner, Impl>::signature;
     PyObject* bound[kMaxParams];
     sig->bind(args, PyVectorcall_NARGS(nargsf), kwnames, bound);
-    return detail::invoke<Impl>(self, bound, sig).release();
+    return detail::invoke<Impl, R>(self, bound, sig).release();
   });
 }
 
-template <class Owner, auto Impl>
+template <class Owner, auto Impl, Receiver R = kDefaultReceiver<Owner>>
 PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
-  return frame<PyObject*>(nullptr, [&] { return detail::invoke<Impl>(self, nullptr, nullptr).release(); });
+  return frame<PyObject*>(nullptr, [&] { return detail::invoke<Impl, R>(self, nullptr, nullptr).release(); });
 }
 
 template <class T, auto Impl>
@@ -180,7 +193,7 @@ PyObject* new_entry(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noe
     const Signature* sig = Callable<T, Impl>::signature;
     PyObject* bound[kMaxParams];
     sig->bind(args, kwargs, bound);
-    return make_instance<T>(subtype, detail::call_bound<Impl>(bound, sig)).release();
+    return make_instance<T>(subtype, detail::call_bound<Impl, Receiver::None>(bound, sig)).release();
   });
 }
 

@@ -1,7 +1,8 @@
 // Private names for the test suite, registered only when QARN_PY_TEST_HOOKS=1 at import and never
 // listed in __all__: a way to raise a C++ fault through the entry frame, a probe of a shared robot
-// state (poisoning, re-entry, waiting, releases without the interpreter lock), and direct access
-// to the argument binder, the array conversions and the objective parser.
+// state (poisoning, re-entry, waiting, releases without the interpreter lock), torque terms run
+// without the interpreter lock, and direct access to the argument binder, the array conversions
+// and the objective parser.
 #include <chrono>
 #include <new>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 
 #include "ffi/python/binding.hpp"
 #include "ffi/python/objectives.hpp"
+#include "ffi/python/robot.hpp"
 #include "ffi/python/path_enums.hpp"
 #include "ffi/python/solver/enums.hpp"
 
@@ -90,6 +92,23 @@ Ref parse_objectives_hook(PyObject* objectives) {
         },
         spec.value);
     if (PyList_Append(out.get(), item.get()) < 0) throw Error::fetch();
+  }
+  return out;
+}
+
+// The torque terms of stations [idx_s_from, idx_s_from + n) computed with the interpreter lock
+// released, as a solve body runs them, so that the inverse-dynamics bridge has to take the lock
+// back itself. Returns coeff_a (dim x n); a parked callback exception wins over the core error.
+Matrix torque_coeff_a_released(Shared<PyRobot> robot, std::uint64_t idx_s_from, std::uint64_t n) {
+  SharedRobotState& state = *robot->state;
+  state.err_slot.clear();
+  Result<TorqueCoefficients> terms = gil::without([&] {
+    return lock_robot_state(state, [&](const Robot& r) { return r.torque_coefficients(idx_s_from, n); });
+  });
+  const Eigen::MatrixXd coeff_a = check(std::move(terms), &state.err_slot).coeff_a;
+  Matrix out{static_cast<std::size_t>(coeff_a.rows()), static_cast<std::size_t>(coeff_a.cols()), {}};
+  for (Eigen::Index i = 0; i < coeff_a.rows(); ++i) {
+    for (Eigen::Index j = 0; j < coeff_a.cols(); ++j) out.values.push_back(coeff_a(i, j));
   }
   return out;
 }
@@ -185,6 +204,8 @@ void register_test_hooks(Module& m) {
   m.add_private_function<objective_array>("_extract_f64_array(x)", "Round trip through the objective conversion.");
   m.add_private_function<parse_objectives_hook>("_parse_objectives(objectives)",
                                                  "Parse an objectives argument into tuples.");
+  m.add_private_function<torque_coeff_a_released>("_torque_coeff_a_released(robot, idx_s_from, n)",
+                                                    "Torque terms computed without the interpreter lock.");
   m.add_private_class<PyRobotStateProbe>();
 }
 
