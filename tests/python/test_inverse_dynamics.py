@@ -258,6 +258,26 @@ class TestLifetime:
         gc.collect()
         assert second_ref() is None
 
+    def test_finalizer_of_a_replaced_callback_may_use_the_robot(self):
+        # The old callback is released after the state is unlocked: its finalizer can read the robot
+        # instead of waiting for (or failing on) the lock held by the replacing call.
+        seen = []
+
+        class Dynamics:
+            def __call__(self, qq, dq, ddq):
+                return ddq
+
+            def __del__(self):
+                seen.append(robot.len)
+
+        robot = q.Robot(2, inverse_dynamics=Dynamics())
+        robot.append_s([0.0, 1.0])
+        robot.set_inverse_dynamics(lambda qq, dq, ddq: ddq)
+        assert seen == [2]
+        robot.set_inverse_dynamics(Dynamics())
+        robot.clear_inverse_dynamics()
+        assert seen == [2, 2]
+
     def test_state_keeps_the_callback_while_a_proxy_lives(self):
         class Dynamics:
             def __call__(self, qq, dq, ddq):
