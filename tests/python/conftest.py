@@ -1,7 +1,9 @@
 """Shared fixtures: a second instance of the native module with its private test hooks."""
 
+import gc
 import importlib.util
 import os
+import sys
 
 import pytest
 
@@ -31,3 +33,20 @@ def load_native(test_hooks, before_exec=None):
 def hooks():
     """The native module with the private names `_fault`, `_echo_args`, `_RobotStateProbe`, ..."""
     return load_native(test_hooks=True)
+
+
+def assert_balanced(args, body, calls, warmup):
+    """Runs `body` `calls` times after `warmup` runs and checks that the reference counts of `args`
+    and the interpreter's allocated block count do not grow."""
+    for _ in range(warmup):  # warm caches and free lists
+        body()
+    gc.collect()
+    counts = [sys.getrefcount(a) for a in args]
+    blocks = sys.getallocatedblocks()
+    for _ in range(calls):
+        body()
+    gc.collect()
+    assert [sys.getrefcount(a) for a in args] == counts
+    # A leak of one block per call would show thousands; caches of the interpreter and NumPy move
+    # by a few dozen blocks now and then.
+    assert sys.getallocatedblocks() - blocks < calls // 25

@@ -1,12 +1,10 @@
 """Reference and memory balance: thousands of calls, on success and error paths, leave the
 arguments' reference counts and the interpreter's allocated block count unchanged."""
 
-import gc
-import sys
-
 import numpy as np
 import pytest
 
+from conftest import assert_balanced
 from qarn_py import _native as q
 
 CALLS = 5000
@@ -64,16 +62,4 @@ def scenarios(hooks):
 @pytest.mark.parametrize("path", ["success", "errors"])
 def test_no_reference_or_block_leaks(hooks, path):
     args, success, errors = scenarios(hooks)
-    body = success if path == "success" else errors
-    for _ in range(1000):  # warm caches and free lists
-        body()
-    gc.collect()
-    counts = [sys.getrefcount(a) for a in args]
-    blocks = sys.getallocatedblocks()
-    for _ in range(CALLS):
-        body()
-    gc.collect()
-    assert [sys.getrefcount(a) for a in args] == counts
-    # A leak of one block per call would show thousands; caches of the interpreter and NumPy move
-    # by a few dozen blocks now and then.
-    assert sys.getallocatedblocks() - blocks < CALLS // 25
+    assert_balanced(args, success if path == "success" else errors, CALLS, warmup=1000)

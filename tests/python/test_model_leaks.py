@@ -1,12 +1,9 @@
 """Reference and memory balance of the model classes: objectives, paths, robots with a Python
 inverse-dynamics callback (succeeding and raising) and constraint stores, over thousands of calls."""
 
-import gc
-import sys
-
 import numpy as np
-import pytest
 
+from conftest import assert_balanced
 from qarn_py import _native as q
 
 CALLS = 3000
@@ -59,13 +56,4 @@ def scenario(hooks):
 
 def test_no_reference_or_block_leaks(hooks):
     args, body = scenario(hooks)
-    for _ in range(300):  # warm caches and free lists
-        body()
-    gc.collect()
-    counts = [sys.getrefcount(a) for a in args]
-    blocks = sys.getallocatedblocks()
-    for _ in range(CALLS):
-        body()
-    gc.collect()
-    assert [sys.getrefcount(a) for a in args] == counts
-    assert sys.getallocatedblocks() - blocks < CALLS // 25
+    assert_balanced(args, body, CALLS, warmup=300)
