@@ -160,7 +160,9 @@ std::vector<ObjectiveSpec> parse_objectives(PyObject* objectives) {
   while (PyObject* raw = PyIter_Next(items.get())) {
     const Ref item = Ref::steal(raw);
     std::optional<ObjectiveSpec> spec = parse_objective_dict(item.get());
-    if (!spec) throw Error::value("each objective must be Time, Linear, ThermalEnergy, TotalVariationTorque, or a dict");
+    if (!spec) {
+      throw Error::value("each objective must be Time, Linear, ThermalEnergy, TotalVariationTorque, or a dict");
+    }
     specs.push_back(std::move(*spec));
   }
   if (PyErr_Occurred()) throw Error::fetch();

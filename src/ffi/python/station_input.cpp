@@ -41,7 +41,9 @@ StationColumns limit_with_layout(std::string_view name, PyObject* object, std::s
     // Not a vector: the matrix form is tried next.
   }
   if (vector) {
-    if (vector->size() != dim) throw Error::value(fmt::format("`{}` must have length {}; got {}", name, dim, vector->size()));
+    if (vector->size() != dim) {
+      throw Error::value(fmt::format("`{}` must have length {}; got {}", name, dim, vector->size()));
+    }
     const std::size_t count = length.value_or(default_count);
     if (count != 0 && dim > kMaxValues / count) throw std::bad_alloc();  // raised as MemoryError
     StationColumns out{dim, count, {}};
