@@ -35,11 +35,15 @@ void module_body(Module& m) {
   m.add("__version__", to_py(std::string_view(kVersion)));
   register_exceptions(m);
   m.add_function<version>("version()", "Return the package version compiled into the native extension.");
+  register_interpolation_functions(m);
   add_path_classes(m);
   register_objective_classes(m);
   add_robot_classes(m);
   register_verbosity(m);
   add_clarabel_enums(m);
+  register_clarabel_classes(m);
+  register_topp2_items(m);
+  register_qarn2_items(m);
 
   const char* hooks = std::getenv("QARN_PY_TEST_HOOKS");
   if (hooks != nullptr && std::strcmp(hooks, "1") == 0) register_test_hooks(m);

@@ -64,12 +64,19 @@ enum class SolveGil {
 // Runs a solver body `body(Robot&)` with the state locked for the whole body. Everything the body
 // needs from Python objects must be copied before; the body must create no Python object (error
 // values are built as text), and Python objects it drops are released once the lock is back.
+// With ReleaseWithoutCallback the choice is made under the same lock that runs the body, so a
+// callback installed or removed by another thread cannot slip between the decision and the solve.
+// The interpreter lock is then taken back before the state is unlocked; that cannot deadlock,
+// since a thread that waits for the state waits without the interpreter lock.
 template <class F>
 decltype(auto) solve_locked(SharedRobotState& state, SolveGil gil, F&& body) {
-  const bool release = gil == SolveGil::Release ||
-                       !lock_robot_state(state, [](const Robot& robot) { return robot.has_inverse_dynamics(); });
-  if (!release) return lock_robot_state(state, std::forward<F>(body));
-  return gil::without([&]() -> decltype(auto) { return lock_robot_state(state, std::forward<F>(body)); });
+  if (gil == SolveGil::Release) {
+    return gil::without([&]() -> decltype(auto) { return lock_robot_state(state, std::forward<F>(body)); });
+  }
+  return lock_robot_state(state, [&](Robot& robot) -> decltype(auto) {
+    if (robot.has_inverse_dynamics()) return body(robot);
+    return gil::without([&]() -> decltype(auto) { return body(robot); });
+  });
 }
 
 }  // namespace qarn::py

@@ -1,0 +1,131 @@
+// The second-order time conversions. Arrays are read with their own names after the scalar
+// arguments, in the order the functions document; results hand their buffer to NumPy.
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "ffi/python/array.hpp"
+#include "ffi/python/module.hpp"
+#include "qarn/qarn2/interpolation.hpp"
+
+namespace qarn::py {
+namespace {
+
+std::vector<double> a_to_b_topp2(std::vector<double> s, std::vector<double> a) {
+  return check(qarn2::a_to_b_topp2(s, a));
+}
+
+// t0 is read before the arrays.
+std::pair<double, std::vector<double>> s_to_t_topp2(PyObject* s, PyObject* a, double t0) {
+  const std::vector<double> s_values = to_contiguous_f64_1d("s", s);
+  const std::vector<double> a_values = to_contiguous_f64_1d("a", a);
+  qarn2::TimeProfile2 times = check(qarn2::s_to_t_topp2(s_values, a_values, t0));
+  return {times.t_final, std::move(times.t_s)};
+}
+
+// The three arrays of an inverse mapping, read in order s, a, t_s.
+struct Profile2Arrays {
+  std::vector<double> s;
+  std::vector<double> a;
+  std::vector<double> t_s;
+};
+
+Profile2Arrays read_profile(PyObject* s, PyObject* a, PyObject* t_s) {
+  std::vector<double> s_values = to_contiguous_f64_1d("s", s);
+  std::vector<double> a_values = to_contiguous_f64_1d("a", a);
+  return {std::move(s_values), std::move(a_values), to_contiguous_f64_1d("t_s", t_s)};
+}
+
+std::vector<double> sample(const Profile2Arrays& p, const qarn2::TimeSampling& mode) {
+  return check(qarn2::t_to_s_topp2(p.s, p.a, p.t_s, mode));
+}
+
+// dt, t0 and include_final are read before the arrays.
+std::vector<double> t_to_s_topp2_uniform(PyObject* s, PyObject* a, PyObject* t_s, double dt, double t0,
+                                         bool include_final) {
+  return sample(read_profile(s, a, t_s), qarn2::UniformTimes{t0, dt, include_final});
+}
+
+std::vector<double> t_to_s_topp2_samples(PyObject* s, PyObject* a, PyObject* t_s, PyObject* t_sample) {
+  const Profile2Arrays profile = read_profile(s, a, t_s);
+  const std::vector<double> times = to_contiguous_f64_1d("t_sample", t_sample);
+  return sample(profile, qarn2::SampleTimes{times});
+}
+
+// Exactly one mode: `dt` for a uniform grid from t0, or `t_sample`; the arrays are read (and may
+// fail) before the choice is checked.
+std::vector<double> t_to_s_topp2(PyObject* s, PyObject* a, PyObject* t_s, double t0, std::optional<double> dt,
+                                 bool include_final, PyObject* t_sample) {
+  const Profile2Arrays profile = read_profile(s, a, t_s);
+  const bool has_samples = t_sample != Py_None;
+  if (!dt && !has_samples) throw Error::value("`dt` is required unless `t_sample` is provided");
+  if (dt && has_samples) {
+    throw Error::value("pass either `dt` for a uniform time grid or `t_sample` for a nonuniform grid, not both");
+  }
+  if (has_samples) {
+    const std::vector<double> times = to_contiguous_f64_1d("t_sample", t_sample);
+    return sample(profile, qarn2::SampleTimes{times});
+  }
+  return sample(profile, qarn2::UniformTimes{t0, *dt, include_final});
+}
+
+constexpr const char* kAToBDoc =
+    "Compute the segment acceleration-like profile ``b`` from a TOPP2/QARN2 node profile ``a``.\n\n"
+    "``b[k] = 0.5 * (a[k+1] - a[k]) / (s[k+1] - s[k])`` for every interval, so ``b`` has ``len(s) - 1`` "
+    "entries.\n\n"
+    "Parameters: ``s`` is a strictly increasing grid of at least two finite stations; ``a`` holds one "
+    "finite value per station.\n\n"
+    "Raises ValueError when an argument cannot be read as a one-dimensional float array, and "
+    "``QarnError`` when the core rejects the grid or the profile.\n\n"
+    "Example: ``a_to_b_topp2([0.0, 0.5, 1.0], [1.0, 1.0, 1.0])`` gives ``[0.0, 0.0]``.";
+
+constexpr const char* kSToTDoc =
+    "Integrate a TOPP2/QARN2 node profile ``a(s)`` into cumulative arrival times ``t(s)``.\n\n"
+    "Parameters: ``s`` is a strictly increasing grid of at least two finite stations; ``a`` holds the "
+    "non-negative values of ``(ds/dt)^2`` at the stations (no two neighbours both zero); ``t0`` is the "
+    "time at the first station.\n\n"
+    "Returns ``(t_final, t_s)``: ``t_s`` has the length of ``s`` and starts at ``t0``, and ``t_final`` "
+    "equals ``t_s[-1]``.\n\n"
+    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+
+constexpr const char* kUniformDoc =
+    "Sample the inverse mapping ``s(t)`` of a TOPP2/QARN2 profile on a uniform time grid.\n\n"
+    "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp2``.\n\n"
+    "Parameters: ``s`` strictly increasing; ``a`` and ``t_s`` (for example from ``s_to_t_topp2``) of the "
+    "length of ``s``, ``t_s`` strictly increasing; the grid is ``t0, t0 + dt, t0 + 2 dt, ...`` with "
+    "``dt`` positive; ``include_final`` appends ``s[-1]`` when the grid does not already reach the final "
+    "station. Query times outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.\n\n"
+    "Example: with ``s = [0.0, 0.5, 1.0]``, ``a = [1.0, 1.0, 1.0]``, ``t_s`` from ``s_to_t_topp2`` and "
+    "``dt = 0.25`` the result is ``[0.0, 0.25, 0.5, 0.75, 1.0]``.";
+
+constexpr const char* kSamplesDoc =
+    "Sample the inverse mapping ``s(t)`` of a TOPP2/QARN2 profile at explicit query times.\n\n"
+    "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp2``.\n\n"
+    "Parameters: ``s`` strictly increasing; ``a`` and ``t_s`` of the length of ``s``, ``t_s`` strictly "
+    "increasing; ``t_sample`` one-dimensional, finite, non-empty and strictly increasing. Query times "
+    "outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+
+constexpr const char* kWrapperDoc =
+    "Compatibility wrapper for sampling inverse TOPP2/QARN2 mappings.\n\n"
+    "Prefer ``t_to_s_topp2_uniform`` or ``t_to_s_topp2_samples``. Exactly one sampling mode must be "
+    "selected: ``dt`` for a uniform grid starting at ``t0``, or ``t_sample`` for an explicit strictly "
+    "increasing grid (``t0`` and ``include_final`` are then ignored). Query times outside "
+    "``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
+    "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
+    "``QarnError`` when the core rejects the arguments.";
+
+}  // namespace
+
+void register_interpolation_functions(Module& module) {
+  module.add_function<a_to_b_topp2>("a_to_b_topp2(s, a)", kAToBDoc);
+  module.add_function<s_to_t_topp2>("s_to_t_topp2(s, a, t0=0.0)", kSToTDoc);
+  module.add_function<t_to_s_topp2_uniform>("t_to_s_topp2_uniform(s, a, t_s, dt, *, t0=0.0, include_final=True)",
+                                            kUniformDoc);
+  module.add_function<t_to_s_topp2_samples>("t_to_s_topp2_samples(s, a, t_s, t_sample)", kSamplesDoc);
+  module.add_function<t_to_s_topp2>(
+      "t_to_s_topp2(s, a, t_s, *, t0=0.0, dt=None, include_final=True, t_sample=None)", kWrapperDoc);
+}
+
+}  // namespace qarn::py

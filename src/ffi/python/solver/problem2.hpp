@@ -1,0 +1,58 @@
+// The second-order problem descriptors `Topp2Problem` and `Qarn2Problem`: a robot state, a closed
+// station interval, the boundary values of a and (QARN2) the objectives, checked against the store
+// at construction, on `validate()` and at the start of every solve.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "ffi/python/class_def.hpp"
+#include "ffi/python/robot_state.hpp"
+#include "qarn/problem2.hpp"
+
+namespace qarn::py {
+
+// The closed station interval and the boundary values of a.
+struct ProblemWindow {
+  std::uint64_t idx_s_start = 0;
+  std::uint64_t idx_s_final = 0;
+  double a_start = 0.0;
+  double a_final = 0.0;
+};
+
+struct PyTopp2Problem {
+  Ref constraints;  // the Constraints object given to the constructor
+  RobotHandle state;
+  ProblemWindow window;
+};
+
+struct PyQarn2Problem {
+  std::vector<ObjectiveSpec> objectives;
+  Ref robot;  // the Robot object given to the constructor
+  RobotHandle state;
+  ProblemWindow window;
+};
+
+void define(ClassDef<PyTopp2Problem>& c);
+void define(ClassDef<PyQarn2Problem>& c);
+
+// The TOPP2 record over a locked robot's store, after its checks passed.
+Topp2Problem checked_topp2(const Robot& robot, const ProblemWindow& window);
+
+// With `robot` (of `state`) locked: empties the state's error slot, builds the objective views, runs
+// the QARN2 checks and calls body(const Qarn2Problem&). A failure raises the Python exception that
+// an inverse-dynamics callback left in the slot, else the converted core error; `body` reports its
+// own failures through `state.err_slot` the same way.
+template <class F>
+decltype(auto) with_checked_qarn2(SharedRobotState& state, const Robot& robot, std::span<const ObjectiveSpec> specs,
+                                  const ProblemWindow& window, F&& body) {
+  state.err_slot.clear();
+  const std::vector<ObjectiveView> views = objective_views(specs);
+  const Qarn2Problem problem{robot, views, window.idx_s_start, window.idx_s_final, window.a_start, window.a_final};
+  check(Qarn2ProblemBuilder::build(problem), &state.err_slot);
+  return std::forward<F>(body)(problem);
+}
+
+}  // namespace qarn::py

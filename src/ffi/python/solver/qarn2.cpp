@@ -1,0 +1,151 @@
+// The QARN2 conic solver functions `qarn2_socp` and `qarn2_socp_expert`, the expert result class
+// `Qarn2SocpResult`, and the registration of the QARN2 group. The solve gives the interpreter lock
+// up unless the robot's torque terms call a Python inverse-dynamics callback.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ffi/python/array.hpp"
+#include "ffi/python/module.hpp"
+#include "ffi/python/solver/clarabel_options.hpp"
+#include "ffi/python/solver/linear_solver_info.hpp"
+#include "ffi/python/solver/problem2.hpp"
+#include "qarn/qarn2/opt2/objective_terms.hpp"
+#include "qarn/qarn2/opt2/qarn2_socp.hpp"
+
+namespace qarn::py {
+
+// The objective value and terms are present exactly when the profile is.
+struct PyQarn2SocpResult {
+  std::optional<double> objective_value;
+  std::vector<double> x;
+  std::vector<double> z;
+  std::vector<double> s;
+  std::optional<std::vector<double>> a;
+  std::optional<std::vector<double>> objective_terms;
+  PyClarabelLinearSolverInfo linsolver;
+  double obj_val = 0.0;
+  double obj_val_dual = 0.0;
+  double solve_time = 0.0;
+  double r_prim = 0.0;
+  double r_dual = 0.0;
+  std::uint32_t iterations = 0;
+  SolverStatus status = SolverStatus::Unsolved;
+};
+
+void define(ClassDef<PyQarn2SocpResult>& c);
+
+namespace {
+
+// Runs body(record, options) on the problem's robot with the checks passed, on copies of everything
+// the solve reads from Python objects. Whether the interpreter lock is given up is decided under the
+// same robot lock that runs the solve.
+template <class Body>
+auto solve_qarn2(const PyQarn2Problem& problem, std::optional<Shared<PyClarabelOptions>> options, Body body) {
+  const ClarabelOptions resolved = extract_clarabel_options(std::move(options));
+  const RobotHandle state = problem.state;
+  const ProblemWindow window = problem.window;
+  const std::vector<ObjectiveSpec> objectives = problem.objectives;
+  return solve_locked(*state, SolveGil::ReleaseWithoutCallback, [&](const Robot& robot) {
+    return with_checked_qarn2(*state, robot, objectives, window,
+                              [&](const Qarn2Problem& record) { return body(record, resolved, *state); });
+  });
+}
+
+std::vector<double> qarn2_socp(Shared<PyQarn2Problem> problem, std::optional<Shared<PyClarabelOptions>> options) {
+  return solve_qarn2(*problem, std::move(options),
+                     [](const Qarn2Problem& record, const ClarabelOptions& resolved, SharedRobotState& state) {
+                       return check(qarn2::qarn2_socp_entry(record, resolved), &state.err_slot);
+                     });
+}
+
+// An unaccepted status is no error here: the result then has no profile and no objective values.
+PyQarn2SocpResult qarn2_socp_expert(Shared<PyQarn2Problem> problem,
+                                    std::optional<Shared<PyClarabelOptions>> options) {
+  return solve_qarn2(*problem, std::move(options),
+                     [](const Qarn2Problem& record, const ClarabelOptions& resolved, SharedRobotState& state) {
+                       qarn2::Qarn2SocpOutcome outcome = check(qarn2::qarn2_socp(record, resolved), &state.err_slot);
+                       PyQarn2SocpResult result{{},
+                                                std::move(outcome.x),
+                                                std::move(outcome.z),
+                                                std::move(outcome.s),
+                                                std::move(outcome.profile),
+                                                {},
+                                                linear_solver_info_from_clarabel(outcome.linsolver),
+                                                outcome.obj_val,
+                                                outcome.obj_val_dual,
+                                                outcome.solve_time,
+                                                outcome.r_prim,
+                                                outcome.r_dual,
+                                                outcome.iterations,
+                                                outcome.status};
+                       if (result.a) {
+                         qarn2::ObjectiveTerms terms =
+                             qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);
+                         result.objective_value = terms.objective_value;
+                         result.objective_terms = std::move(terms.objective_terms);
+                       }
+                       return result;
+                     });
+}
+
+// ---- Qarn2SocpResult attributes ----
+
+using Result2 = PyQarn2SocpResult;
+
+std::optional<std::vector<double>> result_a(Shared<Result2> self) { return self->a; }
+std::vector<double> result_x(Shared<Result2> self) { return self->x; }
+std::vector<double> result_z(Shared<Result2> self) { return self->z; }
+std::vector<double> result_s(Shared<Result2> self) { return self->s; }
+PyClarabelSolverStatus result_status(Shared<Result2> self) { return {self->status}; }
+double result_obj_val(Shared<Result2> self) { return self->obj_val; }
+double result_obj_val_dual(Shared<Result2> self) { return self->obj_val_dual; }
+double result_solve_time(Shared<Result2> self) { return self->solve_time; }
+std::uint32_t result_iterations(Shared<Result2> self) { return self->iterations; }
+double result_r_prim(Shared<Result2> self) { return self->r_prim; }
+double result_r_dual(Shared<Result2> self) { return self->r_dual; }
+PyClarabelLinearSolverInfo result_linsolver(Shared<Result2> self) { return self->linsolver; }
+std::optional<double> result_objective_value(Shared<Result2> self) { return self->objective_value; }
+std::optional<std::vector<double>> result_objective_terms(Shared<Result2> self) { return self->objective_terms; }
+
+std::string result_repr(Shared<Result2> self) {
+  return fmt::format("Qarn2SocpResult(a_available={}, solver_status={}, iterations={}, objective_value={})",
+                     self->a.has_value(), status_name(self->status), self->iterations, self->objective_value);
+}
+
+}  // namespace
+
+void define(ClassDef<PyQarn2SocpResult>& c) {
+  c.name("Qarn2SocpResult",
+         "Python-owned expert result for QARN2-SOCP.\n\n"
+         "The accepted profile ``a`` and the objective breakdown (``objective_value``, "
+         "``objective_terms``) are ``None`` when the final Clarabel status is not accepted by the given "
+         "options; the raw Clarabel vectors and statistics stay available regardless of status.")
+      .getter<result_a>("a", "Return the accepted `a` profile, or `None` when unavailable.")
+      .getter<result_x>("x", "Return the raw Clarabel primal solution vector.")
+      .getter<result_z>("z", "Return the raw Clarabel dual solution vector.")
+      .getter<result_s>("s", "Return the raw Clarabel primal-cone slack vector.")
+      .getter<result_status>("solver_status", "Return the final Clarabel solver status.")
+      .getter<result_obj_val>("obj_val", "Return the primal objective value reported by Clarabel.")
+      .getter<result_obj_val_dual>("obj_val_dual", "Return the dual objective value reported by Clarabel.")
+      .getter<result_solve_time>("solve_time", "Return Clarabel solve time in seconds.")
+      .getter<result_iterations>("iterations", "Return the number of interior-point iterations.")
+      .getter<result_r_prim>("r_prim", "Return the primal residual reported by Clarabel.")
+      .getter<result_r_dual>("r_dual", "Return the dual residual reported by Clarabel.")
+      .getter<result_linsolver>("linsolver", "Return linear-solver metadata reported by Clarabel.")
+      .getter<result_objective_value>("objective_value",
+                                      "Return weighted QARN objective value computed from accepted `a`, if any.")
+      .getter<result_objective_terms>("objective_terms",
+                                      "Return per-objective unweighted values computed from accepted `a`, if any.")
+      .repr<result_repr>();
+}
+
+void register_qarn2_items(Module& module) {
+  module.add_class<PyQarn2Problem>();
+  module.add_class<PyQarn2SocpResult>();
+  module.add_function<qarn2_socp>("qarn2_socp(problem, options=None)", "Solve QARN2 with the Clarabel SOCP backend.");
+  module.add_function<qarn2_socp_expert>("qarn2_socp_expert(problem, options=None)",
+                                         "Solve QARN2 with the Clarabel SOCP backend and return diagnostics.");
+}
+
+}  // namespace qarn::py
