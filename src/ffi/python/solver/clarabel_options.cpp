@@ -103,12 +103,14 @@ void define(ClassDef<PyClarabelOptions>& c) {
           "ClarabelOptions(*, verbosity='silent', allow_almost_solved=True, allow_max_iterations=False, "
           "allow_max_time=False, allow_callback_terminated=False, allow_insufficient_progress=False, "
           "clarabel_settings=None)")
-      .property<get_verbosity, set_verbosity>(
-          "verbosity", "Return the diagnostic verbosity level.\n\nSet diagnostic verbosity from an enum value or string.")
+      .property<get_verbosity, set_verbosity>("verbosity",
+                                              "Return the diagnostic verbosity level.\n\n"
+                                              "Set diagnostic verbosity from an enum value or string.")
       .repr<options_repr>();
   define_flags(c, std::make_index_sequence<kFlags.size()>{});
-  c.property<get_settings, set_settings>(
-      "clarabel_settings", "Return a copy of the raw Clarabel numerical settings.\n\nReplace the raw Clarabel numerical settings.");
+  c.property<get_settings, set_settings>("clarabel_settings",
+                                        "Return a copy of the raw Clarabel numerical settings.\n\n"
+                                        "Replace the raw Clarabel numerical settings.");
 }
 
 // The conic solver classes that follow the solver enums; the third-order expert result joins them.

@@ -160,7 +160,8 @@ std::string constructor_signature() {
 }
 
 std::string settings_repr(Shared<PyClarabelSettings> self) {
-  return fmt::format("ClarabelSettings(max_iter={}, time_limit={}, tol_gap_rel={}, tol_feas={}, direct_solve_method={})",
+  return fmt::format("ClarabelSettings(max_iter={}, time_limit={}, tol_gap_rel={}, tol_feas={}, "
+                     "direct_solve_method={})",
                      self->max_iter, self->time_limit, self->tol_gap_rel, self->tol_feas,
                      PyClarabelDirectSolveMethod{self->direct_solve_method}.display());
 }

@@ -1,6 +1,7 @@
 // The Topp2Problem and Qarn2Problem classes.
 #include "ffi/python/solver/problem2.hpp"
 
+#include <limits>
 #include <string>
 
 #include "ffi/python/objectives.hpp"
@@ -36,9 +37,8 @@ std::pair<double, double> problem_a_boundary(Shared<T> self) {
 template <class T>
 std::uint64_t problem_s_len(Shared<T> self) {
   const ProblemWindow& w = self->window;
-  if (w.idx_s_final < w.idx_s_start) return 0;
-  const std::uint64_t span = w.idx_s_final - w.idx_s_start;
-  return span == UINT64_MAX ? span : span + 1;  // saturates: no stored window is that long
+  const std::uint64_t span = w.idx_s_final > w.idx_s_start ? w.idx_s_final - w.idx_s_start : 0;
+  return span == std::numeric_limits<std::uint64_t>::max() ? span : span + 1;  // no stored window is that long
 }
 
 std::string window_repr(const ProblemWindow& w) {
@@ -55,7 +55,8 @@ void define_window_attributes(ClassDef<T>& c) {
 
 // ---- Topp2Problem ----
 
-PyTopp2Problem topp2_problem_new(Shared<PyConstraints> constraints, std::pair<std::uint64_t, std::uint64_t> idx_s_interval,
+PyTopp2Problem topp2_problem_new(Shared<PyConstraints> constraints,
+                                 std::pair<std::uint64_t, std::uint64_t> idx_s_interval,
                                  std::pair<double, double> a_boundary) {
   PyTopp2Problem problem{Ref::borrow(constraints.object()), constraints->state, window_of(idx_s_interval, a_boundary)};
   check_topp2(*problem.state, problem.window);
@@ -102,8 +103,10 @@ Topp2Problem checked_topp2(const Robot& robot, const ProblemWindow& window) {
 void define(ClassDef<PyTopp2Problem>& c) {
   c.name("Topp2Problem", "Python descriptor for a TOPP2 problem.")
       .init<topp2_problem_new>("Topp2Problem(constraints, idx_s_interval, a_boundary=(0.0, 0.0))")
-      .method<topp2_problem_validate>("validate($self)", "Validate the descriptor against the currently referenced constraints.")
-      .getter<topp2_problem_constraints>("constraints", "Return the constraint proxy referenced by this problem descriptor.")
+      .method<topp2_problem_validate>("validate($self)",
+                                      "Validate the descriptor against the currently referenced constraints.")
+      .getter<topp2_problem_constraints>("constraints",
+                                         "Return the constraint proxy referenced by this problem descriptor.")
       .repr<topp2_problem_repr>();
   define_window_attributes(c);
 }
@@ -111,9 +114,11 @@ void define(ClassDef<PyTopp2Problem>& c) {
 void define(ClassDef<PyQarn2Problem>& c) {
   c.name("Qarn2Problem", "Python descriptor for a QARN2 problem.")
       .init<qarn2_problem_new>("Qarn2Problem(robot, objectives, idx_s_interval, a_boundary=(0.0, 0.0))")
-      .method<qarn2_problem_validate>("validate($self)", "Validate the descriptor against the current robot and objectives.")
+      .method<qarn2_problem_validate>("validate($self)",
+                                      "Validate the descriptor against the current robot and objectives.")
       .getter<qarn2_problem_robot>("robot", "Return the robot referenced by this problem descriptor.")
-      .getter<qarn2_problem_objective_count>("objective_count", "Return the number of objectives stored in this descriptor.")
+      .getter<qarn2_problem_objective_count>("objective_count",
+                                             "Return the number of objectives stored in this descriptor.")
       .repr<qarn2_problem_repr>();
   define_window_attributes(c);
 }

@@ -59,33 +59,36 @@ std::vector<double> qarn2_socp(Shared<PyQarn2Problem> problem, std::optional<Sha
                      });
 }
 
+// The expert record of a finished solve; the objective values come from the accepted profile.
+PyQarn2SocpResult expert_result(const Qarn2Problem& record, qarn2::Qarn2SocpOutcome&& outcome) {
+  PyQarn2SocpResult result;
+  result.x = std::move(outcome.x);
+  result.z = std::move(outcome.z);
+  result.s = std::move(outcome.s);
+  result.a = std::move(outcome.profile);
+  result.linsolver = linear_solver_info_from_clarabel(outcome.linsolver);
+  result.obj_val = outcome.obj_val;
+  result.obj_val_dual = outcome.obj_val_dual;
+  result.solve_time = outcome.solve_time;
+  result.r_prim = outcome.r_prim;
+  result.r_dual = outcome.r_dual;
+  result.iterations = outcome.iterations;
+  result.status = outcome.status;
+  if (result.a) {
+    qarn2::ObjectiveTerms terms =
+        qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);
+    result.objective_value = terms.objective_value;
+    result.objective_terms = std::move(terms.objective_terms);
+  }
+  return result;
+}
+
 // An unaccepted status is no error here: the result then has no profile and no objective values.
 PyQarn2SocpResult qarn2_socp_expert(Shared<PyQarn2Problem> problem,
                                     std::optional<Shared<PyClarabelOptions>> options) {
   return solve_qarn2(*problem, std::move(options),
                      [](const Qarn2Problem& record, const ClarabelOptions& resolved, SharedRobotState& state) {
-                       qarn2::Qarn2SocpOutcome outcome = check(qarn2::qarn2_socp(record, resolved), &state.err_slot);
-                       PyQarn2SocpResult result{{},
-                                                std::move(outcome.x),
-                                                std::move(outcome.z),
-                                                std::move(outcome.s),
-                                                std::move(outcome.profile),
-                                                {},
-                                                linear_solver_info_from_clarabel(outcome.linsolver),
-                                                outcome.obj_val,
-                                                outcome.obj_val_dual,
-                                                outcome.solve_time,
-                                                outcome.r_prim,
-                                                outcome.r_dual,
-                                                outcome.iterations,
-                                                outcome.status};
-                       if (result.a) {
-                         qarn2::ObjectiveTerms terms =
-                             qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);
-                         result.objective_value = terms.objective_value;
-                         result.objective_terms = std::move(terms.objective_terms);
-                       }
-                       return result;
+                       return expert_result(record, check(qarn2::qarn2_socp(record, resolved), &state.err_slot));
                      });
 }
 

@@ -77,8 +77,9 @@ void define(ClassDef<PyReachSet2Options>& c) {
           "a_cmp_rel_tol",
           "Return the relative comparison tolerance for `a` bounds.\n\n"
           "Set the relative comparison tolerance for `a` bounds.")
-      .property<get_verbosity, set_verbosity>(
-          "verbosity", "Return the diagnostic verbosity level.\n\nSet diagnostic verbosity from an enum value or string.")
+      .property<get_verbosity, set_verbosity>("verbosity",
+                                              "Return the diagnostic verbosity level.\n\n"
+                                              "Set diagnostic verbosity from an enum value or string.")
       .repr<reach_options_repr>();
 }
 

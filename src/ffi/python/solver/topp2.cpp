@@ -43,7 +43,8 @@ constexpr const char* kDefaultsParagraph =
 }  // namespace
 
 void register_topp2_items(Module& module) {
-  static const std::string backward_doc = std::string("Compute backward-only TOPP2 reachable intervals.") + kDefaultsParagraph;
+  static const std::string backward_doc =
+      std::string("Compute backward-only TOPP2 reachable intervals.") + kDefaultsParagraph;
   static const std::string bidirectional_doc =
       std::string("Compute bidirectional TOPP2 reachable intervals.") + kDefaultsParagraph;
   module.add_class<PyReachSet2Options>();

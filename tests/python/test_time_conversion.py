@@ -1,0 +1,144 @@
+"""Second-order time conversions from Python: segment profile, arrival times and s sampled in time,
+against closed-form motions, with the argument order, the keyword rule of the wrapper and the core's
+messages."""
+
+import math
+
+import numpy as np
+import pytest
+
+from qarn_py import _native as q
+
+S3, A3 = [0.0, 0.5, 1.0], [1.0, 1.0, 1.0]
+
+
+def constant_acceleration(n=21, v0=0.5, acc=0.8, length=2.0):
+    """s(t) = v0 t + acc t^2 / 2: a = v0^2 + 2 acc s; returns (s, a, t(s))."""
+    s = np.linspace(0.0, length, n)
+    a = v0 * v0 + 2 * acc * s
+    t = (np.sqrt(a) - v0) / acc
+    return s, a, t
+
+
+class TestAToB:
+    def test_values(self):
+        np.testing.assert_array_equal(q.a_to_b_topp2(S3, A3), [0.0, 0.0])
+        np.testing.assert_array_equal(q.a_to_b_topp2(S3, [0.0, 1.0, 1.0]), [1.0, 0.0])
+        s, a, _ = constant_acceleration()
+        b = q.a_to_b_topp2(s, a)
+        assert b.shape == (20,) and b.dtype == np.float64
+        np.testing.assert_allclose(b, 0.8, rtol=1e-12)  # b = dds/dt is the constant acceleration
+
+    def test_errors(self):
+        with pytest.raises(q.QarnError) as info:
+            q.a_to_b_topp2([0.0, 1.0], [1.0])
+        assert str(info.value).startswith("a_to_b_topp2 reported an invalid input: ")
+        with pytest.raises(q.QarnError, match="^a_to_b_topp2 reported an invalid input: "):
+            q.a_to_b_topp2([0.0], [1.0])
+        with pytest.raises(q.QarnError, match="strictly increasing; first violation at local index 1"):
+            q.a_to_b_topp2([0.0, 1.0, 1.0], A3)
+        with pytest.raises(ValueError, match="`s`"):
+            q.a_to_b_topp2([[0.0, 1.0]], A3)
+        with pytest.raises(ValueError, match="`a`"):
+            q.a_to_b_topp2(S3, [[1.0], [1.0]])
+
+
+class TestSToT:
+    def test_closed_form_times(self):
+        s, a, t = constant_acceleration()
+        t_final, t_s = q.s_to_t_topp2(s, a)
+        np.testing.assert_allclose(t_s, t, rtol=1e-12, atol=1e-15)
+        assert t_final == t_s[-1] and t_s[0] == 0.0
+        t_final, t_s = q.s_to_t_topp2(s, a, 2.0)
+        assert t_s[0] == 2.0 and t_final == t_s[-1]
+        np.testing.assert_allclose(t_s, t + 2.0, rtol=1e-12)
+        result = q.s_to_t_topp2(s=s, a=a, t0=1)
+        assert isinstance(result, tuple) and len(result) == 2 and isinstance(result[0], float)
+
+    def test_t0_is_read_before_the_arrays(self):
+        with pytest.raises(TypeError, match="^argument 't0': "):
+            q.s_to_t_topp2([[1.0]], A3, t0="zero")
+        with pytest.raises(ValueError, match="`s`"):
+            q.s_to_t_topp2([[1.0]], A3, t0=0.0)
+
+    def test_core_errors(self):
+        with pytest.raises(q.QarnError, match="^s_to_t_topp2 reported an invalid input: "):
+            q.s_to_t_topp2(S3, [1.0, -1.0, 1.0])
+        with pytest.raises(q.QarnError, match="^s_to_t_topp2 reported an invalid input: "):
+            q.s_to_t_topp2(S3, [0.0, 0.0, 1.0])  # standing still over an interval takes forever
+        with pytest.raises(q.QarnError, match="t0 = NaN must not be NaN"):
+            q.s_to_t_topp2(S3, A3, math.nan)
+        with pytest.raises(q.QarnError, match="t0 = inf must not be infinite"):
+            q.s_to_t_topp2(S3, A3, math.inf)
+
+
+class TestTToS:
+    def test_documented_example(self):
+        _, t_s = q.s_to_t_topp2(S3, A3)
+        np.testing.assert_allclose(q.t_to_s_topp2_uniform(S3, A3, t_s, 0.25), [0.0, 0.25, 0.5, 0.75, 1.0],
+                                   atol=1e-15)
+        np.testing.assert_allclose(q.t_to_s_topp2_uniform(S3, A3, t_s, 0.25, include_final=False),
+                                   [0.0, 0.25, 0.5, 0.75], atol=1e-15)
+
+    def test_closed_form_inverse(self):
+        s, a, t = constant_acceleration()
+        _, t_s = q.s_to_t_topp2(s, a)
+        times = np.linspace(0.0, t[-1], 37)[:-1]
+        expected = 0.5 * times + 0.4 * times ** 2
+        np.testing.assert_allclose(q.t_to_s_topp2_samples(s, a, t_s, times), expected, rtol=1e-11, atol=1e-14)
+        uniform = q.t_to_s_topp2_uniform(s, a, t_s, 0.1, t0=0.05)
+        grid = 0.05 + 0.1 * np.arange(len(uniform) - 1)
+        assert len(uniform) == math.floor((t[-1] - 0.05) / 0.1) + 1  # the grid, then the final station
+        np.testing.assert_allclose(uniform[:-1], 0.5 * grid + 0.4 * grid ** 2, rtol=1e-11)
+        assert uniform[-1] == s[-1]
+
+    def test_out_of_range_queries_are_nan(self):
+        _, t_s = q.s_to_t_topp2(S3, A3)
+        out = q.t_to_s_topp2_samples(S3, A3, t_s, [-0.5, 0.5, 1.5])
+        assert math.isnan(out[0]) and out[1] == pytest.approx(0.5) and math.isnan(out[2])
+        assert math.isnan(q.t_to_s_topp2(S3, A3, t_s, t_sample=[2.0])[0])
+
+    def test_wrapper_modes(self):
+        s, a, _ = constant_acceleration()
+        _, t_s = q.s_to_t_topp2(s, a)
+        np.testing.assert_array_equal(q.t_to_s_topp2(s, a, t_s, dt=0.25), q.t_to_s_topp2_uniform(s, a, t_s, 0.25))
+        np.testing.assert_array_equal(q.t_to_s_topp2(s, a, t_s, dt=0.25, t0=0.1, include_final=False),
+                                      q.t_to_s_topp2_uniform(s, a, t_s, 0.25, t0=0.1, include_final=False))
+        np.testing.assert_array_equal(q.t_to_s_topp2(s, a, t_s, t0=5.0, t_sample=[0.1, 0.2]),
+                                      q.t_to_s_topp2_samples(s, a, t_s, [0.1, 0.2]))
+
+    def test_wrapper_keyword_rule(self):
+        _, t_s = q.s_to_t_topp2(S3, A3)
+        required = "^`dt` is required unless `t_sample` is provided$"
+        with pytest.raises(ValueError, match=required):
+            q.t_to_s_topp2(S3, A3, t_s)
+        with pytest.raises(ValueError, match=required):
+            q.t_to_s_topp2(S3, A3, t_s, dt=None, t_sample=None)
+        with pytest.raises(ValueError, match="^pass either `dt` for a uniform time grid or `t_sample` for a "
+                                             "nonuniform grid, not both$"):
+            q.t_to_s_topp2(S3, A3, t_s, dt=0.25, t_sample=[0.1])
+        # The arrays are read before the mode is checked.
+        with pytest.raises(ValueError, match="`t_s`"):
+            q.t_to_s_topp2(S3, A3, [[0.0]])
+        with pytest.raises(TypeError):
+            q.t_to_s_topp2(S3, A3, t_s, 0.25)  # dt is keyword-only
+
+    def test_argument_order_and_errors(self):
+        _, t_s = q.s_to_t_topp2(S3, A3)
+        # Scalars first, then s, a, t_s.
+        with pytest.raises(TypeError, match="^argument 'dt': "):
+            q.t_to_s_topp2_uniform([[0.0]], A3, t_s, "x")
+        with pytest.raises(TypeError, match="^argument 'include_final': "):
+            q.t_to_s_topp2_uniform([[0.0]], A3, t_s, 0.25, include_final=1)
+        with pytest.raises(ValueError, match="`a`"):
+            q.t_to_s_topp2_uniform(S3, [[1.0]], [[0.0]], 0.25)
+        with pytest.raises(ValueError, match="`t_sample`"):
+            q.t_to_s_topp2_samples(S3, A3, t_s, [[0.1]])
+        with pytest.raises(q.QarnError, match=r"^t_to_s_topp2 reported an invalid input: `dt` = 0 must be positive$"):
+            q.t_to_s_topp2_uniform(S3, A3, t_s, 0.0)
+        with pytest.raises(q.QarnError, match="^t_to_s_topp2 reported an invalid input: "):
+            q.t_to_s_topp2_samples(S3, A3, t_s, [])
+        with pytest.raises(q.QarnError, match="^t_to_s_topp2 reported an invalid input: "):
+            q.t_to_s_topp2_samples(S3, A3, t_s, [0.2, 0.1])
+        with pytest.raises(q.QarnError, match="^t_to_s_topp2 reported an invalid input: "):
+            q.t_to_s_topp2_uniform(S3, A3, [0.0, 1.0, 1.0], 0.25)
