@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ffi/python/module.hpp"
-#include "ffi/python/solver/linear_solver_info.hpp"
+#include "ffi/python/solver/conic_results.hpp"
 
 namespace qarn::py {
 namespace {

@@ -8,7 +8,7 @@
 #include "ffi/python/array.hpp"
 #include "ffi/python/module.hpp"
 #include "ffi/python/solver/clarabel_options.hpp"
-#include "ffi/python/solver/linear_solver_info.hpp"
+#include "ffi/python/solver/conic_results.hpp"
 #include "ffi/python/solver/problem2.hpp"
 #include "qarn/qarn2/opt2/objective_terms.hpp"
 #include "qarn/qarn2/opt2/qarn2_socp.hpp"
@@ -18,19 +18,9 @@ namespace qarn::py {
 // The objective value and terms are present exactly when the profile is.
 struct PyQarn2SocpResult {
   std::optional<double> objective_value;
-  std::vector<double> x;
-  std::vector<double> z;
-  std::vector<double> s;
   std::optional<std::vector<double>> a;
   std::optional<std::vector<double>> objective_terms;
-  PyClarabelLinearSolverInfo linsolver;
-  double obj_val = 0.0;
-  double obj_val_dual = 0.0;
-  double solve_time = 0.0;
-  double r_prim = 0.0;
-  double r_dual = 0.0;
-  std::uint32_t iterations = 0;
-  SolverStatus status = SolverStatus::Unsolved;
+  ClarabelReport report;
 };
 
 void define(ClassDef<PyQarn2SocpResult>& c);
@@ -62,18 +52,8 @@ std::vector<double> qarn2_socp(Shared<PyQarn2Problem> problem, std::optional<Sha
 // The expert record of a finished solve; the objective values come from the accepted profile.
 PyQarn2SocpResult expert_result(const Qarn2Problem& record, qarn2::Qarn2SocpOutcome&& outcome) {
   PyQarn2SocpResult result;
-  result.x = std::move(outcome.x);
-  result.z = std::move(outcome.z);
-  result.s = std::move(outcome.s);
   result.a = std::move(outcome.profile);
-  result.linsolver = linear_solver_info_from_clarabel(outcome.linsolver);
-  result.obj_val = outcome.obj_val;
-  result.obj_val_dual = outcome.obj_val_dual;
-  result.solve_time = outcome.solve_time;
-  result.r_prim = outcome.r_prim;
-  result.r_dual = outcome.r_dual;
-  result.iterations = outcome.iterations;
-  result.status = outcome.status;
+  result.report = take_report(std::move(outcome));
   if (result.a) {
     qarn2::ObjectiveTerms terms =
         qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);
@@ -97,23 +77,13 @@ PyQarn2SocpResult qarn2_socp_expert(Shared<PyQarn2Problem> problem,
 using Result2 = PyQarn2SocpResult;
 
 std::optional<std::vector<double>> result_a(Shared<Result2> self) { return self->a; }
-std::vector<double> result_x(Shared<Result2> self) { return self->x; }
-std::vector<double> result_z(Shared<Result2> self) { return self->z; }
-std::vector<double> result_s(Shared<Result2> self) { return self->s; }
-PyClarabelSolverStatus result_status(Shared<Result2> self) { return {self->status}; }
-double result_obj_val(Shared<Result2> self) { return self->obj_val; }
-double result_obj_val_dual(Shared<Result2> self) { return self->obj_val_dual; }
-double result_solve_time(Shared<Result2> self) { return self->solve_time; }
-std::uint32_t result_iterations(Shared<Result2> self) { return self->iterations; }
-double result_r_prim(Shared<Result2> self) { return self->r_prim; }
-double result_r_dual(Shared<Result2> self) { return self->r_dual; }
-PyClarabelLinearSolverInfo result_linsolver(Shared<Result2> self) { return self->linsolver; }
 std::optional<double> result_objective_value(Shared<Result2> self) { return self->objective_value; }
 std::optional<std::vector<double>> result_objective_terms(Shared<Result2> self) { return self->objective_terms; }
 
 std::string result_repr(Shared<Result2> self) {
   return fmt::format("Qarn2SocpResult(a_available={}, solver_status={}, iterations={}, objective_value={})",
-                     self->a.has_value(), status_name(self->status), self->iterations, self->objective_value);
+                     self->a.has_value(), status_name(self->report.status), self->report.iterations,
+                     self->objective_value);
 }
 
 }  // namespace
@@ -125,22 +95,12 @@ void define(ClassDef<PyQarn2SocpResult>& c) {
          "``objective_terms``) are ``None`` when the final Clarabel status is not accepted by the given "
          "options; the raw Clarabel vectors and statistics stay available regardless of status.")
       .getter<result_a>("a", "Return the accepted `a` profile, or `None` when unavailable.")
-      .getter<result_x>("x", "Return the raw Clarabel primal solution vector.")
-      .getter<result_z>("z", "Return the raw Clarabel dual solution vector.")
-      .getter<result_s>("s", "Return the raw Clarabel primal-cone slack vector.")
-      .getter<result_status>("solver_status", "Return the final Clarabel solver status.")
-      .getter<result_obj_val>("obj_val", "Return the primal objective value reported by Clarabel.")
-      .getter<result_obj_val_dual>("obj_val_dual", "Return the dual objective value reported by Clarabel.")
-      .getter<result_solve_time>("solve_time", "Return Clarabel solve time in seconds.")
-      .getter<result_iterations>("iterations", "Return the number of interior-point iterations.")
-      .getter<result_r_prim>("r_prim", "Return the primal residual reported by Clarabel.")
-      .getter<result_r_dual>("r_dual", "Return the dual residual reported by Clarabel.")
-      .getter<result_linsolver>("linsolver", "Return linear-solver metadata reported by Clarabel.")
       .getter<result_objective_value>("objective_value",
                                       "Return weighted QARN objective value computed from accepted `a`, if any.")
       .getter<result_objective_terms>("objective_terms",
                                       "Return per-objective unweighted values computed from accepted `a`, if any.")
       .repr<result_repr>();
+  define_report_attributes(c);
 }
 
 void register_qarn2_items(Module& module) {

@@ -1,5 +1,5 @@
 // The ClarabelLinearSolverInfo class and its conversion from the solver's report.
-#include "ffi/python/solver/linear_solver_info.hpp"
+#include "ffi/python/solver/conic_results.hpp"
 
 #include <string>
 
