@@ -238,6 +238,12 @@ class TestWhatReachesTheSolver:
                                               'value for field "direct_solve_method"$'):
             q.qarn2_socp(problem, q.ClarabelOptions(clarabel_settings=settings))
 
+    def test_tolerances_reach_the_solver(self):
+        _, problem = line_problem()
+        tight = q.qarn2_socp_expert(problem).iterations
+        loose = q.ClarabelSettings(tol_gap_abs=1e-2, tol_gap_rel=1e-2, tol_feas=1e-2)
+        assert q.qarn2_socp_expert(problem, q.ClarabelOptions(clarabel_settings=loose)).iterations < tight
+
     def test_clarabel_log_only_with_detailed_diagnostics(self, capfd):
         _, problem = line_problem()
         verbose = q.ClarabelSettings(verbose=True)
