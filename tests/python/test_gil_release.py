@@ -26,7 +26,7 @@ def run_isolated(*parts, timeout=120):
 
 
 def test_another_thread_runs_during_a_long_reachability_solve():
-    out = run_isolated("""
+    run_isolated("""
         n = 100_000
         robot = line_robot(n, capacity=n)
         problem = q.Topp2Problem(robot.constraints, (0, n - 1))
@@ -40,18 +40,18 @@ def test_another_thread_runs_during_a_long_reachability_solve():
         worker = threading.Thread(target=ticker)
         worker.start()
         started.wait()
-        begin = time.perf_counter()
-        a = q.topp2_ra(problem)
-        end = time.perf_counter()
+        windows = []
+        for _ in range(5):  # several solves, so that a busy machine cannot hide the other thread
+            begin = time.perf_counter()
+            a = q.topp2_ra(problem)
+            windows.append((begin, time.perf_counter()))
         stop.set()
         worker.join()
-        inside = [t for t in stamps if begin < t < end]
-        assert len(inside) > 10, (len(inside), end - begin)
+        inside = [t for t in stamps if any(begin < t < end for begin, end in windows)]
+        assert len(inside) > 10, (len(inside), windows)
         s = np.linspace(0.0, 2.0, n)
         np.testing.assert_allclose(a, line_optimum(s), rtol=1e-7, atol=1e-9)
-        print(len(inside), end - begin)
     """)
-    assert out.strip()
 
 
 def test_two_threads_solve_on_two_robots_at_once():
@@ -66,7 +66,8 @@ def test_two_threads_solve_on_two_robots_at_once():
         def solve(i):
             barrier.wait()
             begin = time.perf_counter()
-            results[i] = q.topp2_ra(problems[i])
+            for _ in range(3):  # long enough for the other thread to be woken meanwhile
+                results[i] = q.topp2_ra(problems[i])
             windows[i] = (begin, time.perf_counter())
 
         threads = [threading.Thread(target=solve, args=(i,)) for i in range(2)]
