@@ -28,36 +28,7 @@ void define(ClassDef<PyClarabelLinearSolverInfo>& c);
 PyClarabelLinearSolverInfo linear_solver_info_from_clarabel(const clarabel::LinearSolverInfo& info);
 
 // The raw vectors, status and statistics of a solve, kept whatever the status.
-struct ClarabelReport {
-  std::vector<double> x;  // primal solution
-  std::vector<double> z;  // dual solution
-  std::vector<double> s;  // primal-cone slacks
-  SolverStatus status = SolverStatus::Unsolved;
-  std::uint32_t iterations = 0;
-  double obj_val = 0.0;
-  double obj_val_dual = 0.0;
-  double solve_time = 0.0;  // seconds
-  double r_prim = 0.0;
-  double r_dual = 0.0;
-  PyClarabelLinearSolverInfo linsolver;
-};
-
-// Moves the report out of a solve record whose fields carry Clarabel's names (the solver's own
-// output, or a solver core's outcome).
-template <class Record>
-ClarabelReport take_report(Record&& record) {
-  return {std::move(record.x),
-          std::move(record.z),
-          std::move(record.s),
-          record.status,
-          record.iterations,
-          record.obj_val,
-          record.obj_val_dual,
-          record.solve_time,
-          record.r_prim,
-          record.r_dual,
-          linear_solver_info_from_clarabel(record.linsolver)};
-}
+using ClarabelReport = clarabel::SolveOutput;
 
 namespace detail {
 
@@ -104,7 +75,7 @@ double report_r_dual(Shared<T> self) {
 }
 template <class T>
 PyClarabelLinearSolverInfo report_linsolver(Shared<T> self) {
-  return self->report.linsolver;
+  return linear_solver_info_from_clarabel(self->report.linsolver);
 }
 
 }  // namespace detail

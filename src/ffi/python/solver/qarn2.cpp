@@ -53,7 +53,7 @@ std::vector<double> qarn2_socp(Shared<PyQarn2Problem> problem, std::optional<Sha
 PyQarn2SocpResult expert_result(const Qarn2Problem& record, qarn2::Qarn2SocpOutcome&& outcome) {
   PyQarn2SocpResult result;
   result.a = std::move(outcome.profile);
-  result.report = take_report(std::move(outcome));
+  result.report = std::move(outcome);
   if (result.a) {
     qarn2::ObjectiveTerms terms =
         qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);

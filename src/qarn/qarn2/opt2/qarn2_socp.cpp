@@ -118,17 +118,7 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
     log_line(fmt::format("qarn2_socp: allow(status)={}, extracted_profile={}", usable,
                          outcome.profile ? "Some(a)" : "None"));
   }
-  outcome.x = std::move(out.x);
-  outcome.z = std::move(out.z);
-  outcome.s = std::move(out.s);
-  outcome.status = out.status;
-  outcome.iterations = out.iterations;
-  outcome.obj_val = out.obj_val;
-  outcome.obj_val_dual = out.obj_val_dual;
-  outcome.solve_time = out.solve_time;
-  outcome.r_prim = out.r_prim;
-  outcome.r_dual = out.r_dual;
-  outcome.linsolver = std::move(out.linsolver);
+  static_cast<clarabel::SolveOutput&>(outcome) = std::move(out);
   return outcome;
 }
 

@@ -16,22 +16,11 @@
 
 namespace qarn::qarn2 {
 
-// One solve's raw outcome. The solver's vectors and statistics are present whatever the status;
+// One solve's raw outcome: the solver's vectors and statistics, present whatever the status, and
 // the profile (N = n + 1 entries, the first N entries of x clamped at 0) only when the options
 // accept the status.
-struct Qarn2SocpOutcome {
+struct Qarn2SocpOutcome : clarabel::SolveOutput {
   std::optional<std::vector<double>> profile;
-  std::vector<double> x;  // one entry per variable
-  std::vector<double> z;  // one entry per row
-  std::vector<double> s;  // one entry per row
-  SolverStatus status = SolverStatus::Unsolved;
-  std::uint32_t iterations = 0;
-  double obj_val = 0.0;
-  double obj_val_dual = 0.0;
-  double solve_time = 0.0;
-  double r_prim = 0.0;
-  double r_dual = 0.0;
-  clarabel::LinearSolverInfo linsolver;
 };
 
 // Upper bounds of what the stages append, used to reserve the assembly arrays once.
