@@ -26,7 +26,7 @@ struct Topp2Problem {
 // The kind numbers the solver cores read; they differ from the variant order of ObjectiveSpec.
 enum class ObjectiveKind : std::size_t { Time = 0, ThermalEnergy = 1, TotalVariationTorque = 2, Linear = 3 };
 
-// One objective term as the solvers read it, borrowing the arrays of the spec it was made from.
+// One objective term as the solvers read it, borrowing the arrays of the `ObjectiveSpec` it was made from.
 struct ObjectiveView {
   ObjectiveKind kind;
   double weight;

@@ -98,7 +98,7 @@ ObjectiveSpec spec_from_dict(PyObject* dict) {
       "\"total_variation_torque\"");
 }
 
-// The spec of an objective object or dict; none for anything else.
+// The owned objective term of an objective object or dict; none for anything else.
 std::optional<ObjectiveSpec> parse_objective_dict(PyObject* object) {
   if (is_instance<PyTime>(object)) return ObjectiveSpec{ObjectiveSpec::Time{Shared<PyTime>(object)->weight}};
   if (is_instance<PyLinear>(object)) {
