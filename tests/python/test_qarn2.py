@@ -104,11 +104,15 @@ class TestTimeOptimum:
         a_ra = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, 999)))
         a = q.qarn2_socp(q.Qarn2Problem(robot, q.Time(1.0), (0, 999)))
         t_ra, t = q.s_to_t_topp2(s, a_ra)[0], q.s_to_t_topp2(s, a)[0]
+        # Where an axis comes to rest (here near the end and where an axis reverses), the discrete
+        # acceleration rows couple neighbouring stations with coefficients of one sign, so no
+        # profile is largest at every station: the greedy forward pass of reachability analysis is
+        # then slightly slower than the conic optimum (2.9e-6 relative at 1,000 stations; the gap
+        # shrinks as the grid is refined).
+        assert t <= t_ra * (1 + 1e-9)
         assert t == pytest.approx(t_ra, rel=1e-5)
         exceed = robot.constraints.exceed_topp2(a)
         assert exceed[0] <= 1e-7 and exceed[1] <= 1e-7
-        # Away from the last stations, where the greedy forward pass of reachability analysis and the
-        # conic optimum may take different but equally fast ways to stop, the profiles coincide.
         np.testing.assert_allclose(a[:990], a_ra[:990], rtol=1e-4, atol=1e-7)
 
 
