@@ -32,3 +32,8 @@ test-python:
 
 clean:
 	rm -rf build
+
+# Peer packages of the hand-run comparison bench/compare_peers.py (neither demo nor test needs them).
+.PHONY: bench-deps
+bench-deps: setup
+	$(PY) -m pip install -q -r bench/requirements.txt
