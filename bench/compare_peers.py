@@ -56,7 +56,7 @@ def repeats_for(n, budget=20_000):
 
 
 def max_rel_diff(a, b):
-    """Largest difference relative to the profile's scale (a pointwise ratio would blow up where a -> 0)."""
+    """Largest |a - b| relative to the largest |b| (a pointwise ratio would blow up where a profile -> 0)."""
     return float(np.max(np.abs(a - b)) / np.max(np.abs(b)))
 
 
@@ -94,9 +94,9 @@ def compare_toppra():
     logging.getLogger("toppra").setLevel(logging.ERROR)
     knots = np.linspace(0.0, 1.0, len(WAYPOINTS))
     path = q.Path.from_waypoints(WAYPOINTS, order=3)  # zero end derivatives: the clamped cubic
-    peer_path = toppra.SplineInterpolator(knots, WAYPOINTS, bc_type="clamped")
 
-    def toppra_instance(s, scheme):
+    def toppra_instance(s, scheme=DiscretizationType.Interpolation):
+        peer_path = toppra.SplineInterpolator(knots, WAYPOINTS, bc_type="clamped")
         limits = [JointVelocityConstraint(V_MAX), JointAccelerationConstraint(ACC_MAX, discretization_scheme=scheme)]
         return toppra.algorithm.TOPPRA(limits, peer_path, gridpoints=s, solver_wrapper="seidel")
 
@@ -108,7 +108,7 @@ def compare_toppra():
     for n in SIZES:
         s = np.linspace(0.0, 1.0, n)
         problem = q.Topp2Problem(qarn_robot(path, s).constraints, (0, n - 1))
-        instance = toppra_instance(s, DiscretizationType.Interpolation)
+        instance = toppra_instance(s)
         ours, theirs = best_times([lambda: q.topp2_ra(problem), lambda: toppra_profile(instance)], repeats_for(n))
         a = q.topp2_ra(problem)
         shipped = max_rel_diff(toppra_profile(instance), a)
@@ -130,12 +130,8 @@ def compare_toppra():
                 robot = qarn_robot(q.Path.from_waypoints(WAYPOINTS, order=3), s)
                 return q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
 
-            def toppra_from_waypoints():
-                nonlocal peer_path
-                peer_path = toppra.SplineInterpolator(knots, WAYPOINTS, bc_type="clamped")
-                return toppra_profile(toppra_instance(s, DiscretizationType.Interpolation))
-
-            ours, theirs = best_times([ours_from_waypoints, toppra_from_waypoints], repeats_for(n))
+            ours, theirs = best_times([ours_from_waypoints, lambda: toppra_profile(toppra_instance(s))],
+                                      repeats_for(n))
             rows.append(row("  from waypoints (setup + solve)", n, ours, theirs, None))
             collocation = toppra_instance(s, DiscretizationType.Collocation)
             ours, theirs = best_times([lambda: q.topp2_ra(problem), lambda: toppra_profile(collocation)],
@@ -281,12 +277,16 @@ def print_table(rows):
               "-" if r["ours"] is None else f"{r['peer'] / r['ours']:.1f}x",
               "-" if r["difference"] is None else f"{r['difference']:.1e}", r["note"]) for r in rows]
     widths = [max(len(x[i]) for x in [head, *lines]) for i in range(len(head))]
-    fmt = lambda cells: "  ".join(c.ljust(w) if i in (0, 6) else c.rjust(w)  # noqa: E731
-                                  for i, (c, w) in enumerate(zip(cells, widths))).rstrip()
-    print(fmt(head))
+    text_columns = (0, len(head) - 1)  # left-aligned; the numbers are right-aligned
+
+    def line(cells):
+        return "  ".join(c.ljust(w) if i in text_columns else c.rjust(w)
+                         for i, (c, w) in enumerate(zip(cells, widths))).rstrip()
+
+    print(line(head))
     print("  ".join("-" * w for w in widths))
     for cells in lines:
-        print(fmt(cells))
+        print(line(cells))
 
 
 def main():
