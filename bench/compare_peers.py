@@ -257,7 +257,8 @@ def compare_scipy():
                             r["theirs"], r["difference"]))
             if label == "1 thread":
                 ratio = r["theirs"] / r["ours"]
-                verdict.append(f"sampling, order {r['order']}, 1 thread: {ratio:.1f}x SciPy (target 2x: {met(ratio >= 2)})")
+                verdict.append(f"sampling, order {r['order']}, 1 thread: {ratio:.1f}x SciPy "
+                               f"(target 2x: {met(ratio >= 2)})")
     return rows, verdict
 
 

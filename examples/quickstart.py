@@ -61,7 +61,8 @@ print(f"  stations               {N}")
 print(f"  duration               {duration:.4f} s")
 print(f"  solve time             {solve_ms:.2f} ms (topp2_ra)")
 print(f"  control grid           {len(s_grid)} samples, {DT * 1e3:g} ms apart")
-print(f"  largest violation      {max(exceed_velocity, 0.0):.1e} (ds/dt)^2, {max(exceed_acceleration, 0.0):.1e} rad/s^2")
+print(f"  largest violation      {max(exceed_velocity, 0.0):.1e} (ds/dt)^2, "
+      f"{max(exceed_acceleration, 0.0):.1e} rad/s^2")
 print(f"  peak |dq/dt| / limit   {peak_stations:.6f} at the stations, {peak_grid:.6f} on the control grid")
 
 # 6. The plot (optional): path speed against its velocity bound, and joint velocities over time.
