@@ -70,18 +70,18 @@ void BM_OutputFloor(benchmark::State& state) {
   const auto threads = static_cast<std::size_t>(state.range(0));
   WorkerPool pool(threads == 0 ? process_worker_pool().concurrency() : threads);
   for (auto _ : state) {
-    Eigen::MatrixXd q(kDim, kQueries), dq(kDim, kQueries), ddq(kDim, kQueries), dddq(kDim, kQueries);
+    SampleMatrix q(kDim, kQueries), dq(kDim, kQueries), ddq(kDim, kQueries), dddq(kDim, kQueries);
     pool.for_each_range(kQueries, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
         const auto col = static_cast<Eigen::Index>(i);
-        q.col(col).setConstant(1.0);
-        dq.col(col).setConstant(2.0);
-        ddq.col(col).setConstant(3.0);
-        dddq.col(col).setConstant(4.0);
+        q.view().col(col).setConstant(1.0);
+        dq.view().col(col).setConstant(2.0);
+        ddq.view().col(col).setConstant(3.0);
+        dddq.view().col(col).setConstant(4.0);
       }
     });
-    benchmark::DoNotOptimize(q.data());
-    benchmark::DoNotOptimize(dddq.data());
+    benchmark::DoNotOptimize(q.values.data());
+    benchmark::DoNotOptimize(dddq.values.data());
   }
   state.counters["threads"] = static_cast<double>(pool.concurrency());
 }

@@ -18,14 +18,12 @@ using detail::Derivatives;
 
 // Every query's column is written by the kernels, so the buffers are not cleared first.
 DerivativeSamples allocate_samples(std::size_t dim, std::size_t n, DerivativeOrder order) {
-  const auto rows = static_cast<Eigen::Index>(dim);
-  const auto cols = static_cast<Eigen::Index>(n);
-  DerivativeSamples out{Eigen::MatrixXd(rows, cols), std::nullopt, std::nullopt, std::nullopt};
+  DerivativeSamples out{SampleMatrix(dim, n), std::nullopt, std::nullopt, std::nullopt};
   if (order != DerivativeOrder::Q) {
-    out.dq.emplace(rows, cols);
-    out.ddq.emplace(rows, cols);
+    out.dq.emplace(dim, n);
+    out.ddq.emplace(dim, n);
   }
-  if (order == DerivativeOrder::UpTo3rd) out.dddq.emplace(rows, cols);
+  if (order == DerivativeOrder::UpTo3rd) out.dddq.emplace(dim, n);
   return out;
 }
 
@@ -35,10 +33,10 @@ template <std::size_t K, Derivatives Want>
                                                        std::span<const double> s, DerivativeSamples& out,
                                                        std::size_t begin, std::size_t end) {
   const QueryRange range = spline.query_range();
-  double* q = out.q.data();
-  double* dq = Want != Derivatives::None ? out.dq->data() : nullptr;
-  double* ddq = Want != Derivatives::None ? out.ddq->data() : nullptr;
-  double* dddq = Want == Derivatives::UpTo3rd ? out.dddq->data() : nullptr;
+  double* q = out.q.values.data();
+  double* dq = Want != Derivatives::None ? out.dq->values.data() : nullptr;
+  double* ddq = Want != Derivatives::None ? out.ddq->values.data() : nullptr;
+  double* dddq = Want == Derivatives::UpTo3rd ? out.dddq->values.data() : nullptr;
   for (std::size_t i = begin; i < end; ++i) {
     const std::size_t col = i * dim;
     const detail::SpanPoint at = detail::locate(spline, range.clamp(s[i]));

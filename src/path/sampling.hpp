@@ -2,13 +2,13 @@
 // way to read a path. Spline paths are evaluated in parallel on a worker pool.
 #pragma once
 
-#include <Eigen/Core>
 #include <cstdint>
 #include <optional>
 #include <span>
 
 #include "diag/result.hpp"
 #include "path/path_core.hpp"
+#include "path/sample_buffer.hpp"
 #include "path/worker_pool.hpp"
 
 namespace qarn::path {
@@ -19,14 +19,13 @@ enum class DerivativeOrder : std::uint8_t {
   UpTo3rd = 2,  // q, dq, ddq, dddq
 };
 
-// dim x n matrices, one column per query (column-major: axis a of query i at element i * dim + a,
-// which is also the row-major order of an (n, dim) array). dq and ddq are present from UpTo2nd on,
-// dddq for UpTo3rd only.
+// dim x n matrices, one column per query, each over a buffer the caller may take over. dq and ddq
+// are present from UpTo2nd on, dddq for UpTo3rd only.
 struct DerivativeSamples {
-  Eigen::MatrixXd q;
-  std::optional<Eigen::MatrixXd> dq;
-  std::optional<Eigen::MatrixXd> ddq;
-  std::optional<Eigen::MatrixXd> dddq;
+  SampleMatrix q;
+  std::optional<SampleMatrix> dq;
+  std::optional<SampleMatrix> ddq;
+  std::optional<SampleMatrix> dddq;
 };
 
 // Samples the path at every s (n may be 0). A query refused by the path's range rule fails the whole

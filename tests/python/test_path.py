@@ -317,3 +317,66 @@ class TestPathDerivatives:
         expected = ddq.copy()
         del result
         np.testing.assert_array_equal(ddq, expected)
+
+
+def buffer_owner(array):
+    """The object at the end of an array's base chain: what holds its memory."""
+    while isinstance(array, np.ndarray):
+        array = array.base
+    return array
+
+
+class TestLargeEvaluation:
+    """80,000 queries of 7 axes fill 4.5 MB per array, past the 4 MiB from which sample buffers are
+    allocated for huge pages; batches of 5,000 stay below it."""
+
+    N, DIM, BATCH = 80_000, 7, 5_000
+    NAMES = ("q", "dq", "ddq", "dddq")
+
+    @pytest.mark.parametrize("layout", ["sample_major", "dim_major"])
+    def test_arrays_own_their_buffers_and_match_small_batches(self, layout):
+        points = waypoints(12, self.DIM)
+        path = q.Path.from_waypoints(points if layout == "sample_major" else points.T.copy(), layout=layout)
+        s = np.random.default_rng(5).uniform(0.0, 1.0, self.N)
+        result = path.evaluate_up_to_3rd(s)
+        arrays = [getattr(result, name) for name in self.NAMES]
+        owners = [buffer_owner(array) for array in arrays]
+        assert all(type(owner).__name__ == "_OwnedBuffer" for owner in owners)
+        assert len({id(owner) for owner in owners}) == 4  # one buffer each, nothing shared
+        for array in arrays:
+            assert array.flags.c_contiguous and array.flags.writeable
+            assert array.shape == ((self.N, self.DIM) if layout == "sample_major" else (self.DIM, self.N))
+        if layout == "dim_major":  # the transposed copies of the sample-major arrays
+            sample_major = q.Path.from_waypoints(points).evaluate_up_to_3rd(s)
+            for name, array in zip(self.NAMES, arrays):
+                np.testing.assert_array_equal(array, getattr(sample_major, name).T, err_msg=name)
+        for start in range(0, self.N, self.BATCH):
+            part = path.evaluate_up_to_3rd(s[start:start + self.BATCH])
+            for name, array in zip(self.NAMES, arrays):
+                window = slice(start, start + self.BATCH)
+                whole = array[window] if layout == "sample_major" else array[:, window]
+                np.testing.assert_array_equal(whole, getattr(part, name), err_msg=f"{name} from {start}")
+
+    def test_queries_are_read_in_place_and_left_unchanged(self):
+        path = q.Path.from_waypoints(waypoints(12, self.DIM))
+        s = np.linspace(0.0, 1.0, self.N)
+        s.flags.writeable = False
+        kept = s.copy()
+        dense = path.evaluate_up_to_2nd(s)
+        np.testing.assert_array_equal(s, kept)
+        # A strided view is made contiguous first; a read-only array is read as it is.
+        strided = path.evaluate_up_to_2nd(s[::2])
+        np.testing.assert_array_equal(strided.ddq, dense.ddq[::2])
+
+    @pytest.mark.parametrize("order", ["2nd", "3rd"])
+    def test_station_store_from_a_large_path(self, order):
+        path = q.Path.from_waypoints(waypoints(12, self.DIM))
+        s = np.linspace(0.0, 1.0, self.N)
+        robot = q.Robot(self.DIM)
+        robot.append_s(s)
+        getattr(robot, f"set_q_from_path_{order}")(path, 0, self.N)
+        v = np.full(self.DIM, 1.5)
+        robot.add_velocity_limits(v, -v, start_idx_s=0)
+        with np.errstate(divide="ignore"):  # the path rests at both ends: no velocity bound there
+            expected = np.min((1.5 / np.abs(path.evaluate_up_to_2nd(s).dq)) ** 2, axis=1)
+        np.testing.assert_allclose(robot.constraints.amax_values(), expected, rtol=1e-13)

@@ -9,19 +9,68 @@
 #include <new>
 
 namespace qarn::py {
+
+// A buffer view of a converted array, released with the scope (the interpreter lock is taken for
+// the release where this thread does not hold it).
+class BufferView {
+ public:
+  BufferView() = default;
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
+
+  // False when the object exports no strided buffer.
+  bool acquire(PyObject* object) {
+    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) != 0) {
+      PyErr_Clear();
+      return false;
+    }
+    acquired_ = true;
+    return true;
+  }
+  ~BufferView() {
+    if (!acquired_) return;
+    gil::Attach attach;
+    PyBuffer_Release(&view_);
+  }
+  const Py_buffer& operator*() const { return view_; }
+  const Py_buffer* operator->() const { return &view_; }
+
+  bool is_f64() const {
+    if (view_.itemsize != sizeof(double) || view_.format == nullptr) return false;
+    const char* f = view_.format;
+    if (*f == '@' || *f == '=' || (*f == '<' && std::endian::native == std::endian::little)) ++f;
+    return std::strcmp(f, "d") == 0;
+  }
+  // Aligned, contiguous in either order, with data.
+  bool readable_in_place() const {
+    return view_.buf != nullptr && reinterpret_cast<std::uintptr_t>(view_.buf) % alignof(double) == 0 &&
+           PyBuffer_IsContiguous(&view_, 'A') != 0;
+  }
+  std::size_t extent(int axis) const { return static_cast<std::size_t>(view_.shape[axis]); }
+  // Stride of an axis in elements, by magnitude.
+  std::size_t element_stride(int axis) const {
+    return static_cast<std::size_t>(std::llabs(view_.strides[axis])) / sizeof(double);
+  }
+  std::span<const double> values(std::size_t count) const { return {static_cast<const double*>(view_.buf), count}; }
+
+ private:
+  Py_buffer view_{};
+  bool acquired_ = false;
+};
+
 namespace {
 
 // A float64 buffer owned by a small Python object, handed to numpy.frombuffer so that the array
 // keeps the owner (and with it the memory) alive without a copy.
 struct OwnedBuffer {
   PyObject_HEAD
-  std::vector<double> values;
+  OwnedValues values;
 };
 
 int owned_buffer_get(PyObject* self, Py_buffer* view, int flags) {
   static double empty = 0.0;  // a valid address for an empty buffer
-  std::vector<double>& values = reinterpret_cast<OwnedBuffer*>(self)->values;
-  void* data = values.empty() ? &empty : values.data();
+  const OwnedValues& values = reinterpret_cast<OwnedBuffer*>(self)->values;
+  void* data = values.size() == 0 ? &empty : values.data();
   return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(values.size() * sizeof(double)), 0, flags);
 }
 
@@ -62,51 +111,6 @@ Ref call_with_float64(PyObject* numpy, const char* function, PyObject* x) {
   return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64.get(), nullptr));
 }
 
-// A buffer view of a converted array, released with the scope.
-class BufferView {
- public:
-  // False when the object exports no strided buffer.
-  bool acquire(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) != 0) {
-      PyErr_Clear();
-      return false;
-    }
-    acquired_ = true;
-    return true;
-  }
-  ~BufferView() {
-    if (acquired_) PyBuffer_Release(&view_);
-  }
-  const Py_buffer& operator*() const { return view_; }
-  const Py_buffer* operator->() const { return &view_; }
-
-  bool is_f64() const {
-    if (view_.itemsize != sizeof(double) || view_.format == nullptr) return false;
-    const char* f = view_.format;
-    if (*f == '@' || *f == '=' || (*f == '<' && std::endian::native == std::endian::little)) ++f;
-    return std::strcmp(f, "d") == 0;
-  }
-  // Aligned, contiguous in either order, with data.
-  bool readable_in_place() const {
-    return view_.buf != nullptr && reinterpret_cast<std::uintptr_t>(view_.buf) % alignof(double) == 0 &&
-           PyBuffer_IsContiguous(&view_, 'A') != 0;
-  }
-  std::size_t extent(int axis) const { return static_cast<std::size_t>(view_.shape[axis]); }
-  // Stride of an axis in elements, by magnitude.
-  std::size_t element_stride(int axis) const {
-    return static_cast<std::size_t>(std::llabs(view_.strides[axis])) / sizeof(double);
-  }
-  std::vector<double> copy(std::size_t count) const {
-    std::vector<double> values(count);
-    std::memcpy(values.data(), view_.buf, count * sizeof(double));
-    return values;
-  }
-
- private:
-  Py_buffer view_{};
-  bool acquired_ = false;
-};
-
 // Reads a converted array as a 1-D float64 vector; the two messages differ between callers.
 std::vector<double> read_vector(PyObject* array, const std::string& shape_message, const Error& layout_error) {
   std::optional<std::vector<double>> values = read_f64_vector(array, layout_error);
@@ -116,13 +120,35 @@ std::vector<double> read_vector(PyObject* array, const std::string& shape_messag
 
 }  // namespace
 
+std::optional<F64VectorView> F64VectorView::of(PyObject* array, const Error& layout_error) {
+  auto view = std::make_unique<BufferView>();
+  if (!view->acquire(array) || (*view)->ndim != 1 || !view->is_f64()) return std::nullopt;
+  const std::size_t n = view->extent(0);
+  if (n == 0) return F64VectorView(std::move(view), {});
+  if (!view->readable_in_place()) throw layout_error;
+  const std::span<const double> values = view->values(n);
+  return F64VectorView(std::move(view), values);
+}
+
+F64VectorView F64VectorView::convert(std::string_view name, PyObject* x) {
+  Ref array = numpy_ascontiguousarray_f64(name, x);
+  std::optional<F64VectorView> view = of(
+      array.get(), Error::value(fmt::format("`{}` must be convertible to a contiguous one-dimensional float64 array",
+                                            name)));
+  if (!view) throw Error::value(fmt::format("`{}` must be convertible to a one-dimensional float64 array", name));
+  return std::move(*view);
+}
+
+F64VectorView::F64VectorView(std::unique_ptr<BufferView> view, std::span<const double> values)
+    : view_(std::move(view)), values_(values) {}
+F64VectorView::F64VectorView(F64VectorView&&) noexcept = default;
+F64VectorView& F64VectorView::operator=(F64VectorView&&) noexcept = default;
+F64VectorView::~F64VectorView() = default;
+
 std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error) {
-  BufferView view;
-  if (!view.acquire(array) || view->ndim != 1 || !view.is_f64()) return std::nullopt;
-  const std::size_t n = view.extent(0);
-  if (n == 0) return std::vector<double>{};
-  if (!view.readable_in_place()) throw layout_error;
-  return view.copy(n);
+  std::optional<F64VectorView> view = F64VectorView::of(array, layout_error);
+  if (!view) return std::nullopt;
+  return std::vector<double>(view->values().begin(), view->values().end());
 }
 
 Ref call_ascontiguousarray_f64(PyObject* x) { return call_with_float64(import_numpy().get(), "ascontiguousarray", x); }
@@ -137,10 +163,8 @@ Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x) {
 }
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
-  Ref array = numpy_ascontiguousarray_f64(name, x);
-  return read_vector(array.get(), fmt::format("`{}` must be convertible to a one-dimensional float64 array", name),
-                     Error::value(fmt::format(
-                         "`{}` must be convertible to a contiguous one-dimensional float64 array", name)));
+  const F64VectorView view = F64VectorView::convert(name, x);
+  return std::vector<double>(view.values().begin(), view.values().end());
 }
 
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
@@ -157,7 +181,8 @@ Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
     throw Error::value(
         fmt::format("`{}` must be convertible to a C-contiguous two-dimensional float64 array", name));
   }
-  m.values = view.copy(m.rows * m.cols);
+  const std::span<const double> values = view.values(m.rows * m.cols);
+  m.values.assign(values.begin(), values.end());
   return m;
 }
 
@@ -177,20 +202,20 @@ Ref call_item(PyObject* object) {
   return new_ref(PyObject_CallMethodNoArgs(object, name.get()));
 }
 
-Ref vector_to_numpy(std::vector<double> values) {
+Ref vector_to_numpy(OwnedValues values) {
   PyTypeObject* type = owned_buffer_type();
   PyObject* owner = type->tp_alloc(type, 0);
   if (owner == nullptr) {
     PyErr_Clear();
     throw Fault("Failed to create slice container");
   }
-  new (&reinterpret_cast<OwnedBuffer*>(owner)->values) std::vector<double>(std::move(values));
+  new (&reinterpret_cast<OwnedBuffer*>(owner)->values) OwnedValues(std::move(values));
   Ref buffer = Ref::steal(owner);
   return call_with_float64(import_numpy().get(), "frombuffer", buffer.get());
 }
 
-Ref matrix_to_numpy(std::size_t rows, std::size_t cols, std::vector<double> values) {
-  if (cols != 0 ? values.size() / cols != rows || values.size() % cols != 0 : !values.empty()) {
+Ref matrix_to_numpy(std::size_t rows, std::size_t cols, OwnedValues values) {
+  if (cols != 0 ? values.size() / cols != rows || values.size() % cols != 0 : values.size() != 0) {
     throw Fault(fmt::format("a {} x {} matrix cannot hold {} values", rows, cols, values.size()));
   }
   Ref flat = vector_to_numpy(std::move(values));

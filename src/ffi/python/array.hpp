@@ -1,11 +1,15 @@
 // Array conversion at the boundary. Inputs go through numpy.ascontiguousarray(x, float64) (NumPy
 // imported when needed, so the module itself imports without it) and are read through the buffer
 // protocol into owned vectors and row-major matrices: one copy, and no Python object referenced
-// after the call. Outputs hand their buffer to a NumPy array without copying.
+// after the call; a large 1-D input that is only read during the call can be viewed in place
+// instead. Outputs hand their buffer to a NumPy array without copying.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -25,8 +29,35 @@ Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x);
 // The same call where a failed NumPy import propagates unchanged.
 Ref call_ascontiguousarray_f64(PyObject* x);
 
-// The values of `array` when it exports a one-dimensional float64 buffer, else none; a non-empty
-// buffer that is not aligned and contiguous throws `layout_error`.
+class BufferView;  // a buffer exported by a Python object, released with its owner
+
+// A one-dimensional float64 array read in place: it holds the array's buffer export (and so a
+// reference to the array) for as long as it lives. NumPy can still resize an array when told to
+// skip its reference check, which takes Python code, so the values are to be read before any
+// Python code runs again.
+class F64VectorView {
+ public:
+  // `array`'s values when it exports a one-dimensional float64 buffer, else none; a non-empty
+  // buffer that is not aligned and contiguous throws `layout_error`.
+  static std::optional<F64VectorView> of(PyObject* array, const Error& layout_error);
+  // numpy.ascontiguousarray(x, numpy.float64) read in place, with the rules and messages of
+  // to_contiguous_f64_1d.
+  static F64VectorView convert(std::string_view name, PyObject* x);
+
+  F64VectorView(F64VectorView&&) noexcept;
+  F64VectorView& operator=(F64VectorView&&) noexcept;
+  ~F64VectorView();
+
+  std::span<const double> values() const noexcept { return values_; }
+
+ private:
+  F64VectorView(std::unique_ptr<BufferView> view, std::span<const double> values);
+
+  std::unique_ptr<BufferView> view_;
+  std::span<const double> values_;
+};
+
+// The values of `array` copied, under the rules of F64VectorView::of.
 std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error);
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x);
@@ -39,15 +70,52 @@ Error build_contiguous_1d_error(std::string_view name);
 // obj.item(): a NumPy scalar (or 0-d array) as a Python number.
 Ref call_item(PyObject* object);
 
+// Storage an output array can take over: movable, its float64 values contiguous at data()
+// (std::vector<double>, path::SampleBuffer).
+template <class Storage>
+concept F64Storage = std::movable<Storage> && requires(Storage& storage) {
+  { storage.data() } -> std::same_as<double*>;
+  { storage.size() } -> std::convertible_to<std::size_t>;
+};
+
+// The values of any F64Storage with the storage itself as their owner, which the array keeps
+// alive: the one form in which output values reach NumPy.
+class OwnedValues {
+ public:
+  template <F64Storage Storage>
+    requires(!std::same_as<Storage, OwnedValues>)
+  OwnedValues(Storage storage)  // implicit: every storage converts
+      : owner_(new Storage(std::move(storage)), [](void* owner) { delete static_cast<Storage*>(owner); }) {
+    Storage& owned = *static_cast<Storage*>(owner_.get());
+    data_ = owned.data();
+    size_ = owned.size();
+  }
+
+  double* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  std::unique_ptr<void, void (*)(void*)> owner_;
+  double* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // A new 1-D float64 array owning `values` (no copy).
-Ref vector_to_numpy(std::vector<double> values);
+Ref vector_to_numpy(OwnedValues values);
 // A new C-contiguous rows x cols float64 array owning the row-major `values` (no copy).
-Ref matrix_to_numpy(std::size_t rows, std::size_t cols, std::vector<double> values);
+Ref matrix_to_numpy(std::size_t rows, std::size_t cols, OwnedValues values);
 
 template <>
 struct FromPy<std::vector<double>> {
   static std::vector<double> convert(PyObject* object, std::string_view name) {
     return to_contiguous_f64_1d(name, object);
+  }
+};
+
+template <>
+struct FromPy<F64VectorView> {
+  static F64VectorView convert(PyObject* object, std::string_view name) {
+    return F64VectorView::convert(name, object);
   }
 };
 

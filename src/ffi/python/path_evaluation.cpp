@@ -1,7 +1,6 @@
 // Evaluation of a Path from Python (`evaluate_q`, `evaluate_up_to_2nd`, `evaluate_up_to_3rd`), the
 // PathDerivatives result, and the sampling that Robot.set_q_from_path_* writes into the store.
 #include <optional>
-#include <vector>
 
 #include "ffi/python/array.hpp"
 #include "ffi/python/path.hpp"
@@ -9,30 +8,36 @@
 namespace qarn::py {
 namespace {
 
-// A dim x n sample matrix as a new array in `layout`: (n, dim) sample-major, whose row order is
-// the matrix's own storage order, or (dim, n) dim-major, transposed while copying.
-Ref samples_to_numpy(const Eigen::MatrixXd& samples, MatrixLayout layout) {
-  const auto dim = static_cast<std::size_t>(samples.rows());
-  const auto n = static_cast<std::size_t>(samples.cols());
-  std::vector<double> values(samples.data(), samples.data() + samples.size());
-  if (layout == MatrixLayout::SampleMajor) return matrix_to_numpy(n, dim, std::move(values));
-  using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
-  Eigen::Map<RowMajor>(values.data(), samples.rows(), samples.cols()) = samples;
-  return matrix_to_numpy(dim, n, std::move(values));
+// A dim x n sample matrix as an array in `layout` that owns its buffer: (n, dim) sample-major takes
+// the matrix's own buffer, whose storage order is already its row order; (dim, n) dim-major a
+// transposed copy.
+Ref samples_to_numpy(path::SampleMatrix samples, MatrixLayout layout) {
+  const std::size_t dim = samples.rows;
+  const std::size_t n = samples.cols;
+  if (layout == MatrixLayout::SampleMajor) return matrix_to_numpy(n, dim, std::move(samples.values));
+  path::SampleBuffer transposed(samples.values.size());
+  // Query by query: one stream read and dim streams written in order, which the caches follow (an
+  // axis-by-axis copy would read the whole matrix dim times at a stride).
+  const double* from = samples.values.data();
+  double* to = transposed.data();
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t a = 0; a < dim; ++a) to[a * n + i] = from[i * dim + a];
+  return matrix_to_numpy(dim, n, std::move(transposed));
 }
 
-Ref optional_samples_to_numpy(const std::optional<Eigen::MatrixXd>& samples, MatrixLayout layout) {
-  return samples ? samples_to_numpy(*samples, layout) : Ref();
+Ref optional_samples_to_numpy(std::optional<path::SampleMatrix> samples, MatrixLayout layout) {
+  return samples ? samples_to_numpy(std::move(*samples), layout) : Ref();
 }
 
+// `s` is read in place: it stays referenced for the call and no Python code runs while it is read.
 template <path::DerivativeOrder Order>
-PyPathDerivatives path_evaluate(Shared<PyPath> self, std::vector<double> s) {
-  const path::DerivativeSamples samples = sample_path(*self, s, Order);
+PyPathDerivatives path_evaluate(Shared<PyPath> self, F64VectorView s) {
+  path::DerivativeSamples samples = sample_path(*self, s.values(), Order);
   PyPathDerivatives out;
-  out.q = samples_to_numpy(samples.q, self->layout);
-  out.dq = optional_samples_to_numpy(samples.dq, self->layout);
-  out.ddq = optional_samples_to_numpy(samples.ddq, self->layout);
-  out.dddq = optional_samples_to_numpy(samples.dddq, self->layout);
+  out.q = samples_to_numpy(std::move(samples.q), self->layout);
+  out.dq = optional_samples_to_numpy(std::move(samples.dq), self->layout);
+  out.ddq = optional_samples_to_numpy(std::move(samples.ddq), self->layout);
+  out.dddq = optional_samples_to_numpy(std::move(samples.dddq), self->layout);
   return out;
 }
 

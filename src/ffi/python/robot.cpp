@@ -78,8 +78,8 @@ void robot_set_q_from_path(Shared<PyRobot> self, Shared<PyPath> path, std::uint6
   const path::DerivativeSamples samples = sample_path(*path, s, Order);
   lock_robot_state(*self->state, [&](Robot& robot) {
     std::optional<MatrixView> dddq;
-    if (samples.dddq) dddq.emplace(*samples.dddq);
-    check(robot.constraints().set_q(samples.q, *samples.dq, *samples.ddq, dddq, idx_s_from));
+    if (samples.dddq) dddq.emplace(samples.dddq->view());
+    check(robot.constraints().set_q(samples.q.view(), samples.dq->view(), samples.ddq->view(), dddq, idx_s_from));
   });
 }
 

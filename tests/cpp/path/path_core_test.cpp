@@ -72,9 +72,9 @@ TEST(SplinePathConstructor, RefusesUnusableRanges) {
     const double mid = s_min + (s_max - s_min) / 2.0;
     const auto samples = evaluate_path_samples(path, std::vector<double>{s_min, mid, s_max}, DerivativeOrder::Q);
     ASSERT_TRUE(samples.ok());
-    EXPECT_EQ(samples->q(0, 0), 0.0);
-    EXPECT_NEAR(samples->q(0, 1), 1.0, 1e-14);
-    EXPECT_NEAR(samples->q(0, 2), 3.0, 1e-14);
+    EXPECT_EQ(samples->q.view()(0, 0), 0.0);
+    EXPECT_NEAR(samples->q.view()(0, 1), 1.0, 1e-14);
+    EXPECT_NEAR(samples->q.view()(0, 2), 3.0, 1e-14);
   }
 }
 

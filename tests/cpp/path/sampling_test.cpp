@@ -33,8 +33,8 @@ TEST(PathSampling, OrderDecidesWhichMatricesArePresent) {
   const std::vector<double> s{0.0, 0.3, 1.0};
   const auto q = evaluate_path_samples(path, s, DerivativeOrder::Q);
   ASSERT_TRUE(q.ok());
-  EXPECT_EQ(q->q.rows(), 3);
-  EXPECT_EQ(q->q.cols(), 3);
+  EXPECT_EQ(q->q.view().rows(), 3);
+  EXPECT_EQ(q->q.view().cols(), 3);
   EXPECT_FALSE(q->dq || q->ddq || q->dddq);
   const auto two = evaluate_path_samples(path, s, DerivativeOrder::UpTo2nd);
   ASSERT_TRUE(two.ok());
@@ -43,17 +43,17 @@ TEST(PathSampling, OrderDecidesWhichMatricesArePresent) {
   const auto three = evaluate_path_samples(path, s, DerivativeOrder::UpTo3rd);
   ASSERT_TRUE(three.ok());
   EXPECT_TRUE(three->dq && three->ddq && three->dddq);
-  EXPECT_EQ(three->dddq->cols(), 3);
+  EXPECT_EQ(three->dddq->view().cols(), 3);
 }
 
 TEST(PathSampling, ZeroQueriesGiveEmptyColumns) {
   const Path path = spline_path(kWaypoints, spline_config(3));
   const auto r = evaluate_path_samples(path, {}, DerivativeOrder::UpTo3rd);
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r->q.rows(), 3);
-  EXPECT_EQ(r->q.cols(), 0);
-  EXPECT_EQ(r->dddq->rows(), 3);
-  EXPECT_EQ(r->dddq->cols(), 0);
+  EXPECT_EQ(r->q.view().rows(), 3);
+  EXPECT_EQ(r->q.view().cols(), 0);
+  EXPECT_EQ(r->dddq->view().rows(), 3);
+  EXPECT_EQ(r->dddq->view().cols(), 0);
 }
 
 TEST(PathSampling, ColumnsHoldEachQueryAsTheSingleQueryKernelGivesIt) {
@@ -66,10 +66,10 @@ TEST(PathSampling, ColumnsHoldEachQueryAsTheSingleQueryKernelGivesIt) {
     ASSERT_TRUE(eval_spline_chunk_up_to_3rd(path, i, s[i], q, dq, ddq, dddq).ok());
     for (std::size_t a = 0; a < 3; ++a) {
       // Axis a of query i is element i * dim + a of the storage.
-      EXPECT_EQ(r->q.data()[i * 3 + a], q[a]);
-      EXPECT_EQ(r->dq.value()(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(i)), dq[a]);
-      EXPECT_EQ(r->ddq.value()(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(i)), ddq[a]);
-      EXPECT_EQ(r->dddq.value()(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(i)), dddq[a]);
+      EXPECT_EQ(r->q.values.data()[i * 3 + a], q[a]);
+      EXPECT_EQ(r->dq->view()(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(i)), dq[a]);
+      EXPECT_EQ(r->ddq->view()(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(i)), ddq[a]);
+      EXPECT_EQ(r->dddq->view()(static_cast<Eigen::Index>(a), static_cast<Eigen::Index>(i)), dddq[a]);
     }
   }
 }
@@ -98,9 +98,9 @@ TEST(PathSampling, ToleranceBandIsClampedInErrorMode) {
   const std::vector<double> s{1.0 + 5e-13, 1.0, -5e-13, 0.0};
   const auto r = evaluate_path_samples(path, s, DerivativeOrder::UpTo3rd);
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r->q.col(0), r->q.col(1));
-  EXPECT_EQ(r->dddq->col(0), r->dddq->col(1));
-  EXPECT_EQ(r->q.col(2), r->q.col(3));
+  EXPECT_EQ(r->q.view().col(0), r->q.view().col(1));
+  EXPECT_EQ(r->dddq->view().col(0), r->dddq->view().col(1));
+  EXPECT_EQ(r->q.view().col(2), r->q.view().col(3));
   EXPECT_FALSE(evaluate_path_samples(path, std::vector<double>{1.0 + 2e-12}, DerivativeOrder::Q).ok());
 }
 
@@ -108,10 +108,10 @@ TEST(PathSampling, ClampModeEvaluatesInfiniteQueriesAtTheEnds) {
   const Path path = spline_path(kWaypoints, spline_config(5, 0.0, 1.0, OutOfRangeMode::Clamp));
   const auto r = evaluate_path_samples(path, std::vector<double>{kInf, 1.0, -kInf, 0.0, 9.0}, DerivativeOrder::UpTo2nd);
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r->q.col(0), r->q.col(1));
-  EXPECT_EQ(r->ddq->col(0), r->ddq->col(1));
-  EXPECT_EQ(r->q.col(2), r->q.col(3));
-  EXPECT_EQ(r->q.col(4), r->q.col(1));
+  EXPECT_EQ(r->q.view().col(0), r->q.view().col(1));
+  EXPECT_EQ(r->ddq->view().col(0), r->ddq->view().col(1));
+  EXPECT_EQ(r->q.view().col(2), r->q.view().col(3));
+  EXPECT_EQ(r->q.view().col(4), r->q.view().col(1));
 }
 
 TEST(PathSampling, NaNQueriesGiveNaNColumnsInBothModes) {
@@ -120,13 +120,33 @@ TEST(PathSampling, NaNQueriesGiveNaNColumnsInBothModes) {
       const Path path = spline_path(kWaypoints, spline_config(order, 0.0, 1.0, mode));
       const auto r = evaluate_path_samples(path, std::vector<double>{0.5, kNaN, 0.25}, DerivativeOrder::UpTo3rd);
       ASSERT_TRUE(r.ok());
-      EXPECT_TRUE(r->q.col(1).array().isNaN().all());
-      EXPECT_TRUE(r->dq->col(1).array().isNaN().all());
-      EXPECT_TRUE(r->ddq->col(1).array().isNaN().all());
-      EXPECT_TRUE(r->dddq->col(1).array().isNaN().all()) << "order " << order;
-      EXPECT_TRUE(r->q.col(0).allFinite());
-      EXPECT_TRUE(r->dddq->col(2).allFinite());
+      EXPECT_TRUE(r->q.view().col(1).array().isNaN().all());
+      EXPECT_TRUE(r->dq->view().col(1).array().isNaN().all());
+      EXPECT_TRUE(r->ddq->view().col(1).array().isNaN().all());
+      EXPECT_TRUE(r->dddq->view().col(1).array().isNaN().all()) << "order " << order;
+      EXPECT_TRUE(r->q.view().col(0).allFinite());
+      EXPECT_TRUE(r->dddq->view().col(2).allFinite());
     }
+  }
+}
+
+TEST(PathSampling, LargeOutputsHoldWhatSmallBatchesGive) {
+  // 200,000 queries of 3 axes fill 4.8 MB per matrix, past the 4 MiB from which buffers are
+  // allocated for huge pages; batches of 10,000 stay below it.
+  const Path path = spline_path(kWaypoints, spline_config(5, 0.0, 1.0, OutOfRangeMode::Clamp));
+  const auto s = random_queries(200'000, -0.05, 1.05, 17);
+  const auto whole = evaluate_path_samples(path, s, DerivativeOrder::UpTo3rd);
+  ASSERT_TRUE(whole.ok());
+  constexpr std::size_t kBatch = 10'000;
+  for (std::size_t begin = 0; begin < s.size(); begin += kBatch) {
+    const auto part = evaluate_path_samples(path, std::span(s).subspan(begin, kBatch), DerivativeOrder::UpTo3rd);
+    ASSERT_TRUE(part.ok());
+    const auto cols = static_cast<Eigen::Index>(begin);
+    const auto n = static_cast<Eigen::Index>(kBatch);
+    EXPECT_EQ(whole->q.view().middleCols(cols, n), part->q.view()) << begin;
+    EXPECT_EQ(whole->dq->view().middleCols(cols, n), part->dq->view()) << begin;
+    EXPECT_EQ(whole->ddq->view().middleCols(cols, n), part->ddq->view()) << begin;
+    EXPECT_EQ(whole->dddq->view().middleCols(cols, n), part->dddq->view()) << begin;
   }
 }
 
@@ -141,8 +161,9 @@ TEST(PathSampling, SameResultOnOneThreadAndOnSeveral) {
     const auto c = evaluate_path_samples(path, s, DerivativeOrder::UpTo3rd, many);
     ASSERT_TRUE(a.ok() && b.ok() && c.ok());
     // Bitwise equal, NaN columns included.
-    auto same = [](const Eigen::MatrixXd& x, const Eigen::MatrixXd& y) {
-      return x.size() == y.size() && std::memcmp(x.data(), y.data(), sizeof(double) * x.size()) == 0;
+    auto same = [](const SampleMatrix& x, const SampleMatrix& y) {
+      return x.values.size() == y.values.size() &&
+             std::memcmp(x.values.data(), y.values.data(), sizeof(double) * x.values.size()) == 0;
     };
     EXPECT_TRUE(same(a->q, b->q) && same(a->q, c->q));
     EXPECT_TRUE(same(*a->dq, *b->dq) && same(*a->dq, *c->dq));

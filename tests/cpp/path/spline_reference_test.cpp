@@ -23,13 +23,13 @@ Eigen::MatrixXd state_matrix(const std::vector<double>& row_major, std::size_t m
 }
 
 // Each quantity of each axis agrees to 1e-10 relative to its largest magnitude over the queries.
-void expect_close(const Eigen::MatrixXd& got, const std::vector<double>& want, const char* what, unsigned order) {
-  ASSERT_EQ(static_cast<std::size_t>(got.size()), want.size());
+void expect_close(const SampleMatrix& got, const std::vector<double>& want, const char* what, unsigned order) {
+  ASSERT_EQ(got.values.size(), want.size());
   for (std::size_t a = 0; a < kReferenceDim; ++a) {
     double scale = 0.0;
     for (std::size_t i = a; i < want.size(); i += kReferenceDim) scale = std::max(scale, std::abs(want[i]));
     for (std::size_t i = a; i < want.size(); i += kReferenceDim) {
-      EXPECT_NEAR(got.data()[i], want[i], 1e-10 * scale)
+      EXPECT_NEAR(got.values.data()[i], want[i], 1e-10 * scale)
           << what << ", order " << order << ", axis " << a << ", query " << i / kReferenceDim;
     }
   }
