@@ -56,6 +56,9 @@ std::span<double> column(Eigen::MatrixXd& m, Eigen::Index k) {
 Result<TorqueCoefficients> Robot::torque_coefficients(std::uint64_t idx_s_from, std::uint64_t n) const {
   const Constraints& store = constraints_;
   if (!store.contains(idx_s_from, n)) return ConstraintError::OutOfSBounds{idx_s_from, n};
+  // Stations without q would feed the model whatever their slots last held: a plausible but
+  // wrong torque, so a missing derivative is refused here, where every torque user passes.
+  if (!store.has_derivatives(idx_s_from, n, false)) return ConstraintError::NoGivenQInfo{};
   const std::size_t d = dim();
   const auto rows = static_cast<Eigen::Index>(d);
   const auto cols = static_cast<Eigen::Index>(n);
@@ -110,8 +113,6 @@ Result<Eigen::MatrixXd> Robot::torque_limit_rows(std::span<const double> a, std:
   if (a.size() != b.size()) return CoreError(ConstraintError::NoMatchDimensions{});
   const std::uint64_t n = a.size();
   if (n == 0) return Eigen::MatrixXd(static_cast<Eigen::Index>(dim()), 0);
-  if (!constraints_.contains(idx_s_from, n)) return CoreError(ConstraintError::OutOfSBounds{idx_s_from, n});
-  if (!constraints_.has_derivatives(idx_s_from, n, false)) return CoreError(ConstraintError::NoGivenQInfo{});
   Result<TorqueCoefficients> t = torque_coefficients(idx_s_from, n);
   if (!t) return std::move(t).error();
   Eigen::MatrixXd tau(t->coeff_a.rows(), t->coeff_a.cols());

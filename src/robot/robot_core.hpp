@@ -70,12 +70,12 @@ class Robot {
                                        std::span<const double> qd, std::span<const double> qdd,
                                        std::span<double> tau_out) const;
 
-  // Torque coefficients of stations idx_s_from .. idx_s_from + n - 1 (4 evaluations each). The
-  // caller passes stored stations that hold q, dq, ddq (a window outside the store is
-  // OutOfSBounds); evaluation failures are CoreError::RobotDynamics.
+  // Torque coefficients of stations idx_s_from .. idx_s_from + n - 1 (4 evaluations each). A
+  // window outside the store is OutOfSBounds, one with a station lacking q, dq or ddq
+  // NoGivenQInfo, both before any evaluation; evaluation failures are CoreError::RobotDynamics.
   Result<TorqueCoefficients> torque_coefficients(std::uint64_t idx_s_from, std::uint64_t n) const;
   // Torque coefficients per interval of stations idx_s_from .. idx_s_from + n. The stations must
-  // be stored (a broken precondition is a fault: std::logic_error).
+  // be stored (a broken precondition is a fault: std::logic_error); errors as torque_coefficients.
   Result<Torque2Coefficients> torque2_coeff_a(std::uint64_t idx_s_from, std::uint64_t n) const;
   // The dim x n torques at stations idx_s_from + k for the per-station values a[k], b[k].
   Result<Eigen::MatrixXd> torque_limit_rows(std::span<const double> a, std::span<const double> b,

@@ -229,6 +229,24 @@ TEST(Torque2Coefficients, NodeProfileTorquePerInterval) {
   }
 }
 
+TEST(Torque2Coefficients, StationsWithoutDerivativesAreRefusedBeforeAnyEvaluation) {
+  // Stations 0..3 hold the arm path; 4..6 were appended after it and never received q, so their
+  // slots hold nothing the model should be asked about.
+  auto arm = std::make_shared<ArmDynamics>();
+  Robot robot = arm_robot(4, arm);
+  ASSERT_TRUE(robot.constraints().append_s(std::vector<double>{2.0, 2.5, 3.0}).ok());
+  const Result<Torque2Coefficients> t = robot.torque2_coeff_a(2, 3);
+  ASSERT_FALSE(t.ok());
+  EXPECT_EQ(error_text(t),
+            "Some error occurred in the Constraint struct: Required derivative data (`q`, `dq`, `ddq`, `dddq`) is not "
+            "fully available in the requested interval.");
+  EXPECT_TRUE(test::constraint_error(robot.torque_coefficients(3, 2))->is<ConstraintError::NoGivenQInfo>());
+  EXPECT_EQ(arm->calls, 0);
+  // The last station of the interval window only lends its s: it needs no q.
+  ASSERT_TRUE(robot.torque2_coeff_a(2, 2).ok());
+  EXPECT_EQ(arm->calls, 8);
+}
+
 TEST(Torque2Coefficients, AWindowOutsideTheStoreIsAFault) {
   const Robot robot = arm_robot(4, nullptr);
   try {
