@@ -3,17 +3,14 @@
 // (r = 1/sqrt(a*)) gives (jerk_a + 0.5 r^3 jerk_max) a + jerk_b b + jerk_c c <= 1.5 r jerk_max - jerk_d.
 #include <cmath>
 #include <limits>
-#include <new>
 
 #include "qarn/constraints.hpp"
-#include "qarn/station_store_detail.hpp"
 
 namespace qarn {
 
-using detail::out_of_memory;
-
-// Checks (window, floor, signs of the reference) and the row growth, then stores the floor;
-// nothing changes when it fails.
+// Checks (window, floor, signs of the reference), then stores the floor; nothing changes when it
+// fails. No row growth is needed: add_constraint_3rd grows the linearized matrices with the raw
+// ones, so every valid raw row already has its linearized slot.
 Status Constraints::prepare_linearization(std::span<const double> a_ref, std::uint64_t idx, double floor) {
   const std::uint64_t n = a_ref.size();
   if (!contains(idx, n)) return ConstraintError::OutOfSBounds{idx, n};
@@ -22,13 +19,6 @@ Status Constraints::prepare_linearization(std::span<const double> a_ref, std::ui
   if (!(floor > 0.0)) return ConstraintError::NonPositiveLinearizationFloor{};
   for (const double a : a_ref) {
     if (a < 0.0) return ConstraintError::NonPositiveA{};
-  }
-  try {
-    const std::size_t rows = static_cast<std::size_t>(jerk_runs_.max_rows_in_range(idx, idx + n));
-    jerk_lin_a_.grow_rows(rows);
-    jerk_lin_max_.grow_rows(rows);
-  } catch (const std::bad_alloc&) {
-    return out_of_memory("Constraints::linearize_jerk_constraints");
   }
   a_linearization_floor_ = floor;
   return {};
