@@ -24,6 +24,12 @@ std::size_t StationRunMap::first_ending_after(std::uint64_t i) const {
   return static_cast<std::size_t>(it - runs_.begin());
 }
 
+std::size_t StationRunMap::first_ending_at_or_after(std::uint64_t i) const {
+  const auto it = std::lower_bound(runs_.begin() + static_cast<std::ptrdiff_t>(begin_), runs_.end(), i,
+                                   [](const StationRun& run, std::uint64_t v) { return run.end < v; });
+  return static_cast<std::size_t>(it - runs_.begin());
+}
+
 std::span<const StationRun> StationRunMap::runs_overlapping(std::uint64_t lo, std::uint64_t hi) const {
   if (lo >= hi) return {};
   const std::size_t first = first_ending_after(lo);
@@ -55,10 +61,8 @@ std::uint64_t StationRunMap::max_rows_in_range(std::uint64_t lo, std::uint64_t h
 void StationRunMap::update_range(std::uint64_t lo, std::uint64_t hi, std::uint64_t n, bool accumulate) {
   if (lo >= hi) return;
   // Split at hi: the first run ending at or after hi.
-  const auto at_hi = std::lower_bound(runs_.begin() + static_cast<std::ptrdiff_t>(begin_), runs_.end(), hi,
-                                      [](const StationRun& run, std::uint64_t v) { return run.end < v; });
-  if (at_hi != runs_.end() && at_hi->start < hi && at_hi->end != hi) {
-    const std::size_t pos = static_cast<std::size_t>(at_hi - runs_.begin());
+  const std::size_t pos = first_ending_at_or_after(hi);
+  if (pos < runs_.size() && runs_[pos].start < hi && runs_[pos].end != hi) {
     const StationRun left{runs_[pos].start, hi, runs_[pos].rows};
     runs_[pos].start = hi;
     insert_at(pos, left);
@@ -103,9 +107,8 @@ void StationRunMap::merge_equal_runs(std::uint64_t lo, std::uint64_t hi) {
 
   const std::size_t at_lo = first_ending_after(lo);
   if (at_lo < runs_.size() && runs_[at_lo].start <= lo) absorb(at_lo, true);
-  const auto at_hi = std::lower_bound(runs_.begin() + static_cast<std::ptrdiff_t>(begin_), runs_.end(), hi,
-                                      [](const StationRun& run, std::uint64_t v) { return run.end < v; });
-  if (at_hi != runs_.end()) absorb(static_cast<std::size_t>(at_hi - runs_.begin()), false);
+  const std::size_t at_hi = first_ending_at_or_after(hi);
+  if (at_hi < runs_.size()) absorb(at_hi, false);
 }
 
 void StationRunMap::extend_back(std::uint64_t first, std::uint64_t n) {
@@ -131,11 +134,10 @@ void StationRunMap::trim_front(std::uint64_t cut) {
 
 void StationRunMap::trim_back(std::uint64_t cut) {
   // The run holding cut - 1 is the first run ending at or after cut.
-  const auto at = std::lower_bound(runs_.begin() + static_cast<std::ptrdiff_t>(begin_), runs_.end(), cut,
-                                   [](const StationRun& run, std::uint64_t v) { return run.end < v; });
-  if (at == runs_.end()) return;
-  at->end = cut;
-  runs_.erase(at + 1, runs_.end());
+  const std::size_t at = first_ending_at_or_after(cut);
+  if (at == runs_.size()) return;
+  runs_[at].end = cut;
+  erase_range(at + 1, runs_.size());
 }
 
 void StationRunMap::clear() {

@@ -53,6 +53,9 @@ class StationRunMap {
  private:
   // Index (into runs_) of the first live run whose end is greater than i; runs_.size() if none.
   std::size_t first_ending_after(std::uint64_t i) const;
+  // Index of the first live run whose end is at least i (the run holding i - 1 when i is inside
+  // the covered range); runs_.size() if none.
+  std::size_t first_ending_at_or_after(std::uint64_t i) const;
   void insert_at(std::size_t pos, StationRun run);
   void erase_range(std::size_t first, std::size_t last);
   void compact();
