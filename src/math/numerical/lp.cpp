@@ -53,6 +53,46 @@ struct LineSolution {
   std::size_t active = kLpNoRow;  // the other row that fixes the point, if any
 };
 
+// The interval lo <= v <= hi of the free coordinate v along a line, every row reduced to
+// p * v <= q with p = own + cross (its own coefficient plus the share of the other coordinate),
+// and the rows that set each end. A row with p within the rounding of forming it is parallel to
+// the line: violated beyond parallel_tol, it leaves no interval (nothing); otherwise it is ignored.
+struct LineInterval {
+  double lo = -kInf;
+  double hi = kInf;
+  std::size_t lo_row = kLpNoRow;
+  std::size_t hi_row = kLpNoRow;
+};
+
+struct ReducedRow {
+  double own;
+  double cross;
+  double q;
+};
+
+template <class Reduce>
+std::optional<LineInterval> interval_along_line(std::span<const Lp2dRow> rows, double parallel_tol, Reduce reduce) {
+  LineInterval v;
+  for (std::size_t j = 0; j < rows.size(); ++j) {
+    const ReducedRow r = reduce(rows[j]);
+    const double p = r.own + r.cross;
+    if (std::fabs(p) <= (std::fabs(r.own) + std::fabs(r.cross)) * kParallel) {
+      if (r.q < -parallel_tol) return std::nullopt;
+      continue;
+    }
+    if (p > 0) {
+      if (r.q < v.hi * p) {
+        v.hi = r.q / p;
+        v.hi_row = j;
+      }
+    } else if (r.q < v.lo * p) {
+      v.lo = r.q / p;
+      v.lo_row = j;
+    }
+  }
+  return v;
+}
+
 // Maximises y on the line `line` (not degenerate) subject to `rows`.
 //   parallel_tol: a parallel row violated beyond it is fatal (solved for x) or leaves the x
 //                 interval undefined (solved for y); also the allowance of an inverted y interval;
@@ -62,70 +102,39 @@ LineSolution solve_on_line(std::span<const Lp2dRow> rows, const Lp2dRow& line, d
                            double parallel_tol, double x_allow) {
   LineSolution out;
   if (std::fabs(line.a) > std::fabs(line.b)) {
-    // x = slope * y + offset; each row becomes p * y <= q.
+    // x = slope * y + offset.
     const double slope = -(line.b / line.a);
     const double offset = line.c / line.a;
-    double lo = -kInf;
-    double hi = kInf;
-    for (std::size_t j = 0; j < rows.size(); ++j) {
-      const Lp2dRow& r = rows[j];
-      const double ax = r.a * slope;
-      const double p = r.b + ax;
-      const double q = r.c - r.a * offset;
-      if (std::fabs(p) <= (std::fabs(r.b) + std::fabs(ax)) * kParallel) {
-        if (q < -parallel_tol) return out;
-        continue;
-      }
-      if (p > 0) {
-        if (q < hi * p) {
-          hi = q / p;
-          out.active = j;
-        }
-      } else if (q < lo * p) {
-        lo = q / p;
-      }
-    }
+    const auto y_range = interval_along_line(rows, parallel_tol, [&](const Lp2dRow& r) {
+      return ReducedRow{r.b, r.a * slope, r.c - r.a * offset};
+    });
+    if (!y_range) return out;
+    const double lo = y_range->lo;
+    const double hi = y_range->hi;
     const double allow = nan_max(parallel_tol, kRelativeViolation * (std::fabs(lo) + std::fabs(hi)));
     if (!(lo <= hi + allow)) return out;
     double y = lo <= hi ? hi : (lo + hi) * 0.5;
     if (std::isnan(y)) return out;
     y = nan_min(y, y_cap);
     out.feasible = true;
+    out.active = y_range->hi_row;
     out.x = slope * y + offset;
     out.y = y;
     return out;
   }
 
-  // y = slope * x + offset; each row becomes p * x <= q.
+  // y = slope * x + offset. Without an x interval (a violated parallel row) both ends are NaN,
+  // and the box decides where on the line to stand.
   const double slope = -(line.a / line.b);
   const double offset = line.c / line.b;
-  double lo = -kInf;
-  double hi = kInf;
-  std::size_t lo_row = kLpNoRow;
-  std::size_t hi_row = kLpNoRow;
-  for (std::size_t j = 0; j < rows.size(); ++j) {
-    const Lp2dRow& r = rows[j];
-    const double sb = slope * r.b;
-    const double p = r.a + sb;
-    const double q = r.c - r.b * offset;
-    if (std::fabs(p) <= (std::fabs(r.a) + std::fabs(sb)) * kParallel) {
-      if (q < -parallel_tol) {
-        // No x satisfies the row; the box then decides where on the line to stand.
-        lo = hi = kNaN;
-        lo_row = hi_row = kLpNoRow;
-      }
-      continue;
-    }
-    if (p > 0) {
-      if (q < hi * p) {
-        hi = q / p;
-        hi_row = j;
-      }
-    } else if (q < lo * p) {
-      lo = q / p;
-      lo_row = j;
-    }
-  }
+  const LineInterval x_range =
+      interval_along_line(rows, parallel_tol, [&](const Lp2dRow& r) {
+        return ReducedRow{r.a, slope * r.b, r.c - r.b * offset};
+      }).value_or(LineInterval{kNaN, kNaN, kLpNoRow, kLpNoRow});
+  double lo = x_range.lo;
+  double hi = x_range.hi;
+  const std::size_t lo_row = x_range.lo_row;
+  const std::size_t hi_row = x_range.hi_row;
   if (hi < lo) {
     if (lo - hi > nan_max(x_allow, kRelativeViolation * (std::fabs(lo) + std::fabs(hi)))) return out;
     lo = hi = (lo + hi) * 0.5;
