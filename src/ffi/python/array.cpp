@@ -102,20 +102,20 @@ PyTypeObject* owned_buffer_type() {
   return type;
 }
 
-Ref import_numpy() { return new_ref(PyImport_ImportModule("numpy")); }
+Ref import_numpy(std::optional<std::string_view> argument = std::nullopt) {
+  PyObject* numpy = PyImport_ImportModule("numpy");
+  if (numpy == nullptr && argument) {
+    const std::string reason = Error::fetch().message();
+    throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", *argument, reason));
+  }
+  return new_ref(numpy);
+}
 
 // numpy.<function>(x, numpy.float64), the dtype passed positionally.
 Ref call_with_float64(PyObject* numpy, const char* function, PyObject* x) {
   Ref float64 = new_ref(PyObject_GetAttrString(numpy, "float64"));
   Ref callable = new_ref(PyObject_GetAttrString(numpy, function));
   return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64.get(), nullptr));
-}
-
-// Reads a converted array as a 1-D float64 vector; the two messages differ between callers.
-std::vector<double> read_vector(PyObject* array, const std::string& shape_message, const Error& layout_error) {
-  std::optional<std::vector<double>> values = read_f64_vector(array, layout_error);
-  if (!values) throw Error::value(shape_message);
-  return std::move(*values);
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ std::optional<F64VectorView> F64VectorView::of(PyObject* array, const Error& lay
 }
 
 F64VectorView F64VectorView::convert(std::string_view name, PyObject* x) {
-  Ref array = numpy_ascontiguousarray_f64(name, x);
+  Ref array = ascontiguousarray_f64(x, name);
   std::optional<F64VectorView> view = of(
       array.get(), Error::value(fmt::format("`{}` must be convertible to a contiguous one-dimensional float64 array",
                                             name)));
@@ -151,15 +151,8 @@ std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error&
   return std::vector<double>(view->values().begin(), view->values().end());
 }
 
-Ref call_ascontiguousarray_f64(PyObject* x) { return call_with_float64(import_numpy().get(), "ascontiguousarray", x); }
-
-Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x) {
-  PyObject* numpy = PyImport_ImportModule("numpy");
-  if (numpy == nullptr) {
-    const std::string reason = Error::fetch().message();
-    throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", name, reason));
-  }
-  return call_with_float64(Ref::steal(numpy).get(), "ascontiguousarray", x);
+Ref ascontiguousarray_f64(PyObject* x, std::optional<std::string_view> argument) {
+  return call_with_float64(import_numpy(argument).get(), "ascontiguousarray", x);
 }
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
@@ -168,7 +161,7 @@ std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
 }
 
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
-  Ref array = numpy_ascontiguousarray_f64(name, x);
+  Ref array = ascontiguousarray_f64(x, name);
   BufferView view;
   if (!view.acquire(array.get()) || view->ndim != 2 || !view.is_f64()) {
     throw Error::value(fmt::format("`{}` must be convertible to a two-dimensional float64 array", name));
@@ -186,20 +179,12 @@ Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
   return m;
 }
 
-Error build_contiguous_1d_error(std::string_view name) {
-  return Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name));
-}
-
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
-  Ref array = call_ascontiguousarray_f64(x);
-  return read_vector(array.get(),
-                     fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name),
-                     build_contiguous_1d_error(name));
-}
-
-Ref call_item(PyObject* object) {
-  Ref name = new_ref(PyUnicode_FromString("item"));
-  return new_ref(PyObject_CallMethodNoArgs(object, name.get()));
+  Ref array = ascontiguousarray_f64(x);
+  std::optional<std::vector<double>> values = read_f64_vector(
+      array.get(), Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name)));
+  if (!values) throw Error::value(fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name));
+  return std::move(*values);
 }
 
 Ref vector_to_numpy(OwnedValues values) {

@@ -24,10 +24,9 @@ struct Matrix {
   std::vector<double> values;
 };
 
-// numpy.ascontiguousarray(x, numpy.float64); a missing NumPy is a ValueError naming the argument.
-Ref numpy_ascontiguousarray_f64(std::string_view name, PyObject* x);
-// The same call where a failed NumPy import propagates unchanged.
-Ref call_ascontiguousarray_f64(PyObject* x);
+// numpy.ascontiguousarray(x, numpy.float64). A failed NumPy import propagates unchanged, or, given
+// the name of the argument being converted, becomes a ValueError that names it.
+Ref ascontiguousarray_f64(PyObject* x, std::optional<std::string_view> argument = std::nullopt);
 
 class BufferView;  // a buffer exported by a Python object, released with its owner
 
@@ -65,10 +64,6 @@ Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x);
 
 // The 1-D conversion used for objective arrays, with its own messages.
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x);
-Error build_contiguous_1d_error(std::string_view name);
-
-// obj.item(): a NumPy scalar (or 0-d array) as a Python number.
-Ref call_item(PyObject* object);
 
 // Storage an output array can take over: movable, its float64 values contiguous at data()
 // (std::vector<double>, path::SampleBuffer).

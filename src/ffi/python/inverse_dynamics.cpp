@@ -52,7 +52,7 @@ class PythonInverseDynamics final : public InverseDynamics {
       Ref method = new_ref(PyObject_GetAttrString(callback_.get(), "inverse_dynamics"));
       result = new_ref(PyObject_Vectorcall(method.get(), args, 3, nullptr));
     }
-    Ref array = call_ascontiguousarray_f64(result.get());
+    Ref array = ascontiguousarray_f64(result.get());
     std::optional<std::vector<double>> values = read_f64_vector(
         array.get(), Error::value("`inverse_dynamics` must return a contiguous one-dimensional float64 array"));
     if (!values) {
