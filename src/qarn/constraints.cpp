@@ -170,10 +170,14 @@ void Constraints::write_station_block(StationMatrix& matrix, const MatrixView& b
   }
 }
 
-void Constraints::clear_dddq_block(std::uint64_t idx_s, std::uint64_t n) {
+void Constraints::reset_station_columns(StationMatrix& matrix, std::uint64_t idx_s, std::uint64_t n) {
   for_each_slot_block(idx_s, n, [&](std::size_t slot, std::size_t, std::size_t count) {
-    dddq_.reset_cols(slot, count);
+    matrix.reset_cols(slot, count);
   });
+}
+
+void Constraints::clear_dddq_block(std::uint64_t idx_s, std::uint64_t n) {
+  reset_station_columns(dddq_, idx_s, n);
   dddq_runs_.update_range(idx_s, idx_s + n, 0, false);
   dddq_runs_.merge_equal_runs(idx_s, idx_s + n);
 }
@@ -221,9 +225,7 @@ void Constraints::pop_front(PopMode mode, std::uint64_t value) {
     return;
   }
   // Freed slots go back to amax = +inf so that a later tightening starts from "no bound".
-  for_each_slot_block(idx_s_start_, k, [&](std::size_t slot, std::size_t, std::size_t count) {
-    amax_.reset_cols(slot, count);
-  });
+  reset_station_columns(amax_, idx_s_start_, k);
   for (StationRunMap* map : run_maps()) map->trim_front(cut);
   head_ += static_cast<std::size_t>(k);
   if (head_ >= capacity_) head_ -= capacity_;
@@ -240,9 +242,7 @@ void Constraints::pop_back(PopMode mode, std::uint64_t value) {
     empty_window();
     return;
   }
-  for_each_slot_block(cut, k, [&](std::size_t slot, std::size_t, std::size_t count) {
-    amax_.reset_cols(slot, count);
-  });
+  reset_station_columns(amax_, cut, k);
   for (StationRunMap* map : run_maps()) map->trim_back(cut);
   len_ -= static_cast<std::size_t>(k);
 }

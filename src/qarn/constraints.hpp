@@ -213,6 +213,8 @@ class Constraints {
   void write_constraint_rows(StationMatrix& matrix, const StationRunMap& map, const MatrixView& block,
                              std::uint64_t idx_s, bool is_negative);
   void clear_dddq_block(std::uint64_t idx_s, std::uint64_t n);
+  // Sets the columns of stations [idx_s, idx_s + n) back to the matrix's fill value.
+  void reset_station_columns(StationMatrix& matrix, std::uint64_t idx_s, std::uint64_t n);
   void empty_window();
   std::array<StationRunMap*, 4> run_maps() { return {&q_runs_, &dddq_runs_, &acc_runs_, &jerk_runs_}; }
   Status prepare_row_update(StationRunMap& map, std::uint64_t idx_s, std::uint64_t n, std::uint64_t r,
