@@ -179,6 +179,22 @@ class TestLimitForms:
         other.add_velocity_limits(upper.T, -upper.T, start_idx_s=4, length=6, layout=" Dim-Major ")
         np.testing.assert_array_equal(self.amax(other), self.amax(robot))
 
+    def test_each_limit_is_converted_once(self, robot):
+        conversions = []
+
+        class Limit:
+            def __init__(self, values):
+                self.values = values
+
+            def __array__(self, dtype=None, copy=None):
+                conversions.append(self.values.ndim)
+                return np.asarray(self.values, dtype=dtype)
+
+        upper = np.column_stack([np.linspace(1.0, 2.0, 6), np.full(6, 5.0)])
+        robot.add_velocity_limits(Limit(upper), Limit(np.array([-1.0, -2.0])), start_idx_s=4)
+        assert conversions == [2, 1]
+        np.testing.assert_allclose(self.amax(robot)[4:], upper[:, 0] ** 2)
+
     def test_limit_errors(self, robot):
         with pytest.raises(ValueError) as info:
             robot.add_velocity_limits([1.0, 2.0, 3.0], [-1.0, -2.0], start_idx_s=4)

@@ -161,9 +161,12 @@ std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
 }
 
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
-  Ref array = ascontiguousarray_f64(x, name);
+  return read_f64_matrix(name, ascontiguousarray_f64(x, name).get());
+}
+
+Matrix read_f64_matrix(std::string_view name, PyObject* array) {
   BufferView view;
-  if (!view.acquire(array.get()) || view->ndim != 2 || !view.is_f64()) {
+  if (!view.acquire(array) || view->ndim != 2 || !view.is_f64()) {
     throw Error::value(fmt::format("`{}` must be convertible to a two-dimensional float64 array", name));
   }
   Matrix m{view.extent(0), view.extent(1), {}};

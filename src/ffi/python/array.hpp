@@ -61,6 +61,8 @@ std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error&
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x);
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x);
+// The second step of to_contiguous_f64_2d: the values of an array that ascontiguousarray_f64 made.
+Matrix read_f64_matrix(std::string_view name, PyObject* array);
 
 // The 1-D conversion used for objective arrays, with its own messages.
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x);

@@ -10,11 +10,9 @@ namespace {
 // More values than a vector can ever hold: a repeated limit this large cannot be allocated.
 constexpr std::size_t kMaxValues = std::numeric_limits<std::ptrdiff_t>::max() / sizeof(double);
 
-}  // namespace
-
-StationColumns matrix_with_layout(std::string_view name, PyObject* object, MatrixLayout layout,
-                                  std::optional<std::size_t> expected_rows) {
-  Matrix input = to_contiguous_f64_2d(name, object);
+// A converted matrix read in `layout`, its component count checked against `expected_rows`.
+StationColumns columns_in_layout(std::string_view name, Matrix input, MatrixLayout layout,
+                                 std::optional<std::size_t> expected_rows) {
   StationColumns out;
   if (layout == MatrixLayout::SampleMajor) {
     // Row j of the row-major input is station j: already the column-after-column order.
@@ -32,13 +30,25 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
   return out;
 }
 
+}  // namespace
+
+StationColumns matrix_with_layout(std::string_view name, PyObject* object, MatrixLayout layout,
+                                  std::optional<std::size_t> expected_rows) {
+  return columns_in_layout(name, to_contiguous_f64_2d(name, object), layout, expected_rows);
+}
+
+// The object is converted once; the vector form is taken when the result is one-dimensional.
 StationColumns limit_with_layout(std::string_view name, PyObject* object, std::size_t dim, std::size_t default_count,
                                  std::optional<std::size_t> length, MatrixLayout layout) {
+  const Error not_an_array =
+      Error::value(fmt::format("`{}` must be convertible to a one- or two-dimensional float64 array", name));
+  Ref array;
   std::optional<std::vector<double>> vector;
   try {
-    vector = to_contiguous_f64_1d(name, object);
+    array = ascontiguousarray_f64(object, name);
+    vector = read_f64_vector(array.get(), not_an_array);
   } catch (const Error&) {
-    // Not a vector: the matrix form is tried next.
+    throw not_an_array;
   }
   if (vector) {
     if (vector->size() != dim) {
@@ -53,9 +63,9 @@ StationColumns limit_with_layout(std::string_view name, PyObject* object, std::s
   }
   StationColumns matrix;
   try {
-    matrix = matrix_with_layout(name, object, layout, dim);
+    matrix = columns_in_layout(name, read_f64_matrix(name, array.get()), layout, dim);
   } catch (const Error&) {
-    throw Error::value(fmt::format("`{}` must be convertible to a one- or two-dimensional float64 array", name));
+    throw not_an_array;
   }
   if (length && *length != matrix.cols) {
     throw Error::value(fmt::format("`length` is {}, but `{}` contains {} station samples", *length, name, matrix.cols));
