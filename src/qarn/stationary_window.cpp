@@ -43,36 +43,33 @@ void tighten(BoundPair& bound, double coef, double rhs) {
 }
 
 // Steps shared by both window ends: the cube-root bound at the rest station, then the first-,
-// second- and third-order passes over the terms term_at(1) .. term_at(count).
+// second- and third-order rows of the stations term_at(1) .. term_at(count). Every row only
+// tightens a minimum or a maximum, so one pass per station reads them in any order.
 template <class TermAt>
 BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, double h, std::uint64_t count,
                              TermAt&& term_at) {
   BoundPair bound = store.jerk_cube_root_bound(rest, h);
-  if (bound.upper < bound.lower || count == 0) return bound;
+  if (bound.upper < bound.lower) return bound;
 
-  // With a = A * w a first-order bound reads A <= amax / w, the same form as the other passes.
   for (std::uint64_t j = 1; j <= count; ++j) {
     const WindowTerm t = term_at(j);
+    // With a = A * w a first-order bound reads A <= amax / w, the same form as the rows below.
     const double amax = store.amax_at(t.idx_s);
     if (std::isfinite(amax)) bound.upper = std::fmin(bound.upper, amax / t.w);
-  }
-  for (std::uint64_t j = 1; j <= count; ++j) {
-    const WindowTerm t = term_at(j);
-    const SecondOrderRows rows = store.second_order_rows_at(t.idx_s);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      if (!std::isfinite(rows.acc_max[i])) continue;
-      tighten(bound, t.w * (rows.acc_a[i] + rows.acc_b[i] / (1.5 * t.d)), rows.acc_max[i]);
+
+    const SecondOrderRows acc = store.second_order_rows_at(t.idx_s);
+    for (std::size_t i = 0; i < acc.size(); ++i) {
+      if (!std::isfinite(acc.acc_max[i])) continue;
+      tighten(bound, t.w * (acc.acc_a[i] + acc.acc_b[i] / (1.5 * t.d)), acc.acc_max[i]);
     }
-  }
-  for (std::uint64_t j = 1; j <= count; ++j) {
-    const WindowTerm t = term_at(j);
-    const ThirdOrderRows rows = store.third_order_rows_at(t.idx_s);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const double jerk_max = rows.jerk_max[i];
+
+    const ThirdOrderRows jerk = store.third_order_rows_at(t.idx_s);
+    for (std::size_t i = 0; i < jerk.size(); ++i) {
+      const double jerk_max = jerk.jerk_max[i];
       if (!std::isfinite(jerk_max)) continue;
-      const double coef = t.w * (0.5 * t.r3 * jerk_max + rows.jerk_c[i] / (4.5 * t.d * t.d) + rows.jerk_a[i] +
-                                 rows.jerk_b[i] / (1.5 * t.d));
-      tighten(bound, coef, 1.5 * t.r * jerk_max - rows.jerk_d[i]);
+      const double coef = t.w * (0.5 * t.r3 * jerk_max + jerk.jerk_c[i] / (4.5 * t.d * t.d) + jerk.jerk_a[i] +
+                                 jerk.jerk_b[i] / (1.5 * t.d));
+      tighten(bound, coef, 1.5 * t.r * jerk_max - jerk.jerk_d[i]);
     }
   }
   return bound;
