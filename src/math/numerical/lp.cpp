@@ -217,10 +217,10 @@ bool incremental_pass(std::span<const Lp2dRow> rows, double& x, double& y, doubl
     // A small violation: move onto the line when that is sound, otherwise search for the best
     // verified point among the rows seen so far.
     if (resolve_on_line(rows.first(i), row, x, y, tol, box)) continue;
-    Lp2dPoint p = lp_2d_maximize(rows.first(i + 1), i + 1, 2.5 * tol, x, y, 0.25 * tol, box);
+    Lp2dPoint p = lp_2d_maximize(rows.first(i + 1), 2.5 * tol, x, y, 0.25 * tol, box);
     if (!p.found) {
       if (0.25 * tol == tol) return false;
-      p = lp_2d_maximize(rows.first(i + 1), i + 1, 10.0 * tol, x, y, tol, box);
+      p = lp_2d_maximize(rows.first(i + 1), 10.0 * tol, x, y, tol, box);
       if (!p.found) return false;
     }
     x = p.x;
@@ -266,42 +266,47 @@ double maximize_from(std::span<const Lp2dRow> rows, double x_hint, double tol, d
   }
 }
 
+// The minimum of y from the maximum of -y; an infeasible NaN becomes (negative) zero.
+double minimum_from_negated(double max_of_negated) { return -nan_min(max_of_negated, 0.0); }
+
 }  // namespace
 
+// Every entry first needs the two bounds of x (rows 0 and 1); without them there is no program,
+// which counts as infeasible.
 double lp_2d_max(std::span<const Lp2dRow> rows, double x_hint, double tol) {
+  if (rows.size() < 2) return kNaN;
   return maximize_from(rows, x_hint, tol, start_height(rows));
 }
 
 double lp_2d_min(std::span<Lp2dRow> rows, double x_hint, double tol) {
+  if (rows.size() < 2) return minimum_from_negated(kNaN);
   const double y0 = start_height(rows);
   negate_b(rows);
-  // The maximum of -y; an infeasible NaN becomes (negative) zero.
-  return -nan_min(maximize_from(rows, x_hint, tol, y0), 0.0);
+  return minimum_from_negated(maximize_from(rows, x_hint, tol, y0));
 }
 
 std::pair<double, double> lp_2d_max_min(std::span<Lp2dRow> rows, double x_hint, double tol) {
+  if (rows.size() < 2) return {kNaN, minimum_from_negated(kNaN)};
   const double y0 = start_height(rows);
   const double max = maximize_from(rows, x_hint, tol, y0);
   negate_b(rows);
-  return {max, -nan_min(maximize_from(rows, x_hint, tol, y0), 0.0)};
+  return {max, minimum_from_negated(maximize_from(rows, x_hint, tol, y0))};
 }
 
-Lp2dPoint lp_2d_maximize(std::span<const Lp2dRow> rows, std::size_t m, double tol2, double x, double y,
-                         double tol_point, double box) {
-  const std::optional<double> x_line = lp_2d_line_interval(rows, m, x, y, tol_point);
+Lp2dPoint lp_2d_maximize(std::span<const Lp2dRow> rows, double tol2, double x, double y, double tol_point,
+                         double box) {
+  const std::optional<double> x_line = lp_2d_line_interval(rows, x, y, tol_point);
   const double y_floor = x_line ? y - tol_point : -kInf;
-  if (const auto v = lp_2d_vertex_search(rows, m, y, y_floor, tol_point, tol2, box)) return {true, v->x, v->y};
+  if (const auto v = lp_2d_vertex_search(rows, y, y_floor, tol_point, tol2, box)) return {true, v->x, v->y};
   if (x_line && *x_line == x) return {true, x, y};
   return {};
 }
 
-std::optional<double> lp_2d_line_interval(std::span<const Lp2dRow> rows, std::size_t m, double x, double y,
-                                          double tol_point) {
-  const auto first = rows.first(m);
-  if (std::isfinite(x) && all_hold(first, x, y, tol_point)) return x;
+std::optional<double> lp_2d_line_interval(std::span<const Lp2dRow> rows, double x, double y, double tol_point) {
+  if (std::isfinite(x) && all_hold(rows, x, y, tol_point)) return x;
   double lo = -kInf;
   double hi = kInf;
-  for (const Lp2dRow& r : first) {
+  for (const Lp2dRow& r : rows) {
     if (!std::isfinite(r.a) || !std::isfinite(r.b) || !std::isfinite(r.c)) return std::nullopt;
     const double rhs = std::fma(-r.b, y, r.c + tol_point);
     if (!std::isfinite(rhs)) return std::nullopt;
@@ -314,7 +319,7 @@ std::optional<double> lp_2d_line_interval(std::span<const Lp2dRow> rows, std::si
     }
   }
   if (lo > hi) return std::nullopt;
-  const auto accept = [&](double candidate) { return std::isfinite(candidate) && all_hold(first, candidate, y, tol_point); };
+  const auto accept = [&](double candidate) { return std::isfinite(candidate) && all_hold(rows, candidate, y, tol_point); };
   double clamped = x;
   if (clamped < lo) clamped = lo;
   if (clamped > hi) clamped = hi;
@@ -328,19 +333,18 @@ std::optional<double> lp_2d_line_interval(std::span<const Lp2dRow> rows, std::si
   return std::nullopt;
 }
 
-std::optional<Lp2dVertex> lp_2d_vertex_search(std::span<const Lp2dRow> rows, std::size_t m, double y_cap,
-                                              double y_floor, double tol_point, double tol2, double box) {
-  const auto first = rows.first(m);
+std::optional<Lp2dVertex> lp_2d_vertex_search(std::span<const Lp2dRow> rows, double y_cap, double y_floor,
+                                              double tol_point, double tol2, double box) {
   std::optional<Lp2dVertex> best;
-  for (std::size_t i = 0; i < m; ++i) {
-    const Lp2dRow& row = first[i];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Lp2dRow& row = rows[i];
     if (is_degenerate(row)) continue;
-    const LineSolution s = solve_on_line(first, row, y_cap, box, tol2, tol_point);
+    const LineSolution s = solve_on_line(rows, row, y_cap, box, tol2, tol_point);
     if (!s.feasible) continue;
     if (!std::isfinite(s.x) || !std::isfinite(s.y) || !(y_floor <= s.y && s.y <= y_cap)) continue;
     if (!(std::fabs(residual(row, s.x, s.y)) <= tol_point)) continue;
-    if (!all_hold(first, s.x, s.y, tol_point)) continue;
-    if (!lp_2d_check_vertex(first, i, i, s.active, s.x, s.y, tol_point, box)) continue;
+    if (!all_hold(rows, s.x, s.y, tol_point)) continue;
+    if (!lp_2d_check_vertex(rows, i, i, s.active, s.x, s.y, tol_point, box)) continue;
     const Lp2dVertex v{s.x, s.y, i, s.active};
     if (s.y == y_cap) return v;
     if (!best || s.y > best->y) best = v;

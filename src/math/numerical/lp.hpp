@@ -14,7 +14,7 @@
 namespace qarn {
 
 // Row roles fixed by the callers: row 0 is (1, 0, x_hi), row 1 is (-1, 0, -x_lo), row 2 the first
-// bound on y, rows 3.. the coupling rows. Every entry needs rows.size() >= 2.
+// bound on y, rows 3.. the coupling rows. Fewer than two rows count as an infeasible program.
 
 // Largest y over all points satisfying every row within `tol`; NaN when infeasible.
 double lp_2d_max(std::span<const Lp2dRow> rows, double x_hint, double tol);
@@ -41,16 +41,15 @@ struct Lp2dVertex {
   std::size_t row2;
 };
 
-// Best point of the first m rows reachable from (x, y): a verified vertex no higher than y, or
-// (x, y) itself when it already holds within tol_point.
-Lp2dPoint lp_2d_maximize(std::span<const Lp2dRow> rows, std::size_t m, double tol2, double x, double y,
-                         double tol_point, double box);
-// With y fixed, an x at which the first m rows hold within tol_point.
-std::optional<double> lp_2d_line_interval(std::span<const Lp2dRow> rows, std::size_t m, double x, double y,
-                                          double tol_point);
-// Highest vertex of the first m rows with y_floor <= y <= y_cap that passes lp_2d_check_vertex.
-std::optional<Lp2dVertex> lp_2d_vertex_search(std::span<const Lp2dRow> rows, std::size_t m, double y_cap,
-                                              double y_floor, double tol_point, double tol2, double box);
+// Best point of the rows reachable from (x, y): a verified vertex no higher than y, or (x, y)
+// itself when it already holds within tol_point.
+Lp2dPoint lp_2d_maximize(std::span<const Lp2dRow> rows, double tol2, double x, double y, double tol_point,
+                         double box);
+// With y fixed, an x at which every row holds within tol_point.
+std::optional<double> lp_2d_line_interval(std::span<const Lp2dRow> rows, double x, double y, double tol_point);
+// Highest vertex of the rows with y_floor <= y <= y_cap that passes lp_2d_check_vertex.
+std::optional<Lp2dVertex> lp_2d_vertex_search(std::span<const Lp2dRow> rows, double y_cap, double y_floor,
+                                              double tol_point, double tol2, double box);
 // Optimality test of the vertex (x, y) of row i with active rows j1, j2 (kLpNoRow when absent).
 bool lp_2d_check_vertex(std::span<const Lp2dRow> rows, std::size_t i, std::size_t j1, std::size_t j2,
                         double x, double y, double tol_point, double box);

@@ -34,6 +34,15 @@ TEST(Lp2d, OnlyTheXBoundsGrowTheBoxUntilTheLastPass) {
   EXPECT_EQ(lp_2d_max(rows, 2.0, 1e-8), top);
 }
 
+TEST(Lp2d, WithoutBothXBoundsTheProgramIsInfeasible) {
+  std::vector<Lp2dRow> one{{1, 0, 2}};
+  EXPECT_TRUE(std::isnan(lp_2d_max(one, 0.0, 1e-8)));
+  EXPECT_EQ(lp_2d_min(one, 0.0, 1e-8), 0.0);
+  const auto [max, min] = lp_2d_max_min(std::span<Lp2dRow>(), 0.0, 1e-8);
+  EXPECT_TRUE(std::isnan(max));
+  EXPECT_EQ(min, 0.0);
+}
+
 TEST(Lp2d, ARowHoldingAtTheStartEndsAfterOnePassAtTheStartHeight) {
   // y0 = min((3 + 1*0)/1, (10 + 1*1)/1) = 3; every row holds at (x_hint, 3).
   auto rows = x_box(0, 1);
@@ -141,28 +150,28 @@ TEST(Lp2d, CheckVertexNeedsNonNegativeMultipliersForTheUpwardDirection) {
 TEST(Lp2d, LineIntervalAndVertexSearchFindPointsOfTheFeasibleSet) {
   const std::vector<Lp2dRow> rows{{1, 0, 4}, {-1, 0, 0}, {0, 1, 10}, {-1, 1, 1}, {1, 1, 7}};
   // The point already holds: returned unchanged.
-  EXPECT_EQ(lp_2d_line_interval(rows, rows.size(), 2.0, 2.0, 1e-9), 2.0);
+  EXPECT_EQ(lp_2d_line_interval(rows, 2.0, 2.0, 1e-9), 2.0);
   // At y = 3.5 the feasible x lie in [2.5, 3.5].
-  const auto x = lp_2d_line_interval(rows, rows.size(), 0.0, 3.5, 1e-12);
+  const auto x = lp_2d_line_interval(rows, 0.0, 3.5, 1e-12);
   ASSERT_TRUE(x.has_value());
   EXPECT_GE(*x, 2.5 - 1e-12);
   EXPECT_LE(*x, 3.5 + 1e-12);
-  EXPECT_FALSE(lp_2d_line_interval(rows, rows.size(), 0.0, 4.5, 1e-9).has_value());
-  const auto v = lp_2d_vertex_search(rows, rows.size(), 10.0, -kInf, 1e-9, 1e-8, 1e6);
+  EXPECT_FALSE(lp_2d_line_interval(rows, 0.0, 4.5, 1e-9).has_value());
+  const auto v = lp_2d_vertex_search(rows, 10.0, -kInf, 1e-9, 1e-8, 1e6);
   ASSERT_TRUE(v.has_value());
   EXPECT_NEAR(v->x, 3.0, 1e-12);
   EXPECT_NEAR(v->y, 4.0, 1e-12);
   // From above the feasible set the fallback comes down to the optimal vertex ...
-  const Lp2dPoint p = lp_2d_maximize(rows, rows.size(), 1e-8, 0.0, 5.0, 1e-9, 1e6);
+  const Lp2dPoint p = lp_2d_maximize(rows, 1e-8, 0.0, 5.0, 1e-9, 1e6);
   ASSERT_TRUE(p.found);
   EXPECT_NEAR(p.x, 3.0, 1e-12);
   EXPECT_NEAR(p.y, 4.0, 1e-12);
   // ... and never rises above the point it starts from.
-  const Lp2dPoint low = lp_2d_maximize(rows, rows.size(), 1e-8, 0.0, 1.0, 1e-9, 1e6);
+  const Lp2dPoint low = lp_2d_maximize(rows, 1e-8, 0.0, 1.0, 1e-9, 1e6);
   ASSERT_TRUE(low.found);
   EXPECT_LE(low.y, 1.0);
   // Below the optimum the search is capped: nothing above y_cap = 1 is returned.
-  const auto capped = lp_2d_vertex_search(rows, rows.size(), 1.0, -kInf, 1e-9, 1e-8, 1e6);
+  const auto capped = lp_2d_vertex_search(rows, 1.0, -kInf, 1e-9, 1e-8, 1e6);
   EXPECT_TRUE(!capped || capped->y <= 1.0);
 }
 
