@@ -139,6 +139,17 @@ std::vector<RowFate> row_fates(const ConicProgram& program, bool presolve_enable
   return fate;
 }
 
+// Whether the cones cover the rows exactly. The sum is checked, so that dimensions whose total
+// wraps around cannot pass for a cover and send the row walks below past the end of b.
+bool cones_cover_rows(const ConicProgram& program) {
+  std::size_t left = program.rows();
+  for (const clarabel::Cone& cone : program.cones) {
+    if (cone.dim > left) return false;
+    left -= cone.dim;
+  }
+  return left == 0;
+}
+
 // Refuses a non-finite value that would reach the interior-point method.
 Status check_finite(std::string_view component, const ConicProgram& program, const std::vector<RowFate>& fate) {
   for (std::size_t r = 0; r < program.rows(); ++r) {
@@ -210,9 +221,7 @@ ConicProgram without_rows(const ConicProgram& program, const std::vector<RowFate
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
                                           const ClarabelOptions& options) {
   const clarabel::Settings settings = options.solver_settings();
-  std::size_t covered = 0;
-  for (const clarabel::Cone& cone : program.cones) covered += cone.dim;
-  if (covered != program.rows()) {  // Clarabel refuses such data with its own message
+  if (!cones_cover_rows(program)) {  // Clarabel refuses such data with its own message
     return clarabel::solve(component, settings, program.P, program.q, program.A, program.b, program.cones);
   }
 

@@ -335,6 +335,15 @@ TEST(SolveConic, ClarabelsRefusalCarriesTheComponent) {
   ASSERT_FALSE(out.ok());
   EXPECT_EQ(out.error().kind(), CoreError::Kind::Clarabel);
   EXPECT_EQ(out.error().component(), kComponent);
+
+  // Dimensions whose sum wraps around to the row count are no cover either (the vacuous-row scan
+  // must not walk them).
+  SmallLp wrapped = lp_with_extra_row(1.0, kNaN);
+  wrapped.t.cones.back() = NonnegativeCone(std::numeric_limits<std::size_t>::max());
+  wrapped.t.cones.push_back(NonnegativeCone(6));
+  Result<clarabel::SolveOutput> refused = solve_conic(kComponent, *wrapped.program(), ClarabelOptions{});
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind(), CoreError::Kind::Clarabel);
 }
 
 TEST(SolveConic, TheSolversOwnLogFollowsTheVerbosity) {
