@@ -21,6 +21,23 @@
 
 namespace qarn::py {
 
+// The member of `object` reached through the data-member pointers `Path`, outermost first (e.g.
+// `&PyReachSet2Options::options, &ReachSet2Options::verbosity`).
+template <auto... Path, class T>
+decltype(auto) member_at(T& object) {
+  return (object .* ... .* Path);
+}
+
+namespace detail {
+
+// A getter that returns a copy of the payload's member at `Path`.
+template <class T, auto... Path>
+auto member_getter(Shared<T> self) {
+  return member_at<Path...>(*self);
+}
+
+}  // namespace detail
+
 // One function or method: its signature text, docstring and the entries that serve it.
 struct FunctionEntry {
   const char* signature;
@@ -113,6 +130,11 @@ class ClassDef : public ClassBuilder {
   ClassDef& getter(const char* name, const char* doc) {
     properties_.push_back({name, doc, &getter_entry<Get>, nullptr});
     return *this;
+  }
+  // A read-only attribute giving a copy of the payload's member at `Path` (see member_at).
+  template <auto... Path>
+  ClassDef& field(const char* name, const char* doc) {
+    return getter<&detail::member_getter<T, Path...>>(name, doc);
   }
   template <auto Get, auto Set>
   ClassDef& property(const char* name, const char* doc) {

@@ -12,16 +12,12 @@ namespace qarn::py {
 namespace {
 
 PyTime time_new(double weight) { return {weight}; }
-double time_weight(Shared<PyTime> self) { return self->weight; }
 std::string time_repr(Shared<PyTime> self) { return fmt::format("Time(weight={})", self->weight); }
 
 PyLinear linear_new(double weight, PyObject* alpha, PyObject* beta) {
   std::vector<double> alpha_values = extract_f64_array("alpha", alpha);
   return {weight, std::move(alpha_values), extract_f64_array("beta", beta)};
 }
-double linear_weight(Shared<PyLinear> self) { return self->weight; }
-std::vector<double> linear_alpha(Shared<PyLinear> self) { return self->alpha; }
-std::vector<double> linear_beta(Shared<PyLinear> self) { return self->beta; }
 std::string linear_repr(Shared<PyLinear> self) {
   return fmt::format("Linear(weight={}, alpha_len={}, beta_len={})", self->weight, self->alpha.size(),
                      self->beta.size());
@@ -35,14 +31,6 @@ T normalized_new(double weight, PyObject* normalize) {
   return value;
 }
 template <class T>
-double normalized_weight(Shared<T> self) {
-  return self->weight;
-}
-template <class T>
-std::vector<double> normalized_normalize(Shared<T> self) {
-  return self->normalize;
-}
-template <class T>
 std::string normalized_repr(Shared<T> self) {
   return fmt::format("{}(weight={}, normalize_len={})", T::name, self->weight, self->normalize.size());
 }
@@ -51,8 +39,8 @@ template <class T>
 void define_normalized(ClassDef<T>& c, const char* signature, const char* doc) {
   c.name(T::name, doc)
       .template init<normalized_new<T>>(signature)
-      .template getter<normalized_weight<T>>("weight", "Objective weight.")
-      .template getter<normalized_normalize<T>>("normalize", "Per-axis torque normalization (a new array).")
+      .template field<&T::weight>("weight", "Objective weight.")
+      .template field<&T::normalize>("normalize", "Per-axis torque normalization (a new array).")
       .template repr<normalized_repr<T>>();
 }
 
@@ -122,7 +110,7 @@ std::optional<ObjectiveSpec> parse_objective_dict(PyObject* object) {
 void define(ClassDef<PyTime>& c) {
   c.name("Time", "Time objective.")
       .init<time_new>("Time(weight)")
-      .getter<time_weight>("weight", "Objective weight.")
+      .field<&PyTime::weight>("weight", "Objective weight.")
       .repr<time_repr>();
 }
 
@@ -133,9 +121,9 @@ void define(ClassDef<PyLinear>& c) {
          "length ``s_len - 1``. For QARN3, both are node-based with length ``s_len``. The core objective "
          "validation enforces the length rule of the active solver.")
       .init<linear_new>("Linear(weight, alpha, beta)")
-      .getter<linear_weight>("weight", "Objective weight.")
-      .getter<linear_alpha>("alpha", "Coefficients of the first profile variable (a new array).")
-      .getter<linear_beta>("beta", "Coefficients of the second profile variable (a new array).")
+      .field<&PyLinear::weight>("weight", "Objective weight.")
+      .field<&PyLinear::alpha>("alpha", "Coefficients of the first profile variable (a new array).")
+      .field<&PyLinear::beta>("beta", "Coefficients of the second profile variable (a new array).")
       .repr<linear_repr>();
 }
 

@@ -9,10 +9,6 @@ namespace qarn::py {
 namespace {
 
 PyClarabelDirectSolveMethod info_method(Shared<PyClarabelLinearSolverInfo> self) { return {self->method}; }
-std::uint64_t info_threads(Shared<PyClarabelLinearSolverInfo> self) { return self->threads; }
-bool info_direct(Shared<PyClarabelLinearSolverInfo> self) { return self->direct; }
-std::uint64_t info_nnz_a(Shared<PyClarabelLinearSolverInfo> self) { return self->nnz_a; }
-std::uint64_t info_nnz_l(Shared<PyClarabelLinearSolverInfo> self) { return self->nnz_l; }
 
 std::string info_repr(Shared<PyClarabelLinearSolverInfo> self) {
   return fmt::format("ClarabelLinearSolverInfo(method={}, threads={}, direct={}, nnz_a={}, nnz_l={})",
@@ -29,10 +25,10 @@ PyClarabelLinearSolverInfo linear_solver_info_from_clarabel(const clarabel::Line
 void define(ClassDef<PyClarabelLinearSolverInfo>& c) {
   c.name("ClarabelLinearSolverInfo", "Python-owned linear-solver metadata reported by Clarabel.")
       .getter<info_method>("method", "Return the direct linear-solver method.")
-      .getter<info_threads>("threads", "Return the number of solver threads used.")
-      .getter<info_direct>("direct", "Return whether a direct factorization method was used.")
-      .getter<info_nnz_a>("nnz_a", "Return the number of nonzeros in the linear system.")
-      .getter<info_nnz_l>("nnz_l", "Return the number of nonzeros in the factored system.")
+      .field<&PyClarabelLinearSolverInfo::threads>("threads", "Return the number of solver threads used.")
+      .field<&PyClarabelLinearSolverInfo::direct>("direct", "Return whether a direct factorization method was used.")
+      .field<&PyClarabelLinearSolverInfo::nnz_a>("nnz_a", "Return the number of nonzeros in the linear system.")
+      .field<&PyClarabelLinearSolverInfo::nnz_l>("nnz_l", "Return the number of nonzeros in the factored system.")
       .repr<info_repr>();
 }
 

@@ -32,46 +32,10 @@ using ClarabelReport = clarabel::SolveOutput;
 
 namespace detail {
 
-// Getters of a result class whose payload holds a `ClarabelReport report`; arrays are fresh copies.
-template <class T>
-std::vector<double> report_x(Shared<T> self) {
-  return self->report.x;
-}
-template <class T>
-std::vector<double> report_z(Shared<T> self) {
-  return self->report.z;
-}
-template <class T>
-std::vector<double> report_s(Shared<T> self) {
-  return self->report.s;
-}
+// The report attributes that need a conversion; the plain ones are fields.
 template <class T>
 PyClarabelSolverStatus report_status(Shared<T> self) {
   return {self->report.status};
-}
-template <class T>
-double report_obj_val(Shared<T> self) {
-  return self->report.obj_val;
-}
-template <class T>
-double report_obj_val_dual(Shared<T> self) {
-  return self->report.obj_val_dual;
-}
-template <class T>
-double report_solve_time(Shared<T> self) {
-  return self->report.solve_time;
-}
-template <class T>
-std::uint32_t report_iterations(Shared<T> self) {
-  return self->report.iterations;
-}
-template <class T>
-double report_r_prim(Shared<T> self) {
-  return self->report.r_prim;
-}
-template <class T>
-double report_r_dual(Shared<T> self) {
-  return self->report.r_dual;
 }
 template <class T>
 PyClarabelLinearSolverInfo report_linsolver(Shared<T> self) {
@@ -84,17 +48,18 @@ PyClarabelLinearSolverInfo report_linsolver(Shared<T> self) {
 // and linsolver on an expert result class.
 template <class T>
 void define_report_attributes(ClassDef<T>& c) {
-  c.template getter<detail::report_x<T>>("x", "Return the raw Clarabel primal solution vector.")
-      .template getter<detail::report_z<T>>("z", "Return the raw Clarabel dual solution vector.")
-      .template getter<detail::report_s<T>>("s", "Return the raw Clarabel primal-cone slack vector.")
+  using R = ClarabelReport;
+  c.template field<&T::report, &R::x>("x", "Return the raw Clarabel primal solution vector.")
+      .template field<&T::report, &R::z>("z", "Return the raw Clarabel dual solution vector.")
+      .template field<&T::report, &R::s>("s", "Return the raw Clarabel primal-cone slack vector.")
       .template getter<detail::report_status<T>>("solver_status", "Return the final Clarabel solver status.")
-      .template getter<detail::report_obj_val<T>>("obj_val", "Return the primal objective value reported by Clarabel.")
-      .template getter<detail::report_obj_val_dual<T>>("obj_val_dual",
-                                                       "Return the dual objective value reported by Clarabel.")
-      .template getter<detail::report_solve_time<T>>("solve_time", "Return Clarabel solve time in seconds.")
-      .template getter<detail::report_iterations<T>>("iterations", "Return the number of interior-point iterations.")
-      .template getter<detail::report_r_prim<T>>("r_prim", "Return the primal residual reported by Clarabel.")
-      .template getter<detail::report_r_dual<T>>("r_dual", "Return the dual residual reported by Clarabel.")
+      .template field<&T::report, &R::obj_val>("obj_val", "Return the primal objective value reported by Clarabel.")
+      .template field<&T::report, &R::obj_val_dual>("obj_val_dual",
+                                                    "Return the dual objective value reported by Clarabel.")
+      .template field<&T::report, &R::solve_time>("solve_time", "Return Clarabel solve time in seconds.")
+      .template field<&T::report, &R::iterations>("iterations", "Return the number of interior-point iterations.")
+      .template field<&T::report, &R::r_prim>("r_prim", "Return the primal residual reported by Clarabel.")
+      .template field<&T::report, &R::r_dual>("r_dual", "Return the dual residual reported by Clarabel.")
       .template getter<detail::report_linsolver<T>>("linsolver", "Return linear-solver metadata reported by Clarabel.");
 }
 

@@ -64,7 +64,6 @@ PyTopp2Problem topp2_problem_new(Shared<PyConstraints> constraints,
 }
 
 void topp2_problem_validate(Shared<PyTopp2Problem> self) { check_topp2(*self->state, self->window); }
-Ref topp2_problem_constraints(Shared<PyTopp2Problem> self) { return self->constraints; }
 std::string topp2_problem_repr(Shared<PyTopp2Problem> self) {
   return fmt::format("Topp2Problem({})", window_repr(self->window));
 }
@@ -85,7 +84,6 @@ PyQarn2Problem qarn2_problem_new(Shared<PyRobot> robot, PyObject* objectives,
 void qarn2_problem_validate(Shared<PyQarn2Problem> self) {
   check_qarn2(*self->state, self->objectives, self->window);
 }
-Ref qarn2_problem_robot(Shared<PyQarn2Problem> self) { return self->robot; }
 std::uint64_t qarn2_problem_objective_count(Shared<PyQarn2Problem> self) { return self->objectives.size(); }
 std::string qarn2_problem_repr(Shared<PyQarn2Problem> self) {
   return fmt::format("Qarn2Problem({}, objective_count={})", window_repr(self->window), self->objectives.size());
@@ -105,8 +103,8 @@ void define(ClassDef<PyTopp2Problem>& c) {
       .init<topp2_problem_new>("Topp2Problem(constraints, idx_s_interval, a_boundary=(0.0, 0.0))")
       .method<topp2_problem_validate>("validate($self)",
                                       "Validate the descriptor against the currently referenced constraints.")
-      .getter<topp2_problem_constraints>("constraints",
-                                         "Return the constraint proxy referenced by this problem descriptor.")
+      .field<&PyTopp2Problem::constraints>("constraints",
+                                           "Return the constraint proxy referenced by this problem descriptor.")
       .repr<topp2_problem_repr>();
   define_window_attributes(c);
 }
@@ -116,7 +114,7 @@ void define(ClassDef<PyQarn2Problem>& c) {
       .init<qarn2_problem_new>("Qarn2Problem(robot, objectives, idx_s_interval, a_boundary=(0.0, 0.0))")
       .method<qarn2_problem_validate>("validate($self)",
                                       "Validate the descriptor against the current robot and objectives.")
-      .getter<qarn2_problem_robot>("robot", "Return the robot referenced by this problem descriptor.")
+      .field<&PyQarn2Problem::robot>("robot", "Return the robot referenced by this problem descriptor.")
       .getter<qarn2_problem_objective_count>("objective_count",
                                              "Return the number of objectives stored in this descriptor.")
       .repr<qarn2_problem_repr>();

@@ -76,10 +76,6 @@ PyQarn2SocpResult qarn2_socp_expert(Shared<PyQarn2Problem> problem,
 
 using Result2 = PyQarn2SocpResult;
 
-std::optional<std::vector<double>> result_a(Shared<Result2> self) { return self->a; }
-std::optional<double> result_objective_value(Shared<Result2> self) { return self->objective_value; }
-std::optional<std::vector<double>> result_objective_terms(Shared<Result2> self) { return self->objective_terms; }
-
 std::string result_repr(Shared<Result2> self) {
   return fmt::format("Qarn2SocpResult(a_available={}, solver_status={}, iterations={}, objective_value={})",
                      self->a.has_value(), status_name(self->report.status), self->report.iterations,
@@ -94,11 +90,11 @@ void define(ClassDef<PyQarn2SocpResult>& c) {
          "The accepted profile ``a`` and the objective breakdown (``objective_value``, "
          "``objective_terms``) are ``None`` when the final Clarabel status is not accepted by the given "
          "options; the raw Clarabel vectors and statistics stay available regardless of status.")
-      .getter<result_a>("a", "Return the accepted `a` profile, or `None` when unavailable.")
-      .getter<result_objective_value>("objective_value",
-                                      "Return weighted QARN objective value computed from accepted `a`, if any.")
-      .getter<result_objective_terms>("objective_terms",
-                                      "Return per-objective unweighted values computed from accepted `a`, if any.")
+      .field<&Result2::a>("a", "Return the accepted `a` profile, or `None` when unavailable.")
+      .field<&Result2::objective_value>("objective_value",
+                                        "Return weighted QARN objective value computed from accepted `a`, if any.")
+      .field<&Result2::objective_terms>("objective_terms",
+                                        "Return per-objective unweighted values computed from accepted `a`, if any.")
       .repr<result_repr>();
   define_report_attributes(c);
 }

@@ -42,8 +42,6 @@ std::string reach_options_repr(Shared<PyReachSet2Options> self) {
                      o.lp_feas_tol, o.a_cmp_abs_tol, o.a_cmp_rel_tol, PyVerbosity{o.verbosity}.display());
 }
 
-std::vector<double> reach_set_a_max(Shared<PyReachSet2> self) { return self->a_max; }
-std::vector<double> reach_set_a_min(Shared<PyReachSet2> self) { return self->a_min; }
 std::size_t reach_set_len(Shared<PyReachSet2> self) { return self->a_max.size(); }
 bool reach_set_bool(Shared<PyReachSet2> self) { return !self->a_max.empty(); }
 std::string reach_set_repr(Shared<PyReachSet2> self) { return fmt::format("ReachSet2(len={})", self->a_max.size()); }
@@ -87,8 +85,8 @@ void define(ClassDef<PyReachSet2>& c) {
   static const std::string a_max_doc = std::string("Return the upper reachable bound for each station.") + kFreshArray;
   static const std::string a_min_doc = std::string("Return the lower reachable bound for each station.") + kFreshArray;
   c.name("ReachSet2", "Python-owned TOPP2/QARN2 reachable intervals.")
-      .getter<reach_set_a_max>("a_max", a_max_doc.c_str())
-      .getter<reach_set_a_min>("a_min", a_min_doc.c_str())
+      .field<&PyReachSet2::a_max>("a_max", a_max_doc.c_str())
+      .field<&PyReachSet2::a_min>("a_min", a_min_doc.c_str())
       .getter<reach_set_len>("len", "Return the number of stations covered by this reachable set.")
       .len<reach_set_len>()
       .bool_<reach_set_bool>()
