@@ -177,9 +177,7 @@ struct Pass {
       log_at<V, Verbosity::Trace>("\t\tAfter clipping with path constraints at k = {}: {} <= a[k] <= {}.", k, a_min,
                                   a_max);
       // The next station's upper bound takes part in the tolerance of this comparison.
-      const double tol_k = nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(hi_next)),
-                                   options.a_cmp_rel_tol * nan_max(std::fabs(a_max), a_min));
-      switch (compare_a(a_max - a_min, tol_k)) {
+      switch (compare_a(a_max - a_min, a_tolerance(options, a_max, a_min, hi_next))) {
         case ACompare::ApproxEqual:
           if (k + 1 < n) {
             log_at<V, Verbosity::Debug>("The backward reachable set at k = {} (idx_s = {}) is degenerate since a_max "
@@ -263,9 +261,7 @@ struct Pass {
       double new_min = nan_max(b.min, b_min);
       log_at<V, Verbosity::Trace>("\t\tAfter intersecting with backward interval at idx_s = {}: {} <= a[k] <= {}.",
                                   idx_s, new_min, new_max);
-      const double tol_k = nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(hi_prev)),
-                                   options.a_cmp_rel_tol * nan_max(std::fabs(new_max), std::fabs(new_min)));
-      switch (compare_a(new_max - new_min, tol_k)) {
+      switch (compare_a(new_max - new_min, a_tolerance(options, new_max, new_min, hi_prev))) {
         case ACompare::ApproxEqual:
           if (k + 1 < n) {
             log_at<V, Verbosity::Debug>("The forward reachable set at idx_s = {} is degenerate since a_max_prev and "
@@ -313,6 +309,11 @@ Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& optio
 
 double a_tolerance(const ReachSet2Options& options, double u, double v) {
   return nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(u), std::fabs(v)));
+}
+
+double a_tolerance(const ReachSet2Options& options, double u, double v, double scale) {
+  return nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(scale)),
+                 options.a_cmp_rel_tol * nan_max(std::fabs(u), std::fabs(v)));
 }
 
 ACompare compare_a(double difference, double tol) {

@@ -40,6 +40,9 @@ Result<ReachSet2> reach_set2_bidirectional_at(const Topp2Problem& problem, const
 
 // max(abs_tol, rel_tol * max(|u|, |v|)), NaN-ignoring.
 double a_tolerance(const ReachSet2Options& options, double u, double v);
+// The same widened by rel_tol * |scale|: the bounds of a station are compared at the scale of
+// the neighbouring station's value as well.
+double a_tolerance(const ReachSet2Options& options, double u, double v, double scale);
 // u - v > tol: above; < -tol: below; otherwise (also NaN) approximately equal.
 enum class ACompare { Below, ApproxEqual, Above };
 ACompare compare_a(double difference, double tol);

@@ -101,9 +101,7 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
                       "infeasibility");
         };
         if (!numbers) return infeasible();
-        const double tol_k = nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(a_prev)),
-                                     options.a_cmp_rel_tol * nan_max(std::fabs(hi), std::fabs(lo)));
-        if (hi - lo < -tol_k) return infeasible();
+        if (hi - lo < -a_tolerance(options, hi, lo, a_prev)) return infeasible();
         value = (lo + hi) * 0.5;
         log_at<V, Verbosity::Debug>("The forward reachable interval at idx_s = {} is inverted by {:.3e} at scale "
                                     "{:.3e}; treated as the degenerate point a[k] = {}.",
@@ -181,14 +179,8 @@ std::optional<ForwardStepCandidate> max_feasible_bisect(std::span<const Lp2dRow>
 
   // a_prev must agree with the previous station's bounds, else the rows are read at a wrong point.
   const double prev_floor = nan_max(step.b_min_prev, 0.0);
-  if (a_prev - prev_floor <
-      -nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(a_prev), prev_floor))) {
-    return std::nullopt;
-  }
-  if (a_prev - prev_top >
-      nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(a_prev), std::fabs(prev_top)))) {
-    return std::nullopt;
-  }
+  if (a_prev - prev_floor < -a_tolerance(options, a_prev, prev_floor)) return std::nullopt;
+  if (a_prev - prev_top > a_tolerance(options, a_prev, prev_top)) return std::nullopt;
 
   // The target range, then a bracket inside it from the rows, each relaxed by its allowance.
   const double target_hi = nan_min(step.b_max, step.amax);
