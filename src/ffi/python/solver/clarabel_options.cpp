@@ -43,9 +43,6 @@ PyClarabelOptions options_new(PyVerbosity verbosity, bool allow_almost_solved, b
           clarabel_settings ? **clarabel_settings : default_clarabel_settings()};
 }
 
-PyVerbosity get_verbosity(Shared<PyClarabelOptions> self) { return {self->verbosity}; }
-void set_verbosity(Exclusive<PyClarabelOptions> self, PyVerbosity value) { self->verbosity = value.value; }
-
 template <std::size_t I>
 bool get_flag(Shared<PyClarabelOptions> self) {
   return (*self).*kFlags[I].member;
@@ -103,10 +100,8 @@ void define(ClassDef<PyClarabelOptions>& c) {
           "ClarabelOptions(*, verbosity='silent', allow_almost_solved=True, allow_max_iterations=False, "
           "allow_max_time=False, allow_callback_terminated=False, allow_insufficient_progress=False, "
           "clarabel_settings=None)")
-      .property<get_verbosity, set_verbosity>("verbosity",
-                                              "Return the diagnostic verbosity level.\n\n"
-                                              "Set diagnostic verbosity from an enum value or string.")
       .repr<options_repr>();
+  define_verbosity_property<&PyClarabelOptions::verbosity>(c);
   define_flags(c, std::make_index_sequence<kFlags.size()>{});
   c.property<get_settings, set_settings>("clarabel_settings",
                                         "Return a copy of the raw Clarabel numerical settings.\n\n"

@@ -70,6 +70,27 @@ inline DirectSolveMethod parse_direct_solve_method(PyObject* object) {
   return parse_enum<DirectSolveMethodEnum>(object).value;
 }
 
+namespace detail {
+
+template <class T, auto... Path>
+PyVerbosity get_verbosity(Shared<T> self) {
+  return {member_at<Path...>(*self)};
+}
+template <class T, auto... Path>
+void set_verbosity(Exclusive<T> self, PyVerbosity value) {
+  member_at<Path...>(*self) = value.value;
+}
+
+}  // namespace detail
+
+// The `verbosity` property of an options class that keeps the level at the member `Path`.
+template <auto... Path, class T>
+void define_verbosity_property(ClassDef<T>& c) {
+  c.template property<&detail::get_verbosity<T, Path...>, &detail::set_verbosity<T, Path...>>(
+      "verbosity",
+      "Return the diagnostic verbosity level.\n\nSet diagnostic verbosity from an enum value or string.");
+}
+
 // The name the conic solver receives for a method: "auto", "qdldl", "faer", "mkl" or "panua".
 inline const char* solver_method_name(DirectSolveMethod method) {
   return DirectSolveMethodEnum::spellings[static_cast<std::size_t>(method)].text;

@@ -33,9 +33,6 @@ void set_tolerance(Exclusive<PyReachSet2Options> self, PyObject* value) {
   self->options = candidate;
 }
 
-PyVerbosity get_verbosity(Shared<PyReachSet2Options> self) { return {self->options.verbosity}; }
-void set_verbosity(Exclusive<PyReachSet2Options> self, PyVerbosity value) { self->options.verbosity = value.value; }
-
 std::string reach_options_repr(Shared<PyReachSet2Options> self) {
   const ReachSet2Options& o = self->options;
   return fmt::format("ReachSet2Options(lp_feas_tol={}, a_cmp_abs_tol={}, a_cmp_rel_tol={}, verbosity={})",
@@ -75,10 +72,8 @@ void define(ClassDef<PyReachSet2Options>& c) {
           "a_cmp_rel_tol",
           "Return the relative comparison tolerance for `a` bounds.\n\n"
           "Set the relative comparison tolerance for `a` bounds.")
-      .property<get_verbosity, set_verbosity>("verbosity",
-                                              "Return the diagnostic verbosity level.\n\n"
-                                              "Set diagnostic verbosity from an enum value or string.")
       .repr<reach_options_repr>();
+  define_verbosity_property<&PyReachSet2Options::options, &ReachSet2Options::verbosity>(c);
 }
 
 void define(ClassDef<PyReachSet2>& c) {
