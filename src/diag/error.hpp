@@ -38,7 +38,6 @@ struct ConstraintError {
     requires std::is_constructible_v<Value, V&&>
   ConstraintError(V&& v) : value(std::forward<V>(v)) {}  // NOLINT: implicit, like an enum variant
 
-  std::size_t variant_index() const { return value.index(); }
   std::string display() const;
   std::string debug() const;  // variant name and fields, e.g. OutOfSBounds { idx_s: 3, len: 5 }
   template <class V> bool is() const { return std::holds_alternative<V>(value); }
@@ -68,7 +67,6 @@ struct PathError {
     requires std::is_constructible_v<Value, V&&>
   PathError(V&& v) : value(std::forward<V>(v)) {}  // NOLINT: implicit, like an enum variant
 
-  std::size_t variant_index() const { return value.index(); }
   std::string display() const;
   template <class V> bool is() const { return std::holds_alternative<V>(value); }
   template <class V> const V* get_if() const { return std::get_if<V>(&value); }

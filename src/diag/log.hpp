@@ -43,9 +43,7 @@ class Stopwatch {
   Stopwatch() {
     if constexpr (V > Verbosity::Silent) start_ = std::chrono::steady_clock::now();
   }
-  explicit Stopwatch(std::chrono::steady_clock::time_point start) : start_(start) {}
 
-  std::chrono::steady_clock::time_point start() const { return start_; }
   std::string elapsed() const {
     if constexpr (V > Verbosity::Silent) return format_elapsed(std::chrono::steady_clock::now() - start_);
     return {};
