@@ -54,6 +54,18 @@ bool witness_passes(std::span<const Lp2dRow> rows, double y0, double lo_nb, doub
   return !std::isnan(x->hi) && !std::isnan(x->lo) && lo_nb <= x->hi && x->hi <= hi_nb;
 }
 
+// The bounds that a witness could not settle come from the LP, the others are the `known` ones.
+// The minimising LPs negate the rows, which are rebuilt at the next station anyway.
+Bounds bounds_by_lp(std::span<Lp2dRow> rows, double mid, double tol, bool need_max, bool need_min, Bounds known) {
+  if (need_max && need_min) {
+    const auto [max, min] = lp_2d_max_min(rows, mid, tol);
+    return {max, min};
+  }
+  if (need_max) return {lp_2d_max(rows, mid, tol), known.min};
+  if (need_min) return {known.max, lp_2d_min(rows, mid, tol)};
+  return known;
+}
+
 // Rows 0..2 (the neighbour's interval and the station's first-order bound) then the interval rows.
 template <bool kForward>
 void prepare_rows(std::vector<Lp2dRow>& rows, const Constraints& store, std::uint64_t idx_s, double lo_nb,
@@ -84,6 +96,13 @@ struct Pass {
   CoreError fail(std::string message, Summary&& summary) const {
     return report_failure<V>(CoreError::infeasible(std::string(kComponent), std::move(message)),
                              std::forward<Summary>(summary));
+  }
+
+  // An empty set at station idx_s of the "backward" or "forward" pass.
+  CoreError empty_at(const char* pass, std::uint64_t idx_s, std::string message) const {
+    return fail(std::move(message), [&] {
+      return fmt::format("reach_set2: the {} pass failed at index {} due to infeasibility.", pass, idx_s);
+    });
   }
 
   double tol(double u, double v) const { return a_tolerance(options, u, v); }
@@ -140,10 +159,10 @@ struct Pass {
       Bounds b;
       switch (compare_a(hi_next - lo_next, tol(hi_next, lo_next))) {
         case ACompare::Below:
-          return fail(fmt::format("The reachable set is empty at index {} during the backward pass where "
-                                  "a_max_next = {}, a_min_next = {}",
-                                  idx_s, hi_next, lo_next),
-                      [&] { return fmt::format("reach_set2: the backward pass failed at index {} due to infeasibility.", idx_s); });
+          return empty_at("backward", idx_s,
+                          fmt::format("The reachable set is empty at index {} during the backward pass where "
+                                      "a_max_next = {}, a_min_next = {}",
+                                      idx_s, hi_next, lo_next));
         case ACompare::ApproxEqual:
           log_at<V, Verbosity::Trace>("\t\ta[k+1] = {}", mid);
           b = fixed_x_bounds(rows, mid, lp_tol);
@@ -154,20 +173,15 @@ struct Pass {
           const bool need_min = !witness_passes(rows, 0.0, lo_next, hi_next, lp_tol);
           log_at<V, Verbosity::Trace>("\t\tBackward skip checks at idx_s = {}: need_max = true, need_min = {}.", idx_s,
                                       need_min);
-          if (need_min) {
-            const auto [max, min] = lp_2d_max_min(rows, mid, lp_tol);
-            b = {max, min};
-          } else {
-            b = {lp_2d_max(rows, mid, lp_tol), 0.0};
-          }
+          b = bounds_by_lp(rows, mid, lp_tol, true, need_min, {kInf, 0.0});
           break;
         }
       }
       if (std::isnan(b.max) || std::isnan(b.min)) {
-        return fail(fmt::format("The reachable set is empty at index {} during the backward pass where a_max = {}, "
-                                "a_min = {}",
-                                idx_s, b.max, b.min),
-                    [&] { return fmt::format("reach_set2: the backward pass failed at index {} due to infeasibility.", idx_s); });
+        return empty_at("backward", idx_s,
+                        fmt::format("The reachable set is empty at index {} during the backward pass where a_max = {}, "
+                                    "a_min = {}",
+                                    idx_s, b.max, b.min));
       }
       log_at<V, Verbosity::Trace>("\t\tBackward LP result at k = {}: {} <= a[k] <= {}.", k, b.min, b.max);
       double& a_max = set.a_max[k];
@@ -219,20 +233,20 @@ struct Pass {
                                   "interval {} <= a[k] <= {}.",
                                   k, idx_s, lo_prev, hi_prev, b_min, b_max);
       const auto failed = [&](double max, double min) {
-        return fail(fmt::format("The reachable set is empty at index {} during the forward pass where a_max = {}, "
-                                "a_min = {}",
-                                idx_s, max, min),
-                    [&] { return fmt::format("reach_set2: the forward pass failed at index {} due to infeasibility.", idx_s); });
+        return empty_at("forward", idx_s,
+                        fmt::format("The reachable set is empty at index {} during the forward pass where a_max = {}, "
+                                    "a_min = {}",
+                                    idx_s, max, min));
       };
       prepare_rows<true>(rows, store, idx_s, lo_prev, hi_prev);
       const double mid = (hi_prev + lo_prev) * 0.5;
       Bounds b;
       switch (compare_a(hi_prev - lo_prev, tol(hi_prev, lo_prev))) {
         case ACompare::Below:
-          return fail(fmt::format("The reachable set is empty at index {} during the forward pass where "
-                                  "a_max_prev = {}, a_min_prev = {}",
-                                  idx_s, hi_prev, lo_prev),
-                      [&] { return fmt::format("reach_set2: the forward pass failed at index {} due to infeasibility.", idx_s); });
+          return empty_at("forward", idx_s,
+                          fmt::format("The reachable set is empty at index {} during the forward pass where "
+                                      "a_max_prev = {}, a_min_prev = {}",
+                                      idx_s, hi_prev, lo_prev));
         case ACompare::ApproxEqual:
           b = fixed_x_bounds(rows, mid, lp_tol);
           break;
@@ -242,16 +256,7 @@ struct Pass {
           const bool need_min = !witness_passes(rows, b_min, lo_prev, hi_prev, lp_tol);
           log_at<V, Verbosity::Trace>("\t\tForward skip checks at idx_s = {}: need_max = {}, need_min = {}.", idx_s,
                                       need_max, need_min);
-          if (need_max && need_min) {
-            const auto [max, min] = lp_2d_max_min(rows, mid, lp_tol);
-            b = {max, min};
-          } else if (need_max) {
-            b = {lp_2d_max(rows, mid, lp_tol), b_min};
-          } else if (need_min) {
-            b = {b_max, lp_2d_min(rows, mid, lp_tol)};
-          } else {
-            b = {b_max, b_min};
-          }
+          b = bounds_by_lp(rows, mid, lp_tol, need_max, need_min, {b_max, b_min});
           break;
         }
       }
