@@ -36,12 +36,8 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
                                 problem.idx_s_start, problem.idx_s_final, problem.a_start, problem.a_final);
   auto backward = reach_set2_backward_at<V>(problem, options, Stopwatch<V>{});
   if (!backward) {
-    if constexpr (V >= Verbosity::Debug) {
-      log_line(backward.error().display());
-    } else if constexpr (V == Verbosity::Summary) {
-      log_line("topp2_ra: failed while computing backward reachable set.");
-    }
-    return std::move(backward).error();
+    return report_failure<V>(std::move(backward).error(),
+                             [] { return "topp2_ra: failed while computing backward reachable set."; });
   }
   const std::vector<double>& b_max = backward->a_max;
   const std::vector<double>& b_min = backward->a_min;
@@ -67,13 +63,10 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
     const double lo = nan_max(one.lo, b_min[k]);
     log_at<V, Verbosity::Trace>("\t\tAfter clipping with backward reachable set: {} <= a[k] <= {}.", lo, hi);
 
-    const auto fail = [&](CoreError error, const char* summary) {
-      if constexpr (V >= Verbosity::Debug) {
-        log_line(error.display());
-      } else if constexpr (V == Verbosity::Summary) {
-        log_line(fmt::format("topp2_ra: the forward pass failed at index {} due to {}.", idx_s, summary));
-      }
-      return error;
+    const auto fail = [&](CoreError error, const char* cause) {
+      return report_failure<V>(std::move(error), [&] {
+        return fmt::format("topp2_ra: the forward pass failed at index {} due to {}.", idx_s, cause);
+      });
     };
     const bool numbers = !std::isnan(one.lo) && !std::isnan(one.hi);
     double value;
