@@ -27,6 +27,20 @@ Interval one_step_bounds(std::span<const Lp2dRow> rows, double a_prev, double to
   return v ? *v : Interval{kNaN, kNaN};
 }
 
+// The length h of a row's normal and its allowance tol * max(|c|, 1). h = 0 marks a row without
+// a variable, which holds when c >= 0; nothing when it fails, or when h or the allowance is not finite.
+struct RowScale {
+  double h;
+  double allow;
+};
+std::optional<RowScale> row_scale(const Lp2dRow& row, double tol) {
+  const double h = std::hypot(row.a, row.b);
+  if (h == 0) return row.c < 0 ? std::nullopt : std::optional<RowScale>(RowScale{0.0, 0.0});
+  const double allow = tol * nan_max(std::fabs(row.c), 1.0);
+  if (!std::isfinite(h) || !std::isfinite(allow)) return std::nullopt;
+  return RowScale{h, allow};
+}
+
 template <Verbosity V>
 Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const ReachSet2Options& options) {
   QARN_TRY(validate_reach_set2_options(options));
@@ -139,13 +153,11 @@ std::optional<ForwardStepCandidate> forward_step_violation(double v, double lo, 
   double worst_raw = 0.0;
   for (const Lp2dRow& row : rows) {
     if (!std::isfinite(row.a) || !std::isfinite(row.b) || !std::isfinite(row.c)) return std::nullopt;
-    const double h = std::hypot(row.a, row.b);
-    if (h == 0) {
-      if (row.c < 0) return std::nullopt;
-      continue;
-    }
-    const double allow = nan_max(std::fabs(row.c), 1.0) * tol;
-    if (!std::isfinite(h) || !std::isfinite(allow)) return std::nullopt;
+    const auto scale = row_scale(row, tol);
+    if (!scale) return std::nullopt;
+    if (scale->h == 0) continue;
+    const double h = scale->h;
+    const double allow = scale->allow;
     const double raw = v * row.a + row.b * a_prev - row.c;
     const double norm = v * (row.a / h) + (row.b / h) * a_prev - row.c / h;
     const double qn = raw / h;
@@ -187,15 +199,11 @@ std::optional<ForwardStepCandidate> max_feasible_bisect(std::span<const Lp2dRow>
   double lo = target_lo;
   double hi = target_hi;
   for (const Lp2dRow& row : rows) {
-    const double h = std::hypot(row.a, row.b);
-    if (h == 0) {
-      if (row.c < 0) return std::nullopt;
-      continue;
-    }
-    const double allow = tol * nan_max(std::fabs(row.c), 1.0);
-    if (!std::isfinite(h) || !std::isfinite(allow)) return std::nullopt;
-    const double inv = 1.0 / h;
-    const double rhs = row.c * inv + nan_min(tol, allow * inv) - a_prev * (row.b * inv);
+    const auto scale = row_scale(row, tol);
+    if (!scale) return std::nullopt;
+    if (scale->h == 0) continue;
+    const double inv = 1.0 / scale->h;
+    const double rhs = row.c * inv + nan_min(tol, scale->allow * inv) - a_prev * (row.b * inv);
     if (!std::isfinite(rhs)) return std::nullopt;
     const double pn = row.a * inv;
     if (pn > 0) {
