@@ -102,7 +102,7 @@ PyTypeObject* owned_buffer_type() {
   return type;
 }
 
-Ref import_numpy(std::optional<std::string_view> argument = std::nullopt) {
+Ref import_numpy(std::optional<std::string_view> argument) {
   PyObject* numpy = PyImport_ImportModule("numpy");
   if (numpy == nullptr && argument) {
     const std::string reason = Error::fetch().message();
@@ -112,13 +112,31 @@ Ref import_numpy(std::optional<std::string_view> argument = std::nullopt) {
 }
 
 // numpy.<function>(x, numpy.float64), the dtype passed positionally.
-Ref call_with_float64(PyObject* numpy, const char* function, PyObject* x) {
-  Ref float64 = new_ref(PyObject_GetAttrString(numpy, "float64"));
+Ref call_with_float64(PyObject* numpy, PyObject* float64, const char* function, PyObject* x) {
   Ref callable = new_ref(PyObject_GetAttrString(numpy, function));
-  return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64.get(), nullptr));
+  return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64, nullptr));
 }
 
 }  // namespace
+
+NumpyF64::NumpyF64(std::optional<std::string_view> argument)
+    : numpy_(import_numpy(argument)), float64_(new_ref(PyObject_GetAttrString(numpy_.get(), "float64"))) {}
+
+Ref NumpyF64::ascontiguousarray(PyObject* x) const {
+  return call_with_float64(numpy_.get(), float64_.get(), "ascontiguousarray", x);
+}
+
+Ref NumpyF64::array_owning(OwnedValues values) const {
+  PyTypeObject* type = owned_buffer_type();
+  PyObject* owner = type->tp_alloc(type, 0);
+  if (owner == nullptr) {
+    PyErr_Clear();
+    throw Fault("Failed to create slice container");
+  }
+  new (&reinterpret_cast<OwnedBuffer*>(owner)->values) OwnedValues(std::move(values));
+  Ref buffer = Ref::steal(owner);
+  return call_with_float64(numpy_.get(), float64_.get(), "frombuffer", buffer.get());
+}
 
 std::optional<F64VectorView> F64VectorView::of(PyObject* array, const Error& layout_error) {
   auto view = std::make_unique<BufferView>();
@@ -152,7 +170,7 @@ std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error&
 }
 
 Ref ascontiguousarray_f64(PyObject* x, std::optional<std::string_view> argument) {
-  return call_with_float64(import_numpy(argument).get(), "ascontiguousarray", x);
+  return NumpyF64(argument).ascontiguousarray(x);
 }
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
@@ -190,17 +208,7 @@ std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
   return std::move(*values);
 }
 
-Ref vector_to_numpy(OwnedValues values) {
-  PyTypeObject* type = owned_buffer_type();
-  PyObject* owner = type->tp_alloc(type, 0);
-  if (owner == nullptr) {
-    PyErr_Clear();
-    throw Fault("Failed to create slice container");
-  }
-  new (&reinterpret_cast<OwnedBuffer*>(owner)->values) OwnedValues(std::move(values));
-  Ref buffer = Ref::steal(owner);
-  return call_with_float64(import_numpy().get(), "frombuffer", buffer.get());
-}
+Ref vector_to_numpy(OwnedValues values) { return NumpyF64().array_owning(std::move(values)); }
 
 Ref matrix_to_numpy(std::size_t rows, std::size_t cols, OwnedValues values) {
   if (cols != 0 ? values.size() / cols != rows || values.size() % cols != 0 : values.size() != 0) {

@@ -102,6 +102,20 @@ Ref vector_to_numpy(OwnedValues values);
 // A new C-contiguous rows x cols float64 array owning the row-major `values` (no copy).
 Ref matrix_to_numpy(std::size_t rows, std::size_t cols, OwnedValues values);
 
+// NumPy and its float64 type looked up once for several conversions (a Python callback's arguments
+// and result): the import is the costly part of a small conversion. The import rules are those of
+// ascontiguousarray_f64.
+class NumpyF64 {
+ public:
+  explicit NumpyF64(std::optional<std::string_view> argument = std::nullopt);
+  Ref ascontiguousarray(PyObject* x) const;
+  // A new 1-D float64 array owning `values` (no copy), as vector_to_numpy.
+  Ref array_owning(OwnedValues values) const;
+
+ private:
+  Ref numpy_, float64_;
+};
+
 template <>
 struct FromPy<std::vector<double>> {
   static std::vector<double> convert(PyObject* object, std::string_view name) {

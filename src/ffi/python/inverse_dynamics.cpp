@@ -37,12 +37,12 @@ class PythonInverseDynamics final : public InverseDynamics {
   }
 
  private:
-  static Ref fresh_array(std::span<const double> values) {
-    return vector_to_numpy(std::vector<double>(values.begin(), values.end()));
-  }
-
   std::vector<double> evaluate(std::span<const double> q, std::span<const double> qd, std::span<const double> qdd,
                                std::size_t dim) const {
+    const NumpyF64 numpy;  // one import for the three arguments and the result
+    const auto fresh_array = [&](std::span<const double> values) {
+      return numpy.array_owning(std::vector<double>(values.begin(), values.end()));
+    };
     Ref q_array = fresh_array(q), qd_array = fresh_array(qd), qdd_array = fresh_array(qdd);
     PyObject* args[] = {q_array.get(), qd_array.get(), qdd_array.get()};
     Ref result;
@@ -52,7 +52,7 @@ class PythonInverseDynamics final : public InverseDynamics {
       Ref method = new_ref(PyObject_GetAttrString(callback_.get(), "inverse_dynamics"));
       result = new_ref(PyObject_Vectorcall(method.get(), args, 3, nullptr));
     }
-    Ref array = ascontiguousarray_f64(result.get());
+    Ref array = numpy.ascontiguousarray(result.get());
     std::optional<std::vector<double>> values = read_f64_vector(
         array.get(), Error::value("`inverse_dynamics` must return a contiguous one-dimensional float64 array"));
     if (!values) {
