@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/qarn2/opt2/objective_assembly.hpp"
 #include "qarn/qarn2/opt2/qarn2_socp.hpp"
-#include "qarn/qarn2/opt2/standard_constraints.hpp"
 #include "robot/robot_core.hpp"
 
 namespace {
@@ -52,20 +50,8 @@ const std::vector<ObjectiveView> kTime{{ObjectiveKind::Time, 1.0, {}, {}}};
 
 Qarn2Problem problem_of(const Robot& robot) { return {robot, kTime, 0, kStations - 1, 0.0, 0.0}; }
 
-// The assembly exactly as qarn2_socp runs it at SILENT.
 ConicProgram assemble(const Qarn2Problem& p) {
-  const std::size_t n = p.idx_s_final - p.idx_s_start;
-  const std::size_t m2 = p.robot.constraints().acc_runs().rows_in_range(p.idx_s_start, p.idx_s_final + 1);
-  const Qarn2CapacityEstimate e = qarn2_capacity_estimate(n, m2, p.robot.dim(), p.objectives);
-  ClarabelTriplets t;
-  t.reserve(e.standard_values + e.objective_values, e.standard_rhs + e.objective_rhs,
-            e.standard_cones + e.objective_cones);
-  std::vector<double> q;
-  q.reserve(e.variables);
-  clarabel_standard_constraint_topp2<Verbosity::Silent>(p, t);
-  q.assign(add_sqrt_a_stage(n, p.objectives, t, p.a_start, p.a_final), 0.0);
-  if (!clarabel_objective_qarn2(p, t, q).ok()) std::abort();
-  Result<ConicProgram> program = make_conic_program("qarn2_socp", std::move(t), std::move(q));
+  Result<ConicProgram> program = qarn2_conic_program<Verbosity::Silent>(p);
   if (!program) std::abort();
   return std::move(*program);
 }

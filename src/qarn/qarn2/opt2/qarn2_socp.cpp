@@ -15,21 +15,59 @@ namespace {
 
 constexpr const char* kName = "qarn2_socp";
 
+}  // namespace
+
+Qarn2CapacityEstimate qarn2_capacity_estimate(std::size_t n, std::size_t m2, std::size_t dim,
+                                              std::span<const ObjectiveView> objectives) {
+  // Every factor counts data that the store already holds in memory (stations, rows, axes), so
+  // these small multiples cannot overflow a 64-bit size.
+  Qarn2CapacityEstimate e;
+  const std::size_t big_n = n + 1;
+  e.standard_values = 2 * n + 4 * m2 + 2;
+  e.standard_rhs = 2 * (m2 + n) + 2;
+  e.standard_cones = 3;
+  if (needs_sqrt_a(objectives)) {
+    e.objective_values = 4 * big_n;
+    e.objective_rhs = 4 * big_n;
+    e.objective_cones = n + 2;
+    e.variables = 2 * big_n;
+  } else {
+    e.variables = big_n;
+  }
+  for (const ObjectiveView& o : objectives) {
+    switch (o.kind) {
+      case ObjectiveKind::Time:
+        e.objective_values += 6 * n;
+        e.objective_rhs += 3 * n;
+        e.objective_cones += n;
+        e.variables += n;
+        break;
+      case ObjectiveKind::ThermalEnergy:
+        e.objective_values += (2 * dim + 6) * n;
+        e.objective_rhs += (dim + 2) * n;
+        e.objective_cones += n;
+        e.variables += n;
+        break;
+      case ObjectiveKind::TotalVariationTorque:
+        e.objective_values += 8 * dim * n;
+        e.objective_rhs += 2 * dim * n;
+        e.objective_cones += 1;
+        e.variables += dim * n;
+        break;
+      default:  // Linear: cost only
+        break;
+    }
+  }
+  return e;
+}
+
 template <Verbosity V>
-Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const ClarabelOptions& options) {
+Result<ConicProgram> qarn2_conic_program(const Qarn2Problem& problem) {
   constexpr bool kSummary = V >= Verbosity::Summary;
   constexpr bool kDebug = V >= Verbosity::Debug;
   constexpr bool kTrace = V >= Verbosity::Trace;
-  const Stopwatch<V> clock;
   const std::size_t n = problem.idx_s_final - problem.idx_s_start;
-  const std::size_t big_n = n + 1;
   const Robot& robot = problem.robot;
-
-  if constexpr (kSummary) {
-    log_line(fmt::format("\nqarn2_socp started: {} <= idx_s <= {}, objectives = {}, s_len = {}.", problem.idx_s_start,
-                         problem.idx_s_final, problem.objectives.size(), big_n));
-  }
-  if constexpr (kTrace) log_line(options_snapshot_line(kName, options));
 
   const std::size_t m2 = robot.constraints().acc_runs().rows_in_range(problem.idx_s_start, problem.idx_s_final + 1);
   const Qarn2CapacityEstimate est = qarn2_capacity_estimate(n, m2, robot.dim(), problem.objectives);
@@ -93,6 +131,31 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
     log_line(fmt::format("qarn2_socp: matrix built with m={}, n={}, A.nnz={}, P.nnz={}", program->A.m, program->A.n,
                          program->A.nzval.size(), program->P.nzval.size()));
   }
+  return program;
+}
+
+template Result<ConicProgram> qarn2_conic_program<Verbosity::Silent>(const Qarn2Problem&);
+template Result<ConicProgram> qarn2_conic_program<Verbosity::Summary>(const Qarn2Problem&);
+template Result<ConicProgram> qarn2_conic_program<Verbosity::Debug>(const Qarn2Problem&);
+template Result<ConicProgram> qarn2_conic_program<Verbosity::Trace>(const Qarn2Problem&);
+
+namespace {
+
+template <Verbosity V>
+Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const ClarabelOptions& options) {
+  constexpr bool kSummary = V >= Verbosity::Summary;
+  constexpr bool kTrace = V >= Verbosity::Trace;
+  const Stopwatch<V> clock;
+  const std::size_t big_n = problem.idx_s_final - problem.idx_s_start + 1;
+
+  if constexpr (kSummary) {
+    log_line(fmt::format("\nqarn2_socp started: {} <= idx_s <= {}, objectives = {}, s_len = {}.", problem.idx_s_start,
+                         problem.idx_s_final, problem.objectives.size(), big_n));
+  }
+  if constexpr (kTrace) log_line(options_snapshot_line(kName, options));
+
+  Result<ConicProgram> program = qarn2_conic_program<V>(problem);
+  if (!program) return std::move(program).error();
 
   Result<clarabel::SolveOutput> solved = solve_conic(kName, *program, options);
   if (!solved) return std::move(solved).error();
@@ -123,50 +186,6 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
 }
 
 }  // namespace
-
-Qarn2CapacityEstimate qarn2_capacity_estimate(std::size_t n, std::size_t m2, std::size_t dim,
-                                              std::span<const ObjectiveView> objectives) {
-  // Every factor counts data that the store already holds in memory (stations, rows, axes), so
-  // these small multiples cannot overflow a 64-bit size.
-  Qarn2CapacityEstimate e;
-  const std::size_t big_n = n + 1;
-  e.standard_values = 2 * n + 4 * m2 + 2;
-  e.standard_rhs = 2 * (m2 + n) + 2;
-  e.standard_cones = 3;
-  if (needs_sqrt_a(objectives)) {
-    e.objective_values = 4 * big_n;
-    e.objective_rhs = 4 * big_n;
-    e.objective_cones = n + 2;
-    e.variables = 2 * big_n;
-  } else {
-    e.variables = big_n;
-  }
-  for (const ObjectiveView& o : objectives) {
-    switch (o.kind) {
-      case ObjectiveKind::Time:
-        e.objective_values += 6 * n;
-        e.objective_rhs += 3 * n;
-        e.objective_cones += n;
-        e.variables += n;
-        break;
-      case ObjectiveKind::ThermalEnergy:
-        e.objective_values += (2 * dim + 6) * n;
-        e.objective_rhs += (dim + 2) * n;
-        e.objective_cones += n;
-        e.variables += n;
-        break;
-      case ObjectiveKind::TotalVariationTorque:
-        e.objective_values += 8 * dim * n;
-        e.objective_rhs += 2 * dim * n;
-        e.objective_cones += 1;
-        e.variables += dim * n;
-        break;
-      default:  // Linear: cost only
-        break;
-    }
-  }
-  return e;
-}
 
 Result<Qarn2SocpOutcome> qarn2_socp(const Qarn2Problem& problem, const ClarabelOptions& options) {
   return with_verbosity(options.verbosity,

@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "diag/log.hpp"
 #include "diag/result.hpp"
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_backend.hpp"
@@ -37,6 +38,12 @@ struct Qarn2CapacityEstimate {
 // m2 is the number of second-order rows stored over the window, dim the robot's joint count.
 Qarn2CapacityEstimate qarn2_capacity_estimate(std::size_t n, std::size_t m2, std::size_t dim,
                                               std::span<const ObjectiveView> objectives);
+
+// The conic program of a problem exactly as qarn2_socp hands it to the solver: the arrays reserved
+// from the estimate, the standard, square-root and objective stages, then the compressed-column
+// build, printing the assembly lines of level V. Errors are those of qarn2_socp before the solve.
+template <Verbosity V>
+Result<ConicProgram> qarn2_conic_program(const Qarn2Problem& problem);
 
 // Solves a problem that has passed Qarn2ProblemBuilder, with the robot state locked by the caller.
 // An unusable status is no error: the outcome has no profile. Errors: the objective stage's, a
