@@ -197,9 +197,15 @@ PyObject* new_entry(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noe
   });
 }
 
+// self -> new reference: __repr__, __int__, and attribute getters.
+template <auto Impl>
+PyObject* unary_entry(PyObject* self) noexcept {
+  return frame<PyObject*>(nullptr, [&] { return detail::invoke<Impl>(self, nullptr, nullptr).release(); });
+}
+
 template <auto Impl>
 PyObject* getter_entry(PyObject* self, void*) noexcept {
-  return frame<PyObject*>(nullptr, [&] { return detail::invoke<Impl>(self, nullptr, nullptr).release(); });
+  return unary_entry<Impl>(self);
 }
 
 // The closure is the attribute's name. The value is converted before self is borrowed.
@@ -212,12 +218,6 @@ int setter_entry(PyObject* self, PyObject* value, void* closure) noexcept {
     Impl(detail::SelfOf<Impl>(self), std::move(converted));
     return 0;
   });
-}
-
-// self -> new reference: __repr__, __int__.
-template <auto Impl>
-PyObject* unary_entry(PyObject* self) noexcept {
-  return frame<PyObject*>(nullptr, [&] { return detail::invoke<Impl>(self, nullptr, nullptr).release(); });
 }
 
 template <auto Impl>
