@@ -50,13 +50,4 @@ using PyMatrixLayout = Enum<MatrixLayoutEnum>;
 using PyOutOfRangeMode = Enum<OutOfRangeModeEnum>;
 using PyParametrization = Enum<ParametrizationEnum>;
 
-// The argument parsers of the three parameters (`layout`, `out_of_range`, `parametrization`).
-inline MatrixLayout parse_layout(PyObject* object) { return parse_enum<MatrixLayoutEnum>(object).value; }
-inline path::OutOfRangeMode parse_out_of_range(PyObject* object) {
-  return parse_enum<OutOfRangeModeEnum>(object).value;
-}
-inline path::Parametrization parse_parametrization(PyObject* object) {
-  return parse_enum<ParametrizationEnum>(object).value;
-}
-
 }  // namespace qarn::py

@@ -48,10 +48,10 @@ void set_order(Exclusive<PySplineConfig> self, std::uint64_t order) { self->conf
 void set_s_min(Exclusive<PySplineConfig> self, double s_min) { self->config.s_min = s_min; }
 void set_s_max(Exclusive<PySplineConfig> self, double s_max) { self->config.s_max = s_max; }
 void set_out_of_range(Exclusive<PySplineConfig> self, PyObject* value) {
-  self->config.out_of_range = parse_out_of_range(value);
+  self->config.out_of_range = parse_enum<OutOfRangeModeEnum>(value).value;
 }
 void set_parametrization(Exclusive<PySplineConfig> self, PyObject* value) {
-  self->config.parametrization = parse_parametrization(value);
+  self->config.parametrization = parse_enum<ParametrizationEnum>(value).value;
 }
 void set_start_state(Exclusive<PySplineConfig> self, PyObject* value) {
   self->config.start_state = boundary_state("start_state", value);

@@ -65,11 +65,6 @@ using PyVerbosity = Enum<VerbosityEnum>;
 using PyClarabelDirectSolveMethod = Enum<DirectSolveMethodEnum>;
 using PyClarabelSolverStatus = Enum<SolverStatusEnum>;
 
-inline Verbosity parse_verbosity(PyObject* object) { return parse_enum<VerbosityEnum>(object).value; }
-inline DirectSolveMethod parse_direct_solve_method(PyObject* object) {
-  return parse_enum<DirectSolveMethodEnum>(object).value;
-}
-
 namespace detail {
 
 template <class T, auto... Path>
