@@ -204,7 +204,9 @@ std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
   Ref array = ascontiguousarray_f64(x);
   std::optional<std::vector<double>> values = read_f64_vector(
       array.get(), Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name)));
-  if (!values) throw Error::value(fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name));
+  if (!values) {
+    throw Error::value(fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name));
+  }
   return std::move(*values);
 }
 
