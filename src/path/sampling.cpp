@@ -83,11 +83,7 @@ void sample_spline_on_pool(const InterpolatingSpline& spline, std::size_t dim, s
     pool.for_each_range(s.size(),
                         [&](std::size_t begin, std::size_t end) { range_fn(spline, dim, s, out, begin, end); });
   };
-  switch (spline.coeffs_per_span) {
-    case 4: run(std::integral_constant<std::size_t, 4>{}); break;
-    case 6: run(std::integral_constant<std::size_t, 6>{}); break;
-    default: run(std::integral_constant<std::size_t, 0>{}); break;
-  }
+  detail::with_kernel_size(spline.coeffs_per_span, run);
 }
 
 Status sample_spline(const InterpolatingSpline& spline, std::size_t dim, std::span<const double> s,

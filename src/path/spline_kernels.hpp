@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "path/spline.hpp"
 
@@ -28,6 +29,17 @@ struct SpanPoint {
   if (x >= static_cast<double>(spline.spans)) return {spline.spans - 1, 1.0};
   const double j = std::floor(x);
   return {static_cast<std::size_t>(j), x - j};
+}
+
+// Calls f(std::integral_constant<std::size_t, K>{}) with the K of eval_spline_point that serves
+// `coeffs_per_span` coefficients: 4 and 6 have unrolled kernels, every other count takes K = 0.
+template <class F>
+[[gnu::always_inline]] inline void with_kernel_size(std::size_t coeffs_per_span, F&& f) {
+  switch (coeffs_per_span) {
+    case 4: f(std::integral_constant<std::size_t, 4>{}); break;
+    case 6: f(std::integral_constant<std::size_t, 6>{}); break;
+    default: f(std::integral_constant<std::size_t, 0>{}); break;
+  }
 }
 
 // Evaluates the K coefficients per span at local parameter t for each of the `dim` axes. K = 0
