@@ -10,9 +10,9 @@
 
 namespace qarn::path {
 
-// `path` must be a spline path and every column must hold path.dim() values. `i` is the query's
-// position in its query array, reported in `SOutOfRange`; on that failure no column is written.
-// Derivatives are with respect to s.
+// `path` must be a spline path. Every column must hold path.dim() values, else `DimensionMismatch`.
+// `i` is the query's position in its query array, reported in `SOutOfRange`. On either failure no
+// column is written. Derivatives are with respect to s.
 Status eval_spline_chunk_q(const Path& path, std::size_t i, double s, std::span<double> q);
 Status eval_spline_chunk_up_to_2nd(const Path& path, std::size_t i, double s, std::span<double> q,
                                    std::span<double> dq, std::span<double> ddq);

@@ -169,6 +169,20 @@ TEST(SplineKernels, RefusedQueryWritesNothing) {
   EXPECT_EQ(p.dddq, (std::vector<double>{-99, -99}));
 }
 
+TEST(SplineKernels, AColumnOfAnotherLengthIsRefusedBeforeAnythingIsWritten) {
+  const Path path = spline_path(kFivePoints, spline_config(5));
+  std::vector<double> q(2, -99.0), dq(2, -99.0), ddq(2, -99.0), short_col(1, -99.0);
+  for (const Status& status : {eval_spline_chunk_q(path, 0, 0.5, short_col),
+                               eval_spline_chunk_up_to_2nd(path, 0, 0.5, q, dq, short_col),
+                               eval_spline_chunk_up_to_3rd(path, 0, 0.5, q, dq, ddq, short_col)}) {
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.error().path()->get_if<PathError::DimensionMismatch>(), nullptr);
+  }
+  EXPECT_EQ(q, (std::vector<double>{-99, -99}));
+  EXPECT_EQ(ddq, (std::vector<double>{-99, -99}));
+  EXPECT_EQ(short_col, (std::vector<double>{-99}));
+}
+
 TEST(SplineKernels, NaNQueryGivesNaNEverywhere) {
   for (const std::uint64_t order : {3u, 5u, 7u}) {
     const Path path = spline_path(kFivePoints, spline_config(order));
