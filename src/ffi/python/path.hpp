@@ -2,6 +2,7 @@
 // `PathDerivatives`, the arrays of one evaluation; the sampling that also fills the station store.
 #pragma once
 
+#include <optional>
 #include <span>
 
 #include "ffi/python/class_def.hpp"
@@ -15,9 +16,11 @@ struct PyPath {
   MatrixLayout layout;
 };
 
-// The arrays of one evaluation, made once; absent orders are null and read as None.
+// The arrays of one evaluation, made once, so every read gives the same object; absent orders
+// read as None.
 struct PyPathDerivatives {
-  Ref q, dq, ddq, dddq;
+  Ref q;
+  std::optional<Ref> dq, ddq, dddq;
 };
 
 void define(ClassDef<PyPath>& c);

@@ -25,8 +25,9 @@ Ref samples_to_numpy(path::SampleMatrix samples, MatrixLayout layout) {
   return matrix_to_numpy(dim, n, std::move(transposed));
 }
 
-Ref optional_samples_to_numpy(std::optional<path::SampleMatrix> samples, MatrixLayout layout) {
-  return samples ? samples_to_numpy(std::move(*samples), layout) : Ref();
+std::optional<Ref> optional_samples_to_numpy(std::optional<path::SampleMatrix> samples, MatrixLayout layout) {
+  if (!samples) return std::nullopt;
+  return samples_to_numpy(std::move(*samples), layout);
 }
 
 // `s` is read in place: it stays referenced for the call and no Python code runs while it is read.
@@ -40,13 +41,6 @@ PyPathDerivatives path_evaluate(Shared<PyPath> self, F64VectorView s) {
   out.dddq = optional_samples_to_numpy(std::move(samples.dddq), self->layout);
   return out;
 }
-
-// The stored array object itself, the same on every read; None for an order not computed.
-Ref stored_or_none(const Ref& array) { return array ? array : Ref::borrow(Py_None); }
-Ref derivatives_q(Shared<PyPathDerivatives> self) { return stored_or_none(self->q); }
-Ref derivatives_dq(Shared<PyPathDerivatives> self) { return stored_or_none(self->dq); }
-Ref derivatives_ddq(Shared<PyPathDerivatives> self) { return stored_or_none(self->ddq); }
-Ref derivatives_dddq(Shared<PyPathDerivatives> self) { return stored_or_none(self->dddq); }
 
 std::string derivatives_repr(Shared<PyPathDerivatives>) {
   return "PathDerivatives(q=<numpy.ndarray>, dq=..., ddq=..., dddq=...)";
@@ -69,10 +63,10 @@ void define_path_evaluation(ClassDef<PyPath>& c) {
 
 void define(ClassDef<PyPathDerivatives>& c) {
   c.name("PathDerivatives", "Python-visible path evaluation result container.")
-      .getter<derivatives_q>("q", "Position samples.")
-      .getter<derivatives_dq>("dq", "First derivative samples, or `None` when not requested.")
-      .getter<derivatives_ddq>("ddq", "Second derivative samples, or `None` when not requested.")
-      .getter<derivatives_dddq>("dddq", "Third derivative samples, or `None` when not requested.")
+      .field<&PyPathDerivatives::q>("q", "Position samples.")
+      .field<&PyPathDerivatives::dq>("dq", "First derivative samples, or `None` when not requested.")
+      .field<&PyPathDerivatives::ddq>("ddq", "Second derivative samples, or `None` when not requested.")
+      .field<&PyPathDerivatives::dddq>("dddq", "Third derivative samples, or `None` when not requested.")
       .repr<derivatives_repr>();
 }
 
