@@ -12,7 +12,6 @@ namespace qarn::py {
 class Module {
  public:
   explicit Module(PyObject* module) : module_(module) {}
-  PyObject* get() const { return module_; }
 
   // The add step: `name` is appended to `__all__`, then the attribute is set.
   void add(std::string_view name, Ref value);

@@ -43,7 +43,6 @@ class Signature {
   const Param& param(std::size_t i) const { return params_[i]; }
   std::string_view name() const;  // the callable's name, the text before "("
   const std::string& text() const { return text_; }
-  const std::string& full_name() const { return full_name_; }
 
  private:
   class Binder;
