@@ -310,6 +310,14 @@ Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& optio
   return std::move(pass.set);
 }
 
+// The pass in the copy specialised for options.verbosity.
+Result<ReachSet2> run_by_verbosity(const Topp2Problem& problem, const ReachSet2Options& options, bool bidirectional) {
+  return with_verbosity(options.verbosity, [&](auto tag) {
+    constexpr Verbosity V = decltype(tag)::value;
+    return run<V>(problem, options, Stopwatch<V>{}, bidirectional);
+  });
+}
+
 }  // namespace
 
 double a_tolerance(const ReachSet2Options& options, double u, double v) {
@@ -346,39 +354,21 @@ Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const Reac
   return run<V>(problem, options, clock, false);
 }
 
-template <Verbosity V>
-Result<ReachSet2> reach_set2_bidirectional_at(const Topp2Problem& problem, const ReachSet2Options& options,
-                                              const Stopwatch<V>& clock) {
-  return run<V>(problem, options, clock, true);
-}
-
-#define QARN_REACH_SET2_LEVEL(V)                                                                            \
-  template Result<ReachSet2> reach_set2_backward_at<V>(const Topp2Problem&, const ReachSet2Options&,        \
-                                                       const Stopwatch<V>&);                                \
-  template Result<ReachSet2> reach_set2_bidirectional_at<V>(const Topp2Problem&, const ReachSet2Options&,   \
-                                                            const Stopwatch<V>&);
-QARN_REACH_SET2_LEVEL(Verbosity::Silent)
-QARN_REACH_SET2_LEVEL(Verbosity::Summary)
-QARN_REACH_SET2_LEVEL(Verbosity::Debug)
-QARN_REACH_SET2_LEVEL(Verbosity::Trace)
-#undef QARN_REACH_SET2_LEVEL
+template Result<ReachSet2> reach_set2_backward_at<Verbosity::Silent>(const Topp2Problem&, const ReachSet2Options&,
+                                                                      const Stopwatch<Verbosity::Silent>&);
+template Result<ReachSet2> reach_set2_backward_at<Verbosity::Summary>(const Topp2Problem&, const ReachSet2Options&,
+                                                                       const Stopwatch<Verbosity::Summary>&);
+template Result<ReachSet2> reach_set2_backward_at<Verbosity::Debug>(const Topp2Problem&, const ReachSet2Options&,
+                                                                     const Stopwatch<Verbosity::Debug>&);
+template Result<ReachSet2> reach_set2_backward_at<Verbosity::Trace>(const Topp2Problem&, const ReachSet2Options&,
+                                                                     const Stopwatch<Verbosity::Trace>&);
 
 Result<ReachSet2> reach_set2_backward(const Topp2Problem& problem, const ReachSet2Options& options) {
-  return reach_set2_by_verbosity(problem, options);
-}
-
-Result<ReachSet2> reach_set2_by_verbosity(const Topp2Problem& problem, const ReachSet2Options& options) {
-  return with_verbosity(options.verbosity, [&](auto tag) {
-    constexpr Verbosity V = decltype(tag)::value;
-    return reach_set2_backward_at<V>(problem, options, Stopwatch<V>{});
-  });
+  return run_by_verbosity(problem, options, false);
 }
 
 Result<ReachSet2> reach_set2_bidirectional(const Topp2Problem& problem, const ReachSet2Options& options) {
-  return with_verbosity(options.verbosity, [&](auto tag) {
-    constexpr Verbosity V = decltype(tag)::value;
-    return reach_set2_bidirectional_at<V>(problem, options, Stopwatch<V>{});
-  });
+  return run_by_verbosity(problem, options, true);
 }
 
 }  // namespace qarn::qarn2

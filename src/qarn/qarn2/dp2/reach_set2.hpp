@@ -25,16 +25,12 @@ struct ReachSet2 {
 // at the options' verbosity.
 Result<ReachSet2> reach_set2_backward(const Topp2Problem& problem, const ReachSet2Options& options);
 Result<ReachSet2> reach_set2_bidirectional(const Topp2Problem& problem, const ReachSet2Options& options);
-// The backward pass, in the copy specialised for options.verbosity (what topp2_ra runs).
-Result<ReachSet2> reach_set2_by_verbosity(const Topp2Problem& problem, const ReachSet2Options& options);
 
-// The per-level copies: above SILENT, `clock` is the start time of the elapsed line.
+// The backward pass in the copy of level V, for a caller that is itself specialised per level
+// (topp2_ra): above SILENT, `clock` is the start time of the elapsed line.
 template <Verbosity V>
 Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const ReachSet2Options& options,
                                          const Stopwatch<V>& clock);
-template <Verbosity V>
-Result<ReachSet2> reach_set2_bidirectional_at(const Topp2Problem& problem, const ReachSet2Options& options,
-                                              const Stopwatch<V>& clock);
 
 // ---- shared with the time-optimal forward walk ----
 
