@@ -100,15 +100,15 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
                                     "{:.6e}, max raw violation = {:.6e}.",
                                     idx_s, value, found->max_normalized_violation, found->max_raw_violation);
       } else {
-        const auto infeasible = [&] {
+        // Without numbers, or inverted beyond the tolerance, no value fits; within it the
+        // interval is one point.
+        if (!numbers || hi - lo < -a_tolerance(options, hi, lo, a_prev)) {
           return fail(CoreError::infeasible(std::string(kComponent),
                                             fmt::format("The reachable set is empty at index {} during the forward "
                                                         "pass where a_max = {}, a_min = {}",
                                                         idx_s, hi, lo)),
                       "infeasibility");
-        };
-        if (!numbers) return infeasible();
-        if (hi - lo < -a_tolerance(options, hi, lo, a_prev)) return infeasible();
+        }
         value = (lo + hi) * 0.5;
         log_at<V, Verbosity::Debug>("The forward reachable interval at idx_s = {} is inverted by {:.3e} at scale "
                                     "{:.3e}; treated as the degenerate point a[k] = {}.",
