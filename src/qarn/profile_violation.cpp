@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "math/numerical/maxnum.hpp"
+#include "qarn/profile_grid.hpp"
 #include "qarn/qarn2/interpolation.hpp"
 
 namespace qarn {
@@ -37,7 +38,7 @@ double second_order_excess(const Constraints& store, std::uint64_t idx_s, double
 Exceed2 exceed_topp2(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> a) {
   const Exceed2 unmeasurable{kNaN, kNaN};
   const auto s = stored_s(store, idx_s_start, a.size());
-  if (!s || !qarn2::validate_s_profile("a_to_b_topp2", *s, a).ok()) return unmeasurable;
+  if (!s || !validate_s_profile("a_to_b_topp2", *s, a).ok()) return unmeasurable;
   const std::vector<double> b = qarn2::collect_b_from_a(*s, a, 0, a.size() - 1);
 
   // 0 <= a[k] <= amax[k]; -0.0 when no a[k] is negative.

@@ -1,6 +1,6 @@
 // Time conversions of a second-order profile a = (ds/dt)^2 given at the stations s: arrival
-// times (s -> t), s sampled in time (t -> s), the segment accelerations b, and the grid checks
-// that these conversions and the profile audits share.
+// times (s -> t), s sampled in time (t -> s) and the segment accelerations b. The grid checks
+// they run are in qarn/profile_grid.hpp.
 #pragma once
 
 #include <cstddef>
@@ -13,17 +13,6 @@
 #include "diag/result.hpp"
 
 namespace qarn::qarn2 {
-
-// ---- input checks; every failure is InvalidInput from the routine `name` ----
-
-// s has at least two finite, strictly increasing values and a is finite with the same length.
-Status validate_s_profile(std::string_view name, std::span<const double> s, std::span<const double> a);
-// a is finite, non-negative, and no two neighbours are both zero (the travel time stays finite).
-Status validate_a_profile(std::string_view name, std::span<const double> a);
-// The element checks behind both, in their order: no NaN, then no infinity; then strict increase.
-Status check_finite_values(std::string_view name, std::string_view label, std::span<const double> v);
-Status check_strictly_increasing(std::string_view name, std::string_view label, std::span<const double> v);
-Status check_finite_scalar(std::string_view name, std::string_view label, double v);
 
 // ---- conversions ----
 

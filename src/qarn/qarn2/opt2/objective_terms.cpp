@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "qarn/profile_grid.hpp"
 #include "qarn/qarn2/interpolation.hpp"
 #include "robot/robot_core.hpp"
 
