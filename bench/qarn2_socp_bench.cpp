@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_solve.hpp"
 #include "qarn/qarn2/opt2/qarn2_socp.hpp"
 #include "robot/robot_core.hpp"
 

@@ -1,6 +1,9 @@
 // The shared conic plumbing: triplet assembly and its compressed-column form, the options record and
 // its acceptance rule, and the guarded solver call (vacuous rows, non-finite data, refusals).
 #include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_log.hpp"
+#include "qarn/conic_program.hpp"
+#include "qarn/conic_solve.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "diag/result.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_program.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::qarn2 {

@@ -1,5 +1,6 @@
-// The QARN2 solve flow: estimate and reserve, assemble in three stages, one solver call, accept.
-// One instance per verbosity level, so the SILENT flow formats nothing and reads no clock.
+// The QARN2 solve flow as a sequence of stages: reserve from the estimate, standard constraints,
+// square-root stage, objective stage, build, the shared solve stage, acceptance. One instance per
+// verbosity level, so the SILENT flow formats nothing and reads no clock.
 #include "qarn/qarn2/opt2/qarn2_socp.hpp"
 
 #include <string>
@@ -7,6 +8,8 @@
 
 #include "diag/format.hpp"
 #include "diag/log.hpp"
+#include "qarn/conic_log.hpp"
+#include "qarn/conic_solve.hpp"
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 #include "qarn/qarn2/opt2/standard_constraints.hpp"
 
@@ -61,77 +64,97 @@ Qarn2CapacityEstimate qarn2_capacity_estimate(std::size_t n, std::size_t m2, std
   return e;
 }
 
-template <Verbosity V>
-Result<ConicProgram> qarn2_conic_program(const Qarn2Problem& problem) {
-  constexpr bool kSummary = V >= Verbosity::Summary;
-  constexpr bool kDebug = V >= Verbosity::Debug;
-  constexpr bool kTrace = V >= Verbosity::Trace;
-  const std::size_t n = problem.idx_s_final - problem.idx_s_start;
-  const Robot& robot = problem.robot;
+namespace {
 
+// The program under assembly: the constraint triplets and the linear cost.
+struct Assembly {
+  ClarabelTriplets triplets;
+  std::vector<double> q;
+};
+
+// Reserves the arrays once from the capacity estimate, so that no stage reallocates.
+template <Verbosity V>
+Assembly reserved_assembly(const Qarn2Problem& problem) {
+  const Robot& robot = problem.robot;
+  const std::size_t n = problem.idx_s_final - problem.idx_s_start;
   const std::size_t m2 = robot.constraints().acc_runs().rows_in_range(problem.idx_s_start, problem.idx_s_final + 1);
   const Qarn2CapacityEstimate est = qarn2_capacity_estimate(n, m2, robot.dim(), problem.objectives);
-  ClarabelTriplets triplets;
-  triplets.reserve(est.standard_values + est.objective_values, est.standard_rhs + est.objective_rhs,
-                   est.objective_cones + est.standard_cones);
-  std::vector<double> q;
-  q.reserve(est.variables);
-  if constexpr (kDebug) {
+  Assembly assembly;
+  assembly.triplets.reserve(est.standard_values + est.objective_values, est.standard_rhs + est.objective_rhs,
+                            est.objective_cones + est.standard_cones);
+  assembly.q.reserve(est.variables);
+  if constexpr (V >= Verbosity::Debug) {
     log_line(fmt::format("qarn2_socp: capacity estimate std(val={}, b={}, cone={}), obj(val={}, b={}, cone={}), "
                          "n_vars={}.",
                          est.standard_values, est.standard_rhs, est.standard_cones, est.objective_values,
                          est.objective_rhs, est.objective_cones, est.variables));
   }
-  if constexpr (kTrace) {
-    const TripletLengths c = triplets.capacities();
-    log_line(fmt::format("qarn2_socp: allocated capacities row/col/val/b/cones <= {}/{}/{}/{}/{}", c.rows, c.cols,
-                         c.vals, c.b, c.cones));
-  }
+  if constexpr (V >= Verbosity::Trace) log_line(capacities_line(kName, assembly.triplets));
+  return assembly;
+}
 
-  TripletLengths before = triplets.lengths();
-  clarabel_standard_constraint_topp2<V>(problem, triplets);
-  if constexpr (kTrace) {
-    const TripletLengths d = triplets.lengths() - before;
-    log_line(fmt::format("qarn2_socp: standard-constraints delta row/col/val/b/cones = +{}/+{}/+{}/+{}/+{}", d.rows,
-                         d.cols, d.vals, d.b, d.cones));
+template <Verbosity V>
+void standard_stage(const Qarn2Problem& problem, Assembly& assembly) {
+  const TripletLengths before = assembly.triplets.lengths();
+  clarabel_standard_constraint_topp2<V>(problem, assembly.triplets);
+  if constexpr (V >= Verbosity::Trace) {
+    log_line(fmt::format("qarn2_socp: standard-constraints delta row/col/val/b/cones = {}",
+                         triplet_delta(assembly.triplets.lengths() - before)));
   }
+}
 
-  before = triplets.lengths();
-  const std::size_t n_var = add_sqrt_a_stage(n, problem.objectives, triplets, problem.a_start, problem.a_final);
-  if constexpr (kTrace) {
-    const TripletLengths d = triplets.lengths() - before;
-    log_line(fmt::format("qarn2_socp: sqrt-a stage delta row/col/val/b/cones = +{}/+{}/+{}/+{}/+{}, n_var_old={}",
-                         d.rows, d.cols, d.vals, d.b, d.cones, n_var));
+// After the stage q holds one 0.0 per variable.
+template <Verbosity V>
+void sqrt_a_stage(const Qarn2Problem& problem, Assembly& assembly) {
+  const std::size_t n = problem.idx_s_final - problem.idx_s_start;
+  const TripletLengths before = assembly.triplets.lengths();
+  const std::size_t n_var =
+      add_sqrt_a_stage(n, problem.objectives, assembly.triplets, problem.a_start, problem.a_final);
+  assembly.q.assign(n_var, 0.0);
+  if constexpr (V >= Verbosity::Trace) {
+    log_line(fmt::format("qarn2_socp: sqrt-a stage delta row/col/val/b/cones = {}, n_var_old={}",
+                         triplet_delta(assembly.triplets.lengths() - before), n_var));
   }
+}
 
-  q.assign(n_var, 0.0);
-  before = triplets.lengths();
-  QARN_TRY(clarabel_objective_qarn2(problem, triplets, q));
-  if constexpr (kTrace) {
-    const TripletLengths d = triplets.lengths() - before;
-    const auto [q_min, q_max] = value_range(q);
-    log_line(fmt::format("qarn2_socp: objective stage delta row/col/val/b/cones/q = +{}/+{}/+{}/+{}/+{}/+{}, "
-                         "q_range=[{}, {}]",
-                         d.rows, d.cols, d.vals, d.b, d.cones, q.size() - n_var, q_min, q_max));
+template <Verbosity V>
+Status objective_stage(const Qarn2Problem& problem, Assembly& assembly) {
+  const TripletLengths before = assembly.triplets.lengths();
+  const std::size_t vars_before = assembly.q.size();
+  QARN_TRY(clarabel_objective_qarn2(problem, assembly.triplets, assembly.q));
+  const TripletLengths after = assembly.triplets.lengths();
+  if constexpr (V >= Verbosity::Trace) {
+    const auto [q_min, q_max] = value_range(assembly.q);
+    log_line(fmt::format("qarn2_socp: objective stage delta row/col/val/b/cones/q = {}/+{}, q_range=[{}, {}]",
+                         triplet_delta(after - before), assembly.q.size() - vars_before, q_min, q_max));
   }
-  const TripletLengths assembled = triplets.lengths();
-  const std::size_t vars = q.size();
-  if constexpr (kDebug) {
+  if constexpr (V >= Verbosity::Debug) {
     log_line(fmt::format("qarn2_socp: after objective assembly row={}, col={}, val={}, b={}, cones={}, q={}",
-                         assembled.rows, assembled.cols, assembled.vals, assembled.b, assembled.cones, vars));
+                         after.rows, after.cols, after.vals, after.b, after.cones, assembly.q.size()));
   }
+  return {};
+}
 
-  Result<ConicProgram> program = make_conic_program(kName, std::move(triplets), std::move(q));
-  if (!program) return std::move(program).error();
-  if constexpr (kSummary) {
-    log_line(fmt::format("qarn2_socp: ready to solve with row/col/val/b/cones = {}/{}/{}/{}/{} and n_var = {}.",
-                         assembled.rows, assembled.cols, assembled.vals, assembled.b, assembled.cones, vars));
-  }
-  if constexpr (kTrace) {
-    log_line(fmt::format("qarn2_socp: matrix built with m={}, n={}, A.nnz={}, P.nnz={}", program->A.m, program->A.n,
-                         program->A.nzval.size(), program->P.nzval.size()));
-  }
+template <Verbosity V>
+Result<ConicProgram> build_stage(Assembly&& assembly) {
+  const TripletLengths assembled = assembly.triplets.lengths();
+  const std::size_t n_var = assembly.q.size();
+  Result<ConicProgram> program = make_conic_program(kName, std::move(assembly.triplets), std::move(assembly.q));
+  if (!program) return program;
+  if constexpr (V >= Verbosity::Summary) log_line(ready_to_solve_line(kName, assembled, n_var));
+  if constexpr (V >= Verbosity::Trace) log_line(matrix_built_line(kName, *program));
   return program;
+}
+
+}  // namespace
+
+template <Verbosity V>
+Result<ConicProgram> qarn2_conic_program(const Qarn2Problem& problem) {
+  Assembly assembly = reserved_assembly<V>(problem);
+  standard_stage<V>(problem, assembly);
+  sqrt_a_stage<V>(problem, assembly);
+  QARN_TRY(objective_stage<V>(problem, assembly));
+  return build_stage<V>(std::move(assembly));
 }
 
 template Result<ConicProgram> qarn2_conic_program<Verbosity::Silent>(const Qarn2Problem&);
@@ -141,48 +164,32 @@ template Result<ConicProgram> qarn2_conic_program<Verbosity::Trace>(const Qarn2P
 
 namespace {
 
+// The profile of an accepted solution: the first N entries of x, clamped at zero.
+template <Verbosity V>
+Qarn2SocpOutcome accept_stage(clarabel::SolveOutput&& out, std::size_t big_n, const ClarabelOptions& options) {
+  Qarn2SocpOutcome outcome;
+  const bool usable = options.allow(out.status);
+  if (usable) outcome.profile = nonnegative_profile(out.x, big_n);
+  if constexpr (V >= Verbosity::Trace) log_line(acceptance_line(kName, usable, outcome.profile ? "Some(a)" : "None"));
+  static_cast<clarabel::SolveOutput&>(outcome) = std::move(out);
+  return outcome;
+}
+
 template <Verbosity V>
 Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const ClarabelOptions& options) {
-  constexpr bool kSummary = V >= Verbosity::Summary;
-  constexpr bool kTrace = V >= Verbosity::Trace;
   const Stopwatch<V> clock;
   const std::size_t big_n = problem.idx_s_final - problem.idx_s_start + 1;
-
-  if constexpr (kSummary) {
+  if constexpr (V >= Verbosity::Summary) {
     log_line(fmt::format("\nqarn2_socp started: {} <= idx_s <= {}, objectives = {}, s_len = {}.", problem.idx_s_start,
                          problem.idx_s_final, problem.objectives.size(), big_n));
   }
-  if constexpr (kTrace) log_line(options_snapshot_line(kName, options));
+  if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
 
   Result<ConicProgram> program = qarn2_conic_program<V>(problem);
   if (!program) return std::move(program).error();
-
-  Result<clarabel::SolveOutput> solved = solve_conic(kName, *program, options);
+  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, options, clock);
   if (!solved) return std::move(solved).error();
-  clarabel::SolveOutput& out = *solved;
-  if constexpr (kSummary) {
-    log_line(fmt::format("qarn2_socp: solve done, status = {}, elapsed = {}.", status_name(out.status),
-                         clock.elapsed()));
-  }
-  if constexpr (kTrace) {
-    log_line(fmt::format("qarn2_socp: solution x_len={}, head={:?}", out.x.size(),
-                         solution_head(std::span<const double>(out.x))));
-  }
-
-  Qarn2SocpOutcome outcome;
-  const bool usable = options.allow(out.status);
-  if (usable) {
-    // The interior point may sit a hair below zero; -0.0 and NaN become +0.0 as well.
-    std::vector<double> a(big_n);
-    for (std::size_t k = 0; k < big_n; ++k) a[k] = out.x[k] > 0.0 ? out.x[k] : 0.0;
-    outcome.profile = std::move(a);
-  }
-  if constexpr (kTrace) {
-    log_line(fmt::format("qarn2_socp: allow(status)={}, extracted_profile={}", usable,
-                         outcome.profile ? "Some(a)" : "None"));
-  }
-  static_cast<clarabel::SolveOutput&>(outcome) = std::move(out);
-  return outcome;
+  return accept_stage<V>(std::move(*solved), big_n, options);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "diag/result.hpp"
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_program.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::qarn2 {

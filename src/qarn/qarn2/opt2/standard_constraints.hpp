@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "diag/log.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_program.hpp"
 #include "qarn/constraints.hpp"
 #include "qarn/problem2.hpp"
 

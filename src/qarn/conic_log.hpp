@@ -1,0 +1,50 @@
+// Diagnostic lines shared by the conic solve flows. Every conic solver prints these lines with its
+// own name in front; each helper formats one line for all of them, and the flows call the helpers
+// only inside the verbosity branches that print them.
+#pragma once
+
+#include <chrono>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "diag/solver_status.hpp"
+#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_program.hpp"
+
+namespace qarn {
+
+// [min, max] of the finite-or-infinite entries, NaN ignored; [+inf, -inf] when none.
+std::pair<double, double> value_range(std::span<const double> v);
+
+// "<name>: options snapshot -> allow(...), tol_gap_rel=.., tol_feas=.., max_iter=.., verbose=.."
+std::string options_snapshot_line(std::string_view name, const ClarabelOptions& options);
+
+// The first min(3, len) entries of x, for the "solution x_len=.., head=.." line.
+inline std::span<const double> solution_head(std::span<const double> x) {
+  return x.first(x.size() < 3 ? x.size() : 3);
+}
+
+// "+rows/+cols/+vals/+b/+cones": the growth of the five triplet arrays over one stage.
+std::string triplet_delta(const TripletLengths& d);
+
+// "<name>: allocated capacities row/col/val/b/cones <= r/c/v/b/k" (the reserved sizes).
+std::string capacities_line(std::string_view name, const ClarabelTriplets& triplets);
+
+// "<name>: ready to solve with row/col/val/b/cones = r/c/v/b/k and n_var = N."
+std::string ready_to_solve_line(std::string_view name, const TripletLengths& assembled, std::size_t n_var);
+
+// "<name>: matrix built with m=.., n=.., A.nnz=.., P.nnz=.." (the caller may append more fields).
+std::string matrix_built_line(std::string_view name, const ConicProgram& program);
+
+// "<name>: solve done, status = <status>, elapsed = <elapsed>."
+std::string solve_done_line(std::string_view name, SolverStatus status, std::string_view elapsed);
+
+// "<name>: solution x_len=.., head=[..]"
+std::string solution_line(std::string_view name, std::span<const double> x);
+
+// "<name>: allow(status)=<bool>, extracted_profile=<profile>" (profile: e.g. "Some(a)" or "None").
+std::string acceptance_line(std::string_view name, bool usable, std::string_view profile);
+
+}  // namespace qarn

@@ -1,0 +1,163 @@
+// The guarded solver call: vacuous rows are removed and reported as Clarabel's presolve reports
+// them, non-finite data is refused before Clarabel sees it.
+#include "qarn/conic_solve.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diag/format.hpp"
+
+namespace qarn {
+
+namespace {
+
+// Clarabel's presolve removes a nonnegative row when its bound exceeds this slightly contracted
+// infinity; the same test here removes exactly the same rows.
+constexpr double kPresolveBound = (1.0 - 10.0 * std::numeric_limits<double>::epsilon()) * kClarabelInfinity;
+
+// What becomes of each row of a program on its way into the solver.
+enum class RowFate : std::uint8_t {
+  Solved,     // reaches the interior-point method
+  Dropped,    // vacuous: removed here before the call
+  Presolved,  // vacuous: removed by Clarabel's own presolve
+};
+
+// A nonnegative row is vacuous when its bound is NaN (throughout the system a NaN bound means "no
+// bound"; Clarabel would cap it at its infinity and keep the row) or beyond Clarabel's infinity.
+// The latter rows are left to Clarabel's presolve when it is on, so its own report stays intact.
+std::vector<RowFate> row_fates(const ConicProgram& program, bool presolve_enable) {
+  std::vector<RowFate> fate(program.rows(), RowFate::Solved);
+  std::size_t r = 0;
+  for (const clarabel::Cone& cone : program.cones) {
+    const std::size_t end = r + cone.dim;
+    for (; r < end; ++r) {
+      if (cone.kind != clarabel::ConeKind::Nonnegative) continue;
+      const double b = program.b[r];
+      if (std::isnan(b)) {
+        fate[r] = RowFate::Dropped;
+      } else if (b > kPresolveBound) {
+        fate[r] = presolve_enable ? RowFate::Presolved : RowFate::Dropped;
+      }
+    }
+  }
+  return fate;
+}
+
+// Whether the cones cover the rows exactly. The sum is checked, so that dimensions whose total
+// wraps around cannot pass for a cover and send the row walks below past the end of b.
+bool cones_cover_rows(const ConicProgram& program) {
+  std::size_t left = program.rows();
+  for (const clarabel::Cone& cone : program.cones) {
+    if (cone.dim > left) return false;
+    left -= cone.dim;
+  }
+  return left == 0;
+}
+
+// Refuses a non-finite value that would reach the interior-point method.
+Status check_finite(std::string_view component, const ConicProgram& program, const std::vector<RowFate>& fate) {
+  for (std::size_t r = 0; r < program.rows(); ++r) {
+    if (fate[r] == RowFate::Solved && !std::isfinite(program.b[r])) {
+      return CoreError::invalid_input(std::string(component),
+                                      fmt::format("constraint row {} has the non-finite bound {}", r, program.b[r]));
+    }
+  }
+  const clarabel::CscMatrix& A = program.A;
+  for (std::size_t c = 0; c < A.n; ++c) {
+    for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
+      if (fate[A.rowval[k]] == RowFate::Solved && !std::isfinite(A.nzval[k])) {
+        return CoreError::invalid_input(
+            std::string(component),
+            fmt::format("constraint row {} has the non-finite coefficient {} on variable {}", A.rowval[k],
+                        A.nzval[k], c));
+      }
+    }
+  }
+  for (std::size_t j = 0; j < program.q.size(); ++j) {
+    if (!std::isfinite(program.q[j])) {
+      return CoreError::invalid_input(std::string(component),
+                                      fmt::format("cost of variable {} is the non-finite value {}", j, program.q[j]));
+    }
+  }
+  return {};
+}
+
+// The program without the dropped rows: A's rows renumbered, b and the nonnegative cones shrunk
+// (a nonnegative cone left without rows disappears, as in Clarabel's presolve).
+ConicProgram without_rows(const ConicProgram& program, const std::vector<RowFate>& fate) {
+  const auto drop = [&](std::size_t r) { return fate[r] == RowFate::Dropped; };
+  std::vector<std::size_t> new_index(program.rows(), 0);
+  ConicProgram out;
+  out.b.reserve(program.rows());
+  for (std::size_t r = 0; r < program.rows(); ++r) {
+    new_index[r] = out.b.size();
+    if (!drop(r)) out.b.push_back(program.b[r]);
+  }
+  const clarabel::CscMatrix& A = program.A;
+  out.A.m = out.b.size();
+  out.A.n = A.n;
+  out.A.colptr.assign(A.n + 1, 0);
+  out.A.rowval.reserve(A.rowval.size());
+  out.A.nzval.reserve(A.nzval.size());
+  for (std::size_t c = 0; c < A.n; ++c) {
+    for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
+      if (drop(A.rowval[k])) continue;
+      out.A.rowval.push_back(new_index[A.rowval[k]]);
+      out.A.nzval.push_back(A.nzval[k]);
+    }
+    out.A.colptr[c + 1] = out.A.rowval.size();
+  }
+  std::size_t r = 0;
+  for (const clarabel::Cone& cone : program.cones) {
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < cone.dim; ++k, ++r) kept += drop(r) ? 0 : 1;
+    if (cone.kind != clarabel::ConeKind::Nonnegative) {
+      out.cones.push_back(cone);
+    } else if (kept > 0) {
+      out.cones.push_back(NonnegativeCone(kept));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
+                                          const ClarabelOptions& options) {
+  const clarabel::Settings settings = options.solver_settings();
+  if (!cones_cover_rows(program)) {  // Clarabel refuses such data with its own message
+    return clarabel::solve(component, settings, program.P, program.q, program.A, program.b, program.cones);
+  }
+
+  const std::vector<RowFate> fate = row_fates(program, settings.presolve_enable);
+  QARN_TRY(check_finite(component, program, fate));
+  if (std::find(fate.begin(), fate.end(), RowFate::Dropped) == fate.end()) {
+    return clarabel::solve(component, settings, program.P, program.q, program.A, program.b, program.cones);
+  }
+
+  const ConicProgram reduced = without_rows(program, fate);
+  Result<clarabel::SolveOutput> solved =
+      clarabel::solve(component, settings, program.P, program.q, reduced.A, reduced.b, reduced.cones);
+  if (!solved) return solved;
+  // Back to one entry per row of the program, the dropped rows reported as Clarabel's presolve
+  // reports the rows it removes.
+  clarabel::SolveOutput& out = *solved;
+  std::vector<double> z(program.rows(), 0.0);
+  std::vector<double> s(program.rows(), kClarabelInfinity);
+  for (std::size_t r = 0, kept = 0; r < program.rows(); ++r) {
+    if (fate[r] == RowFate::Dropped) continue;
+    z[r] = out.z[kept];
+    s[r] = out.s[kept];
+    ++kept;
+  }
+  out.z = std::move(z);
+  out.s = std::move(s);
+  return solved;
+}
+
+}  // namespace qarn

@@ -1,0 +1,45 @@
+// The one solver call of every conic solve, guarded so that vacuous rows and non-finite data never
+// reach the interior-point method.
+#pragma once
+
+#include <string_view>
+
+#include "diag/log.hpp"
+#include "diag/result.hpp"
+#include "qarn/clarabel_backend.hpp"
+#include "qarn/clarabel_bridge.hpp"
+#include "qarn/conic_log.hpp"
+#include "qarn/conic_program.hpp"
+
+namespace qarn {
+
+// Clarabel's bound beyond which a value counts as infinite (its `INFINITY_DEFAULT`); its presolve
+// reports removed rows with this slack and a zero dual.
+inline constexpr double kClarabelInfinity = 1e20;
+
+// The one solver call of every conic solve: a fresh Clarabel solver on `program` with
+// `options.solver_settings()`. Vacuous rows never reach the interior-point method: a nonnegative
+// row whose bound is beyond Clarabel's infinity (+inf included) is removed by Clarabel's presolve
+// when that is on and here when it is off; one whose bound is NaN ("no bound") is removed here
+// always. Rows removed here are reported as Clarabel's presolve reports the rows it removes (s at
+// kClarabelInfinity, z zero), so z and s keep one entry per row of `program`. Any other non-finite
+// entry of A, b or q is refused as CoreError::invalid_input(component, ...) before the call.
+// Clarabel's refusal of the data is CoreError::clarabel(component, its text). A solve is never an
+// error, whatever its status.
+Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
+                                          const ClarabelOptions& options);
+
+// The solve stage of every conic flow: `solve_conic`, then "<name>: solve done, status = ..,
+// elapsed = .." (SUMMARY and above, timed by the flow's clock) and "<name>: solution x_len=..,
+// head=.." (TRACE). Nothing is printed when the call fails.
+template <Verbosity V>
+Result<clarabel::SolveOutput> solve_conic_stage(std::string_view name, const ConicProgram& program,
+                                                const ClarabelOptions& options, const Stopwatch<V>& clock) {
+  Result<clarabel::SolveOutput> solved = solve_conic(name, program, options);
+  if (!solved) return solved;
+  if constexpr (V >= Verbosity::Summary) log_line(solve_done_line(name, solved->status, clock.elapsed()));
+  if constexpr (V >= Verbosity::Trace) log_line(solution_line(name, solved->x));
+  return solved;
+}
+
+}  // namespace qarn
