@@ -71,10 +71,13 @@ BENCHMARK(BM_Qarn2Assembly)->Unit(benchmark::kMillisecond);
 
 void BM_Qarn2SolverCall(benchmark::State& state) {
   const auto robot = seven_axis_robot();
-  const ConicProgram program = assemble(problem_of(*robot));
+  const Qarn2Problem p = problem_of(*robot);
+  const ConicProgram program = assemble(p);
+  const ColumnScaling columns = qarn2_column_scaling(p);
   const ClarabelOptions options;
   for (auto _ : state) {
-    Result<clarabel::SolveOutput> out = solve_conic("qarn2_socp", program, options);
+    Result<clarabel::SolveOutput> out = solve_conic("qarn2_socp", program, columns, options);
+    if (out) state.counters["clarabel_ms"] = out->solve_time * 1e3;
     if (!out || out->status != SolverStatus::Solved) state.SkipWithError("not solved");
     benchmark::DoNotOptimize(out);
     if (out) state.counters["iterations"] = out->iterations;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <string>
 #include <utility>
@@ -20,32 +19,22 @@ namespace {
 // infinity; the same test here removes exactly the same rows.
 constexpr double kPresolveBound = (1.0 - 10.0 * std::numeric_limits<double>::epsilon()) * kClarabelInfinity;
 
-// What becomes of each row of a program on its way into the solver.
-enum class RowFate : std::uint8_t {
-  Solved,     // reaches the interior-point method
-  Dropped,    // vacuous: removed here before the call
-  Presolved,  // vacuous: removed by Clarabel's own presolve
-};
-
 // A nonnegative row is vacuous when its bound is NaN (throughout the system a NaN bound means "no
-// bound"; Clarabel would cap it at its infinity and keep the row) or beyond Clarabel's infinity.
-// The latter rows are left to Clarabel's presolve when it is on, so its own report stays intact.
-std::vector<RowFate> row_fates(const ConicProgram& program, bool presolve_enable) {
-  std::vector<RowFate> fate(program.rows(), RowFate::Solved);
+// bound"; Clarabel would cap it at its infinity and keep the row) or beyond Clarabel's infinity
+// (Clarabel's presolve would remove it, but only when presolve is on, and the scale stage could
+// bring its bound below that infinity). Vacuous rows are removed here in every mode.
+std::vector<char> vacuous_rows(const ConicProgram& program) {
+  std::vector<char> vacuous(program.rows(), 0);
   std::size_t r = 0;
   for (const clarabel::Cone& cone : program.cones) {
     const std::size_t end = r + cone.dim;
     for (; r < end; ++r) {
       if (cone.kind != clarabel::ConeKind::Nonnegative) continue;
       const double b = program.b[r];
-      if (std::isnan(b)) {
-        fate[r] = RowFate::Dropped;
-      } else if (b > kPresolveBound) {
-        fate[r] = presolve_enable ? RowFate::Presolved : RowFate::Dropped;
-      }
+      vacuous[r] = std::isnan(b) || b > kPresolveBound;
     }
   }
-  return fate;
+  return vacuous;
 }
 
 // Whether the cones cover the rows exactly. The sum is checked, so that dimensions whose total
@@ -60,9 +49,9 @@ bool cones_cover_rows(const ConicProgram& program) {
 }
 
 // Refuses a non-finite value that would reach the interior-point method.
-Status check_finite(std::string_view component, const ConicProgram& program, const std::vector<RowFate>& fate) {
+Status check_finite(std::string_view component, const ConicProgram& program, const std::vector<char>& vacuous) {
   for (std::size_t r = 0; r < program.rows(); ++r) {
-    if (fate[r] == RowFate::Solved && !std::isfinite(program.b[r])) {
+    if (!vacuous[r] && !std::isfinite(program.b[r])) {
       return CoreError::invalid_input(std::string(component),
                                       fmt::format("constraint row {} has the non-finite bound {}", r, program.b[r]));
     }
@@ -70,7 +59,7 @@ Status check_finite(std::string_view component, const ConicProgram& program, con
   const clarabel::CscMatrix& A = program.A;
   for (std::size_t c = 0; c < A.n; ++c) {
     for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
-      if (fate[A.rowval[k]] == RowFate::Solved && !std::isfinite(A.nzval[k])) {
+      if (!vacuous[A.rowval[k]] && !std::isfinite(A.nzval[k])) {
         return CoreError::invalid_input(
             std::string(component),
             fmt::format("constraint row {} has the non-finite coefficient {} on variable {}", A.rowval[k],
@@ -89,10 +78,12 @@ Status check_finite(std::string_view component, const ConicProgram& program, con
 
 // The program without the dropped rows: A's rows renumbered, b and the nonnegative cones shrunk
 // (a nonnegative cone left without rows disappears, as in Clarabel's presolve).
-ConicProgram without_rows(const ConicProgram& program, const std::vector<RowFate>& fate) {
-  const auto drop = [&](std::size_t r) { return fate[r] == RowFate::Dropped; };
+ConicProgram without_rows(const ConicProgram& program, const std::vector<char>& vacuous) {
+  const auto drop = [&](std::size_t r) { return vacuous[r] != 0; };
   std::vector<std::size_t> new_index(program.rows(), 0);
   ConicProgram out;
+  out.P = program.P;
+  out.q = program.q;
   out.b.reserve(program.rows());
   for (std::size_t r = 0; r < program.rows(); ++r) {
     new_index[r] = out.b.size();
@@ -128,29 +119,31 @@ ConicProgram without_rows(const ConicProgram& program, const std::vector<RowFate
 }  // namespace
 
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
-                                          const ClarabelOptions& options) {
+                                          const ColumnScaling& columns, const ClarabelOptions& options) {
   const clarabel::Settings settings = options.solver_settings();
   if (!cones_cover_rows(program)) {  // Clarabel refuses such data with its own message
     return clarabel::solve(component, settings, program.P, program.q, program.A, program.b, program.cones);
   }
 
-  const std::vector<RowFate> fate = row_fates(program, settings.presolve_enable);
-  QARN_TRY(check_finite(component, program, fate));
-  if (std::find(fate.begin(), fate.end(), RowFate::Dropped) == fate.end()) {
-    return clarabel::solve(component, settings, program.P, program.q, program.A, program.b, program.cones);
-  }
-
-  const ConicProgram reduced = without_rows(program, fate);
+  const std::vector<char> vacuous = vacuous_rows(program);
+  QARN_TRY(check_finite(component, program, vacuous));
+  const bool drops = std::find(vacuous.begin(), vacuous.end(), 1) != vacuous.end();
+  const ScaledProgram scaled = drops ? scale_program(without_rows(program, vacuous), columns)
+                                     : scale_program(program, columns);
+  const ConicProgram& solved_program = scaled.program;
   Result<clarabel::SolveOutput> solved =
-      clarabel::solve(component, settings, program.P, program.q, reduced.A, reduced.b, reduced.cones);
+      clarabel::solve(component, settings, solved_program.P, solved_program.q, solved_program.A, solved_program.b,
+                      solved_program.cones);
   if (!solved) return solved;
+  clarabel::SolveOutput& out = *solved;
+  unscale_solution(scaled, out);
+  if (!drops) return solved;
   // Back to one entry per row of the program, the dropped rows reported as Clarabel's presolve
   // reports the rows it removes.
-  clarabel::SolveOutput& out = *solved;
   std::vector<double> z(program.rows(), 0.0);
   std::vector<double> s(program.rows(), kClarabelInfinity);
   for (std::size_t r = 0, kept = 0; r < program.rows(); ++r) {
-    if (fate[r] == RowFate::Dropped) continue;
+    if (vacuous[r]) continue;
     z[r] = out.z[kept];
     s[r] = out.s[kept];
     ++kept;

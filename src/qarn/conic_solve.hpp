@@ -1,5 +1,5 @@
 // The one solver call of every conic solve, guarded so that vacuous rows and non-finite data never
-// reach the interior-point method.
+// reach the interior-point method, and seen by the solver through the scale stage.
 #pragma once
 
 #include <string_view>
@@ -10,6 +10,7 @@
 #include "qarn/clarabel_bridge.hpp"
 #include "qarn/conic_log.hpp"
 #include "qarn/conic_program.hpp"
+#include "qarn/conic_scaling.hpp"
 
 namespace qarn {
 
@@ -17,25 +18,28 @@ namespace qarn {
 // reports removed rows with this slack and a zero dual.
 inline constexpr double kClarabelInfinity = 1e20;
 
-// The one solver call of every conic solve: a fresh Clarabel solver on `program` with
-// `options.solver_settings()`. Vacuous rows never reach the interior-point method: a nonnegative
-// row whose bound is beyond Clarabel's infinity (+inf included) is removed by Clarabel's presolve
-// when that is on and here when it is off; one whose bound is NaN ("no bound") is removed here
-// always. Rows removed here are reported as Clarabel's presolve reports the rows it removes (s at
-// kClarabelInfinity, z zero), so z and s keep one entry per row of `program`. Any other non-finite
-// entry of A, b or q is refused as CoreError::invalid_input(component, ...) before the call.
-// Clarabel's refusal of the data is CoreError::clarabel(component, its text). A solve is never an
-// error, whatever its status.
+// The one solver call of every conic solve: a fresh Clarabel solver with
+// `options.solver_settings()` on `program`, which it sees through the scale stage
+// (conic_scaling.hpp, `columns` describing the solver's variables), so that the tolerances of the
+// settings act relative to the problem's own scale. x, z, s, obj_val and obj_val_dual come back in
+// the units of `program`; the residuals, iteration count and times are the solver's.
+// Vacuous rows never reach the interior-point method: a nonnegative row whose bound is NaN ("no
+// bound") or beyond Clarabel's infinity (+inf included) is removed here, whether presolve is on or
+// off, and reported as Clarabel's presolve reports the rows it removes (s at kClarabelInfinity, z
+// zero), so z and s keep one entry per row of `program`. Any other non-finite entry of A, b or q is
+// refused as CoreError::invalid_input(component, ...) before the call. Clarabel's refusal of the
+// data is CoreError::clarabel(component, its text). A solve is never an error, whatever its status.
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
-                                          const ClarabelOptions& options);
+                                          const ColumnScaling& columns, const ClarabelOptions& options);
 
 // The solve stage of every conic flow: `solve_conic`, then "<name>: solve done, status = ..,
 // elapsed = .." (SUMMARY and above, timed by the flow's clock) and "<name>: solution x_len=..,
 // head=.." (TRACE). Nothing is printed when the call fails.
 template <Verbosity V>
 Result<clarabel::SolveOutput> solve_conic_stage(std::string_view name, const ConicProgram& program,
-                                                const ClarabelOptions& options, const Stopwatch<V>& clock) {
-  Result<clarabel::SolveOutput> solved = solve_conic(name, program, options);
+                                                const ColumnScaling& columns, const ClarabelOptions& options,
+                                                const Stopwatch<V>& clock) {
+  Result<clarabel::SolveOutput> solved = solve_conic(name, program, columns, options);
   if (!solved) return solved;
   if constexpr (V >= Verbosity::Summary) log_line(solve_done_line(name, solved->status, clock.elapsed()));
   if constexpr (V >= Verbosity::Trace) log_line(solution_line(name, solved->x));

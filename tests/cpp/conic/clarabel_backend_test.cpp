@@ -236,14 +236,14 @@ TEST(SolveConic, VacuousRowsNeverReachTheSolverAndAreReportedAsPresolveReportsTh
   Result<ConicProgram> program = lp.program();
   ASSERT_TRUE(program.ok());
 
-  Result<clarabel::SolveOutput> off = solve_conic(kComponent, *program, presolve(false));
+  Result<clarabel::SolveOutput> off = solve_conic(kComponent, *program, {}, presolve(false));
   ASSERT_TRUE(off.ok()) << off.error().display();
   expect_lp_optimum(*off);
   EXPECT_EQ(off->s[1], kClarabelInfinity);
   EXPECT_EQ(off->z[1], 0.0);
 
   // Clarabel's own presolve gives the same report for the row, and the same solution.
-  Result<clarabel::SolveOutput> on = solve_conic(kComponent, *program, presolve(true));
+  Result<clarabel::SolveOutput> on = solve_conic(kComponent, *program, {}, presolve(true));
   ASSERT_TRUE(on.ok()) << on.error().display();
   expect_lp_optimum(*on);
   EXPECT_EQ(on->s[1], kClarabelInfinity);
@@ -259,7 +259,7 @@ TEST(SolveConic, AnInfiniteBoundOnFiniteCoefficientsIsVacuousWithPresolveOff) {
   // bound is capped at Clarabel's infinity and wrecks the interior-point scaling.
   for (const double bound : {kInf, 2e20}) {
     SmallLp lp = lp_with_extra_row(1.0, bound);
-    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(false));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(false));
     ASSERT_TRUE(out.ok()) << out.error().display();
     expect_lp_optimum(*out);
     EXPECT_EQ(out->s[1], kClarabelInfinity);
@@ -270,7 +270,7 @@ TEST(SolveConic, AnInfiniteBoundOnFiniteCoefficientsIsVacuousWithPresolveOff) {
 TEST(SolveConic, ANaNBoundMeansNoBoundInBothPresolveModes) {
   for (const bool on : {false, true}) {
     SmallLp lp = lp_with_extra_row(kNaN, kNaN);
-    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(on));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(on));
     ASSERT_TRUE(out.ok()) << out.error().display();
     expect_lp_optimum(*out);
     EXPECT_EQ(out->s[1], kClarabelInfinity);
@@ -288,7 +288,7 @@ TEST(SolveConic, ANonnegativeConeLeftWithoutRowsDisappears) {
   lp.row({{0, 1.0}}, kInf);
   lp.row({{1, 1.0}}, kInf);
   lp.t.cones.push_back(NonnegativeCone(2));
-  Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(false));
+  Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(false));
   ASSERT_TRUE(out.ok()) << out.error().display();
   EXPECT_EQ(out->status, SolverStatus::Solved);
   EXPECT_NEAR(out->obj_val, -2.8, 1e-7);
@@ -301,7 +301,7 @@ TEST(SolveConic, ANonnegativeConeLeftWithoutRowsDisappears) {
 TEST(SolveConic, OtherNonFiniteDataIsRefusedBeforeTheCall) {
   {  // an infinite coefficient in a row with a finite bound
     SmallLp lp = lp_with_extra_row(kInf, 3.0);
-    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(true));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(true));
     ASSERT_FALSE(out.ok());
     EXPECT_EQ(out.error().display(),
               "backend_test reported an invalid input: constraint row 1 has the non-finite coefficient inf on "
@@ -309,7 +309,7 @@ TEST(SolveConic, OtherNonFiniteDataIsRefusedBeforeTheCall) {
   }
   {  // an impossible bound
     SmallLp lp = lp_with_extra_row(1.0, -kInf);
-    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(false));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(false));
     ASSERT_FALSE(out.ok());
     EXPECT_EQ(out.error().message(), "constraint row 1 has the non-finite bound -inf");
   }
@@ -317,14 +317,14 @@ TEST(SolveConic, OtherNonFiniteDataIsRefusedBeforeTheCall) {
     SmallLp lp;
     lp.row({{0, 1.0}}, kInf);
     lp.t.cones.push_back(ZeroCone(1));
-    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(false));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(false));
     ASSERT_FALSE(out.ok());
     EXPECT_EQ(out.error().message(), "constraint row 0 has the non-finite bound inf");
   }
   {  // a non-finite cost
     SmallLp lp = lp_with_extra_row(1.0, 3.0);
     lp.q[1] = kNaN;
-    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), presolve(true));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(true));
     ASSERT_FALSE(out.ok());
     EXPECT_EQ(out.error().kind(), CoreError::Kind::InvalidInput);
     EXPECT_EQ(out.error().message(), "cost of variable 1 is the non-finite value NaN");
@@ -334,7 +334,7 @@ TEST(SolveConic, OtherNonFiniteDataIsRefusedBeforeTheCall) {
 TEST(SolveConic, ClarabelsRefusalCarriesTheComponent) {
   SmallLp lp = lp_with_extra_row(1.0, 3.0);
   lp.t.cones.back() = NonnegativeCone(4);  // the cones cover one row too few
-  Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), ClarabelOptions{});
+  Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, ClarabelOptions{});
   ASSERT_FALSE(out.ok());
   EXPECT_EQ(out.error().kind(), CoreError::Kind::Clarabel);
   EXPECT_EQ(out.error().component(), kComponent);
@@ -344,7 +344,7 @@ TEST(SolveConic, ClarabelsRefusalCarriesTheComponent) {
   SmallLp wrapped = lp_with_extra_row(1.0, kNaN);
   wrapped.t.cones.back() = NonnegativeCone(std::numeric_limits<std::size_t>::max());
   wrapped.t.cones.push_back(NonnegativeCone(6));
-  Result<clarabel::SolveOutput> refused = solve_conic(kComponent, *wrapped.program(), ClarabelOptions{});
+  Result<clarabel::SolveOutput> refused = solve_conic(kComponent, *wrapped.program(), {}, ClarabelOptions{});
   ASSERT_FALSE(refused.ok());
   EXPECT_EQ(refused.error().kind(), CoreError::Kind::Clarabel);
 }
@@ -357,7 +357,7 @@ TEST(SolveConic, TheSolversOwnLogFollowsTheVerbosity) {
     Result<ConicProgram> program = lp.program();
     testing::internal::CaptureStdout();
     Result<clarabel::SolveOutput> out =
-        solve_conic(kComponent, *program, ClarabelOptionsBuilder().settings(loud).verbosity(v).build());
+        solve_conic(kComponent, *program, {}, ClarabelOptionsBuilder().settings(loud).verbosity(v).build());
     const std::string text = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(out.ok());
     return text;

@@ -194,4 +194,34 @@ Status clarabel_objective_qarn2(const Qarn2Problem& problem, ClarabelTriplets& t
   return {};
 }
 
+std::vector<ColumnClass> qarn2_column_classes(std::size_t n, std::size_t dim,
+                                              std::span<const ObjectiveView> objectives) {
+  const std::size_t big_n = n + 1;
+  std::vector<ColumnClass> classes{{0, big_n, ScaleBase::A, 1.0}};
+  std::size_t next = big_n;
+  if (needs_sqrt_a(objectives)) {
+    classes.push_back({next, big_n, ScaleBase::A, 0.5});
+    next += big_n;
+  }
+  for (const ObjectiveView& o : objectives) {
+    switch (o.kind) {
+      case ObjectiveKind::Time:  // t_k >= 1 / (4 (r_k + r_(k+1)))
+        classes.push_back({next, n, ScaleBase::A, -0.5});
+        next += n;
+        break;
+      case ObjectiveKind::ThermalEnergy:  // t_k >= |tau_k|^2 / (4 (r_k + r_(k+1))), tau ~ a
+        classes.push_back({next, n, ScaleBase::A, 1.5});
+        next += n;
+        break;
+      case ObjectiveKind::TotalVariationTorque:  // u >= |change of torque| ~ a
+        classes.push_back({next, dim * (n - 1), ScaleBase::A, 1.0});
+        next += dim * (n - 1);
+        break;
+      default:  // Linear: cost only
+        break;
+    }
+  }
+  return classes;
+}
+
 }  // namespace qarn::qarn2

@@ -9,6 +9,7 @@
 
 #include "diag/result.hpp"
 #include "qarn/conic_program.hpp"
+#include "qarn/conic_scaling.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::qarn2 {
@@ -29,5 +30,9 @@ std::size_t add_sqrt_a_stage(std::size_t n, std::span<const ObjectiveView> objec
 // the robot-dynamics error of the torque coefficients, and InvalidInput "Invalid <Kind> objective."
 // from "qarn2_socp"; the record keeps what was appended before the failure.
 Status clarabel_objective_qarn2(const Qarn2Problem& problem, ClarabelTriplets& triplets, std::vector<double>& q);
+
+// The magnitudes of the program's columns for the scale stage: a, then r = sqrt(a) when present,
+// then each objective's auxiliaries in list order (dim = the robot's joint count).
+std::vector<ColumnClass> qarn2_column_classes(std::size_t n, std::size_t dim, std::span<const ObjectiveView> objectives);
 
 }  // namespace qarn::qarn2

@@ -10,6 +10,7 @@
 #include "diag/log.hpp"
 #include "qarn/conic_log.hpp"
 #include "qarn/conic_solve.hpp"
+#include "qarn/profile_scale.hpp"
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 #include "qarn/qarn2/opt2/standard_constraints.hpp"
 
@@ -187,12 +188,18 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
 
   Result<ConicProgram> program = qarn2_conic_program<V>(problem);
   if (!program) return std::move(program).error();
-  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, options, clock);
+  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, qarn2_column_scaling(problem), options, clock);
   if (!solved) return std::move(solved).error();
   return accept_stage<V>(std::move(*solved), big_n, options);
 }
 
 }  // namespace
+
+ColumnScaling qarn2_column_scaling(const Qarn2Problem& problem) {
+  const std::size_t n = problem.idx_s_final - problem.idx_s_start;
+  return {profile_scale(problem.robot.constraints(), problem.idx_s_start, n + 1),
+          qarn2_column_classes(n, problem.robot.dim(), problem.objectives)};
+}
 
 Result<Qarn2SocpOutcome> qarn2_socp(const Qarn2Problem& problem, const ClarabelOptions& options) {
   return with_verbosity(options.verbosity,

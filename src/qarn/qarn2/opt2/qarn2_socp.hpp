@@ -14,6 +14,7 @@
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/conic_program.hpp"
+#include "qarn/conic_scaling.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::qarn2 {
@@ -45,6 +46,10 @@ Qarn2CapacityEstimate qarn2_capacity_estimate(std::size_t n, std::size_t m2, std
 // build, printing the assembly lines of level V. Errors are those of qarn2_socp before the solve.
 template <Verbosity V>
 Result<ConicProgram> qarn2_conic_program(const Qarn2Problem& problem);
+
+// How the scale stage sees the program's columns: references from the window's stored limits and
+// the column classes of qarn2_column_classes.
+ColumnScaling qarn2_column_scaling(const Qarn2Problem& problem);
 
 // Solves a problem that has passed Qarn2ProblemBuilder, with the robot state locked by the caller.
 // An unusable status is no error: the outcome has no profile. Errors: the objective stage's, a

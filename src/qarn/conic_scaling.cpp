@@ -1,0 +1,206 @@
+// The scale stage: column, cone and row factors, the program in scaled units, and the way back.
+#include "qarn/conic_scaling.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace qarn {
+namespace {
+
+constexpr std::uint32_t kNoPair = std::numeric_limits<std::uint32_t>::max();
+
+// 1 / (the power of two nearest to m) for a positive finite magnitude, else 1.
+double inverse_scale(double m) { return 1.0 / power_of_two_near(m); }
+
+double class_scale(const ProfileScale& reference, const ColumnClass& c) {
+  const double base = c.base == ScaleBase::A ? reference.a : reference.b;
+  const double exponent = std::clamp(std::round(c.power * static_cast<double>(std::ilogb(base))), -600.0, 600.0);
+  return std::ldexp(1.0, static_cast<int>(exponent));
+}
+
+// The two coefficients of the boost by lambda: s0' = c s0 + d s1, s1' = d s0 + c s1.
+struct BoostCoefficients {
+  double c;
+  double d;
+};
+BoostCoefficients coefficients(double lambda) {
+  const double inv = 1.0 / lambda;
+  return {(lambda + inv) * 0.5, (lambda - inv) * 0.5};
+}
+
+// Visits the entries of column `col` of A, pairing the entries of the two rows of a boosted cone
+// (adjacent in the column, rows ascending): f(row, value) for a plain entry, g(pair, v0, v1) for
+// a cone pair (a missing entry counts as 0).
+template <class Plain, class Pair>
+void for_column(const clarabel::CscMatrix& a, std::size_t col, const std::vector<std::uint32_t>& pair_of,
+                const std::vector<std::size_t>& pair_row, Plain&& f, Pair&& g) {
+  for (std::size_t k = a.colptr[col]; k < a.colptr[col + 1]; ++k) {
+    const std::size_t r = a.rowval[k];
+    const std::uint32_t p = pair_of[r];
+    if (p == kNoPair) {
+      f(r, a.nzval[k]);
+      continue;
+    }
+    if (r == pair_row[p]) {
+      const bool both = k + 1 < a.colptr[col + 1] && a.rowval[k + 1] == r + 1;
+      g(p, a.nzval[k], both ? a.nzval[k + 1] : 0.0);
+      if (both) ++k;
+    } else {
+      g(p, 0.0, a.nzval[k]);
+    }
+  }
+}
+
+}  // namespace
+
+ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& columns) {
+  ScaledProgram out;
+  const std::size_t m = program.rows();
+  const std::size_t n = program.vars();
+
+  // Columns.
+  out.column.assign(n, 1.0);
+  for (const ColumnClass& c : columns.classes) {
+    const double d = class_scale(columns.reference, c);
+    const std::size_t end = std::min(n, c.first + std::min(c.count, n));
+    for (std::size_t j = std::min(c.first, n); j < end; ++j) out.column[j] = d;
+  }
+  clarabel::CscMatrix a = program.A;
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t k = a.colptr[j]; k < a.colptr[j + 1]; ++k) a.nzval[k] *= out.column[j];
+  }
+  std::vector<double> b = program.b;
+
+  // Boosts: the magnitudes of s0 + s1 and s0 - s1 of every second-order cone.
+  std::vector<std::uint32_t> pair_of(m, kNoPair);
+  std::vector<std::size_t> pair_row;
+  {
+    std::size_t r = 0;
+    for (const clarabel::Cone& cone : program.cones) {
+      if (cone.kind == clarabel::ConeKind::SecondOrder && cone.dim >= 2) {
+        pair_of[r] = pair_of[r + 1] = static_cast<std::uint32_t>(pair_row.size());
+        pair_row.push_back(r);
+      }
+      r += cone.dim;
+    }
+  }
+  std::vector<double> mag_sum(pair_row.size(), 0.0), mag_diff(pair_row.size(), 0.0);
+  const auto measure = [&](std::uint32_t p, double v0, double v1) {
+    mag_sum[p] = std::max(mag_sum[p], std::fabs(v0 + v1));
+    mag_diff[p] = std::max(mag_diff[p], std::fabs(v0 - v1));
+  };
+  for (std::size_t p = 0; p < pair_row.size(); ++p) measure(static_cast<std::uint32_t>(p), b[pair_row[p]], b[pair_row[p] + 1]);
+  for (std::size_t j = 0; j < n; ++j) for_column(a, j, pair_of, pair_row, [](std::size_t, double) {}, measure);
+  std::vector<BoostCoefficients> boost(pair_row.size(), {1.0, 0.0});
+  for (std::size_t p = 0; p < pair_row.size(); ++p) {
+    if (!(mag_sum[p] > 0) || !(mag_diff[p] > 0)) continue;
+    const double lambda = power_of_two_near(std::sqrt(mag_diff[p] / mag_sum[p]));
+    if (lambda == 1.0) continue;
+    boost[p] = coefficients(lambda);
+    out.boosts.push_back({pair_row[p], lambda});
+  }
+  if (!out.boosts.empty()) {
+    clarabel::CscMatrix boosted;
+    boosted.m = m;
+    boosted.n = n;
+    boosted.colptr.assign(n + 1, 0);
+    boosted.rowval.reserve(a.rowval.size() + pair_row.size());
+    boosted.nzval.reserve(a.nzval.size() + pair_row.size());
+    const auto emit = [&](std::size_t r, double v) {
+      if (v == 0.0) return;
+      boosted.rowval.push_back(r);
+      boosted.nzval.push_back(v);
+    };
+    for (std::size_t j = 0; j < n; ++j) {
+      for_column(
+          a, j, pair_of, pair_row, [&](std::size_t r, double v) { emit(r, v); },
+          [&](std::uint32_t p, double v0, double v1) {
+            const BoostCoefficients t = boost[p];
+            emit(pair_row[p], t.c * v0 + t.d * v1);
+            emit(pair_row[p] + 1, t.d * v0 + t.c * v1);
+          });
+      boosted.colptr[j + 1] = boosted.rowval.size();
+    }
+    a = std::move(boosted);
+    for (std::size_t p = 0; p < pair_row.size(); ++p) {
+      const std::size_t r = pair_row[p];
+      const double b0 = b[r], b1 = b[r + 1];
+      b[r] = boost[p].c * b0 + boost[p].d * b1;
+      b[r + 1] = boost[p].d * b0 + boost[p].c * b1;
+    }
+  }
+
+  // Rows: the largest of a row's entries and its bound (a row whose coefficients all but vanish
+  // must not be blown up to a huge bound), one factor per second-order cone.
+  std::vector<double> magnitude(m, 0.0);
+  for (std::size_t k = 0; k < a.nzval.size(); ++k) {
+    magnitude[a.rowval[k]] = std::max(magnitude[a.rowval[k]], std::fabs(a.nzval[k]));
+  }
+  for (std::size_t r = 0; r < m; ++r) magnitude[r] = std::max(magnitude[r], std::fabs(b[r]));
+  out.row.assign(m, 1.0);
+  {
+    std::size_t r = 0;
+    for (const clarabel::Cone& cone : program.cones) {
+      if (cone.kind == clarabel::ConeKind::SecondOrder) {
+        double largest = 0.0;
+        for (std::size_t i = r; i < r + cone.dim; ++i) largest = std::max(largest, magnitude[i]);
+        std::fill(out.row.begin() + static_cast<std::ptrdiff_t>(r),
+                  out.row.begin() + static_cast<std::ptrdiff_t>(r + cone.dim), inverse_scale(largest));
+      } else {
+        for (std::size_t i = r; i < r + cone.dim; ++i) out.row[i] = inverse_scale(magnitude[i]);
+      }
+      r += cone.dim;
+    }
+  }
+  for (std::size_t k = 0; k < a.nzval.size(); ++k) a.nzval[k] *= out.row[a.rowval[k]];
+  for (std::size_t r = 0; r < m; ++r) b[r] *= out.row[r];
+
+  // Cost.
+  std::vector<double> q(n);
+  double largest_cost = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    q[j] = program.q[j] * out.column[j];
+    largest_cost = std::max(largest_cost, std::fabs(q[j]));
+  }
+  clarabel::CscMatrix p = program.P;
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t k = p.colptr[j]; k < p.colptr[j + 1]; ++k) {
+      p.nzval[k] *= out.column[j] * out.column[p.rowval[k]];
+      largest_cost = std::max(largest_cost, std::fabs(p.nzval[k]));
+    }
+  }
+  out.cost = inverse_scale(largest_cost);
+  for (double& v : q) v *= out.cost;
+  for (double& v : p.nzval) v *= out.cost;
+
+  out.program.A = std::move(a);
+  out.program.P = std::move(p);
+  out.program.q = std::move(q);
+  out.program.b = std::move(b);
+  out.program.cones = program.cones;
+  return out;
+}
+
+void unscale_solution(const ScaledProgram& scaled, clarabel::SolveOutput& out) {
+  for (std::size_t j = 0; j < out.x.size(); ++j) out.x[j] *= scaled.column[j];
+  for (std::size_t r = 0; r < out.s.size(); ++r) {
+    out.s[r] /= scaled.row[r];
+    out.z[r] *= scaled.row[r] / scaled.cost;
+  }
+  // s = B^-1 s' (the boost by 1 / lambda), z = B z' (B is symmetric).
+  for (const ScaledProgram::Boost& boost : scaled.boosts) {
+    const BoostCoefficients t = coefficients(boost.lambda);
+    const std::size_t r = boost.row;
+    const double s0 = out.s[r], s1 = out.s[r + 1];
+    out.s[r] = t.c * s0 - t.d * s1;
+    out.s[r + 1] = t.c * s1 - t.d * s0;
+    const double z0 = out.z[r], z1 = out.z[r + 1];
+    out.z[r] = t.c * z0 + t.d * z1;
+    out.z[r + 1] = t.d * z0 + t.c * z1;
+  }
+  out.obj_val /= scaled.cost;
+  out.obj_val_dual /= scaled.cost;
+}
+
+}  // namespace qarn

@@ -1,0 +1,70 @@
+// Profile references from the stored limits.
+#include "qarn/profile_scale.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace qarn {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Median of the collected values (the upper one of an even count); nothing when empty.
+double median_or(std::vector<double>& v, double fallback) {
+  if (v.empty()) return fallback;
+  const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  return *mid;
+}
+
+// |num / den| when it is a positive finite number, else +inf.
+double ratio(double num, double den) {
+  const double r = std::fabs(num / den);
+  return r > 0 && std::isfinite(r) ? r : kInf;
+}
+
+}  // namespace
+
+double power_of_two_near(double x, bool of_four) {
+  if (!(x > 0) || !std::isfinite(x)) return 1.0;
+  int e = 0;
+  const double m = std::frexp(x, &e);  // x = m * 2^e, m in [0.5, 1)
+  // log2(x) = e + log2(m); round to the nearest integer (even integer for powers of four).
+  const double l = static_cast<double>(e) + std::log2(m);
+  const double step = of_four ? 2.0 : 1.0;
+  const double rounded = std::clamp(std::round(l / step) * step, -600.0, 600.0);
+  return std::ldexp(1.0, static_cast<int>(rounded));
+}
+
+ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count) {
+  std::vector<double> a_scales;
+  std::vector<double> b_scales;
+  a_scales.reserve(count);
+  b_scales.reserve(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t idx_s = idx_s_start + k;
+    const double amax = store.amax_at(idx_s);
+    double a_scale = amax > 0 && std::isfinite(amax) ? amax : kInf;
+    double b_scale = kInf;
+    const SecondOrderRows rows = store.second_order_rows_at(idx_s);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (!std::isfinite(rows.acc_max[r])) continue;
+      a_scale = std::min(a_scale, ratio(rows.acc_max[r], rows.acc_a[r]));
+      b_scale = std::min(b_scale, ratio(rows.acc_max[r], rows.acc_b[r]));
+    }
+    if (a_scale < kInf) a_scales.push_back(a_scale);
+    if (b_scale < kInf) b_scales.push_back(b_scale);
+  }
+  if (a_scales.empty()) return {};
+  const double a = median_or(a_scales, 1.0);
+  double b = median_or(b_scales, kInf);
+  if (b == kInf && count >= 2) {
+    const double length = store.s_at(idx_s_start + count - 1) - store.s_at(idx_s_start);
+    b = a / length;
+  }
+  return {power_of_two_near(a, true), power_of_two_near(b)};
+}
+
+}  // namespace qarn
