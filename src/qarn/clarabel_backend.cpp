@@ -1,6 +1,8 @@
 // Options of the conic solvers and their status-acceptance rule.
 #include "qarn/clarabel_backend.hpp"
 
+#include <cmath>
+
 namespace qarn {
 
 clarabel::Settings ClarabelOptions::default_settings() {
@@ -20,6 +22,10 @@ bool ClarabelOptions::allow(SolverStatus status) const {
     case SolverStatus::CallbackTerminated: return allow_callback_terminated;
     default: return false;
   }
+}
+
+double ClarabelOptions::profile_tolerance() const {
+  return std::fmax(1e-6, settings.tol_feas);  // fmax ignores a NaN tol_feas
 }
 
 clarabel::Settings ClarabelOptions::solver_settings() const {

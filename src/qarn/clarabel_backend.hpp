@@ -31,6 +31,10 @@ struct ClarabelOptions {
   // Whether a solution with this status may be turned into a profile.
   bool allow(SolverStatus status) const;
 
+  // The relative tolerance to which an accepted profile must hold the stored limits: 1e-6, or the
+  // settings' tol_feas when the caller chose a looser one.
+  double profile_tolerance() const;
+
   // The settings handed to Clarabel: Clarabel prints its own log only together with the core's
   // detailed diagnostics (DEBUG and TRACE), whatever `settings.verbose` says.
   clarabel::Settings solver_settings() const;

@@ -261,13 +261,17 @@ class TestWhatReachesTheSolver:
         with pytest.raises(q.QarnError) as info:
             q.qarn2_socp(problem, q.ClarabelOptions(clarabel_settings=few))
         assert str(info.value) == "qarn2_socp reported a failure in Clarabel solver with status MaxIterations"
-        a = q.qarn2_socp(problem, q.ClarabelOptions(clarabel_settings=few, allow_max_iterations=True))
+        # Accepting MaxIterations accepts the status, not an iterate that breaks the limits.
+        with pytest.raises(q.QarnError, match="the solution accepted with status MaxIterations breaks the stored limits"):
+            q.qarn2_socp(problem, q.ClarabelOptions(clarabel_settings=few, allow_max_iterations=True))
+        near = q.ClarabelSettings(max_iter=q.qarn2_socp_expert(problem).iterations - 1)
+        a = q.qarn2_socp(problem, q.ClarabelOptions(clarabel_settings=near, allow_max_iterations=True))
         assert a.shape == (41,) and np.all(a >= 0.0)
         expired = q.ClarabelSettings(time_limit=0.0)
         result = q.qarn2_socp_expert(problem, q.ClarabelOptions(clarabel_settings=expired))
         assert result.solver_status == q.ClarabelSolverStatus.MAX_TIME and result.a is None
-        result = q.qarn2_socp_expert(problem, q.ClarabelOptions(clarabel_settings=expired, allow_max_time=True))
-        assert result.solver_status == q.ClarabelSolverStatus.MAX_TIME and result.a is not None
+        with pytest.raises(q.QarnError, match="the solution accepted with status MaxTime breaks the stored limits"):
+            q.qarn2_socp_expert(problem, q.ClarabelOptions(clarabel_settings=expired, allow_max_time=True))
 
     def test_settings_the_solver_refuses(self):
         robot, problem = line_problem()

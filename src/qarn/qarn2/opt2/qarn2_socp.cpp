@@ -10,7 +10,9 @@
 #include "diag/log.hpp"
 #include "qarn/conic_log.hpp"
 #include "qarn/conic_solve.hpp"
+#include "qarn/profile_audit.hpp"
 #include "qarn/profile_scale.hpp"
+#include "qarn/qarn2/dp2/bounded_stations.hpp"
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 #include "qarn/qarn2/opt2/standard_constraints.hpp"
 
@@ -165,12 +167,34 @@ template Result<ConicProgram> qarn2_conic_program<Verbosity::Trace>(const Qarn2P
 
 namespace {
 
-// The profile of an accepted solution: the first N entries of x, clamped at zero.
+// A window whose a no stored limit bounds has no optimum: the solver would only drift upwards.
+Status bounded_stage(const Qarn2Problem& problem) {
+  const Topp2Problem window{problem.robot.constraints(), problem.idx_s_start, problem.idx_s_final, problem.a_start,
+                            problem.a_final};
+  if (const auto idx_s = first_unbounded_station(window)) {
+    return CoreError::unbounded(kName,
+                                fmt::format("The reachable set is unbounded at index {} where a_max = inf", *idx_s));
+  }
+  return {};
+}
+
+// The profile of an accepted solution: the first N entries of x, clamped at zero, with the fixed
+// boundary values written exactly; it must hold every stored limit to the options' profile tolerance.
 template <Verbosity V>
-Qarn2SocpOutcome accept_stage(clarabel::SolveOutput&& out, std::size_t big_n, const ClarabelOptions& options) {
+Result<Qarn2SocpOutcome> accept_stage(const Qarn2Problem& problem, clarabel::SolveOutput&& out,
+                                      const ClarabelOptions& options) {
+  const std::size_t big_n = problem.idx_s_final - problem.idx_s_start + 1;
   Qarn2SocpOutcome outcome;
   const bool usable = options.allow(out.status);
-  if (usable) outcome.profile = nonnegative_profile(out.x, big_n);
+  if (usable) {
+    std::vector<double> a = nonnegative_profile(out.x, big_n);
+    // The equality rows hold only to the solver's tolerance; the ends are the given values.
+    a.front() = problem.a_start;
+    a.back() = problem.a_final;
+    const ProfileAudit audit = audit_second_order_profile(problem.robot.constraints(), problem.idx_s_start, a, options.profile_tolerance());
+    if (!audit.holds()) return broken_profile_error(kName, out.status, audit);
+    outcome.profile = std::move(a);
+  }
   if constexpr (V >= Verbosity::Trace) log_line(acceptance_line(kName, usable, outcome.profile ? "Some(a)" : "None"));
   static_cast<clarabel::SolveOutput&>(outcome) = std::move(out);
   return outcome;
@@ -186,11 +210,13 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
   }
   if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
 
+  QARN_TRY(bounded_stage(problem));
   Result<ConicProgram> program = qarn2_conic_program<V>(problem);
   if (!program) return std::move(program).error();
-  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, qarn2_column_scaling(problem), options, clock);
+  Result<clarabel::SolveOutput> solved =
+      solve_conic_stage<V>(kName, *program, qarn2_column_scaling(problem), options, clock);
   if (!solved) return std::move(solved).error();
-  return accept_stage<V>(std::move(*solved), big_n, options);
+  return accept_stage<V>(problem, std::move(*solved), options);
 }
 
 }  // namespace
