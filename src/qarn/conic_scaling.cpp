@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 namespace qarn {
 namespace {
@@ -19,14 +21,14 @@ double class_scale(const ProfileScale& reference, const ColumnClass& c) {
   return std::ldexp(1.0, static_cast<int>(exponent));
 }
 
-// The two coefficients of the boost by lambda: s0' = c s0 + d s1, s1' = d s0 + c s1.
-struct BoostCoefficients {
-  double c;
-  double d;
-};
-BoostCoefficients coefficients(double lambda) {
-  const double inv = 1.0 / lambda;
-  return {(lambda + inv) * 0.5, (lambda - inv) * 0.5};
+// The boost by lambda of a pair (v0, v1): v0 + v1 multiplied by lambda, v0 - v1 divided by it.
+// Computed through the sum and the difference, which the power-of-two lambda scales exactly; the
+// matrix form ((lambda + 1/lambda) / 2, ...) would round both coefficients to one value for a
+// large lambda and lose the difference.
+std::pair<double, double> boost_pair(double lambda, double v0, double v1) {
+  const double sum = (v0 + v1) * lambda;
+  const double diff = (v0 - v1) / lambda;
+  return {(sum + diff) * 0.5, (sum - diff) * 0.5};
 }
 
 // Visits the entries of column `col` of A, pairing the entries of the two rows of a boosted cone
@@ -92,12 +94,12 @@ ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& co
   };
   for (std::size_t p = 0; p < pair_row.size(); ++p) measure(static_cast<std::uint32_t>(p), b[pair_row[p]], b[pair_row[p] + 1]);
   for (std::size_t j = 0; j < n; ++j) for_column(a, j, pair_of, pair_row, [](std::size_t, double) {}, measure);
-  std::vector<BoostCoefficients> boost(pair_row.size(), {1.0, 0.0});
+  std::vector<double> boost(pair_row.size(), 1.0);
   for (std::size_t p = 0; p < pair_row.size(); ++p) {
     if (!(mag_sum[p] > 0) || !(mag_diff[p] > 0)) continue;
     const double lambda = power_of_two_near(std::sqrt(mag_diff[p] / mag_sum[p]));
     if (lambda == 1.0) continue;
-    boost[p] = coefficients(lambda);
+    boost[p] = lambda;
     out.boosts.push_back({pair_row[p], lambda});
   }
   if (!out.boosts.empty()) {
@@ -116,18 +118,16 @@ ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& co
       for_column(
           a, j, pair_of, pair_row, [&](std::size_t r, double v) { emit(r, v); },
           [&](std::uint32_t p, double v0, double v1) {
-            const BoostCoefficients t = boost[p];
-            emit(pair_row[p], t.c * v0 + t.d * v1);
-            emit(pair_row[p] + 1, t.d * v0 + t.c * v1);
+            const auto [w0, w1] = boost_pair(boost[p], v0, v1);
+            emit(pair_row[p], w0);
+            emit(pair_row[p] + 1, w1);
           });
       boosted.colptr[j + 1] = boosted.rowval.size();
     }
     a = std::move(boosted);
     for (std::size_t p = 0; p < pair_row.size(); ++p) {
       const std::size_t r = pair_row[p];
-      const double b0 = b[r], b1 = b[r + 1];
-      b[r] = boost[p].c * b0 + boost[p].d * b1;
-      b[r + 1] = boost[p].d * b0 + boost[p].c * b1;
+      std::tie(b[r], b[r + 1]) = boost_pair(boost[p], b[r], b[r + 1]);
     }
   }
 
@@ -190,14 +190,9 @@ void unscale_solution(const ScaledProgram& scaled, clarabel::SolveOutput& out) {
   }
   // s = B^-1 s' (the boost by 1 / lambda), z = B z' (B is symmetric).
   for (const ScaledProgram::Boost& boost : scaled.boosts) {
-    const BoostCoefficients t = coefficients(boost.lambda);
     const std::size_t r = boost.row;
-    const double s0 = out.s[r], s1 = out.s[r + 1];
-    out.s[r] = t.c * s0 - t.d * s1;
-    out.s[r + 1] = t.c * s1 - t.d * s0;
-    const double z0 = out.z[r], z1 = out.z[r + 1];
-    out.z[r] = t.c * z0 + t.d * z1;
-    out.z[r + 1] = t.d * z0 + t.c * z1;
+    std::tie(out.s[r], out.s[r + 1]) = boost_pair(1.0 / boost.lambda, out.s[r], out.s[r + 1]);
+    std::tie(out.z[r], out.z[r + 1]) = boost_pair(boost.lambda, out.z[r], out.z[r + 1]);
   }
   out.obj_val /= scaled.cost;
   out.obj_val_dual /= scaled.cost;

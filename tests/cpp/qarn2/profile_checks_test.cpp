@@ -1,0 +1,136 @@
+// The problem-scale helpers every solver shares: the profile references read from the stored
+// limits, the relative audit of accepted profiles, and the unboundedness test before a conic solve.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "qarn/profile_audit.hpp"
+#include "qarn/profile_scale.hpp"
+#include "qarn/qarn2/dp2/bounded_stations.hpp"
+#include "qarn2/topp2_test_support.hpp"
+
+namespace qarn {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST(PowerOfTwoNear, RoundsTheExponentAndRefusesWhatIsNoMagnitude) {
+  struct Case {
+    double x;
+    bool of_four;
+    double expected;
+  };
+  for (const Case& c : std::vector<Case>{{1.0, false, 1.0},
+                                         {1.4, false, 1.0},
+                                         {1.5, false, 2.0},
+                                         {3e-3, false, 1.0 / 256},
+                                         {3e-3, true, 1.0 / 256},
+                                         {0.02, true, 1.0 / 64},
+                                         {1e6, true, 1048576.0},
+                                         {1e300, false, std::ldexp(1.0, 600)},  // exponent clamped
+                                         {0.0, false, 1.0},
+                                         {-2.0, false, 1.0},
+                                         {kInf, true, 1.0},
+                                         {kNaN, true, 1.0}}) {
+    EXPECT_EQ(power_of_two_near(c.x, c.of_four), c.expected) << c.x << " " << c.of_four;
+  }
+}
+
+// A store scaled in time by k (velocity x k, acceleration x k^2) and in space by c.
+Constraints scaled_line(double k, double c) {
+  const std::vector<double> s = test2::uniform_grid(30, 2.0);
+  return test2::point_mass_line(s, 0.7 * k * c, 1.3 * k * k * c);
+}
+
+TEST(ProfileScale, FollowsTimeScalingAndIgnoresSpaceScaling) {
+  const ProfileScale unit = profile_scale(scaled_line(1.0, 1.0), 0, 31);
+  EXPECT_EQ(unit.a, 0.25);  // amax = 0.49 is the smaller scale; nearest power of four
+  for (const double k : {1e-4, 1e-2, 1e2, 1e4}) {
+    const ProfileScale p = profile_scale(scaled_line(k, 1.0), 0, 31);
+    const double ratio = p.a / (unit.a * k * k);
+    EXPECT_GE(ratio, 0.25) << k;  // one rounding to a power of four
+    EXPECT_LE(ratio, 4.0) << k;
+  }
+  // q(s) = s is not scaled with c here (the line's derivatives stay 1), so scale the limits of a
+  // path c q(s) instead: amax and every row ratio are unchanged.
+  Constraints store = Constraints::with_capacity(1, 31);
+  const std::vector<double> s = test2::uniform_grid(30, 2.0);
+  ASSERT_TRUE(store.append_s(s).ok());
+  const Eigen::MatrixXd ones = Eigen::MatrixXd::Ones(1, 31);
+  ASSERT_TRUE(store.set_q(ones, 1e3 * ones, Eigen::MatrixXd::Zero(1, 31), std::nullopt, 0).ok());
+  ASSERT_TRUE(store.add_velocity_limits(0.7e3 * ones, -0.7e3 * ones, 0).ok());
+  ASSERT_TRUE(store.add_acceleration_limits(1.3e3 * ones, -1.3e3 * ones, 0).ok());
+  EXPECT_EQ(profile_scale(store, 0, 31).a, unit.a);
+  EXPECT_EQ(profile_scale(store, 0, 31).b, unit.b);
+}
+
+TEST(ProfileScale, WithoutLimitsBothReferencesAreOne) {
+  Constraints store = Constraints::with_capacity(1, 5);
+  ASSERT_TRUE(store.append_s(test2::uniform_grid(4, 1.0)).ok());
+  const ProfileScale p = profile_scale(store, 0, 5);
+  EXPECT_EQ(p.a, 1.0);
+  EXPECT_EQ(p.b, 1.0);
+}
+
+TEST(ProfileAudit, RowsHoldToTheirOwnRelativeSize) {
+  struct Case {
+    std::vector<double> terms;
+    double bound;
+    bool holds;
+  };
+  for (const Case& c : std::vector<Case>{{{1.0, 2.0}, 3.0, true},
+                                         {{1e-9, 2e-9}, 3e-9 * (1 + 1e-7), true},
+                                         {{1e-9, 2e-9}, 3e-9 * (1 - 1e-5), false},
+                                         {{1e9, -1e9}, 1e-3, true},     // a large sum that cancels
+                                         {{1e9, -1e9}, -1e3, true},     // 1e3 below 2e9 of size
+                                         {{1e9, -1e9}, -1e5, false},    // 5e-5 of the size
+                                         {{kNaN, 1.0}, 1.0, false},
+                                         {{5.0}, kInf, true},          // no bound
+                                         {{0.0, 0.0}, 0.0, true}}) {
+    ProfileAudit audit;
+    audit.row(7, "second-order row", 2, c.terms, c.bound);
+    EXPECT_EQ(audit.holds(), c.holds) << c.terms[0] << " " << c.bound;
+  }
+  ProfileAudit audit;
+  audit.row(7, "second-order row", 2, std::vector<double>{1.0, 1.0}, 1.0);
+  EXPECT_EQ(audit.describe(), "the second-order row 2 at idx_s = 7 exceeds its bound by 3.333e-1 relative");
+  EXPECT_EQ(broken_profile_error("qarn2_socp", SolverStatus::AlmostSolved, audit).display(),
+            "qarn2_socp reported an error in Clarabel solver: the solution accepted with status AlmostSolved breaks "
+            "the stored limits: the second-order row 2 at idx_s = 7 exceeds its bound by 3.333e-1 relative");
+}
+
+TEST(ProfileAudit, TheSecondOrderAuditMatchesTheAnalyticProfileAndCatchesAnExcess) {
+  // On the line, a = min(v^2, 2 acc s, 2 acc (L - s)) is the time-optimal profile: it holds.
+  const std::vector<double> s = test2::uniform_grid(40, 2.0);
+  const Constraints store = test2::point_mass_line(s, 1.0, 0.75);
+  std::vector<double> a(s.size());
+  for (std::size_t k = 0; k < s.size(); ++k) a[k] = std::min({1.0, 1.5 * s[k], 1.5 * (2.0 - s[k])});
+  EXPECT_TRUE(audit_second_order_profile(store, 0, a).holds());
+  a[20] *= 1.0 + 1e-5;  // above the velocity bound
+  const ProfileAudit broken = audit_second_order_profile(store, 0, a);
+  EXPECT_FALSE(broken.holds());
+  EXPECT_TRUE(audit_second_order_profile(store, 0, a, 1e-4).holds());  // a looser tolerance
+}
+
+TEST(BoundedStations, ReportsOnlyWhatNoLimitBounds) {
+  const std::vector<double> s = test2::uniform_grid(10, 2.0);
+  // Neither velocity nor acceleration limits: a is free at every interior station.
+  Constraints free = Constraints::with_capacity(1, s.size());
+  ASSERT_TRUE(free.append_s(s).ok());
+  EXPECT_EQ(qarn2::first_unbounded_station({free, 0, 10, 0.0, 0.0}), std::optional<std::uint64_t>(1));
+  // Acceleration limits alone on a straight line: b is bounded and the ends are fixed, so a is too.
+  Constraints line = Constraints::with_capacity(1, s.size());
+  ASSERT_TRUE(line.append_s(s).ok());
+  const Eigen::MatrixXd ones = Eigen::MatrixXd::Ones(1, 11);
+  ASSERT_TRUE(line.set_q(ones, ones, 0 * ones, std::nullopt, 0).ok());
+  ASSERT_TRUE(line.add_acceleration_limits(ones, -ones, 0).ok());
+  EXPECT_EQ(qarn2::first_unbounded_station({line, 0, 10, 0.0, 0.0}), std::nullopt);
+  // Velocity limits bound every station directly.
+  EXPECT_EQ(qarn2::first_unbounded_station({scaled_line(1.0, 1.0), 0, 30, 0.0, 0.0}), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qarn

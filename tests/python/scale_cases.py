@@ -1,0 +1,84 @@
+"""Problems for the any-units checks: random multi-axis paths whose limits can be scaled in time
+(velocity x k, acceleration x k^2) and in space (path and limits x c), and the measures the
+checks apply to a delivered profile."""
+
+from dataclasses import dataclass
+
+import numpy as np
+
+from qarn_py import _native as q
+
+
+@dataclass
+class Problem:
+    robot: object
+    s: np.ndarray
+    d: object  # path derivatives at s
+    v: np.ndarray
+    acc: np.ndarray
+
+    @property
+    def n(self):
+        return len(self.s)
+
+    def topp2(self):
+        return q.Topp2Problem(self.robot.constraints, (0, self.n - 1))
+
+    def qarn2(self, objectives):
+        return q.Qarn2Problem(self.robot, objectives, (0, self.n - 1))
+
+
+def quintic_problem(waypoints, n, v, acc):
+    """The default quintic path through `waypoints` sampled at n stations on [0, 1], with
+    symmetric velocity and acceleration limits (scalars or one value per axis)."""
+    waypoints = np.asarray(waypoints, dtype=float)
+    dim = waypoints.shape[1]
+    path = q.Path.from_waypoints(waypoints)
+    robot = q.Robot(dim)
+    s = np.linspace(0.0, 1.0, n)
+    robot.append_s(s)
+    robot.set_q_from_path_2nd(path, 0, n)
+    v = np.array(np.broadcast_to(np.asarray(v, dtype=float), (dim,)))
+    acc = np.array(np.broadcast_to(np.asarray(acc, dtype=float), (dim,)))
+    robot.add_velocity_limits(v, -v, start_idx_s=0)
+    robot.add_acceleration_limits(acc, -acc, start_idx_s=0)
+    return Problem(robot, s, path.evaluate_up_to_2nd(s), v, acc)
+
+
+def random_case(seed, n=40):
+    """Waypoints and per-axis limits of a random 2-7 axis problem."""
+    rng = np.random.default_rng(seed)
+    dim = int(rng.integers(2, 8))
+    waypoints = rng.uniform(-1.0, 1.0, size=(int(rng.integers(3, 6)), dim))
+    return waypoints, rng.uniform(0.5, 2.0, dim), rng.uniform(0.5, 4.0, dim), n
+
+
+def scaled_problem(case, k=1.0, c=1.0):
+    """The case with time scale k and space scale c applied: the profile a scales by k^2."""
+    waypoints, v, acc, n = case
+    return quintic_problem(np.asarray(waypoints) * c, n, v * k * c, acc * k * k * c)
+
+
+def relative_excess(p, a):
+    """Largest excess of any limit at the profile, relative to the size of the limit's own terms:
+    a >= 0, |dq| sqrt(a) <= v, and |ddq a + dq b| <= acc at both stations of each interval."""
+    a = np.asarray(a, dtype=float)
+    worst = float(np.max(np.where(a < 0, 1.0, 0.0)))
+    vel2 = p.d.dq**2 * a[:, None]
+    worst = max(worst, float(np.max((vel2 - p.v**2) / p.v**2)))
+    b = 0.5 * np.diff(a) / np.diff(p.s)
+    for lo, hi in ((slice(0, -1), None), (slice(1, None), None)):
+        load = p.d.ddq[lo] * a[lo, None] + p.d.dq[lo] * b[:, None]
+        size = np.abs(p.d.ddq[lo] * a[lo, None]) + np.abs(p.d.dq[lo] * b[:, None]) + p.acc
+        worst = max(worst, float(np.max((np.abs(load) - p.acc) / size)))
+    return worst
+
+
+def traversal_time(p, a):
+    return float(q.s_to_t_topp2(p.s, a)[0])
+
+
+def neighbouring_zeros(a):
+    """Whether two neighbouring stations of the profile are both zero (a profile that never arrives)."""
+    a = np.asarray(a)
+    return bool(np.any((a[:-1] == 0.0) & (a[1:] == 0.0)))
