@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <variant>
 
 #include "diag/result.hpp"
+#include "path/fitted_path.hpp"
 #include "path/query_range.hpp"
+#include "path/smoothing.hpp"
 #include "path/spline.hpp"
 #include "path/worker_pool.hpp"
 
@@ -14,9 +17,9 @@ namespace qarn::path {
 
 class Path {
  public:
-  // One alternative per kind of path. The tolerance-fitted and the evaluator-backed kinds join
-  // here, each with its constructor below and its branch in `evaluate_path_samples`.
-  using Representation = std::variant<InterpolatingSpline>;
+  // One alternative per kind of path, each with its constructor below and its branch in
+  // `evaluate_path_samples`. A fitted path's record is large and owned by the path alone.
+  using Representation = std::variant<InterpolatingSpline, std::unique_ptr<const FittedPath>>;
 
   const Representation& representation() const { return representation_; }
   std::size_t dim() const { return dim_; }
@@ -24,6 +27,8 @@ class Path {
   double s_max() const { return s_max_; }
   OutOfRangeMode out_of_range() const { return out_of_range_; }
   QueryRange query_range() const { return {s_min_, s_max_, out_of_range_}; }
+  // What the fit did, for fitted paths only (null for every other kind).
+  const SmoothingReport* smoothing_report() const;
 
  private:
   Path(Representation representation, std::size_t dim, double s_min, double s_max, OutOfRangeMode mode)
@@ -31,6 +36,7 @@ class Path {
 
   friend Result<Path> path_from_interpolating_spline(const WaypointMatrix& waypoints, SplineConfig config,
                                                      WorkerPool& pool);
+  friend Result<Path> path_from_smoothing_fit(const WaypointMatrix& points, SmoothingConfig config);
 
   Representation representation_;
   std::size_t dim_;
@@ -46,5 +52,10 @@ class Path {
 // configuration is consumed whether or not the build succeeds.
 Result<Path> path_from_interpolating_spline(const WaypointMatrix& waypoints, SplineConfig config,
                                             WorkerPool& pool = process_worker_pool());
+
+// The tolerance-fitted path through the waypoints (dim x n_points, column k = waypoint k) over the
+// parameters of its first and last waypoint, with the configuration's out-of-range mode; every
+// failure is the fit's `SmoothingFailed`. The configuration is consumed.
+Result<Path> path_from_smoothing_fit(const WaypointMatrix& points, SmoothingConfig config);
 
 }  // namespace qarn::path

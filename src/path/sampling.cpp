@@ -2,6 +2,7 @@
 // query in index order, then the kernels run over the queries on the worker pool.
 #include "path/sampling.hpp"
 
+#include <cmath>
 #include <new>
 #include <type_traits>
 
@@ -103,6 +104,21 @@ Status sample_spline(const InterpolatingSpline& spline, std::size_t dim, std::sp
   return {};
 }
 
+// Query by query on the calling thread. A query that is not finite has no place on a fitted path
+// and is refused in either mode.
+Status sample_fitted(const FittedPath& fitted, const QueryRange& range, std::size_t dim, std::span<const double> s,
+                     DerivativeSamples& out) {
+  const auto column = [&](std::optional<SampleMatrix>& m, std::size_t i) {
+    return m ? std::span<double>(m->values.data() + i * dim, dim) : std::span<double>();
+  };
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (!std::isfinite(s[i]) || range.refuses(s[i])) return range.out_of_range(i, s[i]);
+    evaluate_fitted_path(fitted, range.clamp(s[i]), std::span<double>(out.q.values.data() + i * dim, dim),
+                         column(out.dq, i), column(out.ddq, i), column(out.dddq, i));
+  }
+  return {};
+}
+
 }  // namespace
 
 Result<DerivativeSamples> evaluate_path_samples(const Path& path, std::span<const double> s, DerivativeOrder order,
@@ -120,6 +136,8 @@ Result<DerivativeSamples> evaluate_path_samples(const Path& path, std::span<cons
         using Kind = std::decay_t<decltype(representation)>;
         if constexpr (std::is_same_v<Kind, InterpolatingSpline>) {
           return sample_spline(representation, dim, s, order, out, pool);
+        } else if constexpr (std::is_same_v<Kind, std::unique_ptr<const FittedPath>>) {
+          return sample_fitted(*representation, path.query_range(), dim, s, out);
         }
       },
       path.representation());

@@ -1,5 +1,6 @@
 // Sampling of a path: q and its derivatives with respect to s at many query parameters, the one
-// way to read a path. Spline paths are evaluated in parallel on a worker pool.
+// way to read a path. Spline paths are evaluated in parallel on a worker pool, fitted paths on the
+// calling thread.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,7 @@ struct DerivativeSamples {
 
 // Samples the path at every s (n may be 0). A query refused by the path's range rule fails the whole
 // call with `SOutOfRange` at the lowest failing index; a NaN query is not refused and gives NaN
-// columns. The result does not depend on the pool's size. Output that cannot be allocated gives an
+// columns, except on a fitted path, which refuses every query that is not finite. The result does not depend on the pool's size. Output that cannot be allocated gives an
 // error of kind Other.
 Result<DerivativeSamples> evaluate_path_samples(const Path& path, std::span<const double> s, DerivativeOrder order,
                                                 WorkerPool& pool = process_worker_pool());

@@ -126,6 +126,8 @@ Ref NumpyF64::ascontiguousarray(PyObject* x) const {
   return call_with_float64(numpy_.get(), float64_.get(), "ascontiguousarray", x);
 }
 
+Ref NumpyF64::asarray(PyObject* x) const { return call_with_float64(numpy_.get(), float64_.get(), "asarray", x); }
+
 Ref NumpyF64::array_owning(OwnedValues values) const {
   PyTypeObject* type = owned_buffer_type();
   PyObject* owner = type->tp_alloc(type, 0);

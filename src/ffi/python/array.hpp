@@ -109,6 +109,7 @@ class NumpyF64 {
  public:
   explicit NumpyF64(std::optional<std::string_view> argument = std::nullopt);
   Ref ascontiguousarray(PyObject* x) const;
+  Ref asarray(PyObject* x) const;  // numpy.asarray(x, numpy.float64)
   // A new 1-D float64 array owning `values` (no copy), as vector_to_numpy.
   Ref array_owning(OwnedValues values) const;
 

@@ -1,13 +1,15 @@
-// The Path class: the waypoint constructors with their keyword and SplineConfig rules, and the
-// attributes `dim` and `s_range`.
+// The Path class: the waypoint constructors with their keyword and SplineConfig / SmoothingConfig
+// rules, and the attributes `dim`, `s_range` and `smoothing_report`.
 #include "ffi/python/path.hpp"
 
 #include <cstdint>
 #include <optional>
 #include <tuple>
+#include <vector>
 #include <utility>
 
 #include "ffi/python/module.hpp"
+#include "ffi/python/smoothing_config.hpp"
 #include "ffi/python/spline_config.hpp"
 #include "ffi/python/station_input.hpp"
 
@@ -41,8 +43,42 @@ PyPath path_from_waypoints(PyObject* waypoints, std::optional<Shared<PySplineCon
   return {check(path::path_from_interpolating_spline(points.view(), std::move(spline))), layout.value};
 }
 
+// The frame converts config, tolerance, the budgets, out_of_range and layout; then waypoints,
+// axes and parameters are read here, in that order.
+PyPath path_from_waypoints_fitting(PyObject* waypoints, std::optional<Shared<PySmoothingConfig>> config,
+                                   PyTolerance tolerance, PyObject* axes, PyObject* parameters,
+                                   std::uint64_t max_refinements, std::uint64_t max_segments,
+                                   PyOutOfRangeMode out_of_range, PyMatrixLayout layout) {
+  const StationColumns points = matrix_with_layout("waypoints", waypoints, layout.value);
+  std::optional<std::vector<std::size_t>> axis_list = parse_axes(axes);
+  std::optional<std::vector<double>> parameter_list;
+  if (parameters != Py_None) parameter_list = to_contiguous_f64_1d("parameters", parameters);
+
+  path::SmoothingConfig fitting;
+  if (config) {
+    const path::SmoothingConfig defaults;
+    const bool keywords_default = tolerance.is_default() && !axis_list && !parameter_list &&
+                                  max_refinements == defaults.max_refinements &&
+                                  max_segments == defaults.max_segments &&
+                                  out_of_range.value == path::OutOfRangeMode::Error;
+    if (!keywords_default) {
+      throw Error::value("pass either a `SmoothingConfig` object or direct smoothing keyword options, not both");
+    }
+    fitting = (*config)->config;
+  } else {
+    fitting = {std::move(tolerance.value), std::move(axis_list), std::move(parameter_list), max_refinements,
+               max_segments, out_of_range.value};
+  }
+  return {check(path::path_from_smoothing_fit(points.view(), std::move(fitting))), layout.value};
+}
+
 std::uint64_t path_dim(Shared<PyPath> self) { return self->path.dim(); }
 std::pair<double, double> path_s_range(Shared<PyPath> self) { return {self->path.s_min(), self->path.s_max()}; }
+std::optional<PySmoothingReport> path_smoothing_report(Shared<PyPath> self) {
+  const path::SmoothingReport* report = self->path.smoothing_report();
+  if (report == nullptr) return std::nullopt;
+  return PySmoothingReport{*report};
+}
 
 }  // namespace
 
@@ -70,8 +106,22 @@ void define(ClassDef<PyPath>& c) {
           "is (n_points, dim) with the sample-major layout and (dim, n_points) with the dim-major one; "
           "``start_state`` and ``end_state`` are dim x (order-1)/2 matrices of span-local Taylor "
           "coefficients (zeros when None). Pass either ``config`` or the keyword options, not both.")
+      .static_method<path_from_waypoints_fitting>(
+          "from_waypoints_fitting(waypoints, config=None, *, tolerance=0.001, axes=None, parameters=None, "
+          "max_refinements=20, max_segments=20000, out_of_range='error', layout='sample_major')",
+          "Build a tolerance-bounded fitted waypoint path.\n\n"
+          "A C^4 quintic B-spline that stays within ``tolerance`` of the polyline through the waypoints on "
+          "each selected axis (``axes``, all by default), with spans added only where needed; the other "
+          "axes are interpolated exactly. ``parameters`` places the waypoints on the path parameter "
+          "(uniformly on [0, 1] when None); the path runs from the first to the last of them. Pass "
+          "either ``config`` or the keyword options, not both.")
       .getter<path_dim>("dim", "Return the number of path dimensions.")
-      .getter<path_s_range>("s_range", "Return the inclusive valid path parameter range.");
+      .getter<path_s_range>("s_range", "Return the inclusive valid path parameter range.")
+      .getter<path_smoothing_report>(
+          "smoothing_report",
+          "Return construction diagnostics of a tolerance-fitted waypoint path.\n\n"
+          "``None`` for paths not built by ``Path.from_waypoints_fitting``, such as interpolated, "
+          "evaluator-backed, and parametric paths.");
   define_path_evaluation(c);
 }
 
@@ -79,6 +129,8 @@ void add_path_classes(Module& module) {
   // Registration order of the path group: the enums, the configuration, then the path classes.
   add_path_enums(module);
   module.add_class<PySplineConfig>();
+  module.add_class<PySmoothingConfig>();
+  module.add_class<PySmoothingReport>();
   module.add_class<PyPathDerivatives>();
   module.add_class<PyPath>();
 }
