@@ -66,8 +66,11 @@ std::size_t find_knot_span(const QuinticBSpline& spline, double x) {
 }
 
 BasisRow basis_row(const QuinticBSpline& spline, double x) {
+  return basis_row_in_span(spline, find_knot_span(spline, x), x);
+}
+
+BasisRow basis_row_in_span(const QuinticBSpline& spline, std::size_t span, double x) {
   const std::span<const double> t = spline.knots();
-  const std::size_t span = find_knot_span(spline, x);
   std::array<double, kBasisCount> left{}, right{};
   for (std::size_t j = 1; j <= kDegree; ++j) {
     left[j] = x - t[span + 1 - j];

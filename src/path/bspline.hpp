@@ -63,6 +63,8 @@ std::size_t find_knot_span(const QuinticBSpline& spline, double x);
 
 // The six basis values at x (Cox-de Boor), in the span of find_knot_span.
 BasisRow basis_row(const QuinticBSpline& spline, double x);
+// The same in a span the caller already knows to be find_knot_span(x), saving the search.
+BasisRow basis_row_in_span(const QuinticBSpline& spline, std::size_t span, double x);
 
 // The basis polynomial table about s of knot span `span` (5 <= span < n_ctrl).
 BasisTable bspline_basis_table(const QuinticBSpline& spline, std::size_t span, double s);

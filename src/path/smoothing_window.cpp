@@ -43,8 +43,9 @@ double point_weight(std::span<const double> u, std::size_t i) {
 }
 
 // Six rows per piece [e, f] of a sparse span between data parameters: the polyline at the nodes.
-void add_piece_rows(BandSystem& system, const QuinticBSpline& spline, const FitData& data, double e, double f,
-                    std::vector<double>& target) {
+// The piece lies in knot span `span`.
+void add_piece_rows(BandSystem& system, const QuinticBSpline& spline, std::size_t span, const FitData& data,
+                    double e, double f, std::vector<double>& target) {
   // No data parameter lies inside the piece, so one polyline segment covers it.
   const std::size_t k = std::min(upper_index(data.u, e) - 1, data.n() - 2);
   const double uk = data.u[k];
@@ -54,7 +55,7 @@ void add_piece_rows(BandSystem& system, const QuinticBSpline& spline, const FitD
     for (std::size_t j = 0; j < data.m; ++j) {
       target[j] = data.at(k, j) + (s - uk) / step * (data.at(k + 1, j) - data.at(k, j));
     }
-    const BasisRow row = basis_row(spline, s);
+    const BasisRow row = basis_row_in_span(spline, span, s);
     accumulate_band(system, row.first, row.values, target, spline.coefficients(), (f - e) * kWeights6[q]);
   }
 }
@@ -73,16 +74,15 @@ Result<WindowPass> fit_window_least_squares(QuinticBSpline& spline, const FitDat
   WindowPass pass{0, lower_index(u, A), upper_index(u, B)};
   BandSystem system(lo, hi, m);
 
-  std::size_t cached_span = 0;  // never a knot span (those start at 5)
-  bool cached_dense = false;
+  // The points ascend, so their knot spans do: each is found by stepping on from the last.
+  std::size_t span = pass.first < pass.end ? find_knot_span(spline, u[pass.first]) : 0;
+  bool dense = pass.first < pass.end && dense_span(spline, u, span);
   for (std::size_t i = pass.first; i < pass.end; ++i) {
-    const BasisRow row = basis_row(spline, u[i]);
-    const std::size_t span = row.first + kBSplineDegree;
-    if (span != cached_span) {
-      cached_span = span;
-      cached_dense = dense_span(spline, u, span);
-    }
-    if (!cached_dense) continue;
+    const std::size_t previous = span;
+    while (span + 1 < n_ctrl && t[span + 1] <= u[i]) ++span;
+    if (span != previous) dense = dense_span(spline, u, span);
+    if (!dense) continue;
+    const BasisRow row = basis_row_in_span(spline, span, u[i]);
     accumulate_band(system, row.first, row.values, data.y.subspan(i * m, m), spline.coefficients(),
                     point_weight(u, i));
     ++pass.rows;
@@ -98,11 +98,11 @@ Result<WindowPass> fit_window_least_squares(QuinticBSpline& spline, const FitDat
     if (!dense_span(spline, u, i)) {
       double e = e0;
       for (std::size_t c = upper_index(u, e0); c < lower_index(u, e1); ++c) {
-        add_piece_rows(system, spline, data, e, u[c], target);
+        add_piece_rows(system, spline, i, data, e, u[c], target);
         e = u[c];
         pass.rows += kNodes6.size();
       }
-      add_piece_rows(system, spline, data, e, e1, target);
+      add_piece_rows(system, spline, i, data, e, e1, target);
       pass.rows += kNodes6.size();
     }
     const double h = e1 - e0;
