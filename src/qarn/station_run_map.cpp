@@ -3,20 +3,10 @@
 #include "qarn/station_run_map.hpp"
 
 #include <algorithm>
-#include <limits>
+
+#include "math/numerical/saturating.hpp"
 
 namespace qarn {
-namespace {
-
-constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) { return a > kMaxU64 - b ? kMaxU64 : a + b; }
-
-std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
-  return (a != 0 && b > kMaxU64 / a) ? kMaxU64 : a * b;
-}
-
-}  // namespace
 
 std::size_t StationRunMap::first_ending_after(std::uint64_t i) const {
   const auto it = std::upper_bound(runs_.begin() + static_cast<std::ptrdiff_t>(begin_), runs_.end(), i,

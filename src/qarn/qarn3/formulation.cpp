@@ -1,0 +1,184 @@
+// Third-order problem builders and the stationary boundary shape. The checks run in a fixed order
+// and only the first failure is reported; the linearization, the builders' one write to the store,
+// comes last.
+#include "qarn/qarn3/formulation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "diag/format.hpp"
+#include "math/numerical/saturating.hpp"
+
+namespace qarn::qarn3 {
+namespace {
+
+constexpr const char* kTopp3Builder = "Topp3ProblemBuilder::build_with_linearization";
+constexpr const char* kQarn3Builder = "Qarn3ProblemBuilder::build_with_linearization";
+
+Status check_finite_boundary(const char* label, double value) {
+  if (std::isnan(value)) return CoreError::invalid_input("qarn3", fmt::format("{} = {} must not be NaN", label, value));
+  if (std::isinf(value)) {
+    return CoreError::invalid_input("qarn3", fmt::format("{} = {} must not be infinite", label, value));
+  }
+  return {};
+}
+
+// Builder steps 1 to 11, everything before the linearization; gives the effective (k0, k1).
+Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& in, const Constraints* window_store) {
+  const auto [a_start, a_final] = in.a_boundary;
+  const auto [b_start, b_final] = in.b_boundary;
+  QARN_TRY(check_boundary_values(a_start, a_final, b_start, b_final));
+
+  const std::size_t n = in.a_linearization.size();
+  if (n == 0) return CoreError::invalid_input(component, "a_linearization cannot be empty");
+  if (n < 3) {
+    return CoreError::invalid_input(
+        component,
+        fmt::format("The final index {} must be at least two positions after the start index {} in Topp2Problem.",
+                    saturating_add(in.idx_s_start, n - 1), in.idx_s_start));
+  }
+  if (window_store != nullptr && !window_store->contains(in.idx_s_start, n)) {
+    return ConstraintError::OutOfSBounds{in.idx_s_start, n};
+  }
+  if (in.a_linearization_floor <= 0.0) {
+    // A NaN floor passes here and is refused by the linearization itself.
+    return CoreError::invalid_input(component,
+                                    fmt::format("a_linearization_floor must be positive, got {}", in.a_linearization_floor));
+  }
+  // -0.0 counts as a rest value, as it does in the sign checks.
+  const NumStationary k{a_start == 0.0 && b_start == 0.0 ? in.num_stationary_max.first : 0,
+                        a_final == 0.0 && b_final == 0.0 ? in.num_stationary_max.second : 0};
+  QARN_TRY(check_station_intervals(component, n, k.first, k.second));
+  QARN_TRY(check_b_linearization_len(component, n, in.b_linearization));
+  return k;
+}
+
+// Step 12: the window's jerk rows linearized in the store around the reference profile; a failure
+// is wrapped by `wrap`.
+Status linearize(Constraints& store, const Problem3Inputs& in, NumStationary k,
+                 CoreError (*wrap)(const ConstraintError&)) {
+  Status done = in.b_linearization
+                    ? store.linearize_jerk_constraints_with_b(in.a_linearization, *in.b_linearization, in.idx_s_start,
+                                                              k.first, k.second, in.a_linearization_floor)
+                    : store.linearize_jerk_constraints(in.a_linearization, in.idx_s_start, in.a_linearization_floor);
+  if (done) return {};
+  const ConstraintError* error = done.error().constraint();
+  return error != nullptr ? wrap(*error) : std::move(done).error();
+}
+
+Topp3Problem record_of(const Constraints& store, const Problem3Inputs& in, NumStationary k) {
+  return {store,
+          in.a_linearization,
+          in.idx_s_start,
+          in.a_boundary.first,
+          in.a_boundary.second,
+          in.b_boundary.first,
+          in.b_boundary.second,
+          k};
+}
+
+CoreError linearization_error(const char* component, const ConstraintError& error) {
+  return CoreError::invalid_input(component, fmt::format("linearize_constraint_3order failed: {}", error));
+}
+
+}  // namespace
+
+Status check_boundary_values(double a_start, double a_final, double b_start, double b_final) {
+  QARN_TRY(check_finite_boundary("initial a", a_start));
+  QARN_TRY(check_finite_boundary("terminal a", a_final));
+  QARN_TRY(check_finite_boundary("initial b", b_start));
+  QARN_TRY(check_finite_boundary("terminal b", b_final));
+  constexpr const char* kSigns = "qarn3_socp";
+  if (a_start < 0.0) {
+    return CoreError::invalid_input(kSigns, fmt::format("The initial a = {} must be non-negative.", a_start));
+  }
+  if (a_final < 0.0) {
+    return CoreError::invalid_input(kSigns, fmt::format("The terminal a = {} must be non-negative.", a_final));
+  }
+  if (a_start == 0.0 && b_start < 0.0) {
+    return CoreError::invalid_input(
+        kSigns, fmt::format("The initial a = {} is zero, so the initial b = {} must be non-negative.", a_start, b_start));
+  }
+  if (a_final == 0.0 && b_final > 0.0) {
+    return CoreError::invalid_input(
+        kSigns,
+        fmt::format("The terminal a = {} is zero, so the terminal b = {} must be non-positive.", a_final, b_final));
+  }
+  return {};
+}
+
+Status check_station_intervals(std::string_view component, std::size_t n, std::uint64_t k0, std::uint64_t k1) {
+  const std::uint64_t intervals = n == 0 ? 0 : n - 1;
+  const std::uint64_t needed = saturating_add(std::max<std::uint64_t>(k0, 1), std::max<std::uint64_t>(k1, 1));
+  if (intervals > needed) return {};
+  return CoreError::invalid_input(
+      std::string(component),
+      fmt::format("{} station intervals must exceed num_stationary.0.max(1) + num_stationary.1.max(1) = {} "
+                  "(num_stationary = {})",
+                  intervals, needed, NumStationary{k0, k1}));
+}
+
+Status check_b_linearization_len(std::string_view component, std::size_t n,
+                                 const std::optional<std::span<const double>>& b_linearization) {
+  if (!b_linearization || b_linearization->size() == n) return {};
+  return CoreError::invalid_input(
+      std::string(component),
+      fmt::format("b_linearization.len() = {} must equal a_linearization.len() = {}", b_linearization->size(), n));
+}
+
+CoreError topp3_linearization_error(const ConstraintError& error) { return linearization_error(kTopp3Builder, error); }
+CoreError qarn3_linearization_error(const ConstraintError& error) { return linearization_error(kQarn3Builder, error); }
+
+Result<Topp3Problem> Topp3ProblemBuilder::build_with_linearization() const {
+  const Result<NumStationary> k = check_inputs(kTopp3Builder, inputs, nullptr);
+  if (!k) return k.error();
+  QARN_TRY(linearize(constraints, inputs, *k, topp3_linearization_error));
+  return record_of(constraints, inputs, *k);
+}
+
+Result<Qarn3Problem> Qarn3ProblemBuilder::build_with_linearization() const {
+  Constraints& store = robot.constraints();
+  const Result<NumStationary> k = check_inputs(kQarn3Builder, inputs, &store);
+  if (!k) return k.error();
+  QARN_TRY(linearize(store, inputs, *k, qarn3_linearization_error));
+  return Qarn3Problem{record_of(store, inputs, *k), robot, objectives};
+}
+
+void stationary_start_profile(std::span<const double> s, std::span<double> a, std::span<double> b, std::size_t k,
+                              double a_k) {
+  if (k == 0) return;
+  const double span = s[k] - s[0];
+  a[0] = 0.0;
+  b[0] = 0.0;
+  a[k] = a_k;
+  b[k] = a_k / (span * 1.5);
+  for (std::size_t i = 1; i < k; ++i) {
+    const double d = s[i] - s[0];
+    const double x = d / span;
+    a[i] = a_k * (std::cbrt(x) * x);
+    b[i] = a[i] / (d * 1.5);
+  }
+}
+
+void stationary_end_profile(std::span<const double> s, std::span<double> a, std::span<double> b, std::size_t k,
+                            double a_j) {
+  if (k == 0) return;
+  // Each array is indexed from its own end: offset o is entry size - 1 - o.
+  const auto at = [](auto v, std::size_t o) -> decltype(v[0]) { return v[v.size() - 1 - o]; };
+  const double edge = at(s, 0);
+  const double span = at(s, k) - edge;  // negative
+  at(a, 0) = 0.0;
+  at(b, 0) = 0.0;
+  at(a, k) = a_j;
+  at(b, k) = a_j / (span * 1.5);
+  for (std::size_t o = 1; o < k; ++o) {
+    const double d = at(s, o) - edge;
+    const double x = d / span;
+    at(a, o) = a_j * (std::cbrt(x) * x);
+    at(b, o) = at(a, o) / (d * 1.5);
+  }
+}
+
+}  // namespace qarn::qarn3

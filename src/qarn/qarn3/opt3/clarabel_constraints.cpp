@@ -1,0 +1,174 @@
+// Third-order standard constraints. Inside a block the entries are appended grouped by coefficient
+// (all entries of one column kind, then the next), the right-hand sides after them; the row
+// indices are fixed by the length of b when the block starts.
+#include "qarn/qarn3/opt3/clarabel_constraints.hpp"
+
+#include <cmath>
+#include <string_view>
+
+#include "diag/format.hpp"
+
+namespace qarn::qarn3 {
+namespace {
+
+template <Verbosity V>
+void log_block(std::string_view label, const ClarabelTriplets& t) {
+  if constexpr (V >= Verbosity::Debug) {
+    const TripletLengths l = t.lengths();
+    log_line(fmt::format("clarabel_standard_constraint_topp3[{}]: row={}, col={}, val={}, b={}, cones={}", label,
+                         l.rows, l.cols, l.vals, l.b, l.cones));
+  }
+}
+
+// One inequality row with a single entry.
+void push_bound_row(std::size_t column, double value, double rhs, ClarabelTriplets& t) {
+  t.push_entry(t.row_count(), column, value);
+  t.b.push_back(rhs);
+}
+
+// The junction rows of one stationary end: a <= upper when upper is finite, always -a <= -lower.
+bool push_junction_bounds(std::size_t column, BoundPair bound, ClarabelTriplets& t) {
+  if (bound.upper < bound.lower) return false;
+  if (std::isfinite(bound.upper)) push_bound_row(column, 1.0, bound.upper, t);
+  push_bound_row(column, -1.0, -bound.lower, t);
+  return true;
+}
+
+}  // namespace
+
+void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::uint64_t k, bool at_end,
+                                 ClarabelTriplets& triplets) {
+  const std::size_t junction = at_end ? n - 1 - static_cast<std::size_t>(k) : static_cast<std::size_t>(k);
+  const double edge = at_end ? s[n - 1] : s[0];
+  const std::size_t r = triplets.row_count();
+  triplets.push_entry(r, junction, 1.0);
+  triplets.push_entry(r, n + junction, (s[junction] - edge) * -1.5);
+  triplets.b.push_back(0.0);
+}
+
+void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
+                                       ClarabelTriplets& triplets) {
+  if (k0 > 0) add_stationary_boundary_row(s, n, k0, false, triplets);
+  if (k1 > 0) add_stationary_boundary_row(s, n, k1, true, triplets);
+  const std::size_t first = static_cast<std::size_t>(k0);
+  const std::size_t last = n - 2 - static_cast<std::size_t>(k1);  // last free interval
+  const std::size_t r0 = triplets.row_count();
+  for (std::size_t i = first; i <= last; ++i) triplets.push_entry(r0 + i - first, i, 1.0);
+  for (std::size_t i = first; i <= last; ++i) triplets.push_entry(r0 + i - first, i + 1, -1.0);
+  for (std::size_t i = first; i <= last; ++i) triplets.push_entry(r0 + i - first, n + i, s[i + 1] - s[i]);
+  for (std::size_t i = first; i <= last; ++i) triplets.push_entry(r0 + i - first, n + i + 1, s[i + 1] - s[i]);
+  triplets.b.insert(triplets.b.end(), last - first + 1, 0.0);
+  // The caller starts from an empty record: every row so far is an equality.
+  triplets.cones.push_back(ZeroCone(triplets.row_count()));
+}
+
+bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std::uint64_t k0, std::uint64_t k1,
+                                 ClarabelTriplets& triplets) {
+  const Constraints& store = problem.constraints;
+  const std::size_t j = n - 1 - static_cast<std::size_t>(k1);
+  if (k0 > 0) {
+    const BoundPair bound = store.first_order_bounds_forward(problem.a_linearization, problem.idx_s_start, k0);
+    if (!push_junction_bounds(static_cast<std::size_t>(k0), bound, triplets)) return false;
+  }
+  if (k1 > 0) {
+    const BoundPair bound = store.first_order_bounds_backward(problem.a_linearization, problem.idx_s_start, k1);
+    if (!push_junction_bounds(j, bound, triplets)) return false;
+  }
+  for (std::size_t i = static_cast<std::size_t>(k0) + 1; i < j; ++i) push_bound_row(i, -1.0, 0.0, triplets);
+  for (const FiniteAmax& bound : store.collect_finite_amax(problem.idx_s_start, k0 + 1, j)) {
+    push_bound_row(static_cast<std::size_t>(bound.j), 1.0, bound.amax, triplets);
+  }
+  return true;
+}
+
+void add_interval_first_order_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                          std::uint64_t k1, ClarabelTriplets& triplets) {
+  for (std::size_t i = static_cast<std::size_t>(k0); i + 1 + k1 < n; ++i) {
+    const double h = s[i + 1] - s[i];
+    const std::size_t r = triplets.row_count();
+    triplets.push_entry(r, i, -2.0);
+    triplets.push_entry(r, n + i, -h);
+    triplets.push_entry(r + 1, i, -2.0);
+    triplets.push_entry(r + 1, n + i, h * -2.0);
+    triplets.push_entry(r + 1, n + i + 1, -h);
+    triplets.b.push_back(0.0);
+    triplets.b.push_back(0.0);
+  }
+}
+
+void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
+                                  std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets) {
+  for (std::size_t i = static_cast<std::size_t>(k0) + 1; i + 1 + k1 < n; ++i) {
+    const SecondOrderRows rows = store.second_order_rows_at(idx_s_start + i);
+    const std::size_t r0 = triplets.row_count();
+    for (std::size_t r = 0; r < rows.size(); ++r) triplets.push_entry(r0 + r, i, rows.acc_a[r]);
+    for (std::size_t r = 0; r < rows.size(); ++r) triplets.push_entry(r0 + r, n + i, rows.acc_b[r]);
+    triplets.b.insert(triplets.b.end(), rows.acc_max.begin(), rows.acc_max.end());
+  }
+}
+
+void add_third_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,
+                                 std::size_t n, std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets) {
+  const std::size_t first = static_cast<std::size_t>(k0);
+  const std::size_t j = n - 1 - static_cast<std::size_t>(k1);
+  for (std::size_t i = first; i <= j; ++i) {
+    const LinearizedJerkRows rows = store.linearized_jerk_rows_at(idx_s_start + i);
+    const std::size_t r0 = triplets.row_count();
+    const std::size_t m = rows.size();
+    for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, i, rows.jerk_lin_a[r]);
+    if (i > first) {  // c = (b_i - b_(i-1)) / (s_i - s_(i-1))
+      const double g = 1.0 / (s[i] - s[i - 1]);
+      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i - 1, -(rows.jerk_c[r] * g));
+      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i, rows.jerk_b[r] + g * rows.jerk_c[r]);
+    } else {  // c = (b_(i+1) - b_i) / (s_(i+1) - s_i)
+      const double g = 1.0 / (s[i + 1] - s[i]);
+      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i, rows.jerk_b[r] - g * rows.jerk_c[r]);
+      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i + 1, g * rows.jerk_c[r]);
+    }
+    triplets.b.insert(triplets.b.end(), rows.jerk_lin_max.begin(), rows.jerk_lin_max.end());
+  }
+}
+
+template <Verbosity V>
+Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span<const double> s,
+                                          ClarabelTriplets& triplets, std::uint64_t k0, std::uint64_t k1) {
+  const std::size_t n = problem.s_len();
+  const Constraints& store = problem.constraints;
+
+  const std::size_t r = triplets.row_count();
+  triplets.push_entry(r, 0, 1.0);
+  triplets.push_entry(r + 1, n - 1, 1.0);
+  triplets.push_entry(r + 2, n, 1.0);
+  triplets.push_entry(r + 3, 2 * n - 1, 1.0);
+  triplets.b.insert(triplets.b.end(), {problem.a_start, problem.a_final, problem.b_start, problem.b_final});
+  log_block<V>("boundary", triplets);
+
+  add_dynamic_zero_cone_constraints(s, n, k0, k1, triplets);
+  log_block<V>("dynamic+zero_cone", triplets);
+
+  const std::size_t first_inequality = triplets.row_count();
+  if (!add_first_order_constraints(problem, n, k0, k1, triplets)) {
+    return CoreError::infeasible("clarabel_standard_constraint_topp3", "Failed to add first-order constraints.");
+  }
+  log_block<V>("first_order", triplets);
+  add_interval_first_order_constraints(s, n, k0, k1, triplets);
+  log_block<V>("interval_first_order", triplets);
+  add_second_order_constraints(store, problem.idx_s_start, n, k0, k1, triplets);
+  log_block<V>("second_order", triplets);
+  add_third_order_constraints(store, problem.idx_s_start, s, n, k0, k1, triplets);
+  triplets.cones.push_back(NonnegativeCone(triplets.row_count() - first_inequality));
+  log_block<V>("third_order+final_nonnegative", triplets);
+  return {};
+}
+
+template Status clarabel_standard_constraint_topp3<Verbosity::Silent>(const Topp3Problem&, std::span<const double>,
+                                                                      ClarabelTriplets&, std::uint64_t, std::uint64_t);
+template Status clarabel_standard_constraint_topp3<Verbosity::Summary>(const Topp3Problem&, std::span<const double>,
+                                                                       ClarabelTriplets&, std::uint64_t,
+                                                                       std::uint64_t);
+template Status clarabel_standard_constraint_topp3<Verbosity::Debug>(const Topp3Problem&, std::span<const double>,
+                                                                     ClarabelTriplets&, std::uint64_t, std::uint64_t);
+template Status clarabel_standard_constraint_topp3<Verbosity::Trace>(const Topp3Problem&, std::span<const double>,
+                                                                     ClarabelTriplets&, std::uint64_t, std::uint64_t);
+
+}  // namespace qarn::qarn3

@@ -1,0 +1,54 @@
+// The feasible set every third-order conic program shares, as conic rows over the variables
+// a_i (column i) and b_i (column n + i) of the n stations of a problem window: boundary values,
+// stationary junctions and the trapezoid dynamics as equalities; first-order, interval,
+// second-order and linearized jerk rows as inequalities.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "diag/log.hpp"
+#include "diag/result.hpp"
+#include "qarn/clarabel_backend.hpp"
+#include "qarn/constraints.hpp"
+#include "qarn/qarn3/formulation.hpp"
+
+namespace qarn::qarn3 {
+
+// Appends the blocks below in order, then one ZeroCone over the equality rows and one
+// NonnegativeCone over the inequality rows; s holds the window's n path parameters. The problem
+// must be built (its jerk rows linearized). The only failure: an inverted junction bound gives
+// Infeasible from "clarabel_standard_constraint_topp3", the rows appended so far left in place.
+// At DEBUG and TRACE one line follows each block.
+template <Verbosity V>
+Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span<const double> s,
+                                          ClarabelTriplets& triplets, std::uint64_t k0, std::uint64_t k1);
+
+// ---- the blocks, each appending rows without a cone ----
+
+// a_k = 1.5 (s[k] - s_edge) b_k at the junction k of a stationary end (the start's k0, or the
+// end's j = n - 1 - k1 with the edge s[n-1]).
+void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::uint64_t k, bool at_end,
+                                 ClarabelTriplets& triplets);
+// The junction rows, then a_i - a_(i+1) + h_i (b_i + b_(i+1)) = 0 for i = k0 .. n-2-k1 (da/ds = 2b
+// by the trapezoid rule), then the ZeroCone over every row appended since the record was empty.
+void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
+                                       ClarabelTriplets& triplets);
+// The junction bounds of a from the stationary window, a_i >= 0 between the junctions and
+// a_i <= amax_i where amax is finite. False when a junction's bounds are inverted.
+bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std::uint64_t k0, std::uint64_t k1,
+                                 ClarabelTriplets& triplets);
+// 2 a_i + h_i b_i >= 0 and 2 a_i + 2 h_i b_i + h_i b_(i+1) >= 0 on every free interval: a stays
+// non-negative along the interval's quadratic.
+void add_interval_first_order_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                          std::uint64_t k1, ClarabelTriplets& triplets);
+// acc_a a_i + acc_b b_i <= acc_max at the stations strictly between the junctions.
+void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
+                                  std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
+// The linearized jerk rows at the stations k0 ..= n-1-k1 with c = db/ds by a backward difference
+// (a forward one at k0).
+void add_third_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,
+                                 std::size_t n, std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
+
+}  // namespace qarn::qarn3
