@@ -1,0 +1,173 @@
+// Third-order standard constraints block by block: entries, right-hand sides and cones of a small
+// window against lists derived by hand from the row formulas, with and without stationary ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "conic/conic_test_support.hpp"
+#include "qarn/qarn3/opt3/clarabel_constraints.hpp"
+#include "station/station_test_support.hpp"
+
+namespace qarn::qarn3 {
+namespace {
+
+using conic_test::Entry;
+using conic_test::entries;
+using conic_test::expect_cones;
+using conic_test::matrix;
+using test::error_text;
+using test::kInf;
+using test::kNaN;
+
+// Eight stations, ids 0..7; the window is ids 1..6 (n = 6), so local i = id - 1 with
+// s = [1, 1.5, 2.5, 3, 4, 4.5] and h = [0.5, 1, 0.5, 1, 0.5].
+// Jerk rows (jerk_a, jerk_b, jerk_c, jerk_d, jerk_max), linearized at a* = 4 (r = 0.5), so
+// jerk_lin_a = jerk_a + jerk_max / 16 and jerk_lin_max = 0.75 jerk_max - jerk_d:
+//   local 0: (1, 0.5, 2, 2, 8)   -> (1.5, 4)
+//   local 2: (1, 0.5, 2, 2, 8)   -> (1.5, 4)
+//   local 3: (1, 0.5, 2, 2, 8)   -> (1.5, 4), then (-1, 1, -3, 0, 4) -> (-0.75, 3)
+// Second-order rows (acc_a, acc_b, acc_max): (1 + id, 0.5, 10 + id) at every station, and a
+// second one (2, -1, 7) at id 3 (local 2).
+struct Window {
+  Robot robot{1, 12};
+  std::vector<double> a_ref = std::vector<double>(6, 4.0);
+  std::vector<double> s{1, 1.5, 2.5, 3, 4, 4.5};
+
+  explicit Window(std::vector<double> amax) {
+    Constraints& c = robot.constraints();
+    EXPECT_TRUE(c.append_s(std::vector<double>{0, 1, 1.5, 2.5, 3, 4, 4.5, 6}).ok());
+    EXPECT_TRUE(c.amax_substitute(amax, 0).ok());
+    EXPECT_TRUE(c.add_constraint_2nd(matrix({{1, 2, 3, 4, 5, 6, 7, 8}}), matrix({{.5, .5, .5, .5, .5, .5, .5, .5}}),
+                                     matrix({{10, 11, 12, 13, 14, 15, 16, 17}}), 0, false)
+                    .ok());
+    EXPECT_TRUE(c.add_constraint_2nd(matrix({{2}}), matrix({{-1}}), matrix({{7}}), 3, false).ok());
+    for (const std::uint64_t id : {1u, 3u, 4u}) {
+      EXPECT_TRUE(c.add_constraint_3rd(matrix({{1}}), matrix({{0.5}}), matrix({{2}}), matrix({{2}}), matrix({{8}}), id,
+                                       false)
+                      .ok());
+    }
+    EXPECT_TRUE(
+        c.add_constraint_3rd(matrix({{-1}}), matrix({{1}}), matrix({{-3}}), matrix({{0}}), matrix({{4}}), 4, false).ok());
+  }
+
+  Topp3Problem build(std::pair<double, double> a, std::pair<double, double> b, NumStationary k) {
+    const Problem3Inputs in{.a_linearization = a_ref, .idx_s_start = 1, .a_boundary = a, .b_boundary = b,
+                            .num_stationary_max = k};
+    Result<Topp3Problem> built = Topp3ProblemBuilder{robot.constraints(), in}.build_with_linearization();
+    EXPECT_TRUE(built.ok()) << error_text(built);
+    return *built;
+  }
+};
+
+TEST(Topp3StandardConstraints, TwoStationaryIntervalsAtEachEnd) {
+  Window w({5, 5, 5, 5, 5, 5, 5, 5});
+  const Topp3Problem p = w.build({0, 0}, {0, 0}, {2, 2});
+  ASSERT_EQ(p.num_stationary, (NumStationary{2, 2}));
+  const Constraints& c = w.robot.constraints();
+  const BoundPair start = c.first_order_bounds_forward(w.a_ref, 1, 2);
+  const BoundPair end = c.first_order_bounds_backward(w.a_ref, 1, 2);
+  ASSERT_TRUE(std::isfinite(start.upper) && std::isfinite(end.upper));
+
+  ClarabelTriplets t;
+  testing::internal::CaptureStdout();
+  const Status done = clarabel_standard_constraint_topp3<Verbosity::Debug>(p, w.s, t, 2, 2);
+  const std::string log = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(done.ok()) << done.error().display();
+
+  // Columns: a_i = i, b_i = 6 + i; junctions at 2 and j = 3, one free interval i = 2.
+  const std::vector<Entry> expected{
+      {0, 0, 1.0}, {1, 5, 1.0}, {2, 6, 1.0}, {3, 11, 1.0},                 // boundary values
+      {4, 2, 1.0}, {4, 8, (2.5 - 1) * -1.5},                               // a_2 = 1.5 (s_2 - s_0) b_2
+      {5, 3, 1.0}, {5, 9, (3 - 4.5) * -1.5},                               // a_3 = 1.5 (s_3 - s_5) b_3
+      {6, 2, 1.0}, {6, 3, -1.0}, {6, 8, 0.5}, {6, 9, 0.5},                 // trapezoid on interval 2
+      {7, 2, 1.0}, {8, 2, -1.0}, {9, 3, 1.0}, {10, 3, -1.0},               // junction bounds
+      {11, 2, -2.0}, {11, 8, -0.5}, {12, 2, -2.0}, {12, 8, -1.0}, {12, 9, -0.5},  // interval 2
+      {13, 2, 1.5}, {13, 8, 0.5 - 2 * 2}, {13, 9, 2 * 2},                  // jerk at 2, forward (g = 2)
+      {14, 3, 1.5}, {15, 3, -0.75},                                        // jerk at 3, backward (g = 2)
+      {14, 8, -(2 * 2.0)}, {15, 8, -(-3 * 2.0)},
+      {14, 9, 0.5 + 2 * 2.0}, {15, 9, 1 + 2 * -3.0},
+  };
+  EXPECT_EQ(entries(t), expected);
+  EXPECT_EQ(t.b, (std::vector<double>{0, 0, 0, 0, 0, 0, 0, start.upper, -start.lower, end.upper, -end.lower, 0, 0, 4,
+                                      4, 3}));
+  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(9)});
+  EXPECT_EQ(log,
+            "clarabel_standard_constraint_topp3[boundary]: row=4, col=4, val=4, b=4, cones=0\n"
+            "clarabel_standard_constraint_topp3[dynamic+zero_cone]: row=12, col=12, val=12, b=7, cones=1\n"
+            "clarabel_standard_constraint_topp3[first_order]: row=16, col=16, val=16, b=11, cones=1\n"
+            "clarabel_standard_constraint_topp3[interval_first_order]: row=21, col=21, val=21, b=13, cones=1\n"
+            "clarabel_standard_constraint_topp3[second_order]: row=21, col=21, val=21, b=13, cones=1\n"
+            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=30, col=30, val=30, b=16, "
+            "cones=2\n");
+
+  // The quiet instances build the same record and print nothing.
+  for (const auto& build : {clarabel_standard_constraint_topp3<Verbosity::Silent>,
+                            clarabel_standard_constraint_topp3<Verbosity::Summary>}) {
+    ClarabelTriplets quiet;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(build(p, w.s, quiet, 2, 2).ok());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(entries(quiet), expected);
+    EXPECT_EQ(quiet.b, t.b);
+  }
+}
+
+TEST(Topp3StandardConstraints, NoStationaryIntervals) {
+  // amax by id: local 1 +inf and local 2 NaN give no upper row; locals 3 and 4 give a_i <= 5, 6.
+  Window w({5, 5, kInf, kNaN, 5, 6, 5, 5});
+  const Topp3Problem p = w.build({0.5, 0.25}, {0.1, -0.2}, {2, 2});
+  ASSERT_EQ(p.num_stationary, (NumStationary{0, 0}));
+  ClarabelTriplets t;
+  ASSERT_TRUE(clarabel_standard_constraint_topp3<Verbosity::Silent>(p, w.s, t, 0, 0).ok());
+
+  // Equalities: 4 boundary rows and 5 trapezoid rows. Inequalities: a_i >= 0 at 1..4, two amax
+  // rows, 10 interval rows, second order at 1..4 (one row each, two at local 2), jerk at 0, 2, 3.
+  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 10 + 5 + 4)});
+  EXPECT_EQ(t.b.size(), 34u);
+  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 25 + 10 + 12);
+  const std::vector<double> boundary(t.b.begin(), t.b.begin() + 4);
+  EXPECT_EQ(boundary, (std::vector<double>{0.5, 0.25, 0.1, -0.2}));
+
+  const std::vector<Entry> all = entries(t);
+  // The first dynamic row (interval 0, h = 0.5), entries grouped by coefficient: a_i of every
+  // row first, then a_(i+1), then b_i, then b_(i+1).
+  EXPECT_EQ(all[4], (Entry{4, 0, 1.0}));
+  EXPECT_EQ(all[9], (Entry{4, 1, -1.0}));
+  EXPECT_EQ(all[14], (Entry{4, 6, 0.5}));
+  EXPECT_EQ(all[19], (Entry{4, 7, 0.5}));
+  // First order: a_1..a_4 >= 0, then a_3 <= 5 and a_4 <= 6.
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 24, all.begin() + 30),
+            (std::vector<Entry>{{9, 1, -1.0}, {10, 2, -1.0}, {11, 3, -1.0}, {12, 4, -1.0}, {13, 3, 1.0}, {14, 4, 1.0}}));
+  EXPECT_EQ(t.b[13], 5.0);
+  EXPECT_EQ(t.b[14], 6.0);
+  // Second order at local 2 (id 3): the store's rows in order, a entries before b entries.
+  const std::vector<Entry> local2(all.begin() + 55 + 2, all.begin() + 55 + 6);
+  EXPECT_EQ(local2, (std::vector<Entry>{{26, 2, 4.0}, {27, 2, 2.0}, {26, 8, 0.5}, {27, 8, -1.0}}));
+  EXPECT_EQ(t.b[26], 13.0);
+  EXPECT_EQ(t.b[27], 7.0);
+  // Jerk at station 0 uses the forward difference (g = 1 / 0.5): columns a_0, b_0, b_1.
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 65, all.begin() + 68),
+            (std::vector<Entry>{{30, 0, 1.5}, {30, 6, 0.5 - 2 * 2.0}, {30, 7, 2 * 2.0}}));
+  EXPECT_EQ(t.b[30], 4.0);
+}
+
+TEST(Topp3StandardConstraints, AnInvertedJunctionBoundIsInfeasible) {
+  // A negative amax inside the start window bounds the junction value A below zero.
+  Window w({5, 5, -1, 5, 5, 5, 5, 5});
+  const Topp3Problem p = w.build({0, 0}, {0, 0}, {2, 2});
+  ClarabelTriplets t;
+  testing::internal::CaptureStdout();
+  const Status done = clarabel_standard_constraint_topp3<Verbosity::Trace>(p, w.s, t, 2, 2);
+  const std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(error_text(done), "clarabel_standard_constraint_topp3 reported an infeasibility: Failed to add first-order "
+                              "constraints.");
+  EXPECT_EQ(t.b.size(), 7u);  // the equalities stay, nothing after the failing block
+  expect_cones(t.cones, {ZeroCone(7)});
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+}  // namespace
+}  // namespace qarn::qarn3
