@@ -34,10 +34,42 @@ clarabel::Settings ClarabelOptions::solver_settings() const {
   return s;
 }
 
+namespace {
+
+double nonnegative(double v) { return v > 0.0 ? v : 0.0; }
+
+}  // namespace
+
 std::vector<double> nonnegative_profile(std::span<const double> x, std::size_t count) {
   std::vector<double> a(count);
-  for (std::size_t k = 0; k < count; ++k) a[k] = x[k] > 0.0 ? x[k] : 0.0;
+  for (std::size_t k = 0; k < count; ++k) a[k] = nonnegative(x[k]);
   return a;
+}
+
+qarn3::Topp3Profile split_ab_solution(const qarn3::Topp3Problem& problem, std::span<const double> x,
+                                      std::span<const double> s) {
+  const std::size_t n = problem.s_len();
+  const auto [k0, k1] = problem.num_stationary;
+  const std::size_t first = static_cast<std::size_t>(k0);
+  const std::size_t last = n - 1 - static_cast<std::size_t>(k1);
+  qarn3::Topp3Profile profile{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0), problem.num_stationary};
+  std::vector<double>& a = profile.a;
+  std::vector<double>& b = profile.b;
+  qarn3::stationary_start_profile(s, a, b, first, nonnegative(x[first]));
+  qarn3::stationary_end_profile(s, a, b, static_cast<std::size_t>(k1), nonnegative(x[last]));
+  for (std::size_t i = first; i <= last; ++i) {
+    a[i] = nonnegative(x[i]);
+    b[i] = x[n + i];
+  }
+  if (k0 == 0) {
+    a[0] = nonnegative(problem.a_start);
+    b[0] = problem.b_start;
+  }
+  if (k1 == 0) {
+    a[n - 1] = nonnegative(problem.a_final);
+    b[n - 1] = problem.b_final;
+  }
+  return profile;
 }
 
 }  // namespace qarn

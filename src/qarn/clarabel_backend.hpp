@@ -10,6 +10,7 @@
 #include "diag/log.hpp"
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_bridge.hpp"
+#include "qarn/qarn3/formulation.hpp"
 
 namespace qarn {
 
@@ -60,5 +61,13 @@ class ClarabelOptionsBuilder {
 // The profile values a of an accepted solution: x[0 .. count) with every entry that is not
 // positive (an interior point a hair below zero, -0.0, NaN) made +0.0.
 std::vector<double> nonnegative_profile(std::span<const double> x, std::size_t count);
+
+// The third-order profile of an accepted solution x (a in columns 0 .. n-1, b in n .. 2n-1, n the
+// problem's station count) on the window's path parameters s: the solver's values from junction to
+// junction, a clamped at +0.0 as above, the stationary stations filled with the closed-form shape
+// from the junction's a, and the fixed boundary values written exactly (the solver meets its
+// equality rows only to its tolerance, and the conversions test the rest ends exactly).
+qarn3::Topp3Profile split_ab_solution(const qarn3::Topp3Problem& problem, std::span<const double> x,
+                                      std::span<const double> s);
 
 }  // namespace qarn

@@ -33,12 +33,7 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
 
   const std::size_t n = in.a_linearization.size();
   if (n == 0) return CoreError::invalid_input(component, "a_linearization cannot be empty");
-  if (n < 3) {
-    return CoreError::invalid_input(
-        component,
-        fmt::format("The final index {} must be at least two positions after the start index {} in Topp2Problem.",
-                    saturating_add(in.idx_s_start, n - 1), in.idx_s_start));
-  }
+  QARN_TRY(check_index_span(component, in.idx_s_start, n));
   if (window_store != nullptr && !window_store->contains(in.idx_s_start, n)) {
     return ConstraintError::OutOfSBounds{in.idx_s_start, n};
   }
@@ -107,6 +102,16 @@ Status check_boundary_values(double a_start, double a_final, double b_start, dou
         fmt::format("The terminal a = {} is zero, so the terminal b = {} must be non-positive.", a_final, b_final));
   }
   return {};
+}
+
+Status check_index_span(std::string_view component, std::uint64_t idx_s_start, std::size_t n) {
+  if (n >= 3) return {};
+  // The final index of an empty window would lie before the start; it is printed as the start.
+  const std::uint64_t idx_s_final = n == 0 ? idx_s_start : saturating_add(idx_s_start, n - 1);
+  return CoreError::invalid_input(
+      std::string(component),
+      fmt::format("The final index {} must be at least two positions after the start index {} in Topp2Problem.",
+                  idx_s_final, idx_s_start));
 }
 
 Status check_station_intervals(std::string_view component, std::size_t n, std::uint64_t k0, std::uint64_t k1) {

@@ -90,6 +90,9 @@ struct Qarn3ProblemBuilder {
 // signs: a_start, a_final >= 0, and at a zero a the b must not point out of the path ("qarn3_socp").
 Status check_boundary_values(double a_start, double a_final, double b_start, double b_final);
 
+// The window of n stations from idx_s_start spans at least two intervals (n >= 3).
+Status check_index_span(std::string_view component, std::uint64_t idx_s_start, std::size_t n);
+
 // n - 1 intervals must exceed max(k0, 1) + max(k1, 1) (the sum saturates).
 Status check_station_intervals(std::string_view component, std::size_t n, std::uint64_t k0, std::uint64_t k1);
 

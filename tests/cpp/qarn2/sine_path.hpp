@@ -1,5 +1,5 @@
 // A random smooth path for the second-order tests and benchmarks: per axis a sum of three sines
-// with random amplitude, frequency and phase on s in [0, 1], with exact first and second
+// with random amplitude, frequency and phase on s in [0, 1], with exact first to third
 // derivatives. Plain Eigen, so that the benchmarks can use it too.
 #pragma once
 
@@ -12,7 +12,7 @@ namespace qarn::test2 {
 
 struct SinePath {
   std::vector<double> s;
-  Eigen::MatrixXd q, dq, ddq;  // dim x stations
+  Eigen::MatrixXd q, dq, ddq, dddq;  // dim x stations
 };
 
 inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::size_t intervals) {
@@ -24,6 +24,7 @@ inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::size_t in
   p.q = Eigen::MatrixXd::Zero(dim, n);
   p.dq = p.q;
   p.ddq = p.q;
+  p.dddq = p.q;
   for (Eigen::Index i = 0; i < dim; ++i) {
     for (int j = 0; j < 3; ++j) {
       const double c = 0.2 + u(rng), w = 1.0 + 6.0 * u(rng), phase = 6.28 * u(rng);
@@ -32,6 +33,7 @@ inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::size_t in
         p.q(i, k) += c * std::sin(x);
         p.dq(i, k) += c * w * std::cos(x);
         p.ddq(i, k) -= c * w * w * std::sin(x);
+        p.dddq(i, k) -= c * w * w * w * std::cos(x);
       }
     }
   }

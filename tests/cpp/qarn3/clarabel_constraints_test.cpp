@@ -85,8 +85,8 @@ TEST(Topp3StandardConstraints, TwoStationaryIntervalsAtEachEnd) {
       {6, 2, 1.0}, {6, 3, -1.0}, {6, 8, 0.5}, {6, 9, 0.5},                 // trapezoid on interval 2
       {7, 2, 1.0}, {8, 2, -1.0}, {9, 3, 1.0}, {10, 3, -1.0},               // junction bounds
       {11, 2, -2.0}, {11, 8, -0.5}, {12, 2, -2.0}, {12, 8, -1.0}, {12, 9, -0.5},  // interval 2
-      {13, 2, 1.5}, {13, 8, 0.5 - 2 * 2}, {13, 9, 2 * 2},                  // jerk at 2, forward (g = 2)
-      {14, 3, 1.5}, {15, 3, -0.75},                                        // jerk at 3, backward (g = 2)
+      {13, 2, 1.5}, {13, 8, 0.5 - 2 * 2}, {13, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
+      {14, 3, 1.5}, {15, 3, -0.75},                                        // jerk at 3, interval before
       {14, 8, -(2 * 2.0)}, {15, 8, -(-3 * 2.0)},
       {14, 9, 0.5 + 2 * 2.0}, {15, 9, 1 + 2 * -3.0},
   };
@@ -124,10 +124,11 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   ASSERT_TRUE(clarabel_standard_constraint_topp3<Verbosity::Silent>(p, w.s, t, 0, 0).ok());
 
   // Equalities: 4 boundary rows and 5 trapezoid rows. Inequalities: a_i >= 0 at 1..4, two amax
-  // rows, 10 interval rows, second order at 1..4 (one row each, two at local 2), jerk at 0, 2, 3.
-  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 10 + 5 + 4)});
-  EXPECT_EQ(t.b.size(), 34u);
-  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 25 + 10 + 12);
+  // rows, 10 interval rows, second order at 1..4 (one row each, two at local 2), jerk at 0
+  // (forward only), 2 and 3 (both intervals; two rows at 3).
+  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 10 + 5 + 7)});
+  EXPECT_EQ(t.b.size(), 37u);
+  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 25 + 10 + 21);
   const std::vector<double> boundary(t.b.begin(), t.b.begin() + 4);
   EXPECT_EQ(boundary, (std::vector<double>{0.5, 0.25, 0.1, -0.2}));
 
@@ -152,6 +153,13 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   EXPECT_EQ(std::vector<Entry>(all.begin() + 65, all.begin() + 68),
             (std::vector<Entry>{{30, 0, 1.5}, {30, 6, 0.5 - 2 * 2.0}, {30, 7, 2 * 2.0}}));
   EXPECT_EQ(t.b[30], 4.0);
+  // At local 3 (g = 2 before, g = 1 after) the two rows of the interval before, then after.
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 74, all.end()),
+            (std::vector<Entry>{{33, 3, 1.5}, {34, 3, -0.75}, {33, 8, -(2 * 2.0)}, {34, 8, -(-3 * 2.0)},
+                                {33, 9, 0.5 + 2 * 2.0}, {34, 9, 1 + 2 * -3.0},
+                                {35, 3, 1.5}, {36, 3, -0.75}, {35, 9, 0.5 - 1 * 2.0}, {36, 9, 1 - 1 * -3.0},
+                                {35, 10, 1 * 2.0}, {36, 10, 1 * -3.0}}));
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 33, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
 }
 
 TEST(Topp3StandardConstraints, AnInvertedJunctionBoundIsInfeasible) {

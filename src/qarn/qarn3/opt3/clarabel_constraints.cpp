@@ -113,19 +113,26 @@ void add_third_order_constraints(const Constraints& store, std::uint64_t idx_s_s
   const std::size_t j = n - 1 - static_cast<std::size_t>(k1);
   for (std::size_t i = first; i <= j; ++i) {
     const LinearizedJerkRows rows = store.linearized_jerk_rows_at(idx_s_start + i);
-    const std::size_t r0 = triplets.row_count();
     const std::size_t m = rows.size();
-    for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, i, rows.jerk_lin_a[r]);
-    if (i > first) {  // c = (b_i - b_(i-1)) / (s_i - s_(i-1))
-      const double g = 1.0 / (s[i] - s[i - 1]);
-      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i - 1, -(rows.jerk_c[r] * g));
-      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i, rows.jerk_b[r] + g * rows.jerk_c[r]);
-    } else {  // c = (b_(i+1) - b_i) / (s_(i+1) - s_i)
-      const double g = 1.0 / (s[i + 1] - s[i]);
-      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i, rows.jerk_b[r] - g * rows.jerk_c[r]);
-      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, n + i + 1, g * rows.jerk_c[r]);
-    }
-    triplets.b.insert(triplets.b.end(), rows.jerk_lin_max.begin(), rows.jerk_lin_max.end());
+    if (m == 0) continue;
+    // One block per interval at the station: on interval (lo, lo + 1) b is linear, c constant,
+    // and the jerk c sqrt(a) + ... is largest at the end where a is larger, which may be either
+    // end, so each free interval is bounded at both of its stations.
+    const auto push_block = [&](std::size_t lo) {
+      const double g = 1.0 / (s[lo + 1] - s[lo]);
+      const std::size_t r0 = triplets.row_count();
+      const bool backward = lo + 1 == i;  // c = (b_i - b_(i-1)) g, else (b_(i+1) - b_i) g
+      for (std::size_t r = 0; r < m; ++r) triplets.push_entry(r0 + r, i, rows.jerk_lin_a[r]);
+      for (std::size_t r = 0; r < m; ++r) {
+        triplets.push_entry(r0 + r, n + lo, backward ? -(rows.jerk_c[r] * g) : rows.jerk_b[r] - g * rows.jerk_c[r]);
+      }
+      for (std::size_t r = 0; r < m; ++r) {
+        triplets.push_entry(r0 + r, n + lo + 1, backward ? rows.jerk_b[r] + g * rows.jerk_c[r] : g * rows.jerk_c[r]);
+      }
+      triplets.b.insert(triplets.b.end(), rows.jerk_lin_max.begin(), rows.jerk_lin_max.end());
+    };
+    if (i > first) push_block(i - 1);
+    if (i < j) push_block(i);
   }
 }
 

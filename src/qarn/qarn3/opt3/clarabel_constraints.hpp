@@ -10,7 +10,7 @@
 
 #include "diag/log.hpp"
 #include "diag/result.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic_program.hpp"
 #include "qarn/constraints.hpp"
 #include "qarn/qarn3/formulation.hpp"
 
@@ -46,8 +46,9 @@ void add_interval_first_order_constraints(std::span<const double> s, std::size_t
 // acc_a a_i + acc_b b_i <= acc_max at the stations strictly between the junctions.
 void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
                                   std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
-// The linearized jerk rows at the stations k0 ..= n-1-k1 with c = db/ds by a backward difference
-// (a forward one at k0).
+// The linearized jerk rows at the stations i = k0 ..= j (j = n-1-k1), c = db/ds taken on each
+// free interval the station bounds: first the interval before it (i > k0, backward difference),
+// then the interval after it (i < j, forward difference).
 void add_third_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,
                                  std::size_t n, std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
 

@@ -1,0 +1,49 @@
+// Time weights of the third-order objectives; the operation order of each formula is kept as
+// written, so that both forms give bit-identical interior weights.
+#include "qarn/qarn3/opt3/time_weights.hpp"
+
+namespace qarn::qarn3 {
+namespace {
+
+// (s[i+1] - s[i-1]) / 2 at every free station k0+1 .. n-2-k1.
+std::vector<double> interior_weights(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1) {
+  std::vector<double> w(n, 0.0);
+  for (std::size_t i = static_cast<std::size_t>(k0) + 1; i + 1 + k1 < n; ++i) w[i] = (s[i + 1] - s[i - 1]) * 0.5;
+  return w;
+}
+
+}  // namespace
+
+std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                           std::uint64_t k1) {
+  std::vector<double> w = interior_weights(s, n, k0, k1);
+  if (k0 > 0) {
+    const std::size_t k = static_cast<std::size_t>(k0);
+    w[k] = (s[k] * 5.0 + s[k + 1] + s[0] * -6.0) * 0.5;
+  }
+  if (k1 > 0) {
+    const std::size_t m = n - 1;
+    const std::size_t j = m - static_cast<std::size_t>(k1);
+    w[j] = (s[m] * 6.0 + s[j] * -5.0 - s[j - 1]) * 0.5;
+  }
+  return w;
+}
+
+std::vector<double> time_objective_weights_split(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                                 std::uint64_t k1) {
+  std::vector<double> w = interior_weights(s, n, k0, k1);
+  if (k0 > 0) {
+    const std::size_t k = static_cast<std::size_t>(k0);
+    w[k] = (s[k + 1] - s[k]) * 0.5;
+    w[0] = (s[k] - s[0]) * 3.0;
+  }
+  if (k1 > 0) {
+    const std::size_t m = n - 1;
+    const std::size_t j = m - static_cast<std::size_t>(k1);
+    w[j] = (s[j] - s[j - 1]) * 0.5;
+    w[m] = (s[m] - s[j]) * 3.0;
+  }
+  return w;
+}
+
+}  // namespace qarn::qarn3

@@ -1,0 +1,23 @@
+// Per-station weights W of the traversal time of a third-order profile, T ~ sum_i W_i / sqrt(a_i):
+// half the neighbouring intervals at a free station, and at a junction also the stationary
+// segment, whose crossing under the stationary shape takes 3 (s_k - s_edge) / sqrt(a_k).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace qarn::qarn3 {
+
+// Merged form: the stationary segment's weight is added to its junction station; stations inside
+// the stationary blocks, and station 0 / n-1 when it is not a junction, weigh 0.
+std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                           std::uint64_t k1);
+
+// Split form: the junction keeps only its free half interval and the stationary segment's weight
+// sits on the rest station (index 0 or n-1).
+std::vector<double> time_objective_weights_split(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                                 std::uint64_t k1);
+
+}  // namespace qarn::qarn3

@@ -1,0 +1,23 @@
+// TOPP3 LP: a jerk-limited time-optimal profile as a linear program. Over the a and b of every
+// station it maximises the time-weighted sum of a (a surrogate of the traversal time) under the
+// third-order standard constraints, whose jerk rows are linearized around the problem's reference.
+#pragma once
+
+#include "diag/result.hpp"
+#include "qarn/clarabel_backend.hpp"
+#include "qarn/qarn3/formulation.hpp"
+#include "qarn/qarn3/opt3/conic_flow3.hpp"
+
+namespace qarn::qarn3 {
+
+// Solves a built problem, with the robot state locked by the caller. An unaccepted status is no
+// error: the result has no profile. Errors: the boundary and span checks (InvalidInput from
+// "qarn3", "qarn3_socp" or "topp3_lp"), the store's error for an unreadable window, the inverted
+// junction bound (Infeasible), a non-finite value bound for the solver (InvalidInput) and
+// Clarabel's refusal (Clarabel), the last two from "topp3_lp". Prints by `options.verbosity`.
+Result<Qarn3SocpResult> topp3_lp(const Topp3Problem& problem, const ClarabelOptions& options);
+
+// The accepted profile, or ClarabelStatus("topp3_lp", status).
+Result<Topp3Profile> topp3_lp_entry(const Topp3Problem& problem, const ClarabelOptions& options);
+
+}  // namespace qarn::qarn3
