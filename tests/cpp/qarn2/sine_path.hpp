@@ -15,11 +15,11 @@ struct SinePath {
   Eigen::MatrixXd q, dq, ddq, dddq;  // dim x stations
 };
 
-inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::size_t intervals) {
+// The path at the given stations s (strictly increasing).
+inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::vector<double> s) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   SinePath p;
-  p.s.resize(intervals + 1);
-  for (std::size_t k = 0; k <= intervals; ++k) p.s[k] = static_cast<double>(k) / static_cast<double>(intervals);
+  p.s = std::move(s);
   const auto n = static_cast<Eigen::Index>(p.s.size());
   p.q = Eigen::MatrixXd::Zero(dim, n);
   p.dq = p.q;
@@ -38,6 +38,13 @@ inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::size_t in
     }
   }
   return p;
+}
+
+// The path on `intervals` uniform intervals of [0, 1].
+inline SinePath sine_path(std::mt19937_64& rng, Eigen::Index dim, std::size_t intervals) {
+  std::vector<double> s(intervals + 1);
+  for (std::size_t k = 0; k <= intervals; ++k) s[k] = static_cast<double>(k) / static_cast<double>(intervals);
+  return sine_path(rng, dim, std::move(s));
 }
 
 }  // namespace qarn::test2
