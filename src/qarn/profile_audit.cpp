@@ -58,6 +58,30 @@ ProfileAudit audit_second_order_profile(const Constraints& store, std::uint64_t 
   return audit;
 }
 
+ProfileAudit audit_third_order_profile(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> a,
+                                       std::span<const double> b, std::size_t k0, std::size_t k1, double tolerance) {
+  ProfileAudit audit(tolerance);
+  const std::size_t n = a.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    audit.first_order(store, idx_s_start + k, a[k]);
+    audit.second_order(store, idx_s_start + k, a[k], b[k]);
+  }
+  const std::size_t end = k1 + 1 >= n ? 0 : n - 1 - k1;
+  for (std::size_t j = k0; j < end; ++j) {
+    const double c = (b[j + 1] - b[j]) / (store.s_at(idx_s_start + j + 1) - store.s_at(idx_s_start + j));
+    for (const std::size_t p : {j, j + 1}) {
+      const double root = std::sqrt(a[p]);
+      const ThirdOrderRows rows = store.third_order_rows_at(idx_s_start + p);
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        const double terms[] = {root * (rows.jerk_a[r] * a[p]), root * (rows.jerk_b[r] * b[p]),
+                                root * (rows.jerk_c[r] * c), root * rows.jerk_d[r]};
+        audit.row(idx_s_start + p, "jerk row", r, terms, rows.jerk_max[r]);
+      }
+    }
+  }
+  return audit;
+}
+
 CoreError broken_profile_error(std::string_view component, SolverStatus status, const ProfileAudit& audit) {
   return CoreError::clarabel(std::string(component),
                              fmt::format("the solution accepted with status {} breaks the stored limits: {}",

@@ -52,6 +52,15 @@ class ProfileAudit {
 ProfileAudit audit_second_order_profile(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> a,
                                         double tolerance = kProfileRelativeTolerance);
 
+// The audit of a third-order node profile (a, b) over stations idx_s_start .. with k0 / k1
+// stationary intervals at the ends: first-order bounds and second-order rows (node b) at every
+// station, and the jerk rows in their own form, sqrt(a) (jerk_a a + jerk_b b + jerk_c c + jerk_d)
+// <= jerk_max, at both stations of every free interval with that interval's c = db/ds. The
+// stationary intervals, whose shape is fixed in closed form, are not measured.
+ProfileAudit audit_third_order_profile(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> a,
+                                       std::span<const double> b, std::size_t k0, std::size_t k1,
+                                       double tolerance = kProfileRelativeTolerance);
+
 // The error of a profile that a conic solver would otherwise accept with `status`:
 // CoreError::Clarabel(component, "the solution accepted with status <status> breaks the stored
 // limits: <describe>"). An inaccurate solve is a failure of the solver call, not of the problem.

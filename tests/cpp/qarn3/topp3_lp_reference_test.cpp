@@ -60,16 +60,8 @@ std::optional<std::vector<double>> reference_solution(const std::string& json) {
 // Thirty stations of a random two-axis path, rest to rest with two stationary intervals per end,
 // linearized around the second-order optimum.
 TEST(Topp3LpReference, SameObjectiveAndProfileAsCvxpy) {
-  // A non-uniform grid: with equal weights the LP optimum can be a whole face (a zigzag of a
-  // between neighbouring stations leaves the objective unchanged), and two interior-point solves
-  // then stop at different points of it.
   std::mt19937_64 rng(7);
-  std::vector<double> s(30);
-  for (std::size_t k = 0; k < s.size(); ++k) {
-    const double x = static_cast<double>(k) / 29.0;
-    s[k] = x + 0.02 * std::sin(7.0 * x) + (k % 3 == 1 ? 0.004 : 0.0);
-  }
-  const test2::SinePath path = test2::sine_path(rng, 2, s);
+  const test2::SinePath path = test2::sine_path(rng, 2, test3::uneven_grid(30));
   const std::vector<test3::Limits> limits{{1.5, 4.0, 30.0}, {0.8, 3.0, 20.0}};
   const auto robot = test3::robot_on_path(path.s, path.q, path.dq, path.ddq, path.dddq, limits);
   const std::vector<double> reference = test3::topp2_reference(*robot);

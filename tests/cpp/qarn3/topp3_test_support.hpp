@@ -59,6 +59,19 @@ inline std::unique_ptr<Robot> straight_line(const std::vector<double>& s, Limits
                        {limits});
 }
 
+// n stations on [0, 1], slightly and irregularly spaced. On a uniform grid the TOPP3 LP's time
+// weights are equal, and its optimum can be a whole face (a zigzag of a between neighbouring
+// stations leaves the objective unchanged) on which two interior-point solves stop at different
+// points; uneven spacing makes the optimum a single point that can be compared.
+inline std::vector<double> uneven_grid(std::size_t n) {
+  std::vector<double> s(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const double x = static_cast<double>(k) / static_cast<double>(n - 1);
+    s[k] = x + 0.02 * std::sin(7.0 * x) + (k % 3 == 1 ? 0.1 / static_cast<double>(n) : 0.0);
+  }
+  return s;
+}
+
 // A random smooth path of `dim` axes on `intervals` uniform intervals of [0, 1], with limits drawn
 // per axis.
 inline std::unique_ptr<Robot> random_path(std::mt19937_64& rng, std::size_t dim, std::size_t intervals) {

@@ -2,8 +2,10 @@
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
 
 #include <cmath>
+#include <string>
 #include <vector>
 
+#include "diag/format.hpp"
 #include "qarn/qarn2/dp2/reach_set2.hpp"
 
 namespace qarn::qarn2 {
@@ -72,6 +74,14 @@ std::optional<std::uint64_t> first_unbounded_station(const Topp2Problem& problem
     if (std::isinf(set->a_max[k])) return problem.idx_s_start + k;
   }
   return std::nullopt;
+}
+
+Status check_bounded_window(std::string_view component, const Topp2Problem& problem) {
+  if (const auto idx_s = first_unbounded_station(problem)) {
+    return CoreError::unbounded(std::string(component),
+                                fmt::format("The reachable set is unbounded at index {} where a_max = inf", *idx_s));
+  }
+  return {};
 }
 
 }  // namespace qarn::qarn2

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
+#include "diag/result.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::qarn2 {
@@ -17,5 +19,9 @@ namespace qarn::qarn2 {
 // once its neighbour is bounded. Only when a station remains unproven does the bidirectional
 // reachable set decide (a failing pass proves nothing here and gives nothing).
 std::optional<std::uint64_t> first_unbounded_station(const Topp2Problem& problem);
+
+// The conic solvers' check before assembly: Unbounded from `component`, "The reachable set is
+// unbounded at index <i> where a_max = inf", when first_unbounded_station finds a station.
+Status check_bounded_window(std::string_view component, const Topp2Problem& problem);
 
 }  // namespace qarn::qarn2

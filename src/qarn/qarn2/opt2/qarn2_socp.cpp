@@ -171,11 +171,7 @@ namespace {
 Status bounded_stage(const Qarn2Problem& problem) {
   const Topp2Problem window{problem.robot.constraints(), problem.idx_s_start, problem.idx_s_final, problem.a_start,
                             problem.a_final};
-  if (const auto idx_s = first_unbounded_station(window)) {
-    return CoreError::unbounded(kName,
-                                fmt::format("The reachable set is unbounded at index {} where a_max = inf", *idx_s));
-  }
-  return {};
+  return check_bounded_window(kName, window);
 }
 
 // The profile of an accepted solution: the first N entries of x, clamped at zero, with the fixed

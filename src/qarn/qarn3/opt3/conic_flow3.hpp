@@ -15,6 +15,8 @@
 //   static std::string capacity_line(const Reserve3& standard, const Reserve3& extra);
 //   template <Verbosity V> static Status assemble(const Problem&, std::span<const double> s, Assembly3&);
 //     (appends its rows after the standard constraints and leaves q with one entry per variable)
+//   static std::vector<ColumnClass> extra_columns(const Problem&);
+//     (how its variables beyond a and b scale with the profile references)
 #pragma once
 
 #include <cstddef>
@@ -32,7 +34,10 @@
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/conic_log.hpp"
 #include "qarn/conic_program.hpp"
+#include "qarn/conic_scaling.hpp"
 #include "qarn/conic_solve.hpp"
+#include "qarn/profile_audit.hpp"
+#include "qarn/profile_scale.hpp"
 #include "qarn/qarn3/formulation.hpp"
 #include "qarn/qarn3/opt3/clarabel_constraints.hpp"
 
@@ -77,6 +82,24 @@ struct Assembly3 {
   ClarabelTriplets triplets;
   std::vector<double> q;
 };
+
+// Whether the window's jerk rows bound anything: without a finite one, nothing but the first- and
+// second-order rows bounds a from above.
+bool has_finite_jerk_row(const Topp3Problem& problem);
+
+// A window whose a no stored limit bounds has no optimum (the solver would drift upwards):
+// Unbounded from `component` before anything is assembled.
+Status check_bounded3(std::string_view component, const Topp3Problem& problem);
+
+// The solver's variables as the scale stage reads them: a and b by the window's profile
+// references, then the solver's own classes.
+ColumnScaling column_scaling3(const Topp3Problem& problem, std::vector<ColumnClass> extra);
+
+// The profile of an accepted solution (split_ab_solution), audited against the stored limits to
+// the options' profile tolerance; a profile that breaks them is the solver's Clarabel error.
+Result<Topp3Profile> accepted_profile3(std::string_view component, const Topp3Problem& problem,
+                                       const clarabel::SolveOutput& out, std::span<const double> s,
+                                       const ClarabelOptions& options);
 
 namespace detail {
 
@@ -124,6 +147,7 @@ Result<Qarn3SocpResult> third_order_flow(const typename Solver::Problem& problem
   // Built records always pass; a record made by hand must not send the stages past the window.
   QARN_TRY(check_station_intervals(kName, n, problem.num_stationary.first, problem.num_stationary.second));
   QARN_TRY(Solver::validate(problem));
+  QARN_TRY(check_bounded3(kName, problem));
 
   Assembly3 assembly = reserved_assembly3<Solver, V>(problem);
   Result<std::vector<double>> s =
@@ -141,12 +165,17 @@ Result<Qarn3SocpResult> third_order_flow(const typename Solver::Problem& problem
 
   Result<ConicProgram> program = build_stage3<Solver, V>(std::move(assembly));
   if (!program) return std::move(program).error();
-  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, options, clock);
+  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(
+      kName, *program, column_scaling3(problem, Solver::extra_columns(problem)), options, clock);
   if (!solved) return std::move(solved).error();
 
   Qarn3SocpResult result;
   const bool usable = options.allow(solved->status);
-  if (usable) result.profile = split_ab_solution(problem, solved->x, *s);
+  if (usable) {
+    Result<Topp3Profile> profile = accepted_profile3(kName, problem, *solved, *s, options);
+    if (!profile) return std::move(profile).error();
+    result.profile = std::move(*profile);
+  }
   if constexpr (V >= Verbosity::Trace) {
     log_line(acceptance_line(kName, usable, result.profile ? "Some(Topp3Profile)" : "None"));
   }

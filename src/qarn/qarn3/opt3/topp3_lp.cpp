@@ -16,6 +16,7 @@ struct Topp3Lp {
   static std::string started_line(const Problem& problem) { return topp3_started_line(kName, problem); }
   static Status validate(const Problem&) { return {}; }
   static Reserve3 extra_capacity(const Problem&) { return {}; }
+  static std::vector<ColumnClass> extra_columns(const Problem&) { return {}; }
   static std::string capacity_line(const Reserve3& standard, const Reserve3&) {
     return fmt::format("topp3_lp: capacity estimate standard(val={}, b={}, cone={}), n_var={}", standard.values,
                        standard.rhs, standard.cones, standard.variables);

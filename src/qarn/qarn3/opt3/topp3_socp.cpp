@@ -24,6 +24,12 @@ struct Topp3Socp {
     return {saturating_mul(9, n), saturating_mul(8, n), saturating_add(saturating_mul(2, n), 1),
             saturating_mul(2, time_term_count(problem.s_len(), k0, k1))};
   }
+  // u ~ sqrt(a) and w ~ 1 / sqrt(a).
+  static std::vector<ColumnClass> extra_columns(const Problem& problem) {
+    const std::size_t n = problem.s_len();
+    const std::size_t m = time_term_count(n, problem.num_stationary.first, problem.num_stationary.second);
+    return {{2 * n, m, ScaleBase::A, 0.5}, {2 * n + m, m, ScaleBase::A, -0.5}};
+  }
   static std::string capacity_line(const Reserve3& lp, const Reserve3& qp) {
     return fmt::format("topp3_socp: capacity estimate lp(val={}, b={}, cone={}), qp(val={}, b={}, cone={}), n_var={}",
                        lp.values, lp.rhs, lp.cones, qp.values, qp.rhs, qp.cones,
