@@ -31,6 +31,12 @@ std::string triplet_delta(const TripletLengths& d) {
   return fmt::format("+{}/+{}/+{}/+{}/+{}", d.rows, d.cols, d.vals, d.b, d.cones);
 }
 
+std::string block_lengths_line(std::string_view name, std::string_view label, const ClarabelTriplets& triplets) {
+  const TripletLengths l = triplets.lengths();
+  return fmt::format("{}[{}]: row={}, col={}, val={}, b={}, cones={}", name, label, l.rows, l.cols, l.vals, l.b,
+                     l.cones);
+}
+
 std::string capacities_line(std::string_view name, const ClarabelTriplets& triplets) {
   const TripletLengths c = triplets.capacities();
   return fmt::format("{}: allocated capacities row/col/val/b/cones <= {}/{}/{}/{}/{}", name, c.rows, c.cols, c.vals,

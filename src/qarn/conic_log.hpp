@@ -29,6 +29,10 @@ inline std::span<const double> solution_head(std::span<const double> x) {
 // "+rows/+cols/+vals/+b/+cones": the growth of the five triplet arrays over one stage.
 std::string triplet_delta(const TripletLengths& d);
 
+// "<name>[<label>]: row=.., col=.., val=.., b=.., cones=..": the five array lengths after one block
+// of a standard-constraint stage.
+std::string block_lengths_line(std::string_view name, std::string_view label, const ClarabelTriplets& triplets);
+
 // "<name>: allocated capacities row/col/val/b/cones <= r/c/v/b/k" (the reserved sizes).
 std::string capacities_line(std::string_view name, const ClarabelTriplets& triplets);
 

@@ -3,18 +3,14 @@
 
 #include <string_view>
 
-#include "diag/format.hpp"
+#include "qarn/conic_log.hpp"
 
 namespace qarn::qarn2 {
 namespace {
 
 template <Verbosity V>
 void log_step(std::string_view label, const ClarabelTriplets& t) {
-  if constexpr (V >= Verbosity::Debug) {
-    const TripletLengths l = t.lengths();
-    log_line(fmt::format("clarabel_standard_constraint_topp2[{}]: row={}, col={}, val={}, b={}, cones={}", label,
-                         l.rows, l.cols, l.vals, l.b, l.cones));
-  }
+  if constexpr (V >= Verbosity::Debug) log_line(block_lengths_line("clarabel_standard_constraint_topp2", label, t));
 }
 
 // The m rows of one station with b taken on one interval: a_lo enters with `lo`, a_hi with `hi`.

@@ -6,18 +6,14 @@
 #include <cmath>
 #include <string_view>
 
-#include "diag/format.hpp"
+#include "qarn/conic_log.hpp"
 
 namespace qarn::qarn3 {
 namespace {
 
 template <Verbosity V>
 void log_block(std::string_view label, const ClarabelTriplets& t) {
-  if constexpr (V >= Verbosity::Debug) {
-    const TripletLengths l = t.lengths();
-    log_line(fmt::format("clarabel_standard_constraint_topp3[{}]: row={}, col={}, val={}, b={}, cones={}", label,
-                         l.rows, l.cols, l.vals, l.b, l.cones));
-  }
+  if constexpr (V >= Verbosity::Debug) log_line(block_lengths_line("clarabel_standard_constraint_topp3", label, t));
 }
 
 // One inequality row with a single entry.
