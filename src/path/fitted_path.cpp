@@ -2,6 +2,8 @@
 // breakpoints, Horner's scheme per axis, derivatives scaled from the span-local variable to s).
 #include "path/fitted_path.hpp"
 
+#include <algorithm>
+
 #include "path/path_core.hpp"
 
 namespace qarn::path {
@@ -33,6 +35,8 @@ void evaluate_fitted_path(const FittedPath& path, double s, std::span<double> q,
   const double inv = 1.0 / width;
   evaluate_part(path.fitted, path.report.axes, x, inv, q, dq, ddq, dddq);
   if (path.interpolant) evaluate_part(*path.interpolant, path.unselected_axes, x, inv, q, dq, ddq, dddq);
+  if (s == path.s_lo) std::copy(path.q_first.begin(), path.q_first.end(), q.begin());
+  if (s == path.s_hi) std::copy(path.q_last.begin(), path.q_last.end(), q.begin());
 }
 
 Result<Path> path_from_smoothing_fit(const WaypointMatrix& points, SmoothingConfig config) {

@@ -28,6 +28,10 @@ struct FittedPath {
   std::optional<SpanPolynomials> interpolant;  // the unselected axes, group r for unselected_axes[r]
   double s_lo = 0.0;  // parameters of the first and last waypoint
   double s_hi = 1.0;
+  // The end waypoints, every axis: at s_lo and s_hi the path returns them as given, which the span
+  // polynomials (a solved interpolant, Horner's sum at the span's end) reproduce only up to rounding.
+  std::vector<double> q_first;
+  std::vector<double> q_last;
   SmoothingReport report;
 };
 

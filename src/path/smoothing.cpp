@@ -215,7 +215,11 @@ Result<FittedPath> fit(const WaypointMatrix& points, const SmoothingConfig& conf
     if (report.max_errors[j] > in.tol[j]) return failed("final physical-unit interval audit failed");
   }
 
-  FittedPath out{std::move(polynomials), {}, std::nullopt, in.p.front(), in.p.back(), {}};
+  FittedPath out{std::move(polynomials), {}, std::nullopt, in.p.front(), in.p.back(), {}, {}, {}};
+  for (std::size_t axis = 0; axis < static_cast<std::size_t>(points.rows()); ++axis) {
+    out.q_first.push_back(point(points, 0, axis));
+    out.q_last.push_back(point(points, n - 1, axis));
+  }
   for (std::size_t axis = 0; axis < static_cast<std::size_t>(points.rows()); ++axis) {
     if (std::find(in.axes.begin(), in.axes.end(), axis) == in.axes.end()) out.unselected_axes.push_back(axis);
   }
