@@ -77,6 +77,14 @@ inline std::string topp3_started_line(std::string_view name, const Topp3Problem&
                      problem.idx_s_final(), problem.s_len(), problem.num_stationary);
 }
 
+// An assembled third-order program with what its solve needs: the scale stage's description of
+// the columns and the window's path parameters.
+struct ThirdOrderProgram {
+  ConicProgram program;
+  ColumnScaling columns;
+  std::vector<double> s;
+};
+
 // The program under assembly: constraint triplets and linear cost.
 struct Assembly3 {
   ClarabelTriplets triplets;
@@ -134,6 +142,37 @@ Result<ConicProgram> build_stage3(Assembly3&& assembly) {
   return program;
 }
 
+}  // namespace detail
+
+// The program of a problem exactly as the solver `Solver` hands it to the scale stage: the arrays
+// reserved from the capacity estimate, the standard constraints, the solver's own stages and the
+// compressed-column build, printing the assembly lines of level V; with the column classes of its
+// variables and the window's s. Errors are those of the flow's assembly.
+template <class Solver, Verbosity V>
+Result<ThirdOrderProgram> third_order_program(const typename Solver::Problem& problem) {
+  const std::size_t n = problem.s_len();
+  Assembly3 assembly = detail::reserved_assembly3<Solver, V>(problem);
+  Result<std::vector<double>> s =
+      problem.constraints.s_values(problem.idx_s_start, saturating_add(problem.idx_s_start, n));
+  if (!s) return std::move(s).error();
+
+  const TripletLengths before = assembly.triplets.lengths();
+  QARN_TRY(clarabel_standard_constraint_topp3<V>(problem, *s, assembly.triplets, problem.num_stationary.first,
+                                                 problem.num_stationary.second));
+  if constexpr (V >= Verbosity::Trace) {
+    log_line(fmt::format("{}: standard-constraints delta row/col/val/b/cones = {}", Solver::kName,
+                         triplet_delta(assembly.triplets.lengths() - before)));
+  }
+  QARN_TRY(Solver::template assemble<V>(problem, *s, assembly));
+
+  Result<ConicProgram> program = detail::build_stage3<Solver, V>(std::move(assembly));
+  if (!program) return std::move(program).error();
+  return ThirdOrderProgram{std::move(*program), column_scaling3(problem, Solver::extra_columns(problem)),
+                           std::move(*s)};
+}
+
+namespace detail {
+
 template <class Solver, Verbosity V>
 Result<Qarn3SocpResult> third_order_flow(const typename Solver::Problem& problem, const ClarabelOptions& options) {
   constexpr const char* kName = Solver::kName;
@@ -149,30 +188,16 @@ Result<Qarn3SocpResult> third_order_flow(const typename Solver::Problem& problem
   QARN_TRY(Solver::validate(problem));
   QARN_TRY(check_bounded3(kName, problem));
 
-  Assembly3 assembly = reserved_assembly3<Solver, V>(problem);
-  Result<std::vector<double>> s =
-      problem.constraints.s_values(problem.idx_s_start, saturating_add(problem.idx_s_start, n));
-  if (!s) return std::move(s).error();
-
-  const TripletLengths before = assembly.triplets.lengths();
-  QARN_TRY(clarabel_standard_constraint_topp3<V>(problem, *s, assembly.triplets, problem.num_stationary.first,
-                                                 problem.num_stationary.second));
-  if constexpr (V >= Verbosity::Trace) {
-    log_line(fmt::format("{}: standard-constraints delta row/col/val/b/cones = {}", kName,
-                         triplet_delta(assembly.triplets.lengths() - before)));
-  }
-  QARN_TRY(Solver::template assemble<V>(problem, *s, assembly));
-
-  Result<ConicProgram> program = build_stage3<Solver, V>(std::move(assembly));
-  if (!program) return std::move(program).error();
-  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(
-      kName, *program, column_scaling3(problem, Solver::extra_columns(problem)), options, clock);
+  Result<ThirdOrderProgram> assembled = third_order_program<Solver, V>(problem);
+  if (!assembled) return std::move(assembled).error();
+  Result<clarabel::SolveOutput> solved =
+      solve_conic_stage<V>(kName, assembled->program, assembled->columns, options, clock);
   if (!solved) return std::move(solved).error();
 
   Qarn3SocpResult result;
   const bool usable = options.allow(solved->status);
   if (usable) {
-    Result<Topp3Profile> profile = accepted_profile3(kName, problem, *solved, *s, options);
+    Result<Topp3Profile> profile = accepted_profile3(kName, problem, *solved, assembled->s, options);
     if (!profile) return std::move(profile).error();
     result.profile = std::move(*profile);
   }

@@ -39,6 +39,10 @@ Result<Qarn3SocpResult> topp3_lp(const Topp3Problem& problem, const ClarabelOpti
   return solve_third_order<Topp3Lp>(problem, options);
 }
 
+Result<ThirdOrderProgram> topp3_lp_program(const Topp3Problem& problem) {
+  return third_order_program<Topp3Lp, Verbosity::Silent>(problem);
+}
+
 Result<Topp3Profile> topp3_lp_entry(const Topp3Problem& problem, const ClarabelOptions& options) {
   return third_order_entry<Topp3Lp>(problem, options);
 }

@@ -17,6 +17,9 @@ namespace qarn::qarn3 {
 // Clarabel's refusal (Clarabel), the last two from "topp3_lp". Prints by `options.verbosity`.
 Result<Qarn3SocpResult> topp3_lp(const Topp3Problem& problem, const ClarabelOptions& options);
 
+// The program topp3_lp solves, assembled silently (the benchmark times assembly and solve apart).
+Result<ThirdOrderProgram> topp3_lp_program(const Topp3Problem& problem);
+
 // The accepted profile, or ClarabelStatus("topp3_lp", status).
 Result<Topp3Profile> topp3_lp_entry(const Topp3Problem& problem, const ClarabelOptions& options);
 

@@ -96,6 +96,10 @@ Result<Qarn3SocpResult> topp3_socp(const Topp3Problem& problem, const ClarabelOp
   return solve_third_order<Topp3Socp>(problem, options);
 }
 
+Result<ThirdOrderProgram> topp3_socp_program(const Topp3Problem& problem) {
+  return third_order_program<Topp3Socp, Verbosity::Silent>(problem);
+}
+
 Result<Topp3Profile> topp3_socp_entry(const Topp3Problem& problem, const ClarabelOptions& options) {
   return third_order_entry<Topp3Socp>(problem, options);
 }

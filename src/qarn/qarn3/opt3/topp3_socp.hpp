@@ -27,6 +27,9 @@ void add_qp_aux_constraints(ClarabelTriplets& triplets, std::uint64_t idx_s_star
 // Solves a built problem as topp3_lp does, under the component "topp3_socp"; x holds a, b, u, w.
 Result<Qarn3SocpResult> topp3_socp(const Topp3Problem& problem, const ClarabelOptions& options);
 
+// The program topp3_socp solves, assembled silently (the benchmark times assembly and solve apart).
+Result<ThirdOrderProgram> topp3_socp_program(const Topp3Problem& problem);
+
 // The accepted profile, or ClarabelStatus("topp3_socp", status).
 Result<Topp3Profile> topp3_socp_entry(const Topp3Problem& problem, const ClarabelOptions& options);
 
