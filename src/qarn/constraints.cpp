@@ -55,13 +55,6 @@ bool Constraints::contains(std::uint64_t idx_s, std::uint64_t n) const {
 
 // ---- appending ----
 
-std::optional<std::size_t> find_non_increasing_s(std::span<const double> s) {
-  for (std::size_t i = 0; i + 1 < s.size(); ++i) {
-    if (s[i] >= s[i + 1]) return i;
-  }
-  return std::nullopt;
-}
-
 namespace {
 
 // The first offending local index of values to append after `last` (none when the store is

@@ -240,9 +240,6 @@ class Constraints {
   StationRunMap q_runs_, dddq_runs_, acc_runs_, jerk_runs_;
 };
 
-// Local index i of the first adjacent pair with s[i] >= s[i+1] (NaN never matches), or none.
-std::optional<std::size_t> find_non_increasing_s(std::span<const double> s);
-
 // Per-column minima of a block; a NaN anywhere in a column makes that column's minimum NaN, so
 // that a positivity test on the minima rejects it.
 std::vector<double> column_minimums(const MatrixView& block);

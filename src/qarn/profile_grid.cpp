@@ -3,6 +3,7 @@
 #include "qarn/profile_grid.hpp"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "diag/format.hpp"
@@ -26,12 +27,17 @@ Status check_finite_values(std::string_view name, std::string_view label, std::s
   return {};
 }
 
+std::optional<std::size_t> find_non_increasing_s(std::span<const double> s) {
+  for (std::size_t i = 0; i + 1 < s.size(); ++i) {
+    if (s[i] >= s[i + 1]) return i;
+  }
+  return std::nullopt;
+}
+
 Status check_strictly_increasing(std::string_view name, std::string_view label, std::span<const double> v) {
-  for (std::size_t i = 0; i + 1 < v.size(); ++i) {
-    if (v[i] >= v[i + 1]) {
-      return invalid(name, fmt::format("`{}` must be strictly increasing; first violation at local index {}.",
-                                       label, i));
-    }
+  if (const auto i = find_non_increasing_s(v)) {
+    return invalid(name,
+                   fmt::format("`{}` must be strictly increasing; first violation at local index {}.", label, *i));
   }
   return {};
 }
@@ -64,6 +70,75 @@ Status validate_a_profile(std::string_view name, std::span<const double> a) {
     }
   }
   return {};
+}
+
+Status check_stationary_fits(std::string_view name, std::uint64_t s_len, std::uint64_t k0, std::uint64_t k1) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  if (k0 > kMax - 2 || k1 > kMax - 2 - k0) {
+    return invalid(name, "`num_stationary` overflowed while checking dimensions");
+  }
+  const std::uint64_t needed = k0 + k1 + 2;
+  if (s_len < needed) return invalid(name, fmt::format("{} = {} must be at least {}", "`s.len()`", s_len, needed));
+  return {};
+}
+
+Status validate_topp3_profile(std::string_view name, std::span<const double> s, std::span<const double> a,
+                              std::span<const double> b, std::uint64_t k0, std::uint64_t k1) {
+  QARN_TRY(check_stationary_fits(name, s.size(), k0, k1));
+  if (a.size() != s.size() || b.size() != s.size()) {
+    return invalid(name, fmt::format("`a.len()` = {} and `b.len()` = {} must equal `s.len()` = {}", a.size(),
+                                     b.size(), s.size()));
+  }
+  QARN_TRY(check_finite_values(name, "s", s));
+  QARN_TRY(check_finite_values(name, "a", a));
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] < 0) return invalid(name, fmt::format("`{}[{}]` = {} must be nonnegative", "a", i, a[i]));
+  }
+  QARN_TRY(check_finite_values(name, "b", b));
+  return check_strictly_increasing(name, "s", s);
+}
+
+std::uint64_t saturating_floor_to_u64(double v) {
+  const double f = std::floor(v);
+  if (!(f > 0)) return 0;  // negative, zero or NaN
+  // 2^64 is exact in double; every double below it converts without overflow.
+  if (f >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(f);
+}
+
+Status check_station_times(std::string_view name, std::span<const double> t_s, std::size_t s_len) {
+  if (t_s.size() != s_len) {
+    return invalid(name, fmt::format("{} = {} must equal {} = {}", "`t_s.len()`", t_s.size(), "`s.len()`", s_len));
+  }
+  QARN_TRY(check_finite_values(name, "t_s", t_s));
+  return check_strictly_increasing(name, "t_s", t_s);
+}
+
+Result<std::size_t> uniform_sample_count(std::string_view name, const UniformTimes& grid, double t_end) {
+  QARN_TRY(check_finite_scalar(name, "t0", grid.t0));
+  QARN_TRY(check_finite_scalar(name, "dt", grid.dt));
+  if (!(grid.dt > 0)) return invalid(name, fmt::format("`dt` = {} must be positive", grid.dt));
+  const std::uint64_t count = saturating_floor_to_u64((t_end - grid.t0) / grid.dt);
+  // A tiny step over a long span would ask for more samples than memory holds: refuse it
+  // before anything is reserved.
+  if (count > kMaxUniformSamples) {
+    return invalid(name, fmt::format("`dt` = {} gives {} samples, more than the limit of {}", grid.dt, count,
+                                     kMaxUniformSamples));
+  }
+  return static_cast<std::size_t>(count);
+}
+
+Status check_sample_times(std::string_view name, std::span<const double> t_sample) {
+  if (t_sample.empty()) return invalid(name, fmt::format("{} must not be empty", "`t_sample`"));
+  QARN_TRY(check_finite_values(name, "t_sample", t_sample));
+  return check_strictly_increasing(name, "t_sample", t_sample);
+}
+
+void append_final_station(std::vector<double>& samples, const UniformTimes& grid, double s_last, double t_end) {
+  if (!grid.include_final) return;
+  // A NaN last sample compares false and appends nothing.
+  const bool append = samples.empty() ? grid.t0 <= t_end : samples.back() < s_last;
+  if (append) samples.push_back(s_last);
 }
 
 }  // namespace qarn

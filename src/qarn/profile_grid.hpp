@@ -1,9 +1,15 @@
 // Checks of a station grid s and a node profile on it, shared by the time conversions of both
 // orders and by the profile audits: a profile is only converted or measured on a grid that passes.
+// Also the time grids of the inverse conversions (uniform or explicit) and their checks.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "diag/result.hpp"
 
@@ -19,5 +25,53 @@ Status validate_a_profile(std::string_view name, std::span<const double> a);
 Status check_finite_values(std::string_view name, std::string_view label, std::span<const double> v);
 Status check_strictly_increasing(std::string_view name, std::string_view label, std::span<const double> v);
 Status check_finite_scalar(std::string_view name, std::string_view label, double v);
+
+// Local index i of the first adjacent pair with s[i] >= s[i+1] (NaN never matches), or none.
+std::optional<std::size_t> find_non_increasing_s(std::span<const double> s);
+
+// ---- third-order profiles ----
+
+// k0 stationary stations at the start and k1 at the end leave at least one free interval on a
+// grid of s_len stations; the sum is checked for overflow first.
+Status check_stationary_fits(std::string_view name, std::uint64_t s_len, std::uint64_t k0, std::uint64_t k1);
+
+// A third-order profile (a, b) with (k0, k1) stationary stations on the grid s: the counts fit,
+// the lengths agree, everything is finite, a is non-negative and s strictly increasing.
+Status validate_topp3_profile(std::string_view name, std::span<const double> s, std::span<const double> a,
+                              std::span<const double> b, std::uint64_t k0, std::uint64_t k1);
+
+// ---- time grids of the inverse conversions ----
+
+// Query times t0 + dt * i, i = 0 .. floor((t_s[last] - t0) / dt) - 1; `include_final` appends the
+// last station when the grid stops short of it.
+struct UniformTimes {
+  double t0;
+  double dt;
+  bool include_final;
+};
+// Explicit, strictly increasing query times.
+struct SampleTimes {
+  std::span<const double> t_sample;
+};
+using TimeSampling = std::variant<UniformTimes, SampleTimes>;
+
+// The largest uniform grid an inverse conversion builds; finer steps over the span are refused,
+// since the result alone would exhaust memory.
+inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 28;
+
+// floor(v) as an unsigned count: NaN and negative values give 0, values beyond the range the
+// largest count (a plain conversion of such values is undefined).
+std::uint64_t saturating_floor_to_u64(double v);
+
+// The arrival times t_s on a grid of s_len stations: as many, finite and strictly increasing.
+Status check_station_times(std::string_view name, std::span<const double> t_s, std::size_t s_len);
+// Explicit query times: not empty, finite, strictly increasing.
+Status check_sample_times(std::string_view name, std::span<const double> t_sample);
+// The number of points of `grid` before t_end, after the checks of t0 and dt; a count above
+// kMaxUniformSamples is refused before anything is allocated.
+Result<std::size_t> uniform_sample_count(std::string_view name, const UniformTimes& grid, double t_end);
+// With include_final: appends s_last when the grid stopped short of the final station (when
+// nothing was sampled: when the grid starts no later than t_end). A NaN last sample appends nothing.
+void append_final_station(std::vector<double>& samples, const UniformTimes& grid, double s_last, double t_end);
 
 }  // namespace qarn

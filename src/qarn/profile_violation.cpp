@@ -63,8 +63,9 @@ Exceed3 exceed_topp3(const Constraints& store, std::uint64_t idx_s_start, std::s
   const Exceed3 unmeasurable{kNaN, kNaN, kNaN};
   const std::size_t n = a.size();
   if (n < 2 || b.size() != n) return unmeasurable;
-  for (std::size_t k = 0; k < n; ++k) {
-    if (!std::isfinite(a[k]) || !std::isfinite(b[k])) return unmeasurable;
+  // The conversions' element check; its message is not needed here.
+  if (!check_finite_values("exceed_topp3", "a", a) || !check_finite_values("exceed_topp3", "b", b)) {
+    return unmeasurable;
   }
   const auto s = stored_s(store, idx_s_start, n);
   if (!s) return unmeasurable;

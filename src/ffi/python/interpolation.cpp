@@ -36,20 +36,20 @@ Profile2Arrays read_profile(PyObject* s, PyObject* a, PyObject* t_s) {
   return {std::move(s_values), std::move(a_values), to_contiguous_f64_1d("t_s", t_s)};
 }
 
-std::vector<double> sample(const Profile2Arrays& p, const qarn2::TimeSampling& mode) {
+std::vector<double> sample(const Profile2Arrays& p, const TimeSampling& mode) {
   return check(qarn2::t_to_s_topp2(p.s, p.a, p.t_s, mode));
 }
 
 // dt, t0 and include_final are read before the arrays.
 std::vector<double> t_to_s_topp2_uniform(PyObject* s, PyObject* a, PyObject* t_s, double dt, double t0,
                                          bool include_final) {
-  return sample(read_profile(s, a, t_s), qarn2::UniformTimes{t0, dt, include_final});
+  return sample(read_profile(s, a, t_s), UniformTimes{t0, dt, include_final});
 }
 
 std::vector<double> t_to_s_topp2_samples(PyObject* s, PyObject* a, PyObject* t_s, PyObject* t_sample) {
   const Profile2Arrays profile = read_profile(s, a, t_s);
   const std::vector<double> times = to_contiguous_f64_1d("t_sample", t_sample);
-  return sample(profile, qarn2::SampleTimes{times});
+  return sample(profile, SampleTimes{times});
 }
 
 // Exactly one mode: `dt` for a uniform grid from t0, or `t_sample`; the arrays are read (and may
@@ -64,9 +64,9 @@ std::vector<double> t_to_s_topp2(PyObject* s, PyObject* a, PyObject* t_s, double
   }
   if (has_samples) {
     const std::vector<double> times = to_contiguous_f64_1d("t_sample", t_sample);
-    return sample(profile, qarn2::SampleTimes{times});
+    return sample(profile, SampleTimes{times});
   }
-  return sample(profile, qarn2::UniformTimes{t0, *dt, include_final});
+  return sample(profile, UniformTimes{t0, *dt, include_final});
 }
 
 constexpr const char* kAToBDoc =

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <variant>
 
 #include "diag/format.hpp"
 #include "qarn/profile_grid.hpp"
@@ -64,49 +65,23 @@ Result<TimeProfile2> s_to_t_topp2(std::span<const double> s, std::span<const dou
   return out;
 }
 
-std::uint64_t saturating_floor_to_u64(double v) {
-  const double f = std::floor(v);
-  if (!(f > 0)) return 0;  // negative, zero or NaN
-  // 2^64 is exact in double; every double below it converts without overflow.
-  if (f >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-  return static_cast<std::uint64_t>(f);
-}
-
 Result<std::vector<double>> t_to_s_topp2(std::span<const double> s, std::span<const double> a,
                                          std::span<const double> t_s, const TimeSampling& mode) {
   constexpr std::string_view kName = "t_to_s_topp2";
   QARN_TRY(validate_s_profile(kName, s, a));
   QARN_TRY(validate_a_profile(kName, a));
-  if (t_s.size() != s.size()) {
-    return invalid(kName, fmt::format("{} = {} must equal {} = {}", "`t_s.len()`", t_s.size(), "`s.len()`", s.size()));
-  }
-  QARN_TRY(check_finite_values(kName, "t_s", t_s));
-  QARN_TRY(check_strictly_increasing(kName, "t_s", t_s));
+  QARN_TRY(check_station_times(kName, t_s, s.size()));
 
   if (const auto* samples = std::get_if<SampleTimes>(&mode)) {
-    if (samples->t_sample.empty()) return invalid(kName, fmt::format("{} must not be empty", "`t_sample`"));
-    QARN_TRY(check_finite_values(kName, "t_sample", samples->t_sample));
-    QARN_TRY(check_strictly_increasing(kName, "t_sample", samples->t_sample));
+    QARN_TRY(check_sample_times(kName, samples->t_sample));
     return sample_s_at_times(s, a, t_s, samples->t_sample);
   }
 
   const UniformTimes& grid = std::get<UniformTimes>(mode);
-  QARN_TRY(check_finite_scalar(kName, "t0", grid.t0));
-  QARN_TRY(check_finite_scalar(kName, "dt", grid.dt));
-  if (!(grid.dt > 0)) return invalid(kName, fmt::format("`dt` = {} must be positive", grid.dt));
-  const std::uint64_t count = saturating_floor_to_u64((t_s.back() - grid.t0) / grid.dt);
-  // A tiny step over a long span would ask for more samples than memory holds: refuse it
-  // before anything is reserved.
-  if (count > kMaxUniformSamples) {
-    return invalid(kName, fmt::format("`dt` = {} gives {} samples, more than the limit of {}", grid.dt, count,
-                                      kMaxUniformSamples));
-  }
-  std::vector<double> out = sample_s_uniform(s, a, t_s, grid.t0, grid.dt, static_cast<std::size_t>(count));
-  if (grid.include_final) {
-    const double s_last = s.back();
-    const bool append = out.empty() ? grid.t0 <= t_s.back() : out.back() < s_last;
-    if (append) out.push_back(s_last);
-  }
+  auto count = uniform_sample_count(kName, grid, t_s.back());
+  if (!count) return std::move(count).error();
+  std::vector<double> out = sample_s_uniform(s, a, t_s, grid.t0, grid.dt, *count);
+  append_final_station(out, grid, s.back(), t_s.back());
   return out;
 }
 

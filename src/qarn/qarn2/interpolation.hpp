@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "diag/result.hpp"
+#include "qarn/profile_grid.hpp"
 
 namespace qarn::qarn2 {
 
@@ -23,23 +23,6 @@ struct TimeProfile2 {
 
 // Exact travel times on intervals where a is linear in s.
 Result<TimeProfile2> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0);
-
-// Query times t0 + dt * i, i = 0 .. floor((t_s[last] - t0) / dt) - 1; `include_final` appends the
-// last station when the grid stops short of it.
-struct UniformTimes {
-  double t0;
-  double dt;
-  bool include_final;
-};
-// Explicit, strictly increasing query times.
-struct SampleTimes {
-  std::span<const double> t_sample;
-};
-using TimeSampling = std::variant<UniformTimes, SampleTimes>;
-
-// The largest uniform grid t_to_s_topp2 builds; finer steps over the span are refused, since
-// the result alone would exhaust memory.
-inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 28;
 
 // s at the query times (NaN outside [t_s[0], t_s[last]]).
 Result<std::vector<double>> t_to_s_topp2(std::span<const double> s, std::span<const double> a,
@@ -57,9 +40,5 @@ std::vector<double> collect_b_from_a(std::span<const double> s, std::span<const 
                                      std::size_t to);
 // The segment profile b of a validated grid: n - 1 values.
 Result<std::vector<double>> a_to_b_topp2(std::span<const double> s, std::span<const double> a);
-
-// floor(v) as an unsigned count: NaN and negative values give 0, values beyond the range the
-// largest count (a plain conversion of such values is undefined).
-std::uint64_t saturating_floor_to_u64(double v);
 
 }  // namespace qarn::qarn2

@@ -64,13 +64,6 @@ TEST(StationStoreAppend, RejectsNaNAtItsIndexAndAppendsNothing) {
   EXPECT_EQ(s_of(c), (std::vector<double>{0.0, 1.0, 2.0}));
 }
 
-TEST(StationStoreAppend, FindNonIncreasingIgnoresNaN) {
-  EXPECT_EQ(find_non_increasing_s(std::vector<double>{0.0, 1.0, 1.0}), std::optional<std::size_t>(1));
-  EXPECT_EQ(find_non_increasing_s(std::vector<double>{0.0, kNaN, -1.0}), std::nullopt);
-  EXPECT_EQ(find_non_increasing_s(std::vector<double>{2.0, 1.0}), std::optional<std::size_t>(0));
-  EXPECT_EQ(find_non_increasing_s(std::vector<double>{}), std::nullopt);
-}
-
 // ---- growth and ring wrap ----
 
 TEST(StationStoreGrowth, GrowsOnlyWhenTwiceTheAppendDoesNotFit) {
