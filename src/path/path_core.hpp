@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "diag/result.hpp"
+#include "path/evaluator.hpp"
 #include "path/fitted_path.hpp"
 #include "path/query_range.hpp"
 #include "path/smoothing.hpp"
@@ -18,8 +19,11 @@ namespace qarn::path {
 class Path {
  public:
   // One alternative per kind of path, each with its constructor below and its branch in
-  // `evaluate_path_samples`. A fitted path's record is large and owned by the path alone.
-  using Representation = std::variant<InterpolatingSpline, std::unique_ptr<const FittedPath>>;
+  // `evaluate_path_samples`. A fitted path's record is large and owned by the path alone; an
+  // evaluator is shared with whoever else holds it.
+  using Representation = std::variant<InterpolatingSpline, std::unique_ptr<const FittedPath>,
+                                      std::shared_ptr<const PathEvaluator2nd>,
+                                      std::shared_ptr<const PathEvaluator3rd>>;
 
   const Representation& representation() const { return representation_; }
   std::size_t dim() const { return dim_; }
@@ -37,6 +41,10 @@ class Path {
   friend Result<Path> path_from_interpolating_spline(const WaypointMatrix& waypoints, SplineConfig config,
                                                      WorkerPool& pool);
   friend Result<Path> path_from_smoothing_fit(const WaypointMatrix& points, SmoothingConfig config);
+  friend Result<Path> path_from_evaluator_2nd(std::shared_ptr<const PathEvaluator2nd> evaluator, double s_min,
+                                              double s_max);
+  friend Result<Path> path_from_evaluator_3rd(std::shared_ptr<const PathEvaluator3rd> evaluator, double s_min,
+                                              double s_max);
 
   Representation representation_;
   std::size_t dim_;
@@ -57,5 +65,11 @@ Result<Path> path_from_interpolating_spline(const WaypointMatrix& waypoints, Spl
 // parameters of its first and last waypoint, with the configuration's out-of-range mode; every
 // failure is the fit's `SmoothingFailed`. The configuration is consumed.
 Result<Path> path_from_smoothing_fit(const WaypointMatrix& points, SmoothingConfig config);
+
+// Paths backed by an evaluator of derivatives up to the second or the third order, always with
+// the Error policy. Refuses a range that is not finite with s_min < s_max (`InvalidSRange`), then
+// an evaluator of dimension 0 (`InvalidDimension`); on failure the handle is released.
+Result<Path> path_from_evaluator_2nd(std::shared_ptr<const PathEvaluator2nd> evaluator, double s_min, double s_max);
+Result<Path> path_from_evaluator_3rd(std::shared_ptr<const PathEvaluator3rd> evaluator, double s_min, double s_max);
 
 }  // namespace qarn::path

@@ -6,6 +6,7 @@
 #include <new>
 #include <type_traits>
 
+#include "path/evaluator_sampling.hpp"
 #include "path/spline_kernels.hpp"
 #include "path/storage.hpp"
 
@@ -17,7 +18,8 @@ constexpr const char* kComponent = "evaluate_path_samples";
 
 using detail::Derivatives;
 
-// Every query's column is written by the kernels, so the buffers are not cleared first.
+// Every query's column is written by the kernels, so the buffers are not cleared first (evaluator
+// paths clear their own).
 DerivativeSamples allocate_samples(std::size_t dim, std::size_t n, DerivativeOrder order) {
   DerivativeSamples out{SampleMatrix(dim, n), std::nullopt, std::nullopt, std::nullopt};
   if (order != DerivativeOrder::Q) {
@@ -138,6 +140,8 @@ Result<DerivativeSamples> evaluate_path_samples(const Path& path, std::span<cons
           return sample_spline(representation, dim, s, order, out, pool);
         } else if constexpr (std::is_same_v<Kind, std::unique_ptr<const FittedPath>>) {
           return sample_fitted(*representation, path.query_range(), dim, s, out);
+        } else {
+          return sample_evaluator(*representation, path, s, order, out);
         }
       },
       path.representation());

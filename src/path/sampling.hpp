@@ -1,6 +1,6 @@
 // Sampling of a path: q and its derivatives with respect to s at many query parameters, the one
 // way to read a path. Spline paths are evaluated in parallel on a worker pool, fitted paths on the
-// calling thread.
+// calling thread, evaluator-backed paths by one call of their evaluator on the calling thread.
 #pragma once
 
 #include <cstdint>

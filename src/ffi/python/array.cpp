@@ -184,22 +184,33 @@ Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
   return read_f64_matrix(name, ascontiguousarray_f64(x, name).get());
 }
 
-Matrix read_f64_matrix(std::string_view name, PyObject* array) {
-  BufferView view;
-  if (!view.acquire(array) || view->ndim != 2 || !view.is_f64()) {
+F64MatrixView F64MatrixView::of(std::string_view name, PyObject* array) {
+  auto view = std::make_unique<BufferView>();
+  if (!view->acquire(array) || (*view)->ndim != 2 || !view->is_f64()) {
     throw Error::value(fmt::format("`{}` must be convertible to a two-dimensional float64 array", name));
   }
-  Matrix m{view.extent(0), view.extent(1), {}};
-  if (m.rows == 0 || m.cols == 0) return m;
-  const bool row_major = (m.cols == 1 || view.element_stride(1) == 1) &&
-                         (m.rows == 1 || view.element_stride(0) == m.cols);
-  if (!row_major || !view.readable_in_place()) {
+  const std::size_t rows = view->extent(0), cols = view->extent(1);
+  if (rows == 0 || cols == 0) return F64MatrixView(std::move(view), rows, cols, {});
+  const bool row_major = (cols == 1 || view->element_stride(1) == 1) &&
+                         (rows == 1 || view->element_stride(0) == cols);
+  if (!row_major || !view->readable_in_place()) {
     throw Error::value(
         fmt::format("`{}` must be convertible to a C-contiguous two-dimensional float64 array", name));
   }
-  const std::span<const double> values = view.values(m.rows * m.cols);
-  m.values.assign(values.begin(), values.end());
-  return m;
+  const std::span<const double> values = view->values(rows * cols);
+  return F64MatrixView(std::move(view), rows, cols, values);
+}
+
+F64MatrixView::F64MatrixView(std::unique_ptr<BufferView> view, std::size_t rows, std::size_t cols,
+                             std::span<const double> values)
+    : view_(std::move(view)), rows_(rows), cols_(cols), values_(values) {}
+F64MatrixView::F64MatrixView(F64MatrixView&&) noexcept = default;
+F64MatrixView& F64MatrixView::operator=(F64MatrixView&&) noexcept = default;
+F64MatrixView::~F64MatrixView() = default;
+
+Matrix read_f64_matrix(std::string_view name, PyObject* array) {
+  const F64MatrixView view = F64MatrixView::of(name, array);
+  return {view.rows(), view.cols(), std::vector<double>(view.values().begin(), view.values().end())};
 }
 
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {

@@ -56,6 +56,30 @@ class F64VectorView {
   std::span<const double> values_;
 };
 
+// A two-dimensional float64 array read in place, row-major, with the rules and messages of
+// to_contiguous_f64_2d; like F64VectorView, its values are to be read before Python code runs again.
+class F64MatrixView {
+ public:
+  // `array` is what ascontiguousarray_f64 made of the argument named `name`.
+  static F64MatrixView of(std::string_view name, PyObject* array);
+
+  F64MatrixView(F64MatrixView&&) noexcept;
+  F64MatrixView& operator=(F64MatrixView&&) noexcept;
+  ~F64MatrixView();
+
+  std::size_t rows() const noexcept { return rows_; }
+  std::size_t cols() const noexcept { return cols_; }
+  std::span<const double> values() const noexcept { return values_; }  // element (i, j) at i * cols + j
+
+ private:
+  F64MatrixView(std::unique_ptr<BufferView> view, std::size_t rows, std::size_t cols, std::span<const double> values);
+
+  std::unique_ptr<BufferView> view_;
+  std::size_t rows_ = 0;
+  std::size_t cols_ = 0;
+  std::span<const double> values_;
+};
+
 // The values of `array` copied, under the rules of F64VectorView::of.
 std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error);
 

@@ -15,6 +15,16 @@ std::string type_name(PyObject* object) {
   return result;
 }
 
+bool has_callable(PyObject* object, const char* name) {
+  const Ref attribute = Ref::steal(PyObject_GetAttrString(object, name));
+  if (!attribute) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
+    PyErr_Clear();
+    return false;
+  }
+  return PyCallable_Check(attribute.get()) != 0;
+}
+
 double FromPy<double>::convert(PyObject* object, std::string_view) {
   const double value = PyFloat_AsDouble(object);
   if (value == -1.0 && PyErr_Occurred()) throw Error::fetch();

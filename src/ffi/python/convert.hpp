@@ -21,6 +21,10 @@ namespace qarn::py {
 // The `__name__` of an object's type, for messages.
 std::string type_name(PyObject* object);
 
+// Whether `object` has a callable attribute `name` (a non-callable one counts as absent). An
+// exception other than AttributeError from the lookup propagates.
+bool has_callable(PyObject* object, const char* name);
+
 template <class T>
 struct FromPy;
 

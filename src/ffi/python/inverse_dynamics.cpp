@@ -72,14 +72,7 @@ class PythonInverseDynamics final : public InverseDynamics {
 }  // namespace
 
 Ref resolve_inverse_dynamics(PyObject* object) {
-  if (PyCallable_Check(object)) return Ref::borrow(object);
-  const Ref method = Ref::steal(PyObject_GetAttrString(object, "inverse_dynamics"));
-  if (!method) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
-    PyErr_Clear();
-  } else if (PyCallable_Check(method.get())) {
-    return Ref::borrow(object);
-  }
+  if (PyCallable_Check(object) || has_callable(object, "inverse_dynamics")) return Ref::borrow(object);
   throw Error::value("`inverse_dynamics` must be a callable or define an `inverse_dynamics(q, dq, ddq)` method");
 }
 

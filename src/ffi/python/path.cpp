@@ -122,6 +122,7 @@ void define(ClassDef<PyPath>& c) {
           "Return construction diagnostics of a tolerance-fitted waypoint path.\n\n"
           "``None`` for paths not built by ``Path.from_waypoints_fitting``, such as interpolated, "
           "evaluator-backed, and parametric paths.");
+  define_path_evaluator_constructors(c);
   define_path_evaluation(c);
 }
 

@@ -25,10 +25,11 @@ struct PyPathDerivatives {
 
 void define(ClassDef<PyPath>& c);
 void define_path_evaluation(ClassDef<PyPath>& c);  // the evaluation methods, in path_evaluation.cpp
+void define_path_evaluator_constructors(ClassDef<PyPath>& c);  // in path_from_evaluator.cpp
 void define(ClassDef<PyPathDerivatives>& c);
 
 // Samples the path at `s` (order UpTo2nd or UpTo3rd for the station store); a path failure is
-// raised as PathError.
+// raised as PathError, or as the exception that this call's Python evaluator raised.
 path::DerivativeSamples sample_path(const PyPath& path, std::span<const double> s, path::DerivativeOrder order);
 
 }  // namespace qarn::py

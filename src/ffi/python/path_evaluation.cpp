@@ -4,6 +4,7 @@
 
 #include "ffi/python/array.hpp"
 #include "ffi/python/path.hpp"
+#include "ffi/python/path_evaluator.hpp"
 
 namespace qarn::py {
 namespace {
@@ -30,7 +31,8 @@ std::optional<Ref> optional_samples_to_numpy(std::optional<path::SampleMatrix> s
   return samples_to_numpy(std::move(*samples), layout);
 }
 
-// `s` is read in place: it stays referenced for the call and no Python code runs while it is read.
+// `s` is read in place: it stays referenced for the call, and no Python code runs while it is read
+// (evaluator paths copy the queries before their evaluator runs).
 template <path::DerivativeOrder Order>
 PyPathDerivatives path_evaluate(Shared<PyPath> self, F64VectorView s) {
   path::DerivativeSamples samples = sample_path(*self, s.values(), Order);
@@ -49,7 +51,10 @@ std::string derivatives_repr(Shared<PyPathDerivatives>) {
 }  // namespace
 
 path::DerivativeSamples sample_path(const PyPath& path, std::span<const double> s, path::DerivativeOrder order) {
-  return check(path::evaluate_path_samples(path.path, s, order));
+  // This call's own scope: an exception left by an earlier call, or raised in another thread's
+  // evaluation of the same path, is never raised here.
+  EvaluatorErrorScope errors;
+  return check(path::evaluate_path_samples(path.path, s, order), &errors.slot());
 }
 
 void define_path_evaluation(ClassDef<PyPath>& c) {

@@ -1,0 +1,198 @@
+// Python path evaluators: the probes of the evaluator protocol, the one-call-per-batch bridge with
+// its return checks and layouts, the fallbacks between the protocol's methods, and the per-call
+// capture of the exceptions the bridge meets.
+#include "ffi/python/path_evaluator.hpp"
+
+#include <algorithm>
+#include <array>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ffi/python/array.hpp"
+
+namespace qarn::py {
+namespace {
+
+constexpr std::array<const char*, 4> kFieldNames{"q", "dq", "ddq", "dddq"};
+
+thread_local EvaluatorErrorScope* innermost_scope = nullptr;
+
+// Copies one returned field, laid out as the state says, into its sample-major buffer.
+void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, const char* method, const char* field,
+                PyObject* value, std::size_t n, std::span<double> out) {
+  const Ref array = numpy.ascontiguousarray(value);
+  const F64MatrixView m = F64MatrixView::of(fmt::format("`{}` return field `{}`", method, field), array.get());
+  const bool sample_major = state.layout == MatrixLayout::SampleMajor;
+  const std::size_t rows = sample_major ? n : state.dim;
+  const std::size_t cols = sample_major ? state.dim : n;
+  if (m.rows() != rows || m.cols() != cols) {
+    throw Error::value(fmt::format("`{}` returned `{}` with shape ({}, {}); expected shape ({}, {})", method, field,
+                                   m.rows(), m.cols(), rows, cols));
+  }
+  const std::span<const double> from = m.values();
+  if (sample_major) {
+    std::copy(from.begin(), from.end(), out.begin());
+    return;
+  }
+  // (dim, n): row i holds axis i, which the buffer keeps at stride dim.
+  for (std::size_t i = 0; i < state.dim; ++i)
+    for (std::size_t k = 0; k < n; ++k) out[k * state.dim + i] = from[i * n + k];
+}
+
+// One Python call of `method` with a fresh copy of the queries; its result (the q array itself for
+// one output, else a tuple of one array per output) copied into `outputs`, field after field.
+void call_python(const PyEvaluatorState& state, const char* method, std::span<const double> s,
+                 std::initializer_list<std::span<double>> outputs) {
+  const NumpyF64 numpy;  // one import for the queries and every returned field
+  const Ref queries = numpy.array_owning(std::vector<double>(s.begin(), s.end()));
+  const Ref name = new_ref(PyUnicode_InternFromString(method));
+  PyObject* args[] = {state.evaluator.get(), queries.get()};
+  const Ref result =
+      new_ref(PyObject_VectorcallMethod(name.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  const std::size_t fields = outputs.size();
+  if (fields == 1) {
+    copy_field(numpy, state, method, kFieldNames[0], result.get(), s.size(), *outputs.begin());
+    return;
+  }
+  if (!PyTuple_Check(result.get())) {
+    throw Error::value(fmt::format("`{}` must return a tuple of {} array-like values", method, fields));
+  }
+  const auto got = static_cast<std::size_t>(PyTuple_GET_SIZE(result.get()));
+  if (got != fields) {
+    throw Error::value(fmt::format("`{}` must return a tuple of {} array-like values; got {}", method, fields, got));
+  }
+  std::size_t i = 0;
+  for (const std::span<double> out : outputs) {
+    copy_field(numpy, state, method, kFieldNames[i], PyTuple_GET_ITEM(result.get(), i), s.size(), out);
+    ++i;
+  }
+}
+
+// The bridge: takes the interpreter lock when this thread lacks it, and hands a failure to the
+// evaluation's scope after giving the lock back.
+Status call_evaluator(const PyEvaluatorState& state, const char* method, std::span<const double> s,
+                      std::initializer_list<std::span<double>> outputs) {
+  std::optional<Error> failure;
+  {
+    gil::Attach attach;
+    try {
+      call_python(state, method, s, outputs);
+    } catch (Error& error) {
+      failure = std::move(error);
+    }
+  }
+  if (!failure) return {};
+  EvaluatorErrorScope::capture(std::move(*failure));
+  return PathError::DimensionMismatch{};
+}
+
+// `count` zero-filled buffers of `size` values each, for derivatives a fallback computes and drops.
+class Scratch {
+ public:
+  Scratch(std::size_t count, std::size_t size) : values_(count * size), size_(size) {}
+  std::span<double> operator[](std::size_t i) { return std::span<double>(values_).subspan(i * size_, size_); }
+
+ private:
+  std::vector<double> values_;
+  std::size_t size_;
+};
+
+class PyEvaluatorPath2nd final : public path::PathEvaluator2nd {
+ public:
+  explicit PyEvaluatorPath2nd(PyEvaluatorState state) : state_(std::move(state)) {}
+
+  std::size_t dim() const override { return state_.dim; }
+
+  Status evaluate_q(std::span<const double> s, std::span<double> q) const override {
+    if (!path::holds_samples(state_.dim, s.size(), q)) return PathError::DimensionMismatch{};
+    if (state_.has_evaluate_q) return call_evaluator(state_, "evaluate_q", s, {q});
+    Scratch scratch(2, q.size());
+    return call_evaluator(state_, "evaluate_up_to_2nd", s, {q, scratch[0], scratch[1]});
+  }
+
+  Status evaluate_up_to_2nd(std::span<const double> s, std::span<double> q, std::span<double> dq,
+                            std::span<double> ddq) const override {
+    if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq)) return PathError::DimensionMismatch{};
+    return call_evaluator(state_, "evaluate_up_to_2nd", s, {q, dq, ddq});
+  }
+
+ private:
+  PyEvaluatorState state_;
+};
+
+class PyEvaluatorPath3rd final : public path::PathEvaluator3rd {
+ public:
+  explicit PyEvaluatorPath3rd(PyEvaluatorState state) : state_(std::move(state)) {}
+
+  std::size_t dim() const override { return state_.dim; }
+
+  Status evaluate_q(std::span<const double> s, std::span<double> q) const override {
+    if (!path::holds_samples(state_.dim, s.size(), q)) return PathError::DimensionMismatch{};
+    if (state_.has_evaluate_q) return call_evaluator(state_, "evaluate_q", s, {q});
+    if (state_.has_evaluate_up_to_2nd) {
+      Scratch scratch(2, q.size());
+      return evaluate_up_to_2nd(s, q, scratch[0], scratch[1]);
+    }
+    Scratch scratch(3, q.size());
+    return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, scratch[0], scratch[1], scratch[2]});
+  }
+
+  Status evaluate_up_to_2nd(std::span<const double> s, std::span<double> q, std::span<double> dq,
+                            std::span<double> ddq) const override {
+    if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq)) return PathError::DimensionMismatch{};
+    if (state_.has_evaluate_up_to_2nd) return call_evaluator(state_, "evaluate_up_to_2nd", s, {q, dq, ddq});
+    Scratch scratch(1, q.size());
+    return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, dq, ddq, scratch[0]});
+  }
+
+  Status evaluate_up_to_3rd(std::span<const double> s, std::span<double> q, std::span<double> dq,
+                            std::span<double> ddq, std::span<double> dddq) const override {
+    if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq, dddq)) return PathError::DimensionMismatch{};
+    return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, dq, ddq, dddq});
+  }
+
+ private:
+  PyEvaluatorState state_;
+};
+
+}  // namespace
+
+std::size_t probe_evaluator_dim(PyObject* evaluator) {
+  Ref attribute = Ref::steal(PyObject_GetAttrString(evaluator, "dim"));
+  if (!attribute) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
+    PyErr_Clear();
+    throw Error::value("path evaluator must define `dim` as a positive integer attribute or method");
+  }
+  const Ref value = PyCallable_Check(attribute.get()) ? new_ref(PyObject_CallNoArgs(attribute.get())) : attribute;
+  const std::uint64_t dim = index_to_u64(value.get());
+  if (dim == 0) throw Error::value("path evaluator `dim` must be a positive integer");
+  return dim;
+}
+
+void require_evaluator_method(PyObject* evaluator, const char* method, const char* constructor) {
+  if (!has_callable(evaluator, method)) {
+    throw Error::value(fmt::format("`Path.{}` evaluator must define `{}(s)`", constructor, method));
+  }
+}
+
+std::shared_ptr<const path::PathEvaluator2nd> python_evaluator_2nd(PyEvaluatorState state) {
+  return std::make_shared<const PyEvaluatorPath2nd>(std::move(state));
+}
+
+std::shared_ptr<const path::PathEvaluator3rd> python_evaluator_3rd(PyEvaluatorState state) {
+  return std::make_shared<const PyEvaluatorPath3rd>(std::move(state));
+}
+
+EvaluatorErrorScope::EvaluatorErrorScope() noexcept : outer_(std::exchange(innermost_scope, this)) {}
+
+EvaluatorErrorScope::~EvaluatorErrorScope() { innermost_scope = outer_; }
+
+void EvaluatorErrorScope::capture(Error error) {
+  if (innermost_scope != nullptr) innermost_scope->slot_.store(std::move(error));
+}
+
+}  // namespace qarn::py
