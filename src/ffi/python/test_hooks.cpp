@@ -1,8 +1,8 @@
 // Private names for the test suite, registered only when QARN_PY_TEST_HOOKS=1 at import and never
 // listed in __all__: a way to raise a C++ fault through the entry frame, a probe of a shared robot
 // state (poisoning, re-entry, waiting, releases without the interpreter lock), torque terms run
-// without the interpreter lock, and direct access to the argument binder, the array conversions
-// and the objective parser.
+// without the interpreter lock, the stored path derivatives, and direct access to the argument
+// binder, the array conversions and the objective parser.
 #include <chrono>
 #include <new>
 #include <stdexcept>
@@ -113,6 +113,26 @@ Matrix torque_coeff_a_released(Shared<PyRobot> robot, std::uint64_t idx_s_from, 
   return out;
 }
 
+// The stored q, dq, ddq, dddq of stations [idx_s_from, idx_s_from + n), each (n, dim), one row per
+// station, as the store holds them.
+std::tuple<Matrix, Matrix, Matrix, Matrix> stored_derivatives(Shared<PyRobot> robot, std::uint64_t idx_s_from,
+                                                              std::uint64_t n) {
+  return lock_robot_state(*robot->state, [&](const Robot& r) {
+    const Constraints& store = r.constraints();
+    const auto rows = [&](std::span<const double> (Constraints::*at)(std::uint64_t) const) {
+      Matrix out{n, r.dim(), {}};
+      for (std::uint64_t k = 0; k < n; ++k) {
+        const std::span<const double> values = (store.*at)(idx_s_from + k);
+        if (values.size() != r.dim()) throw Error::value("station outside the window");
+        out.values.insert(out.values.end(), values.begin(), values.end());
+      }
+      return out;
+    };
+    return std::tuple{rows(&Constraints::q_at), rows(&Constraints::dq_at), rows(&Constraints::ddq_at),
+                      rows(&Constraints::dddq_at)};
+  });
+}
+
 struct PyRobotStateProbe {
   RobotHandle state;
   double tag = 0.0;  // a plain settable attribute, for the setter and borrow paths
@@ -206,6 +226,8 @@ void register_test_hooks(Module& m) {
                                                  "Parse an objectives argument into tuples.");
   m.add_private_function<torque_coeff_a_released>("_torque_coeff_a_released(robot, idx_s_from, n)",
                                                     "Torque terms computed without the interpreter lock.");
+  m.add_private_function<stored_derivatives>("_stored_derivatives(robot, idx_s_from, n)",
+                                              "The stored path derivatives of n stations, (n, dim) each.");
   m.add_private_class<PyRobotStateProbe>();
 }
 
