@@ -161,23 +161,33 @@ def _from_jax(q_fn, s_min, s_max, layout, jit, require_x64):
     jax = _require("jax", "from_jax", "jax[cpu]")
     with _x64(jax):
         dim = _probe_dim(q_fn(np.float64(s_min)), "from_jax")
-    derivatives = [q_fn]
-    for _ in range(3):
-        derivatives.append(jax.jacfwd(derivatives[-1]))
+    jnp = jax.numpy
 
     def up_to(k):
-        batch = jax.vmap(lambda si: tuple(d(si) for d in derivatives[: k + 1]))
-        return jax.jit(batch) if jit else batch
+        """s -> (q, dq, ..., the k-th derivative) at one s: each order is the forward-mode tangent
+        of the one below, so the lower orders are computed once, not once per order."""
+        if k == 0:
+            return lambda si: (q_fn(si),)
+        lower = up_to(k - 1)
 
-    functions = {k: up_to(k) for k in (0, 2, 3)}
+        def orders_at(si):
+            values, tangents = jax.jvp(lower, (si,), (jnp.ones_like(si),))
+            return values + (tangents[-1],)
+
+        return orders_at
+
+    functions = {}
+    for k in (0, 2, 3):
+        batch = jax.vmap(up_to(k))
+        functions[k] = jax.jit(batch) if jit else batch
 
     def orders(s, k):
         n = s.shape[0]
         if n == 0:
             return [np.empty((0, dim)) for _ in range(k + 1)]
-        # Compiled functions are specialised to the batch size: padding to a power of two keeps
-        # the number of compilations logarithmic in the sizes asked for.
-        padded = 1 << max(n - 1, 0).bit_length() if jit else n
+        # JAX specialises its work to the batch size (compiling, with or without jit): padding to a
+        # power of two keeps the number of compilations logarithmic in the sizes asked for.
+        padded = 1 << (n - 1).bit_length()
         batch = np.full(padded, s[0])
         batch[:n] = s
         with _x64(jax):

@@ -315,3 +315,39 @@ class TestReturnChecks:
         with pytest.raises(LookupError, match="^outer$"):
             path.evaluate_q([0.5])
         assert calls == [1, 2]
+
+
+def test_references_balance_over_many_evaluations():
+    from conftest import assert_balanced
+
+    s = np.linspace(0.0, 1.0, 7)
+    state = {"fail": False}
+
+    class Flaky(ThirdOnly):
+        def evaluate_up_to_3rd(self, queries):
+            if state["fail"]:
+                raise KeyError("axis")  # a new one each time: a re-raised one grows its traceback
+            return tuple(a.T for a in analytic(queries))  # recording no calls
+
+    evaluator = Flaky("dim_major")
+    robot = q.Robot(2)
+    robot.append_s(s)
+
+    def body():
+        path = q.Path.from_evaluator_3rd(evaluator, 0.0, 1.0, layout="dim_major")
+        path.evaluate_up_to_2nd(s)
+        robot.set_q_from_path_3rd(path, 0, 7)
+        state["fail"] = True
+        try:
+            path.evaluate_q(s)
+        except KeyError:
+            pass
+        state["fail"] = False
+        try:
+            q.Path.from_evaluator_3rd(Returning(lambda queries: [1.0]), 0.0, 1.0).evaluate_up_to_2nd(s)
+        except ValueError:
+            pass
+
+    # Many calls: the interpreter's and NumPy's free lists move by a few hundred blocks now and then,
+    # which the bound (calls / 25) must absorb.
+    assert_balanced((evaluator, s, robot), body, calls=10000, warmup=2000)
