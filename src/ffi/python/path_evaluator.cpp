@@ -100,32 +100,12 @@ class Scratch {
   std::size_t size_;
 };
 
-class PyEvaluatorPath2nd final : public path::PathEvaluator2nd {
+// The evaluator of either order over a probed object; a second-order object always has
+// `evaluate_up_to_2nd`, so the fallbacks to `evaluate_up_to_3rd` are reached by third-order ones only.
+template <class Interface>
+class PyEvaluatorPath : public Interface {
  public:
-  explicit PyEvaluatorPath2nd(PyEvaluatorState state) : state_(std::move(state)) {}
-
-  std::size_t dim() const override { return state_.dim; }
-
-  Status evaluate_q(std::span<const double> s, std::span<double> q) const override {
-    if (!path::holds_samples(state_.dim, s.size(), q)) return PathError::DimensionMismatch{};
-    if (state_.has_evaluate_q) return call_evaluator(state_, "evaluate_q", s, {q});
-    Scratch scratch(2, q.size());
-    return call_evaluator(state_, "evaluate_up_to_2nd", s, {q, scratch[0], scratch[1]});
-  }
-
-  Status evaluate_up_to_2nd(std::span<const double> s, std::span<double> q, std::span<double> dq,
-                            std::span<double> ddq) const override {
-    if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq)) return PathError::DimensionMismatch{};
-    return call_evaluator(state_, "evaluate_up_to_2nd", s, {q, dq, ddq});
-  }
-
- private:
-  PyEvaluatorState state_;
-};
-
-class PyEvaluatorPath3rd final : public path::PathEvaluator3rd {
- public:
-  explicit PyEvaluatorPath3rd(PyEvaluatorState state) : state_(std::move(state)) {}
+  explicit PyEvaluatorPath(PyEvaluatorState state) : state_(std::move(state)) {}
 
   std::size_t dim() const override { return state_.dim; }
 
@@ -148,14 +128,21 @@ class PyEvaluatorPath3rd final : public path::PathEvaluator3rd {
     return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, dq, ddq, scratch[0]});
   }
 
+ protected:
+  PyEvaluatorState state_;
+};
+
+using PyEvaluatorPath2nd = PyEvaluatorPath<path::PathEvaluator2nd>;
+
+class PyEvaluatorPath3rd final : public PyEvaluatorPath<path::PathEvaluator3rd> {
+ public:
+  using PyEvaluatorPath::PyEvaluatorPath;
+
   Status evaluate_up_to_3rd(std::span<const double> s, std::span<double> q, std::span<double> dq,
                             std::span<double> ddq, std::span<double> dddq) const override {
     if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq, dddq)) return PathError::DimensionMismatch{};
     return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, dq, ddq, dddq});
   }
-
- private:
-  PyEvaluatorState state_;
 };
 
 }  // namespace
@@ -180,6 +167,7 @@ void require_evaluator_method(PyObject* evaluator, const char* method, const cha
 }
 
 std::shared_ptr<const path::PathEvaluator2nd> python_evaluator_2nd(PyEvaluatorState state) {
+  state.has_evaluate_up_to_2nd = true;  // required of a second-order evaluator
   return std::make_shared<const PyEvaluatorPath2nd>(std::move(state));
 }
 

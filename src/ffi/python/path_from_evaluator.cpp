@@ -34,7 +34,6 @@ PyPath path_from_evaluator_2nd(PyObject* evaluator, double s_min, double s_max, 
   PyEvaluatorState state{Ref::borrow(evaluator), probe_evaluator_dim(evaluator), layout.value};
   require_evaluator_method(evaluator, "evaluate_up_to_2nd", "from_evaluator_2nd");
   state.has_evaluate_q = has_callable(evaluator, "evaluate_q");
-  state.has_evaluate_up_to_2nd = true;
   return {check(path::path_from_evaluator_2nd(python_evaluator_2nd(std::move(state)), s_min, s_max)), layout.value};
 }
 
