@@ -60,7 +60,10 @@ def _columns(values, n):
     """Per-axis values (arrays of n, or scalars for constant entries) as one (n, dim) array."""
     out = np.empty((n, len(values)), dtype=np.float64)
     for axis, value in enumerate(values):
-        out[:, axis] = np.broadcast_to(np.asarray(value, dtype=np.float64), (n,))
+        value = np.asarray(value)
+        if np.iscomplexobj(value):  # float64 would silently keep the real part
+            raise ValueError(f"`Path.from_sympy`: entry {axis} of the path evaluates to complex values")
+        out[:, axis] = np.broadcast_to(value.astype(np.float64, copy=False), (n,))
     return out
 
 
@@ -119,12 +122,14 @@ def _from_casadi(q_expr, symbol, s_min, s_max, layout):
 
 
 def _probe_dim(values, constructor):
+    """The number of values `q_fn` gives at one s: a scalar is one axis."""
     q0 = np.asarray(values, dtype=np.float64)
-    if q0.ndim != 1 or q0.shape[0] == 0:
+    if q0.ndim > 1 or q0.size == 0:
         raise ValueError(
-            f"`Path.{constructor}`: `q_fn(s)` must return a non-empty one-dimensional array; got shape {q0.shape}"
+            f"`Path.{constructor}`: `q_fn(s)` must return a scalar or a non-empty one-dimensional array; "
+            f"got shape {q0.shape}"
         )
-    return q0.shape[0]
+    return q0.size
 
 
 def _from_autograd(q_fn, s_min, s_max, layout):

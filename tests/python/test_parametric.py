@@ -74,6 +74,8 @@ class TestSympy:
         d = constant.evaluate_up_to_3rd(S)
         np.testing.assert_array_equal(d.q[:, 0], 2.0)
         np.testing.assert_array_equal(d.dq, np.tile([0.0, 1.0], (len(S), 1)))
+        with pytest.raises(ValueError, match="entry 1 of the path evaluates to complex values"):
+            q.Path.from_sympy([s, sp.I * s], symbol=s).evaluate_q(S)
         with pytest.raises(TypeError, match="`symbol` must be a sympy Symbol"):
             q.Path.from_sympy([s], symbol="s")
         with pytest.raises(ValueError, match="also found t"):
@@ -124,10 +126,12 @@ class TestJax:
             d = widened.evaluate_q(S)
         assert d.q.dtype == np.float64
 
-    def test_q_fn_must_give_a_vector(self):
+    def test_q_fn_gives_a_vector_or_a_scalar(self):
         jnp = pytest.importorskip("jax.numpy")
         with pytest.raises(ValueError, match="one-dimensional"):
             q.Path.from_jax(lambda s: jnp.eye(2) * s, 0.0, 1.0)
+        scalar = q.Path.from_jax(lambda s: s**4, 0.0, 1.0)
+        np.testing.assert_allclose(scalar.evaluate_up_to_3rd([0.5]).dddq, [[12.0]], rtol=0, atol=1e-12)
 
 
 class TestCasadi:

@@ -189,7 +189,8 @@ class TestProtocolProbes:
         for s_min, s_max, text in [(1.0, 1.0, "1, 1"), (float("nan"), 1.0, "NaN, 1"), (0.0, float("inf"), "0, inf")]:
             with pytest.raises(q.PathError, match=rf"^Some error occurred in the Path struct: invalid s range: \[{text}\]$"):
                 q.Path.from_evaluator_3rd(ThirdOnly(), s_min, s_max)
-        assert q.Path.from_evaluator_3rd(ThirdOnly(), 0.0, 2.0).s_range == (0.0, 2.0)
+        path = q.Path.from_evaluator_3rd(ThirdOnly(), 0.0, 2.0)
+        assert path.s_range == (0.0, 2.0) and path.smoothing_report is None
         with pytest.raises(TypeError, match="s_min"):
             q.Path.from_evaluator_3rd(ThirdOnly(), "0", 1.0)
         with pytest.raises(ValueError, match="^`layout` must be"):
