@@ -91,6 +91,7 @@ class ClassBuilder {
   const Signature** init_cell_ = nullptr;
   std::size_t init_arity_ = 0;
   newfunc init_ = nullptr;
+  bool subclassable_ = false;
   std::vector<FunctionEntry> methods_;
   std::vector<Property> properties_;
   std::vector<Attribute> attributes_;
@@ -104,6 +105,11 @@ class ClassDef : public ClassBuilder {
   ClassDef& name(const char* python_name, const char* doc) {
     name_ = python_name;
     doc_ = doc;
+    return *this;
+  }
+  // Python classes may derive from this one.
+  ClassDef& subclassable() {
+    subclassable_ = true;
     return *this;
   }
   // `__new__`: Impl returns the payload of the new object; without it the class cannot be

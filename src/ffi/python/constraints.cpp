@@ -6,6 +6,7 @@
 
 #include "ffi/python/array.hpp"
 #include "ffi/python/robot.hpp"
+#include "ffi/python/solver/profile3.hpp"
 #include "ffi/python/station_input.hpp"
 #include "qarn/profile_violation.hpp"
 
@@ -97,6 +98,30 @@ std::tuple<double, double> constraints_exceed_topp2(Shared<PyConstraints> self, 
   return {exceed.exceed_1st, exceed.exceed_2nd};
 }
 
+// `a` is a Profile3rd (or an instance of a subclass) alone, or the arrays a and b with their
+// stationary counts; num_stationary and idx_s_start are converted first.
+std::tuple<double, double, double> constraints_exceed_topp3(Shared<PyConstraints> self, PyObject* a, PyObject* b,
+                                                            std::optional<qarn3::NumStationary> num_stationary,
+                                                            std::uint64_t idx_s_start) {
+  qarn3::Topp3Profile profile;
+  if (is_instance<PyProfile3rd>(a)) {
+    if (b != Py_None || num_stationary) {
+      throw Error::value("pass either a `Profile3rd` or `a`, `b`, and `num_stationary`, not both");
+    }
+    profile = Shared<PyProfile3rd>(a)->profile;
+  } else {
+    if (b == Py_None) throw Error::value("`b` is required unless `a` is a `Profile3rd`");
+    profile.a = to_contiguous_f64_1d("a", a);
+    profile.b = to_contiguous_f64_1d("b", b);
+    profile.num_stationary = num_stationary.value_or(qarn3::NumStationary{0, 0});
+  }
+  const auto [k0, k1] = profile.num_stationary;
+  const Exceed3 exceed = with_store(*self, [&](const Constraints& store) {
+    return exceed_topp3(store, idx_s_start, profile.a, profile.b, k0, k1);
+  });
+  return {exceed.exceed_1st, exceed.exceed_2nd, exceed.exceed_3rd};
+}
+
 }  // namespace
 
 void define(ClassDef<PyConstraints>& c) {
@@ -136,6 +161,16 @@ void define(ClassDef<PyConstraints>& c) {
           "Returns ``(exceed_1st, exceed_2nd)``, each at most 0 when the profile is feasible. Both values are "
           "NaN when the station range is unavailable, fewer than two stations are given, the station grid is "
           "not strictly increasing, or ``a`` holds non-finite values.")
+      .method<constraints_exceed_topp3>(
+          "exceed_topp3($self, a, b=None, *, num_stationary=None, idx_s_start=0)",
+          "Evaluate maximum TOPP3 constraint violations of an ``(a, b)`` profile.\n\n"
+          "``a`` is a ``Profile3rd`` (then ``b`` and ``num_stationary`` must be omitted), or the node "
+          "profile ``a`` with ``b`` and the stationary interval counts ``num_stationary`` (default "
+          "``(0, 0)``). Returns ``(exceed_1st, exceed_2nd, exceed_3rd)``, each at most 0 when the profile "
+          "is feasible; the jerk term uses the nonlinear ``sqrt(a)`` form and skips the stationary "
+          "boundary intervals. All values are NaN when fewer than two stations are given, the station "
+          "range is unavailable, the grid is not strictly increasing, ``a`` and ``b`` differ in length, "
+          "or a value is non-finite.")
       .repr<constraints_repr>();
   define_store_attributes(c, "Return the robot/path dimension.");
 }

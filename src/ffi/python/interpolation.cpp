@@ -6,6 +6,7 @@
 
 #include "ffi/python/array.hpp"
 #include "ffi/python/module.hpp"
+#include "ffi/python/solver/profile3.hpp"
 #include "qarn/qarn2/interpolation.hpp"
 
 namespace qarn::py {
@@ -119,6 +120,7 @@ constexpr const char* kWrapperDoc =
 }  // namespace
 
 void register_interpolation_functions(Module& module) {
+  module.add_class<PyProfile3rd>();
   module.add_function<a_to_b_topp2>("a_to_b_topp2(s, a)", kAToBDoc);
   module.add_function<s_to_t_topp2>("s_to_t_topp2(s, a, t0=0.0)", kSToTDoc);
   module.add_function<t_to_s_topp2_uniform>("t_to_s_topp2_uniform(s, a, t_s, dt, *, t0=0.0, include_final=True)",

@@ -43,6 +43,7 @@ void module_body(Module& m) {
   add_clarabel_enums(m);
   register_clarabel_classes(m);
   register_topp2_items(m);
+  register_topp3_items(m);
   register_qarn2_items(m);
 
   const char* hooks = std::getenv("QARN_PY_TEST_HOOKS");

@@ -53,7 +53,8 @@ class Module {
 // ---- registration groups, called by the module body in this order ----
 
 void register_exceptions(Module& module);  // QarnError, ConstraintError, PathError
-// a_to_b_topp2, s_to_t_topp2, t_to_s_topp2_uniform, t_to_s_topp2_samples, t_to_s_topp2
+// Profile3rd, a_to_b_topp2, s_to_t_topp2, t_to_s_topp2_uniform, t_to_s_topp2_samples, t_to_s_topp2,
+// s_to_t_topp3, t_to_s_topp3_uniform, t_to_s_topp3_samples, t_to_s_topp3
 void register_interpolation_functions(Module& module);
 void add_path_enums(Module& module);       // OutOfRangeMode, Parametrization, MatrixLayout
 // The enums above, then SplineConfig, PathDerivatives, Path.
@@ -62,10 +63,12 @@ void register_objective_classes(Module& module);  // Time, Linear, ThermalEnergy
 void add_robot_classes(Module& module);           // Robot, Constraints
 void register_verbosity(Module& module);   // Verbosity
 void add_clarabel_enums(Module& module);   // ClarabelDirectSolveMethod, ClarabelSolverStatus
-// ClarabelLinearSolverInfo, ClarabelSettings, ClarabelOptions
+// ClarabelLinearSolverInfo, ClarabelSettings, ClarabelOptions, Qarn3ClarabelResult
 void register_clarabel_classes(Module& module);
 // ReachSet2Options, ReachSet2, Topp2Problem, reach_set2_backward, reach_set2_bidirectional, topp2_ra
 void register_topp2_items(Module& module);
+// Topp3Problem, topp3_lp, topp3_lp_expert, topp3_socp, topp3_socp_expert
+void register_topp3_items(Module& module);
 // Qarn2Problem, Qarn2SocpResult, qarn2_socp, qarn2_socp_expert
 void register_qarn2_items(Module& module);
 void register_test_hooks(Module& module);  // private names, only with QARN_PY_TEST_HOOKS=1

@@ -13,6 +13,7 @@
 #include "ffi/python/robot.hpp"
 #include "ffi/python/path_enums.hpp"
 #include "ffi/python/solver/enums.hpp"
+#include "ffi/python/solver/profile3.hpp"
 
 namespace qarn::py {
 namespace {
@@ -146,11 +147,19 @@ std::uint64_t probe_dim(Shared<PyRobotStateProbe> self) { return self->state->di
 double probe_tag(Shared<PyRobotStateProbe> self) { return self->tag; }
 void probe_set_tag(Exclusive<PyRobotStateProbe> self, double tag) { self->tag = tag; }
 
-// Calls fn(self) while self is exclusively borrowed, as a setter converting a value would.
-Ref probe_call_while_exclusive(PyObject* probe, PyObject* fn) {
-  (void)extract<Shared<PyRobotStateProbe>>(probe, "probe");  // the instance check of arguments
-  Exclusive<PyRobotStateProbe> borrowed(probe);
-  return new_ref(PyObject_CallOneArg(fn, probe));
+// Calls fn(object) while `object` (a probe, Robot, Constraints or Profile3rd) is exclusively
+// borrowed, as a setter converting a value would.
+template <class T>
+Ref call_while_exclusive(PyObject* object, PyObject* fn) {
+  Exclusive<T> borrowed(object);
+  return new_ref(PyObject_CallOneArg(fn, object));
+}
+Ref probe_call_while_exclusive(PyObject* object, PyObject* fn) {
+  if (is_instance<PyRobot>(object)) return call_while_exclusive<PyRobot>(object, fn);
+  if (is_instance<PyConstraints>(object)) return call_while_exclusive<PyConstraints>(object, fn);
+  if (is_instance<PyProfile3rd>(object)) return call_while_exclusive<PyProfile3rd>(object, fn);
+  (void)extract<Shared<PyRobotStateProbe>>(object, "probe");  // the instance check of arguments
+  return call_while_exclusive<PyRobotStateProbe>(object, fn);
 }
 
 std::uint64_t probe_len(Shared<PyRobotStateProbe> self) {
@@ -216,7 +225,7 @@ void register_test_hooks(Module& m) {
   m.add_private_function<fault>("_fault(message='', *, kind='runtime')", "Raise a C++ fault through the frame.");
   m.add_private_function<raise_core_error>("_raise_core_error(kind)", "Raise a core error of the given kind.");
   m.add_private_function<probe_call_while_exclusive>("_call_while_exclusive(probe, fn)",
-                                                     "Call fn(probe) while probe is exclusively borrowed.");
+                                                     "Call fn(obj) while obj is exclusively borrowed.");
   m.add_private_function<echo_args>("_echo_args(x, y=1.5, *, flag=False, count=None)", "Echo bound arguments.");
   m.add_private_function<parse_enum_argument>("_parse_enum(kind, value)", "Parse an enum argument.");
   m.add_private_function<to_f64_1d>("_to_f64_1d(x)", "Round trip through the 1-D conversion.");

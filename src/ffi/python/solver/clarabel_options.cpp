@@ -113,6 +113,7 @@ void register_clarabel_classes(Module& module) {
   module.add_class<PyClarabelLinearSolverInfo>();
   module.add_class<PyClarabelSettings>();
   module.add_class<PyClarabelOptions>();
+  module.add_class<PyQarn3ClarabelResult>();
 }
 
 }  // namespace qarn::py

@@ -1,9 +1,11 @@
-// The ClarabelLinearSolverInfo class and its conversion from the solver's report.
+// The ClarabelLinearSolverInfo class and its conversion from the solver's report, and the
+// Qarn3ClarabelResult class.
 #include "ffi/python/solver/conic_results.hpp"
 
 #include <string>
 
 #include "ffi/python/solver/clarabel_settings.hpp"
+#include "ffi/python/solver/profile3.hpp"
 
 namespace qarn::py {
 namespace {
@@ -16,7 +18,26 @@ std::string info_repr(Shared<PyClarabelLinearSolverInfo> self) {
                      self->nnz_l);
 }
 
+// A new Profile3rd on every read, so that changing one leaves the result as it is.
+std::optional<PyProfile3rd> result3_profile(Shared<PyQarn3ClarabelResult> self) {
+  if (!self->profile) return std::nullopt;
+  return PyProfile3rd{*self->profile};
+}
+
+std::string result3_repr(Shared<PyQarn3ClarabelResult> self) {
+  return fmt::format("Qarn3ClarabelResult(profile_available={}, solver_status={}, iterations={}, objective_value={})",
+                     self->profile.has_value(), status_name(self->report.status), self->report.iterations,
+                     self->objective_value);
+}
+
 }  // namespace
+
+PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& result) {
+  PyQarn3ClarabelResult out;
+  out.profile = std::move(result.profile);
+  out.report = std::move(static_cast<ClarabelReport&>(result));
+  return out;
+}
 
 PyClarabelLinearSolverInfo linear_solver_info_from_clarabel(const clarabel::LinearSolverInfo& info) {
   return {method_from_solver_name(info.method), info.threads, info.direct, info.nnz_a, info.nnz_l};
@@ -30,6 +51,20 @@ void define(ClassDef<PyClarabelLinearSolverInfo>& c) {
       .field<&PyClarabelLinearSolverInfo::nnz_a>("nnz_a", "Return the number of nonzeros in the linear system.")
       .field<&PyClarabelLinearSolverInfo::nnz_l>("nnz_l", "Return the number of nonzeros in the factored system.")
       .repr<info_repr>();
+}
+
+void define(ClassDef<PyQarn3ClarabelResult>& c) {
+  using R = PyQarn3ClarabelResult;
+  c.name("Qarn3ClarabelResult",
+         "Python-owned expert result for third-order Clarabel solvers.\n\n"
+         "``profile`` is ``None`` when the final Clarabel status is not accepted by the given options; the "
+         "raw Clarabel vectors and statistics stay available regardless of status. ``objective_value`` and "
+         "``objective_terms`` are reported by solvers with objectives (QARN3) for an accepted profile.")
+      .getter<result3_profile>("profile", "Return the accepted profile, or `None` when unavailable.");
+  define_report_attributes(c);
+  c.field<&R::objective_value>("objective_value", "Return weighted QARN objective value, if available.")
+      .field<&R::objective_terms>("objective_terms", "Return per-objective unweighted values, if available.")
+      .repr<result3_repr>();
 }
 
 }  // namespace qarn::py

@@ -1,9 +1,11 @@
 // What the conic solver reports about a solve, as the expert results hand it to Python:
-// `ClarabelLinearSolverInfo` (a read-only class) and the report record shared by the expert result
-// classes, with its attributes registered once for all of them.
+// `ClarabelLinearSolverInfo` (a read-only class), the report record shared by the expert result
+// classes, with its attributes registered once for all of them, and `Qarn3ClarabelResult`, the
+// expert result of the third-order solvers.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "ffi/python/class_def.hpp"
 #include "ffi/python/solver/enums.hpp"
 #include "qarn/clarabel_bridge.hpp"
+#include "qarn/qarn3/opt3/conic_flow3.hpp"
 
 namespace qarn::py {
 
@@ -62,5 +65,19 @@ void define_report_attributes(ClassDef<T>& c) {
       .template field<&T::report, &R::r_dual>("r_dual", "Return the dual residual reported by Clarabel.")
       .template getter<detail::report_linsolver<T>>("linsolver", "Return linear-solver metadata reported by Clarabel.");
 }
+
+// The objective value and terms are present together, and only for solves with objectives.
+struct PyQarn3ClarabelResult {
+  std::optional<qarn3::Topp3Profile> profile;
+  ClarabelReport report;
+  std::optional<double> objective_value;
+  std::optional<std::vector<double>> objective_terms;
+};
+
+void define(ClassDef<PyQarn3ClarabelResult>& c);
+
+// The expert result of a third-order solve, its vectors moved in. Builds no Python object, so a
+// solve body may call it with the interpreter lock released.
+PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& result);
 
 }  // namespace qarn::py
