@@ -132,3 +132,40 @@ def test_qarn2_without_a_python_model_gives_the_lock_up():
         assert begin < woke[0] < end, (begin, end, woke)
         np.testing.assert_allclose(result, line_optimum(np.linspace(0.0, 2.0, 4000)), rtol=1e-5, atol=1e-8)
     """)
+
+
+def test_another_thread_runs_during_a_long_topp3_solve_and_two_robots_solve_at_once():
+    run_isolated("""
+        from third_order_cases import jerk_line_robot
+        n = 3000
+        robots = [jerk_line_robot(n, jerk=j)[0] for j in (2.0, 3.0)]
+        problems = [q.Topp3Problem(r.constraints, np.full(n, 0.5)) for r in robots]
+        expected = [q.topp3_lp(p).a for p in problems]
+        stamps, results, windows = [], [None, None], [None, None]
+        barrier, stop = threading.Barrier(3), threading.Event()
+
+        def ticker():
+            barrier.wait()
+            while not stop.is_set():
+                stamps.append(time.perf_counter())
+
+        def solve(i):
+            barrier.wait()
+            begin = time.perf_counter()
+            results[i] = q.topp3_lp(problems[i]).a
+            windows[i] = (begin, time.perf_counter())
+
+        threads = [threading.Thread(target=ticker)] + [threading.Thread(target=solve, args=(i,)) for i in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads[1:]:
+            t.join()
+        stop.set()
+        threads[0].join()
+        for got, want in zip(results, expected):
+            np.testing.assert_array_equal(got, want)
+        (b0, e0), (b1, e1) = windows
+        assert max(b0, b1) < min(e0, e1), windows  # the two solves overlapped
+        inside = [t for t in stamps if max(b0, b1) < t < min(e0, e1)]
+        assert len(inside) > 10, (len(inside), windows)
+    """)

@@ -51,3 +51,31 @@ def test_no_reference_or_block_leaks():
                 pass
 
     assert_balanced(args, body, CALLS, warmup=150)
+
+
+def test_third_order_calls_do_not_leak():
+    from third_order_cases import jerk_line_robot
+
+    robot, s = jerk_line_robot(12)
+    constraints = robot.constraints
+    reference = np.full(12, 0.5)
+    options = q.ClarabelOptions(clarabel_settings=q.ClarabelSettings(max_iter=60))
+    args = (robot, constraints, reference, options, s)
+
+    def body():
+        problem = q.Topp3Problem(constraints, reference, b_linearization=np.zeros(12))
+        profile = q.topp3_lp(problem, options)
+        result = q.topp3_socp_expert(problem)
+        result.profile, result.x, result.linsolver, repr(result), repr(problem), problem.b_linearization
+        constraints.exceed_topp3(profile)
+        constraints.exceed_topp3(profile.a, profile.b, num_stationary=(1, 1))
+        q.Profile3rd(profile.a, profile.b, (1, 1)).a
+        for bad in (lambda: q.Topp3Problem(constraints, reference[:3]), lambda: q.Profile3rd([1.0], []),
+                    lambda: constraints.exceed_topp3(profile, b=reference),
+                    lambda: q.Topp3Problem(constraints, reference, num_stationary_max=-1)):
+            try:
+                bad()
+            except (q.QarnError, ValueError):
+                pass
+
+    assert_balanced(args, body, CALLS, warmup=150)
