@@ -56,6 +56,10 @@ std::string ConstraintError::display() const {
           [](const EmptyInterval& e) {
             return format("Requested interval is empty: {} <= idx_s < {}.", e.start, e.end);
           },
+          [](const NonFiniteDerivative& e) {
+            return format("`{}` at idx_s={}, axis {} is {}; path derivatives must be finite.", e.name, e.idx_s,
+                          e.axis, e.value);
+          },
       },
       value);
 }
@@ -81,6 +85,10 @@ std::string ConstraintError::debug() const {
           [](const NoDynamic&) { return std::string{"NoDynamic"}; },
           [](const InfeasibleReference&) { return std::string{"InfeasibleReference"}; },
           [](const EmptyInterval& e) { return format("EmptyInterval {{ start: {}, end: {} }}", e.start, e.end); },
+          [](const NonFiniteDerivative& e) {
+            return format("NonFiniteDerivative {{ name: {:?}, idx_s: {}, axis: {}, value: {:?} }}",
+                          std::string_view{e.name}, e.idx_s, e.axis, e.value);
+          },
       },
       value);
 }

@@ -28,10 +28,13 @@ struct ConstraintError {
   struct NoDynamic {};
   struct InfeasibleReference {};
   struct EmptyInterval { std::size_t start; std::size_t end; };
+  // A path derivative ("q", "dq", "ddq", "dddq") that is NaN or infinite at a station and axis.
+  struct NonFiniteDerivative { const char* name; std::size_t idx_s; std::size_t axis; double value; };
 
   using Value = std::variant<NonIncreasingS, NoMatchDimensions, NoMatchOrder, InvalidSignedBounds,
                              OutOfSBounds, NonPositiveA, NonPositiveLinearizationFloor, NoGivenQInfo,
-                             LinearJerkNotAvailable, NoDynamic, InfeasibleReference, EmptyInterval>;
+                             LinearJerkNotAvailable, NoDynamic, InfeasibleReference, EmptyInterval,
+                             NonFiniteDerivative>;
   Value value;
 
   template <class V>

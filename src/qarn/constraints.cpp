@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "qarn/station_store_detail.hpp"
 
@@ -126,6 +127,24 @@ Status Constraints::grow_for(std::size_t extra) {
 
 // ---- path derivatives ----
 
+namespace {
+
+// The first entry of a block of path derivatives (column j = station idx_s + j, row = axis) that
+// is not a finite number, as NonFiniteDerivative.
+Status check_finite_derivative(const char* name, const MatrixView& block, std::uint64_t idx_s) {
+  for (Eigen::Index j = 0; j < block.cols(); ++j) {
+    for (Eigen::Index i = 0; i < block.rows(); ++i) {
+      if (!std::isfinite(block(i, j))) {
+        return ConstraintError::NonFiniteDerivative{name, static_cast<std::size_t>(idx_s + static_cast<std::uint64_t>(j)),
+                                                    static_cast<std::size_t>(i), block(i, j)};
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 Status Constraints::set_q(const MatrixView& q, const MatrixView& dq, const MatrixView& ddq,
                           const std::optional<MatrixView>& dddq, std::uint64_t idx_s) {
   const auto same_shape = [&q](const MatrixView& m) { return m.rows() == q.rows() && m.cols() == q.cols(); };
@@ -136,6 +155,10 @@ Status Constraints::set_q(const MatrixView& q, const MatrixView& dq, const Matri
   const std::uint64_t n = static_cast<std::uint64_t>(q.cols());
   if (!contains(idx_s, n)) return ConstraintError::OutOfSBounds{idx_s, n};
   if (n == 0) return {};
+  // Every solver builds its rows from these values; a NaN would silently drop the axis's limits.
+  const std::pair<const char*, const MatrixView*> blocks[] = {{"q", &q}, {"dq", &dq}, {"ddq", &ddq}};
+  for (const auto& [name, block] : blocks) QARN_TRY(check_finite_derivative(name, *block, idx_s));
+  if (dddq) QARN_TRY(check_finite_derivative("dddq", *dddq, idx_s));
   if (!q_runs_.reserve_extra(2) || !dddq_runs_.reserve_extra(2)) return out_of_memory("Constraints::set_q");
 
   write_station_block(q_, q, idx_s);

@@ -116,7 +116,8 @@ class Constraints {
   // any error.
   Status append_s(std::span<const double> s);
   // Writes q, dq, ddq (and dddq, or zeroes it when absent) of stations idx_s .. idx_s + n - 1,
-  // n = q.cols(); each matrix must be dim x n.
+  // n = q.cols(); each matrix must be dim x n. Then every value must be finite, else
+  // NonFiniteDerivative naming the first one (q, dq, ddq, dddq in turn, station by station).
   Status set_q(const MatrixView& q, const MatrixView& dq, const MatrixView& ddq,
                const std::optional<MatrixView>& dddq, std::uint64_t idx_s);
   // Empties the window; idx_s_start becomes 0 unless keep_idx_s.

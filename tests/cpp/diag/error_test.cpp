@@ -63,6 +63,8 @@ TEST(ConstraintErrorDisplay, EveryVariant) {
   EXPECT_EQ(text(ConstraintError::NoDynamic{}), "Required dynamic-model information is not available.");
   EXPECT_EQ(text(ConstraintError::InfeasibleReference{}), "Reference profile is infeasible under current constraints.");
   EXPECT_EQ(text(ConstraintError::EmptyInterval{4, 4}), "Requested interval is empty: 4 <= idx_s < 4.");
+  EXPECT_EQ(text(ConstraintError::NonFiniteDerivative{"dq", 12, 1, std::numeric_limits<double>::quiet_NaN()}),
+            "`dq` at idx_s=12, axis 1 is NaN; path derivatives must be finite.");
 }
 
 TEST(ConstraintErrorDisplay, DebugForm) {
@@ -72,6 +74,9 @@ TEST(ConstraintErrorDisplay, DebugForm) {
   EXPECT_EQ(ConstraintError(ConstraintError::InvalidSignedBounds{"axial_jerk"}).debug(),
             "InvalidSignedBounds { bound_name: \"axial_jerk\" }");
   EXPECT_EQ(ConstraintError(ConstraintError::NoDynamic{}).debug(), "NoDynamic");
+  EXPECT_EQ(ConstraintError(ConstraintError::NonFiniteDerivative{"ddq", 3, 0, -std::numeric_limits<double>::infinity()})
+                .debug(),
+            "NonFiniteDerivative { name: \"ddq\", idx_s: 3, axis: 0, value: -inf }");
 }
 
 TEST(PathErrorDisplay, EveryVariant) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -224,6 +225,33 @@ TEST(StationStoreDerivatives, SetQChecksShapesThenWindow) {
   const Eigen::MatrixXd none(2, 0);
   EXPECT_TRUE(c.set_q(none, none, none, std::nullopt, 4).ok());
   EXPECT_EQ(c.q_runs().rows_at(0), 0u);
+}
+
+TEST(StationStoreDerivatives, SetQRefusesNonFiniteValuesNamingTheFirstAndWritesNothing) {
+  // Limits built from a NaN derivative would silently drop that axis; the store refuses it.
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    int block;  // 0 q, 1 dq, 2 ddq, 3 dddq
+    Eigen::Index axis, station;
+    double value;
+    const char* text;
+  };
+  for (const Case& k : std::vector<Case>{
+           {0, 0, 0, nan, "`q` at idx_s=1, axis 0 is NaN; path derivatives must be finite."},
+           {1, 1, 1, nan, "`dq` at idx_s=2, axis 1 is NaN; path derivatives must be finite."},
+           {2, 0, 1, inf, "`ddq` at idx_s=2, axis 0 is inf; path derivatives must be finite."},
+           {3, 1, 0, -inf, "`dddq` at idx_s=1, axis 1 is -inf; path derivatives must be finite."}}) {
+    Constraints c = store_with_stations(2, 16, ramp(4));
+    std::array<Eigen::MatrixXd, 4> m;
+    for (Eigen::MatrixXd& block : m) block = test::constant(2, 2, 1.0);
+    m[static_cast<std::size_t>(k.block)](k.axis, k.station) = k.value;
+    m[3](1, 1) = nan;  // a later value of a later block is not the one reported
+    if (k.block == 3) m[3](1, 1) = 1.0;
+    const Status st = c.set_q(m[0], m[1], m[2], MatrixView(m[3]), 1);
+    EXPECT_EQ(error_text(st), std::string("Some error occurred in the Constraint struct: ") + k.text);
+    EXPECT_EQ(c.q_runs().rows_at(1), 0u);  // nothing written
+    EXPECT_EQ(c.dddq_runs().rows_at(1), 0u);
+  }
 }
 
 TEST(StationStoreDerivatives, SetQWithoutDddqClearsEarlierDddq) {

@@ -95,7 +95,12 @@ void define(ClassDef<PyClarabelOptions>& c) {
          "``verbosity`` sets the solver's diagnostic output (Clarabel's own log, the settings' "
          "``verbose``, is printed only at DEBUG and TRACE). The ``allow_*`` flags name the non-optimal "
          "Clarabel statuses whose solution is still used; ``Solved`` always is. ``clarabel_settings`` is "
-         "a private copy: read it, change it and assign it back.")
+         "a private copy: read it, change it and assign it back.\n\n"
+         "The solvers hand Clarabel their program scaled to the problem's own units (variables, rows "
+         "and cost near one), so the tolerances of the settings, such as ``tol_feas``, act relative to "
+         "the problem's scale. An accepted profile must also hold every stored limit to 1e-6 relative "
+         "to the size of the limit's terms (or to ``tol_feas`` when that is looser); otherwise the "
+         "solve fails with the Clarabel error naming the limit.")
       .init<options_new>(
           "ClarabelOptions(*, verbosity='silent', allow_almost_solved=True, allow_max_iterations=False, "
           "allow_max_time=False, allow_callback_terminated=False, allow_insufficient_progress=False, "

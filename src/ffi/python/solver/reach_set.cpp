@@ -59,15 +59,20 @@ void define(ClassDef<PyReachSet2Options>& c) {
   c.name("ReachSet2Options",
          "Python-owned options for TOPP2 reachable-set based solvers.\n\n"
          "Defaults (those of ``ReachSet2OptionsBuilder::new``): ``lp_feas_tol``, ``a_cmp_abs_tol`` and "
-         "``a_cmp_rel_tol`` 1e-8, and verbosity ``Verbosity.Silent``.")
+         "``a_cmp_rel_tol`` 1e-8, and verbosity ``Verbosity.Silent``.\n\n"
+         "The tolerances act relative to the problem's own scale: the solvers measure `a` in a unit "
+         "taken from the stored limits (a power of four near their typical size), so the same "
+         "options mean the same thing whether the limits are near 1e-6 or 1e6.")
       .init<reach_options_new>(
           "ReachSet2Options(*, lp_feas_tol=1e-08, a_cmp_abs_tol=1e-08, a_cmp_rel_tol=1e-08, verbosity='silent')")
       .property<get_tolerance<&ReachSet2Options::lp_feas_tol>, set_tolerance<&ReachSet2Options::lp_feas_tol>>(
-          "lp_feas_tol", "Return the LP feasibility tolerance.\n\nSet the LP feasibility tolerance.")
+          "lp_feas_tol",
+          "Return the LP feasibility tolerance (relative to the problem's scale of `a`).\n\n"
+          "Set the LP feasibility tolerance (relative to the problem's scale of `a`).")
       .property<get_tolerance<&ReachSet2Options::a_cmp_abs_tol>, set_tolerance<&ReachSet2Options::a_cmp_abs_tol>>(
           "a_cmp_abs_tol",
-          "Return the absolute comparison tolerance for `a` bounds.\n\n"
-          "Set the absolute comparison tolerance for `a` bounds.")
+          "Return the absolute comparison tolerance for `a` bounds, in the problem's unit of `a`.\n\n"
+          "Set the absolute comparison tolerance for `a` bounds, in the problem's unit of `a`.")
       .property<get_tolerance<&ReachSet2Options::a_cmp_rel_tol>, set_tolerance<&ReachSet2Options::a_cmp_rel_tol>>(
           "a_cmp_rel_tol",
           "Return the relative comparison tolerance for `a` bounds.\n\n"

@@ -67,30 +67,37 @@ Bounds bounds_by_lp(std::span<Lp2dRow> rows, double mid, double tol, bool need_m
 }
 
 // Rows 0..2 (the neighbour's interval and the station's first-order bound) then the interval rows.
+// Everything in working units.
 template <bool kForward>
-void prepare_rows(std::vector<Lp2dRow>& rows, const Constraints& store, std::uint64_t idx_s, double lo_nb,
-                  double hi_nb) {
+void prepare_rows(std::vector<Lp2dRow>& rows, const Constraints& store, const AUnits& units, std::uint64_t idx_s,
+                  double lo_nb, double hi_nb) {
   rows.clear();
   rows.push_back({1.0, 0.0, hi_nb});
   rows.push_back({-1.0, 0.0, -lo_nb});
-  rows.push_back({0.0, 1.0, store.amax_at(idx_s)});
+  rows.push_back({0.0, 1.0, units.in(store.amax_at(idx_s))});
   if constexpr (kForward) {
     store.interval_rows_bidirectional(rows, idx_s - 1);
   } else {
     store.interval_rows(rows, idx_s);
   }
+  const std::span<Lp2dRow> interval = std::span<Lp2dRow>(rows).subspan(3);
+  units.rows_in(interval);
   // Rows 0..2 already have unit normals; scaling them by 1 would change nothing.
-  normalize_rows(std::span<Lp2dRow>(rows).subspan(3));
+  normalize_rows(interval);
 }
 
-// The working state of one call.
+// The working state of one call. Values of a are held in working units; lines and messages show
+// them in the caller's (u).
 template <Verbosity V>
 struct Pass {
   const Topp2Problem& problem;
   const ReachSet2Options& options;
+  const AUnits& units;
   std::size_t n;  // intervals in the window
   std::vector<Lp2dRow> rows;
   ReachSet2 set;
+
+  double u(double a) const { return units.out(a); }
 
   template <class Summary>
   CoreError fail(std::string message, Summary&& summary) const {
@@ -113,22 +120,24 @@ struct Pass {
     log_at<V, Verbosity::Summary>(bidirectional ? "Bidirectional reachable set will be computed."
                                                 : "Backward reachable set will be computed.");
     const Constraints& store = problem.store;
-    const double a0 = store.amax_at(problem.idx_s_start);
-    if (problem.a_start - a0 > tol(problem.a_start, a0)) {
+    const double a_start = units.in(problem.a_start);
+    const double a_final = units.in(problem.a_final);
+    const double a0 = units.in(store.amax_at(problem.idx_s_start));
+    if (a_start - a0 > tol(a_start, a0)) {
       return fail(fmt::format("The initial state a_start = {} cannot be greater than the maximum feasible state "
                               "a_max[0] = {} at idx_s_start = {}",
-                              problem.a_start, a0, problem.idx_s_start),
+                              problem.a_start, u(a0), problem.idx_s_start),
                   [&] {
                     return fmt::format(
                         "reach_set2: the backward pass failed at index {} due to infeasibility of the initial state.",
                         problem.idx_s_start);
                   });
     }
-    const double an = store.amax_at(problem.idx_s_final);
-    if (problem.a_final - an > tol(problem.a_final, an)) {
+    const double an = units.in(store.amax_at(problem.idx_s_final));
+    if (a_final - an > tol(a_final, an)) {
       return fail(fmt::format("The final state a_final = {} cannot be greater than the maximum feasible state "
                               "a_max[n] = {} at idx_s_final = {}",
-                              problem.a_final, an, problem.idx_s_final),
+                              problem.a_final, u(an), problem.idx_s_final),
                   [&] {
                     return fmt::format(
                         "reach_set2: the backward pass failed at index {} due to infeasibility of the final state.",
@@ -137,7 +146,7 @@ struct Pass {
     }
     set.a_max.assign(n + 1, kInf);
     set.a_min.assign(n + 1, 0.0);
-    set.a_max[n] = set.a_min[n] = problem.a_final;
+    set.a_max[n] = set.a_min[n] = a_final;
     // Room for the three bound rows and the rows of both stations of an interval.
     rows.reserve(2 * problem.store.max_second_order_rows() + 3);
     return {};
@@ -147,14 +156,14 @@ struct Pass {
     log_at<V, Verbosity::Debug>("Backward pass started.");
     const Constraints& store = problem.store;
     const double lp_tol = options.lp_feas_tol;
-    double hi_next = problem.a_final;
-    double lo_next = problem.a_final;
+    double hi_next = units.in(problem.a_final);
+    double lo_next = hi_next;
     for (std::size_t k = n; k-- > 0;) {
       const std::uint64_t idx_s = problem.idx_s_start + k;
       log_at<V, Verbosity::Trace>("\tBackward pass at k = {} (idx_s = {}) to compute a[k]: {} <= a[k+1] <= {}.", k,
-                                  idx_s, lo_next, hi_next);
-      const double amax = store.amax_at(idx_s);
-      prepare_rows<false>(rows, store, idx_s, lo_next, hi_next);
+                                  idx_s, u(lo_next), u(hi_next));
+      const double amax = units.in(store.amax_at(idx_s));
+      prepare_rows<false>(rows, store, units, idx_s, lo_next, hi_next);
       const double mid = (hi_next + lo_next) * 0.5;
       Bounds b;
       switch (compare_a(hi_next - lo_next, tol(hi_next, lo_next))) {
@@ -162,13 +171,13 @@ struct Pass {
           return empty_at("backward", idx_s,
                           fmt::format("The reachable set is empty at index {} during the backward pass where "
                                       "a_max_next = {}, a_min_next = {}",
-                                      idx_s, hi_next, lo_next));
+                                      idx_s, u(hi_next), u(lo_next)));
         case ACompare::ApproxEqual:
-          log_at<V, Verbosity::Trace>("\t\ta[k+1] = {}", mid);
+          log_at<V, Verbosity::Trace>("\t\ta[k+1] = {}", u(mid));
           b = fixed_x_bounds(rows, mid, lp_tol);
           break;
         case ACompare::Above: {
-          log_at<V, Verbosity::Trace>("\t\t{} <= a[k+1] <= {}", lo_next, hi_next);
+          log_at<V, Verbosity::Trace>("\t\t{} <= a[k+1] <= {}", u(lo_next), u(hi_next));
           // From a[k] = 0 the rows allow a point of the next interval: the lower bound stays 0.
           const bool need_min = !witness_passes(rows, 0.0, lo_next, hi_next, lp_tol);
           log_at<V, Verbosity::Trace>("\t\tBackward skip checks at idx_s = {}: need_max = true, need_min = {}.", idx_s,
@@ -181,29 +190,29 @@ struct Pass {
         return empty_at("backward", idx_s,
                         fmt::format("The reachable set is empty at index {} during the backward pass where a_max = {}, "
                                     "a_min = {}",
-                                    idx_s, b.max, b.min));
+                                    idx_s, u(b.max), u(b.min)));
       }
-      log_at<V, Verbosity::Trace>("\t\tBackward LP result at k = {}: {} <= a[k] <= {}.", k, b.min, b.max);
+      log_at<V, Verbosity::Trace>("\t\tBackward LP result at k = {}: {} <= a[k] <= {}.", k, u(b.min), u(b.max));
       double& a_max = set.a_max[k];
       double& a_min = set.a_min[k];
       a_max = nan_min(b.max, amax);
       a_min = nan_max(b.min, 0.0);
-      log_at<V, Verbosity::Trace>("\t\tAfter clipping with path constraints at k = {}: {} <= a[k] <= {}.", k, a_min,
-                                  a_max);
+      log_at<V, Verbosity::Trace>("\t\tAfter clipping with path constraints at k = {}: {} <= a[k] <= {}.", k, u(a_min),
+                                  u(a_max));
       // The next station's upper bound takes part in the tolerance of this comparison.
       switch (compare_a(a_max - a_min, a_tolerance(options, a_max, a_min, hi_next))) {
         case ACompare::ApproxEqual:
           if (k + 1 < n) {
             log_at<V, Verbosity::Debug>("The backward reachable set at k = {} (idx_s = {}) is degenerate since a_max "
                                         "= {} and a_min = {} are approximately equal.",
-                                        k, idx_s, a_max, a_min);
+                                        k, idx_s, u(a_max), u(a_min));
           }
           a_max = a_min = (a_max + a_min) * 0.5;
           break;
         case ACompare::Below:
           return fail(fmt::format("The reachable set is empty at k = {} (idx_s = {}) during the backward pass where "
                                   "a_max = {}, a_min = {}",
-                                  k, idx_s, a_max, a_min),
+                                  k, idx_s, u(a_max), u(a_min)),
                       [&] {
                         return fmt::format("reach_set2: the backward pass failed at k = {} (idx_s = {}) due to infeasibility.",
                                            k, idx_s);
@@ -211,7 +220,7 @@ struct Pass {
         case ACompare::Above:
           break;
       }
-      log_at<V, Verbosity::Trace>("\t\tBackward propagated interval to k-1: {} <= a[k] <= {}.", a_min, a_max);
+      log_at<V, Verbosity::Trace>("\t\tBackward propagated interval to k-1: {} <= a[k] <= {}.", u(a_min), u(a_max));
       hi_next = a_max;
       lo_next = a_min;
     }
@@ -222,23 +231,23 @@ struct Pass {
     log_at<V, Verbosity::Debug>("Forward pass started.");
     const Constraints& store = problem.store;
     const double lp_tol = options.lp_feas_tol;
-    set.a_max[0] = set.a_min[0] = problem.a_start;
-    double hi_prev = problem.a_start;
-    double lo_prev = problem.a_start;
+    double hi_prev = units.in(problem.a_start);
+    double lo_prev = hi_prev;
+    set.a_max[0] = set.a_min[0] = hi_prev;
     for (std::size_t k = 1; k <= n; ++k) {
       const std::uint64_t idx_s = problem.idx_s_start + k;
       const double b_max = set.a_max[k];
       const double b_min = set.a_min[k];
       log_at<V, Verbosity::Trace>("\tForward pass at k = {} (idx_s = {}): prev interval {} <= a[k-1] <= {}, backward "
                                   "interval {} <= a[k] <= {}.",
-                                  k, idx_s, lo_prev, hi_prev, b_min, b_max);
+                                  k, idx_s, u(lo_prev), u(hi_prev), u(b_min), u(b_max));
       const auto failed = [&](double max, double min) {
         return empty_at("forward", idx_s,
                         fmt::format("The reachable set is empty at index {} during the forward pass where a_max = {}, "
                                     "a_min = {}",
-                                    idx_s, max, min));
+                                    idx_s, u(max), u(min)));
       };
-      prepare_rows<true>(rows, store, idx_s, lo_prev, hi_prev);
+      prepare_rows<true>(rows, store, units, idx_s, lo_prev, hi_prev);
       const double mid = (hi_prev + lo_prev) * 0.5;
       Bounds b;
       switch (compare_a(hi_prev - lo_prev, tol(hi_prev, lo_prev))) {
@@ -246,7 +255,7 @@ struct Pass {
           return empty_at("forward", idx_s,
                           fmt::format("The reachable set is empty at index {} during the forward pass where "
                                       "a_max_prev = {}, a_min_prev = {}",
-                                      idx_s, hi_prev, lo_prev));
+                                      idx_s, u(hi_prev), u(lo_prev)));
         case ACompare::ApproxEqual:
           b = fixed_x_bounds(rows, mid, lp_tol);
           break;
@@ -260,18 +269,18 @@ struct Pass {
           break;
         }
       }
-      log_at<V, Verbosity::Trace>("\t\tForward LP result at idx_s = {}: {} <= a[k] <= {}.", idx_s, b.min, b.max);
+      log_at<V, Verbosity::Trace>("\t\tForward LP result at idx_s = {}: {} <= a[k] <= {}.", idx_s, u(b.min), u(b.max));
       if (std::isnan(b.max) || std::isnan(b.min)) return failed(b.max, b.min);
       double new_max = nan_min(b.max, b_max);
       double new_min = nan_max(b.min, b_min);
       log_at<V, Verbosity::Trace>("\t\tAfter intersecting with backward interval at idx_s = {}: {} <= a[k] <= {}.",
-                                  idx_s, new_min, new_max);
+                                  idx_s, u(new_min), u(new_max));
       switch (compare_a(new_max - new_min, a_tolerance(options, new_max, new_min, hi_prev))) {
         case ACompare::ApproxEqual:
           if (k + 1 < n) {
             log_at<V, Verbosity::Debug>("The forward reachable set at idx_s = {} is degenerate since a_max_prev and "
                                         "a_min_prev are approximately equal at {}.",
-                                        idx_s, mid);
+                                        idx_s, u(mid));
           }
           new_max = new_min = (new_max + new_min) * 0.5;
           break;
@@ -282,7 +291,7 @@ struct Pass {
       }
       set.a_max[k] = new_max;
       set.a_min[k] = new_min;
-      log_at<V, Verbosity::Trace>("\t\tForward propagated interval to next step: {} <= a[k] <= {}.", new_min, new_max);
+      log_at<V, Verbosity::Trace>("\t\tForward propagated interval to next step: {} <= a[k] <= {}.", u(new_min), u(new_max));
       hi_prev = new_max;
       lo_prev = new_min;
     }
@@ -295,11 +304,11 @@ Status check_inputs(const Topp2Problem& problem, const ReachSet2Options& options
   return Topp2ProblemBuilder::build(problem);
 }
 
+// The passes in working units on a checked problem.
 template <Verbosity V>
-Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& options, const Stopwatch<V>& clock,
-                      bool bidirectional) {
-  QARN_TRY(check_inputs(problem, options));
-  Pass<V> pass{problem, options, problem.idx_s_final - problem.idx_s_start, {}, {}};
+Result<ReachSet2> run_in(const Topp2Problem& problem, const ReachSet2Options& options, const AUnits& units,
+                         const Stopwatch<V>& clock, bool bidirectional) {
+  Pass<V> pass{problem, options, units, problem.idx_s_final - problem.idx_s_start, {}, {}};
   QARN_TRY(pass.start(bidirectional));
   QARN_TRY(pass.backward());
   if (bidirectional) QARN_TRY(pass.forward());
@@ -308,6 +317,18 @@ Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& optio
                          clock.elapsed()));
   }
   return std::move(pass.set);
+}
+
+template <Verbosity V>
+Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& options, const Stopwatch<V>& clock,
+                      bool bidirectional) {
+  QARN_TRY(check_inputs(problem, options));
+  const AUnits units = AUnits::of(problem);
+  Result<ReachSet2> set = run_in<V>(problem, options, units, clock, bidirectional);
+  if (!set) return set;
+  for (double& v : set->a_max) v = units.out(v);
+  for (double& v : set->a_min) v = units.out(v);
+  return set;
 }
 
 // The pass in the copy specialised for options.verbosity.
@@ -350,18 +371,18 @@ void normalize_rows(std::span<Lp2dRow> rows) {
 
 template <Verbosity V>
 Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const ReachSet2Options& options,
-                                         const Stopwatch<V>& clock) {
-  return run<V>(problem, options, clock, false);
+                                         const AUnits& units, const Stopwatch<V>& clock) {
+  return run_in<V>(problem, options, units, clock, false);
 }
 
-template Result<ReachSet2> reach_set2_backward_at<Verbosity::Silent>(const Topp2Problem&, const ReachSet2Options&,
-                                                                      const Stopwatch<Verbosity::Silent>&);
-template Result<ReachSet2> reach_set2_backward_at<Verbosity::Summary>(const Topp2Problem&, const ReachSet2Options&,
-                                                                       const Stopwatch<Verbosity::Summary>&);
-template Result<ReachSet2> reach_set2_backward_at<Verbosity::Debug>(const Topp2Problem&, const ReachSet2Options&,
-                                                                     const Stopwatch<Verbosity::Debug>&);
-template Result<ReachSet2> reach_set2_backward_at<Verbosity::Trace>(const Topp2Problem&, const ReachSet2Options&,
-                                                                     const Stopwatch<Verbosity::Trace>&);
+#define QARN_REACH_SET2_BACKWARD_AT(level)                                                                   \
+  template Result<ReachSet2> reach_set2_backward_at<Verbosity::level>(const Topp2Problem&, const ReachSet2Options&, \
+                                                                      const AUnits&, const Stopwatch<Verbosity::level>&);
+QARN_REACH_SET2_BACKWARD_AT(Silent)
+QARN_REACH_SET2_BACKWARD_AT(Summary)
+QARN_REACH_SET2_BACKWARD_AT(Debug)
+QARN_REACH_SET2_BACKWARD_AT(Trace)
+#undef QARN_REACH_SET2_BACKWARD_AT
 
 Result<ReachSet2> reach_set2_backward(const Topp2Problem& problem, const ReachSet2Options& options) {
   return run_by_verbosity(problem, options, false);

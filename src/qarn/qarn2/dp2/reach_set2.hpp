@@ -10,6 +10,7 @@
 #include "diag/result.hpp"
 #include "math/numerical/lp_row.hpp"
 #include "qarn/problem2.hpp"
+#include "qarn/qarn2/dp2/a_units.hpp"
 #include "qarn/qarn2/dp2/reach_set2_options.hpp"
 
 namespace qarn::qarn2 {
@@ -27,10 +28,11 @@ Result<ReachSet2> reach_set2_backward(const Topp2Problem& problem, const ReachSe
 Result<ReachSet2> reach_set2_bidirectional(const Topp2Problem& problem, const ReachSet2Options& options);
 
 // The backward pass in the copy of level V, for a caller that is itself specialised per level
-// (topp2_ra): above SILENT, `clock` is the start time of the elapsed line.
+// and has checked the problem and options (topp2_ra): above SILENT, `clock` is the start time of
+// the elapsed line. The bounds are in the working `units` (the public passes return the caller's).
 template <Verbosity V>
 Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const ReachSet2Options& options,
-                                         const Stopwatch<V>& clock);
+                                         const AUnits& units, const Stopwatch<V>& clock);
 
 // ---- shared with the time-optimal forward walk ----
 

@@ -7,9 +7,11 @@
 
 namespace qarn::qarn2 {
 
+// The tolerances act relative to the problem's scale: the passes work in a unit of a taken from
+// the stored limits (a_units.hpp), so the same options mean the same in any units.
 struct ReachSet2Options {
   double lp_feas_tol = 1e-8;    // feasibility tolerance of the LP and slack of the interval tests
-  double a_cmp_abs_tol = 1e-8;  // absolute tolerance when comparing two values of a
+  double a_cmp_abs_tol = 1e-8;  // absolute tolerance when comparing two values of a (working unit)
   double a_cmp_rel_tol = 1e-8;  // relative tolerance when comparing two values of a
   Verbosity verbosity = Verbosity::Silent;
 };

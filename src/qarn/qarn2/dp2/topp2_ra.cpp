@@ -41,6 +41,52 @@ std::optional<RowScale> row_scale(const Lp2dRow& row, double tol) {
   return RowScale{h, allow};
 }
 
+// The largest value of a[k+1] that the rows p*a[k+1] + q*a[k] <= c of the next interval allow
+// with a[k] = a, split by whether a row's bound falls as a rises (q > 0) or not (the backward
+// cap of station k+1 counts with the latter).
+struct NextBound {
+  double rising;
+  double falling;
+};
+NextBound next_bound(std::span<const Lp2dRow> next, double a, double cap) {
+  NextBound b{cap, kInf};
+  for (const Lp2dRow& row : next) {
+    if (!(row.a > 0)) continue;  // lower bounds and rows without a[k+1]
+    const double bound = (row.c - row.b * a) / row.a;
+    if (row.b > 0) {
+      b.falling = nan_min(b.falling, bound);
+    } else {
+      b.rising = nan_min(b.rising, bound);
+    }
+  }
+  return b;
+}
+
+// The greedy step takes the largest a[k] in [lo, hi]. Where a larger a[k] forces a smaller
+// a[k+1] (a row of station k with acc_a > acc_b / (2h), typical where the path speed dq is small
+// against ddq), the largest a[k] can force a full stop at station k+1 that the reachable and
+// controllable sets do not ask for; two stops in a row never arrive. Only then is a[k] lowered,
+// to the largest value at which the bounds of a[k+1] that fall with a[k] no longer lie below the
+// others: the next station keeps the most it can have.
+double avoid_forced_stop(std::span<const Lp2dRow> next, double lo, double hi, double cap) {
+  const NextBound at_hi = next_bound(next, hi, cap);
+  if (!(at_hi.falling <= 0.0 && at_hi.rising > 0.0)) return hi;
+  const auto held_down = [&](double a) {
+    const NextBound b = next_bound(next, a, cap);
+    return b.falling < b.rising;
+  };
+  if (held_down(lo)) return lo;
+  // held_down is monotone in a (rising bounds grow, falling ones shrink): bisect for its edge.
+  double good = lo;
+  double bad = hi;
+  for (int i = 0; i < 80; ++i) {
+    const double mid = good * 0.5 + bad * 0.5;
+    if (mid == good || mid == bad) break;
+    (held_down(mid) ? bad : good) = mid;
+  }
+  return good;
+}
+
 template <Verbosity V>
 Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const ReachSet2Options& options) {
   QARN_TRY(validate_reach_set2_options(options));
@@ -48,7 +94,10 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
   const Stopwatch<V> clock;
   log_at<V, Verbosity::Summary>("\ntopp2_ra started: {} <= idx_s <= {}, a_start = {}, a_final = {}.",
                                 problem.idx_s_start, problem.idx_s_final, problem.a_start, problem.a_final);
-  auto backward = reach_set2_backward_at<V>(problem, options, Stopwatch<V>{});
+  // Values of a are held in working units (a_units.hpp) and shown in the caller's (u).
+  const AUnits units = AUnits::of(problem);
+  const auto u = [&](double a) { return units.out(a); };
+  auto backward = reach_set2_backward_at<V>(problem, options, units, Stopwatch<V>{});
   if (!backward) {
     return report_failure<V>(std::move(backward).error(),
                              [] { return "topp2_ra: failed while computing backward reachable set."; });
@@ -61,21 +110,29 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
 
   std::vector<double> a(n + 1, 0.0);
   a[0] = problem.a_start;
-  double a_prev = problem.a_start;
-  std::vector<Lp2dRow> rows;
+  double a_prev = units.in(problem.a_start);
+  // The rows of the interval ending at station k, and those of the next one, read one step ahead.
+  std::vector<Lp2dRow> rows, next;
   rows.reserve(2 * store.max_second_order_rows());
+  next.reserve(2 * store.max_second_order_rows());
+  const auto read_rows = [&](std::vector<Lp2dRow>& out, std::uint64_t idx_s) {
+    out.clear();
+    store.interval_rows(out, idx_s);
+    units.rows_in(out);
+  };
+  read_rows(next, problem.idx_s_start);
   log_at<V, Verbosity::Debug>("Forward pass started.");
   for (std::size_t k = 1; k <= n; ++k) {
     const std::uint64_t idx_s = problem.idx_s_start + k;
     log_at<V, Verbosity::Trace>("\tForward pass at k = {} (idx_s = {}): backward interval {} <= a[k] <= {}, a_prev = {}.",
-                                k, idx_s, b_min[k], b_max[k], a_prev);
-    rows.clear();
-    store.interval_rows(rows, idx_s - 1);
+                                k, idx_s, u(b_min[k]), u(b_max[k]), u(a_prev));
+    rows.swap(next);
+    if (k < n) read_rows(next, idx_s);
     const Interval one = one_step_bounds(rows, a_prev, tol);
-    log_at<V, Verbosity::Trace>("\t\tForward LP result before clipping: {} <= a[k] <= {}.", one.lo, one.hi);
+    log_at<V, Verbosity::Trace>("\t\tForward LP result before clipping: {} <= a[k] <= {}.", u(one.lo), u(one.hi));
     const double hi = nan_min(one.hi, b_max[k]);
     const double lo = nan_max(one.lo, b_min[k]);
-    log_at<V, Verbosity::Trace>("\t\tAfter clipping with backward reachable set: {} <= a[k] <= {}.", lo, hi);
+    log_at<V, Verbosity::Trace>("\t\tAfter clipping with backward reachable set: {} <= a[k] <= {}.", u(lo), u(hi));
 
     const auto fail = [&](CoreError error, const char* cause) {
       return report_failure<V>(std::move(error), [&] {
@@ -86,19 +143,26 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
     double value;
     bool settled_by_repair = false;
     if (numbers && !(hi < lo)) {
-      value = hi;
+      value = k < n ? avoid_forced_stop(next, lo, hi, b_max[k + 1]) : hi;
+      if (value != hi) {
+        log_at<V, Verbosity::Debug>("The forward step at idx_s = {} takes a[k] = {} below its largest value {}, which "
+                                    "would force a stop at the next station.",
+                                    idx_s, u(value), u(hi));
+      }
     } else {
       std::optional<ForwardStepCandidate> found;
       if (std::isfinite(b_max[k]) && std::isfinite(b_min[k])) {
         found = max_feasible_bisect(
             rows, options,
-            {a_prev, b_min[k - 1], b_max[k - 1], b_min[k], b_max[k], store.amax_at(idx_s - 1), store.amax_at(idx_s)});
+            {a_prev, b_min[k - 1], b_max[k - 1], b_min[k], b_max[k], units.in(store.amax_at(idx_s - 1)),
+             units.in(store.amax_at(idx_s))});
       }
       if (found) {
         value = found->a;
         log_at<V, Verbosity::Debug>("Recovered the forward step at idx_s = {}: a[k] = {}, max normalized violation = "
                                     "{:.6e}, max raw violation = {:.6e}.",
-                                    idx_s, value, found->max_normalized_violation, found->max_raw_violation);
+                                    idx_s, u(value), u(found->max_normalized_violation),
+                                    u(found->max_raw_violation));
       } else {
         // Without numbers, or inverted beyond the tolerance, no value fits; within it the
         // interval is one point.
@@ -106,13 +170,13 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
           return fail(CoreError::infeasible(std::string(kComponent),
                                             fmt::format("The reachable set is empty at index {} during the forward "
                                                         "pass where a_max = {}, a_min = {}",
-                                                        idx_s, hi, lo)),
+                                                        idx_s, u(hi), u(lo))),
                       "infeasibility");
         }
         value = (lo + hi) * 0.5;
         log_at<V, Verbosity::Debug>("The forward reachable interval at idx_s = {} is inverted by {:.3e} at scale "
                                     "{:.3e}; treated as the degenerate point a[k] = {}.",
-                                    idx_s, lo - hi, std::fabs(a_prev), value);
+                                    idx_s, u(lo - hi), u(std::fabs(a_prev)), u(value));
       }
       settled_by_repair = true;
     }
@@ -120,7 +184,7 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
       if (settled_by_repair || compare_a(value - lo, a_tolerance(options, value, lo)) == ACompare::ApproxEqual) {
         log_line(fmt::format("The one-step forward reachable set at k = {} (idx_s = {}) is degenerate since a_max "
                              "and a_min are approximately equal at {}.",
-                             k, idx_s, (lo + value) * 0.5));
+                             k, idx_s, u((lo + value) * 0.5)));
       }
     }
     if (std::isinf(value)) {
@@ -130,8 +194,8 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
                                                    idx_s, value)),
                   "unboundedness");
     }
-    log_at<V, Verbosity::Trace>("\t\tSelected maximal feasible state: a[k] = {}.", value);
-    a[k] = value;
+    log_at<V, Verbosity::Trace>("\t\tSelected maximal feasible state: a[k] = {}.", u(value));
+    a[k] = u(value);
     a_prev = value;
   }
   if constexpr (V >= Verbosity::Summary) {
