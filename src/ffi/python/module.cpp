@@ -45,6 +45,7 @@ void module_body(Module& m) {
   register_topp2_items(m);
   register_topp3_items(m);
   register_qarn2_items(m);
+  register_qarn3_items(m);
 
   const char* hooks = std::getenv("QARN_PY_TEST_HOOKS");
   if (hooks != nullptr && std::strcmp(hooks, "1") == 0) register_test_hooks(m);

@@ -71,6 +71,8 @@ void register_topp2_items(Module& module);
 void register_topp3_items(Module& module);
 // Qarn2Problem, Qarn2SocpResult, qarn2_socp, qarn2_socp_expert
 void register_qarn2_items(Module& module);
+// Qarn3Problem, qarn3_socp, qarn3_socp_expert
+void register_qarn3_items(Module& module);
 void register_test_hooks(Module& module);  // private names, only with QARN_PY_TEST_HOOKS=1
 
 }  // namespace qarn::py
