@@ -40,7 +40,13 @@ Status check_stationary_fits(std::string_view name, std::uint64_t s_len, std::ui
 Status validate_topp3_profile(std::string_view name, std::span<const double> s, std::span<const double> a,
                               std::span<const double> b, std::uint64_t k0, std::uint64_t k1);
 
-// ---- time grids of the inverse conversions ----
+// ---- time grids ----
+
+// Arrival times of a profile at its stations, the result of the s-to-t conversions.
+struct StationTimes {
+  double t_final = 0.0;
+  std::vector<double> t_s;  // arrival time at every station
+};
 
 // Query times t0 + dt * i, i = 0 .. floor((t_s[last] - t0) / dt) - 1; `include_final` appends the
 // last station when the grid stops short of it.

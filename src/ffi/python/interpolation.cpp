@@ -20,7 +20,7 @@ std::vector<double> a_to_b_topp2(std::vector<double> s, std::vector<double> a) {
 std::pair<double, std::vector<double>> s_to_t_topp2(PyObject* s, PyObject* a, double t0) {
   const std::vector<double> s_values = to_contiguous_f64_1d("s", s);
   const std::vector<double> a_values = to_contiguous_f64_1d("a", a);
-  qarn2::TimeProfile2 times = check(qarn2::s_to_t_topp2(s_values, a_values, t0));
+  StationTimes times = check(qarn2::s_to_t_topp2(s_values, a_values, t0));
   return {times.t_final, std::move(times.t_s)};
 }
 

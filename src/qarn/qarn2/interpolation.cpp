@@ -46,12 +46,12 @@ void sample_into(std::vector<double>& out, std::span<const double> s, std::span<
 
 }  // namespace
 
-Result<TimeProfile2> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0) {
+Result<StationTimes> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0) {
   constexpr std::string_view kName = "s_to_t_topp2";
   QARN_TRY(validate_s_profile(kName, s, a));
   QARN_TRY(check_finite_scalar(kName, "t0", t0));
   QARN_TRY(validate_a_profile(kName, a));
-  TimeProfile2 out;
+  StationTimes out;
   out.t_s.resize(s.size());
   out.t_s[0] = t0;
   bool finite = std::isfinite(t0);

@@ -16,13 +16,8 @@ namespace qarn::qarn2 {
 
 // ---- conversions ----
 
-struct TimeProfile2 {
-  double t_final = 0.0;
-  std::vector<double> t_s;  // arrival time at every station
-};
-
 // Exact travel times on intervals where a is linear in s.
-Result<TimeProfile2> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0);
+Result<StationTimes> s_to_t_topp2(std::span<const double> s, std::span<const double> a, double t0);
 
 // s at the query times (NaN outside [t_s[0], t_s[last]]).
 Result<std::vector<double>> t_to_s_topp2(std::span<const double> s, std::span<const double> a,

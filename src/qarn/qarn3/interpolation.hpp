@@ -1,0 +1,56 @@
+// Time conversions of a third-order profile (a = (ds/dt)^2 and b = dds/dt at the stations s, with
+// k0 / k1 stationary stations at the ends): arrival times (s -> t), s sampled in time (t -> s),
+// and the repair that keeps the a interpolated between stations positive.
+//
+// Motion model: on a free interval b varies linearly in s, so a is quadratic in s and
+// s''' = kappa * s' with kappa = (b[k+1] - b[k]) / h; the stationary stations at a rest end
+// follow a = a_j * x^(4/3), x the distance from the end relative to that of the junction j.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diag/result.hpp"
+#include "qarn/profile_grid.hpp"
+#include "qarn/qarn3/formulation.hpp"
+
+namespace qarn::qarn3 {
+
+// Arrival times t_s (t_s[0] = t0) of a valid profile. Fails with InvalidInput of "s_to_t_topp3"
+// on invalid input, on an interval that is no valid motion (NaN) or takes forever (+inf), naming
+// the first such station with its neighbourhood, and on a zero duration.
+Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile& profile, double t0);
+
+// "  [i] a = .., b = .., s = .." for the nodes max(i-1, 0) .. min(i+1, n-1), joined by "\n".
+std::string format_profile_dump_lines(std::size_t i, std::span<const double> s, std::span<const double> a,
+                                      std::span<const double> b);
+
+// s at the query times (NaN outside [t_s[0], t_s[last]]), after the checks of the profile, of t_s
+// and of the sampling mode; failures are InvalidInput of "t_to_s_topp3".
+Result<std::vector<double>> t_to_s_topp3(std::span<const double> s, const Topp3Profile& profile,
+                                         std::span<const double> t_s, const TimeSampling& mode);
+
+// The samplers behind t_to_s_topp3; they assume validated input and ascending query times. The
+// result has room for one more value (the appended final station).
+std::vector<double> sample_s_uniform_topp3(std::span<const double> s, const Topp3Profile& profile,
+                                           std::span<const double> t_s, double t0, double dt, std::size_t count);
+std::vector<double> sample_s_at_times_topp3(std::span<const double> s, const Topp3Profile& profile,
+                                            std::span<const double> t_s, std::span<const double> t_sample);
+
+// x of m x = r for the 2x2 matrix (m00 m01; m10 m11), or none when the determinant is not
+// finite or lost in its rounding error.
+std::optional<std::pair<double, double>> solve_2x2_guarded(double m00, double m01, double m10, double m11, double r0,
+                                                           double r1);
+
+// Lifts (a, b) in place on every free interval whose interpolated a dips to about zero, by a
+// local correction at its two stations that keeps the trapezoid relation a[k+1] - a[k] =
+// (b[k] + b[k+1]) h of the neighbouring intervals. True when every such interval was corrected;
+// an interval that cannot be is left unchanged and reported by a printed line. Input failures are
+// InvalidInput of "force_positive_a" and change nothing.
+Result<bool> force_positive_a(Topp3Profile& profile, std::span<const double> s, double a_min);
+
+}  // namespace qarn::qarn3
