@@ -64,7 +64,7 @@ Status check_window(const char* component, const Constraints& store, std::size_t
 }
 
 // Objective checks of both orders; `linear_beta_len` is the expected beta length.
-Status check_objectives(const char* component, std::span<const ObjectiveView> objectives, std::size_t dim,
+Status check_objectives(const std::string& component, std::span<const ObjectiveView> objectives, std::size_t dim,
                         std::size_t alpha_len, std::size_t beta_len) {
   using fmt::format;
   if (objectives.empty()) return CoreError::invalid_input(component, "objectives must not be empty");
@@ -132,8 +132,9 @@ Status Qarn2ProblemBuilder::validate_objectives(std::span<const ObjectiveView> o
   return check_objectives("Qarn2ProblemBuilder", objectives, dim, s_len, s_len == 0 ? 0 : s_len - 1);
 }
 
-Status validate_qarn3_objectives(std::span<const ObjectiveView> objectives, std::size_t dim, std::size_t n) {
-  return check_objectives("Qarn3Problem", objectives, dim, n, n);
+Status validate_qarn3_objectives(std::span<const ObjectiveView> objectives, std::size_t dim, std::size_t n,
+                                 std::string_view component) {
+  return check_objectives(std::string(component), objectives, dim, n, n);
 }
 
 }  // namespace qarn

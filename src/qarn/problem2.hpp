@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -92,7 +93,8 @@ struct Qarn2ProblemBuilder {
 };
 
 // The objective checks of a third-order QARN problem of n stations (Linear beta has n entries),
-// reported under "Qarn3Problem".
-Status validate_qarn3_objectives(std::span<const ObjectiveView> objectives, std::size_t dim, std::size_t n);
+// reported under `component`: "Qarn3Problem" for the problem objects, "qarn3_socp" in the solve.
+Status validate_qarn3_objectives(std::span<const ObjectiveView> objectives, std::size_t dim, std::size_t n,
+                                 std::string_view component = "Qarn3Problem");
 
 }  // namespace qarn

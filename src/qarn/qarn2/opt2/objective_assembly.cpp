@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "qarn/conic_encodings.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::qarn2 {
@@ -82,14 +83,8 @@ void add_total_variation(double weight, std::span<const double> normalize, std::
       const double d_k1 = nj * c.current(j, k + 1) - nj * c.next(j, k);
       const double d_k2 = nj * c.next(j, k + 1);
       const double rhs = nj * c.constant(j, k) - nj * c.constant(j, k + 1);
-      for (const double sign : {1.0, -1.0}) {
-        const std::size_t r = tr.row_count();
-        tr.push_entry(r, k, sign * d_k);
-        tr.push_entry(r, k + 1, sign * d_k1);
-        tr.push_entry(r, k + 2, sign * d_k2);
-        tr.push_entry(r, u0 + j, -1.0);
-        tr.b.push_back(sign * rhs);
-      }
+      const std::pair<std::size_t, double> c[] = {{k, d_k}, {k + 1, d_k1}, {k + 2, d_k2}};
+      push_absolute_value_rows(c, rhs, u0 + j, tr);
     }
     q.insert(q.end(), dim, weight);
   }
@@ -136,14 +131,7 @@ std::size_t add_sqrt_a_stage(std::size_t n, std::span<const ObjectiveView> objec
   }
   t.cones.push_back(NonnegativeCone(n - 1));
 
-  // Slacks (a_k + 1/4, a_k - 1/4, r_k): a_k + 1/4 >= |(a_k - 1/4, r_k)| is r_k^2 <= a_k.
-  for (std::size_t k = 1; k < n; ++k) {
-    const std::size_t r = t.row_count();
-    t.push_entry(r, k, -1.0);
-    t.push_entry(r + 1, k, -1.0);
-    t.push_entry(r + 2, big_n + k, -1.0);
-    t.b.insert(t.b.end(), {0.25, -0.25, 0.0});
-  }
+  for (std::size_t k = 1; k < n; ++k) push_sqrt_bound_rows(k, big_n + k, t);
   for (std::size_t k = 1; k < n; ++k) t.cones.push_back(SecondOrderCone(3));
   return 2 * big_n;
 }

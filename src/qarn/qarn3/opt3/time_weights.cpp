@@ -2,6 +2,10 @@
 // written, so that both forms give bit-identical interior weights.
 #include "qarn/qarn3/opt3/time_weights.hpp"
 
+#include <algorithm>
+
+#include "math/numerical/saturating.hpp"
+
 namespace qarn::qarn3 {
 namespace {
 
@@ -13,6 +17,11 @@ std::vector<double> interior_weights(std::span<const double> s, std::size_t n, s
 }
 
 }  // namespace
+
+std::size_t time_term_count(std::size_t n, std::uint64_t k0, std::uint64_t k1) {
+  const std::uint64_t edges = saturating_add(std::max<std::uint64_t>(k0, 1), std::max<std::uint64_t>(k1, 1));
+  return n > edges ? static_cast<std::size_t>(n - edges) : 0;
+}
 
 std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
                                            std::uint64_t k1) {

@@ -10,6 +10,11 @@
 
 namespace qarn::qarn3 {
 
+// The stations that carry a time term, the inner stations max(k0, 1) ..= n - 1 - max(k1, 1): m of
+// them (0 when the window is too short). Stations 0 and n - 1, where a may be zero, never do.
+std::size_t time_term_count(std::size_t n, std::uint64_t k0, std::uint64_t k1);
+inline std::size_t first_time_station(std::uint64_t k0) { return k0 > 0 ? static_cast<std::size_t>(k0) : 1; }
+
 // Merged form: the stationary segment's weight is added to its junction station; stations inside
 // the stationary blocks, and station 0 / n-1 when it is not a junction, weigh 0.
 std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "qarn/conic_encodings.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 
 namespace qarn::qarn3 {
@@ -49,7 +50,7 @@ struct Topp3Socp {
     }
     // Cost W_j on w_i, j = max(k0, 1) + i; a, b and u cost nothing.
     const std::vector<double> w = time_objective_weights(s, n, k0, k1);
-    const std::size_t j0 = std::max<std::size_t>(static_cast<std::size_t>(k0), 1);
+    const std::size_t j0 = first_time_station(k0);
     assembly.q.assign(2 * n + m, 0.0);
     assembly.q.insert(assembly.q.end(), w.begin() + static_cast<std::ptrdiff_t>(j0),
                       w.begin() + static_cast<std::ptrdiff_t>(j0 + m));
@@ -59,30 +60,19 @@ struct Topp3Socp {
 
 }  // namespace
 
-std::size_t time_term_count(std::size_t n, std::uint64_t k0, std::uint64_t k1) {
-  const std::uint64_t edges = saturating_add(std::max<std::uint64_t>(k0, 1), std::max<std::uint64_t>(k1, 1));
-  return n > edges ? static_cast<std::size_t>(n - edges) : 0;
-}
-
 void add_qp_aux_constraints(ClarabelTriplets& triplets, std::uint64_t idx_s_start, std::uint64_t idx_s_final,
                             std::uint64_t k0, std::uint64_t k1, std::size_t u_offset, std::size_t w_offset) {
   const std::size_t n = static_cast<std::size_t>(idx_s_final - idx_s_start) + 1;
   const std::size_t m = time_term_count(n, k0, k1);
-  const std::size_t j0 = std::max<std::size_t>(static_cast<std::size_t>(k0), 1);
+  const std::size_t j0 = first_time_station(k0);
   std::size_t r = triplets.row_count();
   for (std::size_t i = 0; i < m; ++i) triplets.push_entry(r++, u_offset + i, -1.0);
   for (std::size_t i = 0; i < m; ++i) triplets.push_entry(r++, w_offset + i, -1.0);
   triplets.b.insert(triplets.b.end(), 2 * m, 0.0);
   triplets.cones.push_back(NonnegativeCone(2 * m));
-  // (u + w, u - w, 2) in the cone: u + w >= sqrt((u - w)^2 + 4), that is u w >= 1.
-  for (std::size_t i = 0; i < m; ++i, r += 3) {
-    triplets.push_entry(r, u_offset + i, -1.0);
-    triplets.push_entry(r, w_offset + i, -1.0);
-    triplets.push_entry(r + 1, u_offset + i, -1.0);
-    triplets.push_entry(r + 1, w_offset + i, 1.0);
-    triplets.b.insert(triplets.b.end(), {0.0, 0.0, 2.0});
-  }
+  for (std::size_t i = 0; i < m; ++i) push_reciprocal_rows(u_offset + i, w_offset + i, triplets);
   // (1 + a, a - 1, 2u) in the cone: 1 + a >= sqrt((a - 1)^2 + 4 u^2), that is u^2 <= a.
+  r = triplets.row_count();
   for (std::size_t i = 0; i < m; ++i, r += 3) {
     triplets.push_entry(r, j0 + i, -1.0);
     triplets.push_entry(r + 1, j0 + i, -1.0);

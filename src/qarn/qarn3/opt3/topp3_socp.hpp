@@ -11,11 +11,9 @@
 #include "qarn/conic_program.hpp"
 #include "qarn/qarn3/formulation.hpp"
 #include "qarn/qarn3/opt3/conic_flow3.hpp"
+#include "qarn/qarn3/opt3/time_weights.hpp"
 
 namespace qarn::qarn3 {
-
-// The stations that carry a time term, max(k0, 1) ..= n - 1 - max(k1, 1): m of them.
-std::size_t time_term_count(std::size_t n, std::uint64_t k0, std::uint64_t k1);
 
 // The qp-aux rows for the m stations j = max(k0, 1) + i of the window idx_s_start ..= idx_s_final:
 // u_i >= 0 and w_i >= 0 (one NonnegativeCone(2m)), then u_i w_i >= 1 for every i, then
