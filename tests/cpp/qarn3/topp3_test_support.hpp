@@ -28,13 +28,14 @@ struct Limits {
 };
 
 // A robot holding the stations s with the path derivatives q .. dddq (dim x stations) and one
-// set of limits per axis.
+// set of limits per axis; `provider` null means a point mass of unit mass.
 inline std::unique_ptr<Robot> robot_on_path(const std::vector<double>& s, const Eigen::MatrixXd& q,
                                             const Eigen::MatrixXd& dq, const Eigen::MatrixXd& ddq,
-                                            const Eigen::MatrixXd& dddq, const std::vector<Limits>& limits) {
+                                            const Eigen::MatrixXd& dddq, const std::vector<Limits>& limits,
+                                            std::shared_ptr<InverseDynamics> provider = nullptr) {
   const auto dim = q.rows();
   const auto n = static_cast<Eigen::Index>(s.size());
-  auto robot = std::make_unique<Robot>(static_cast<std::size_t>(dim), s.size());
+  auto robot = std::make_unique<Robot>(static_cast<std::size_t>(dim), s.size(), std::move(provider));
   Constraints& c = robot->constraints();
   EXPECT_TRUE(c.append_s(s).ok());
   EXPECT_TRUE(c.set_q(q, dq, ddq, dddq, 0).ok());
