@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <Eigen/Core>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -73,7 +75,12 @@ inline void write_problem_fields(std::ostream& out, const test2::SinePath& path,
 // Runs tests/cpp/qarn3/third_order_reference.py on the problem given as JSON and returns the
 // numbers it prints; nothing when cvxpy with Clarabel is not installed.
 inline std::optional<std::vector<double>> cvxpy_reference(const std::string& json) {
-  const std::filesystem::path input = std::filesystem::temp_directory_path() / "qarn_topp3_lp_reference.json";
+  // A file of its own: test runs of several checkouts share the temporary directory.
+  std::string name = (std::filesystem::temp_directory_path() / "qarn_reference_XXXXXX.json").string();
+  const int fd = mkstemps(name.data(), 5);
+  if (fd < 0) return std::nullopt;
+  close(fd);
+  const std::filesystem::path input = name;
   std::ofstream(input) << json;
   const std::string command = std::string(QARN_TEST_PYTHON) + " " + QARN_TEST_DIR + "/qarn3/third_order_reference.py " +
                               input.string();
