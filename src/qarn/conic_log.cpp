@@ -43,6 +43,22 @@ std::string capacities_line(std::string_view name, const ClarabelTriplets& tripl
                      c.b, c.cones);
 }
 
+std::string sqrt_stage_line(std::string_view name, const TripletLengths& delta, std::size_t n_var) {
+  return fmt::format("{}: sqrt-a stage delta row/col/val/b/cones = {}, n_var_old={}", name, triplet_delta(delta), n_var);
+}
+
+std::string objective_stage_line(std::string_view name, const TripletLengths& delta, std::size_t q_added,
+                                 std::span<const double> q) {
+  const auto [q_min, q_max] = value_range(q);
+  return fmt::format("{}: objective stage delta row/col/val/b/cones/q = {}/+{}, q_range=[{}, {}]", name,
+                     triplet_delta(delta), q_added, q_min, q_max);
+}
+
+std::string after_objective_line(std::string_view name, const TripletLengths& l, std::size_t q_len) {
+  return fmt::format("{}: after objective assembly row={}, col={}, val={}, b={}, cones={}, q={}", name, l.rows, l.cols,
+                     l.vals, l.b, l.cones, q_len);
+}
+
 std::string ready_to_solve_line(std::string_view name, const TripletLengths& l, std::size_t n_var) {
   return fmt::format("{}: ready to solve with row/col/val/b/cones = {}/{}/{}/{}/{} and n_var = {}.", name, l.rows,
                      l.cols, l.vals, l.b, l.cones, n_var);

@@ -36,6 +36,15 @@ std::string block_lengths_line(std::string_view name, std::string_view label, co
 // "<name>: allocated capacities row/col/val/b/cones <= r/c/v/b/k" (the reserved sizes).
 std::string capacities_line(std::string_view name, const ClarabelTriplets& triplets);
 
+// The lines of the QARN square-root and objective stages:
+// "<name>: sqrt-a stage delta row/col/val/b/cones = +../+../+../+../+.., n_var_old=<n_var>",
+// "<name>: objective stage delta row/col/val/b/cones/q = +../+../+../+../+../+<q_added>, q_range=[min, max]",
+// "<name>: after objective assembly row=.., col=.., val=.., b=.., cones=.., q=<q length>".
+std::string sqrt_stage_line(std::string_view name, const TripletLengths& delta, std::size_t n_var);
+std::string objective_stage_line(std::string_view name, const TripletLengths& delta, std::size_t q_added,
+                                 std::span<const double> q);
+std::string after_objective_line(std::string_view name, const TripletLengths& lengths, std::size_t q_len);
+
 // "<name>: ready to solve with row/col/val/b/cones = r/c/v/b/k and n_var = N."
 std::string ready_to_solve_line(std::string_view name, const TripletLengths& assembled, std::size_t n_var);
 

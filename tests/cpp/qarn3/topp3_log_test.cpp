@@ -1,10 +1,11 @@
-// The progress lines of a small TOPP3 LP and SOCP solve at every verbosity level.
+// The progress lines of a small TOPP3 LP, TOPP3 SOCP and QARN3 solve at every verbosity level.
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "qarn/qarn3/opt3/qarn3_socp.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
 #include "qarn/qarn3/opt3/topp3_socp.hpp"
 #include "qarn2/topp2_test_support.hpp"
@@ -13,17 +14,27 @@
 namespace qarn::qarn3 {
 namespace {
 
-// Seven stations of a straight line, rest to rest with one stationary interval at each end.
+// Seven stations of a straight line, rest to rest with one stationary interval at each end; the
+// solve runs on the built problem (QARN3 with one Time objective).
+template <Result<Qarn3SocpResult> (*Solve)(const Topp3Problem&, const ClarabelOptions&)>
+Result<Qarn3SocpResult> solve_topp3(Robot& robot, std::span<const double> reference, const ClarabelOptions& options) {
+  const auto problem = Topp3ProblemBuilder{robot.constraints(), {.a_linearization = reference}}.build_with_linearization();
+  return problem ? Solve(*problem, options) : problem.error();
+}
+
+Result<Qarn3SocpResult> solve_qarn3(Robot& robot, std::span<const double> reference, const ClarabelOptions& options) {
+  static const std::vector<ObjectiveView> time{{ObjectiveKind::Time, 1.0, {}, {}}};
+  const auto problem = Qarn3ProblemBuilder{robot, time, {.a_linearization = reference}}.build_with_linearization();
+  return problem ? qarn3_socp(*problem, options) : problem.error();
+}
+
 template <class Solve>
 std::string printed_solve(Solve solve, Verbosity v) {
   const std::vector<double> s = test2::uniform_grid(6, 3.0);
   const auto robot = test3::straight_line(s, {1.0, 1.0, 2.0});
   const std::vector<double> reference(7, 0.5);
-  const auto problem =
-      Topp3ProblemBuilder{robot->constraints(), {.a_linearization = reference}}.build_with_linearization();
-  EXPECT_TRUE(problem.ok());
   testing::internal::CaptureStdout();
-  const auto result = solve(*problem, ClarabelOptionsBuilder().verbosity(v).build());
+  const auto result = solve(*robot, reference, ClarabelOptionsBuilder().verbosity(v).build());
   std::string text = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(result.ok() && result->profile);
   text = std::regex_replace(text, std::regex(R"(elapsed = [0-9.]+ (ns|us|ms|s)\.)"), "elapsed = <t>.");
@@ -36,7 +47,7 @@ Verbosity level_of(const std::string& line) {
   for (const char* summary : {"", " started: ", ": ready to solve ", ": solve done, "}) {
     if (*summary == '\0' ? line.empty() : line.find(summary) != std::string::npos) return Verbosity::Summary;
   }
-  for (const char* debug : {": capacity estimate ", "clarabel_standard_constraint_topp3["}) {
+  for (const char* debug : {": capacity estimate ", "clarabel_standard_constraint_topp3[", ": after objective "}) {
     if (line.find(debug) != std::string::npos) return Verbosity::Debug;
   }
   return Verbosity::Trace;
@@ -97,9 +108,33 @@ TEST(Topp3Log, EveryLevel) {
       "topp3_socp: solve done, status = Solved, elapsed = <t>.\n"
       "topp3_socp: solution x_len=24, head=[..]\n"
       "topp3_socp: allow(status)=true, extracted_profile=Some(Topp3Profile)\n";
+  // QARN3 with Time: a sqrt-a stage and a Time objective of m = 5 stations each (their own
+  // nonnegative cones); the estimate per Time objective is 5N entries, 4N right-hand sides, N cones.
+  const std::string qarn3_trace =
+      "qarn3_socp: options snapshot -> allow(almost=true, max_iter=false, max_time=false, callback_term=false, insufficient_progress=false), tol_gap_rel=0.00000001, tol_feas=0.00000001, max_iter=200, verbose=false\n"
+      "\n"
+      "qarn3_socp started: 0 <= idx_s <= 6, objectives = 1, s_len = 7.\n"
+      "qarn3_socp: capacity estimate std(val=180, b=74, cone=2), obj(val=54, b=48, cone=12), n_vars=20.\n"
+      "qarn3_socp: allocated capacities row/col/val/b/cones <= 234/234/234/122/14\n"
+      "clarabel_standard_constraint_topp3[boundary]: row=4, col=4, val=4, b=4, cones=0\n"
+      "clarabel_standard_constraint_topp3[dynamic+zero_cone]: row=24, col=24, val=24, b=10, cones=1\n"
+      "clarabel_standard_constraint_topp3[first_order]: row=34, col=34, val=34, b=20, cones=1\n"
+      "clarabel_standard_constraint_topp3[interval_first_order]: row=54, col=54, val=54, b=28, cones=1\n"
+      "clarabel_standard_constraint_topp3[second_order]: row=66, col=66, val=66, b=34, cones=1\n"
+      "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=114, col=114, val=114, b=50, cones=2\n"
+      "qarn3_socp: standard-constraints delta row/col/val/b/cones = +114/+114/+114/+50/+2\n"
+      "qarn3_socp: sqrt-a stage delta row/col/val/b/cones = +20/+20/+20/+20/+6, n_var_old=19\n"
+      "qarn3_socp: objective stage delta row/col/val/b/cones/q = +25/+25/+25/+20/+6/+5, q_range=[0, 1.75]\n"
+      "qarn3_socp: after objective assembly row=159, col=159, val=159, b=90, cones=14, q=24\n"
+      "qarn3_socp: matrix built with m=90, n=24, A.nnz=159, P.nnz=0\n"
+      "qarn3_socp: ready to solve with row/col/val/b/cones = 159/159/159/90/14 and n_var = 24.\n"
+      "qarn3_socp: solve done, status = Solved, elapsed = <t>.\n"
+      "qarn3_socp: solution x_len=24, head=[..]\n"
+      "qarn3_socp: allow(status)=true, extracted_profile=Some(Topp3Profile)\n";
   for (const Verbosity v : {Verbosity::Silent, Verbosity::Summary, Verbosity::Debug, Verbosity::Trace}) {
-    EXPECT_EQ(printed_solve(topp3_lp, v), lines_up_to(lp_trace, v)) << static_cast<int>(v);
-    EXPECT_EQ(printed_solve(topp3_socp, v), lines_up_to(socp_trace, v)) << static_cast<int>(v);
+    EXPECT_EQ(printed_solve(solve_topp3<topp3_lp>, v), lines_up_to(lp_trace, v)) << static_cast<int>(v);
+    EXPECT_EQ(printed_solve(solve_topp3<topp3_socp>, v), lines_up_to(socp_trace, v)) << static_cast<int>(v);
+    EXPECT_EQ(printed_solve(solve_qarn3, v), lines_up_to(qarn3_trace, v)) << static_cast<int>(v);
   }
 }
 

@@ -115,8 +115,7 @@ void sqrt_a_stage(const Qarn2Problem& problem, Assembly& assembly) {
       add_sqrt_a_stage(n, problem.objectives, assembly.triplets, problem.a_start, problem.a_final);
   assembly.q.assign(n_var, 0.0);
   if constexpr (V >= Verbosity::Trace) {
-    log_line(fmt::format("qarn2_socp: sqrt-a stage delta row/col/val/b/cones = {}, n_var_old={}",
-                         triplet_delta(assembly.triplets.lengths() - before), n_var));
+    log_line(sqrt_stage_line(kName, assembly.triplets.lengths() - before, n_var));
   }
 }
 
@@ -127,14 +126,9 @@ Status objective_stage(const Qarn2Problem& problem, Assembly& assembly) {
   QARN_TRY(clarabel_objective_qarn2(problem, assembly.triplets, assembly.q));
   const TripletLengths after = assembly.triplets.lengths();
   if constexpr (V >= Verbosity::Trace) {
-    const auto [q_min, q_max] = value_range(assembly.q);
-    log_line(fmt::format("qarn2_socp: objective stage delta row/col/val/b/cones/q = {}/+{}, q_range=[{}, {}]",
-                         triplet_delta(after - before), assembly.q.size() - vars_before, q_min, q_max));
+    log_line(objective_stage_line(kName, after - before, assembly.q.size() - vars_before, assembly.q));
   }
-  if constexpr (V >= Verbosity::Debug) {
-    log_line(fmt::format("qarn2_socp: after objective assembly row={}, col={}, val={}, b={}, cones={}, q={}",
-                         after.rows, after.cols, after.vals, after.b, after.cones, assembly.q.size()));
-  }
+  if constexpr (V >= Verbosity::Debug) log_line(after_objective_line(kName, after, assembly.q.size()));
   return {};
 }
 

@@ -43,23 +43,15 @@ struct Qarn3Socp {
     ClarabelTriplets& t = assembly.triplets;
     TripletLengths before = t.lengths();
     const std::size_t n_var = add_sqrt_a_stage_qarn3(problem.s_len() - 1, problem.objectives, t, k0, k1);
-    if constexpr (V >= Verbosity::Trace) {
-      log_line(fmt::format("qarn3_socp: sqrt-a stage delta row/col/val/b/cones = {}, n_var_old={}",
-                           triplet_delta(t.lengths() - before), n_var));
-    }
+    if constexpr (V >= Verbosity::Trace) log_line(sqrt_stage_line(kName, t.lengths() - before, n_var));
     assembly.q.assign(n_var, 0.0);
     before = t.lengths();
     QARN_TRY(clarabel_objective_qarn3(problem, k0, k1, t, assembly.q));
     const TripletLengths after = t.lengths();
     if constexpr (V >= Verbosity::Trace) {
-      const auto [q_min, q_max] = value_range(assembly.q);
-      log_line(fmt::format("qarn3_socp: objective stage delta row/col/val/b/cones/q = {}/+{}, q_range=[{}, {}]",
-                           triplet_delta(after - before), assembly.q.size() - n_var, q_min, q_max));
+      log_line(objective_stage_line(kName, after - before, assembly.q.size() - n_var, assembly.q));
     }
-    if constexpr (V >= Verbosity::Debug) {
-      log_line(fmt::format("qarn3_socp: after objective assembly row={}, col={}, val={}, b={}, cones={}, q={}",
-                           after.rows, after.cols, after.vals, after.b, after.cones, assembly.q.size()));
-    }
+    if constexpr (V >= Verbosity::Debug) log_line(after_objective_line(kName, after, assembly.q.size()));
     return {};
   }
 };
