@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -181,6 +182,8 @@ TEST(Qarn3Assembly, RefusedObjectivesAndTheCapacityBound) {
   EXPECT_LE(t.vals.size(), e.values);
   EXPECT_LE(t.b.size(), e.rhs);
   EXPECT_LE(t.cones.size(), e.cones);
+  const std::size_t huge = std::numeric_limits<std::size_t>::max();
+  EXPECT_EQ(qarn3_objective_capacity(huge, huge, all).values, std::numeric_limits<std::uint64_t>::max());
   // The scale stage's column classes cover every variable beyond a and b exactly once.
   std::size_t covered = 0;
   for (const ColumnClass& c : qarn3_column_classes(Window::kN, 2, 1, 2, all)) {

@@ -161,6 +161,19 @@ TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   EXPECT_EQ(lp->profile->a.back(), 0.0);
 }
 
+// Capacity estimates saturate instead of wrapping to a small reservation.
+TEST(Topp3Flow, CapacityEstimatesSaturate) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  const Reserve3 huge = standard_capacity3(std::numeric_limits<std::size_t>::max(), kMax / 2, 3);
+  EXPECT_EQ(huge.values, kMax);
+  EXPECT_EQ(huge.rhs, kMax);
+  EXPECT_EQ(huge.variables, kMax);
+  const Reserve3 small = standard_capacity3(7, 14, 14);
+  EXPECT_EQ(small.values, 180u);  // 11 * 6 + 2 * 14 + 6 * 14 + 2
+  EXPECT_EQ(small.rhs, 74u);      // 5 * 6 + 14 + 2 * 14 + 2
+  EXPECT_EQ((small + huge).cones, 4u);
+}
+
 TEST(Topp3SocpQpAux, RowsAndConesOfTheAuxiliaryStage) {
   // n = 5, k0 = k1 = 0: m = 3 stations 1, 2, 3; u in columns 10..12, w in 13..15.
   EXPECT_EQ(time_term_count(5, 0, 0), 3u);
