@@ -1,6 +1,7 @@
 """Hand-run comparison of qarn_py with peer packages, printed as one table: topp2_ra against toppra's
-Seidel solver, qarn2_socp against the same cone program written in cvxpy and solved by Clarabel, and
-waypoint-path sampling against SciPy's splines. Never part of the test suite.
+Seidel solver, qarn2_socp and the jerk-limited topp3_lp against the same programs written in cvxpy and
+solved by Clarabel, the end-to-end jerk-limited planning time, and waypoint-path sampling against SciPy's
+splines. Never part of the test suite.
 
 Peers:  make bench-deps   (or: .venv/bin/python -m pip install -r bench/requirements.txt)
 Run:    make build && .venv/bin/python bench/compare_peers.py
@@ -221,6 +222,145 @@ def compare_cvxpy():
     return rows, verdict
 
 
+# ---- topp3_lp against cvxpy + Clarabel, and jerk-limited planning end to end ----
+
+AXES3 = 6
+WAYPOINTS3 = np.random.default_rng(3).uniform(-1.0, 1.0, size=(8, AXES3))  # rad
+V3, ACC3, JERK3 = np.linspace(1.0, 2.0, AXES3), np.linspace(3.0, 6.0, AXES3), np.linspace(20.0, 40.0, AXES3)
+RELINEARIZATIONS = 3
+
+
+def jerk_robot(path, s):
+    robot = q.Robot(AXES3, capacity=len(s))
+    robot.append_s(s)
+    robot.set_q_from_path_3rd(path, 0, len(s))
+    robot.add_velocity_limits(V3, -V3, start_idx_s=0)
+    robot.add_acceleration_limits(ACC3, -ACC3, start_idx_s=0)
+    robot.add_jerk_limits(JERK3, -JERK3, start_idx_s=0)
+    return robot
+
+
+def lp_reference_module():
+    """The row formulas of the TOPP3 LP as the C++ reference test poses them in cvxpy (junction bounds
+    of the rest windows, time weights): shared, so that the bench and the test pose one program."""
+    import importlib.util
+
+    where = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "cpp", "qarn3",
+                         "topp3_lp_reference.py")
+    spec = importlib.util.spec_from_file_location("topp3_lp_reference", where)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def cvxpy_topp3_lp(ref, s, d, a_ref, k0, k1, floor=1e-10):
+    """The TOPP3 LP qarn_py builds, rest to rest with k0 / k1 stationary intervals, in cvxpy with
+    vectorized rows: trapezoid equalities and interval rows on the free intervals, the junctions
+    a = 1.5 (s - s_edge) b with their bounds, first- and second-order rows at the interior stations,
+    and every jerk row linearized around a_ref at k0 ..= n - 1 - k1, once per free interval beside
+    the station, with c = db/ds on that interval; it maximises the time-weighted sum of a."""
+    import cvxpy as cp
+
+    n, j_end = len(s), len(s) - 1 - k1
+    dq, ddq, dddq = d.dq, d.ddq, d.dddq  # n x axes
+    p = {"dim": AXES3, "s": list(s), "dq": dq.T.tolist(), "ddq": ddq.T.tolist(), "dddq": dddq.T.tolist(),
+         "v": list(V3), "acc": list(ACC3), "jerk": list(JERK3), "a_ref": list(a_ref), "floor": floor}
+    a, b = cp.Variable(n), cp.Variable(n)
+    h = np.diff(s)
+    free = slice(k0, j_end)
+    cons = [a[0] == 0, a[n - 1] == 0, b[0] == 0, b[n - 1] == 0,
+            a[k0 + 1:j_end + 1] - a[free] == cp.multiply(h[free], b[free] + b[k0 + 1:j_end + 1]),
+            2 * a[free] + cp.multiply(h[free], b[free]) >= 0,
+            2 * a[free] + cp.multiply(2 * h[free], b[free]) + cp.multiply(h[free], b[k0 + 1:j_end + 1]) >= 0]
+    for k, rest, step, junction in ((k0, 0, 1, k0), (k1, n - 1, -1, j_end)):
+        if k > 0:
+            cons.append(a[junction] == 1.5 * (s[junction] - s[rest]) * b[junction])
+            upper, lower = ref.junction_bounds(p, rest, k, step)
+            cons += [a[junction] <= upper] if np.isfinite(upper) else []
+            cons.append(a[junction] >= lower)
+    inner = np.arange(k0 + 1, j_end)
+    with np.errstate(divide="ignore"):
+        amax = np.min((V3 / np.abs(dq[inner])) ** 2, axis=1)
+    bounded = np.isfinite(amax)
+    cons += [a[inner] >= 0, a[inner[bounded]] <= amax[bounded]]
+    for axis in range(AXES3):
+        acc_row = cp.multiply(ddq[inner, axis], a[inner]) + cp.multiply(dq[inner, axis], b[inner])
+        cons += [acc_row <= ACC3[axis], acc_row >= -ACC3[axis]]
+    r = 1.0 / np.sqrt(np.maximum(a_ref, floor))
+    c = cp.multiply(1.0 / h, b[1:] - b[:-1])  # db/ds per interval
+    for station, interval in ((np.arange(k0, j_end), np.arange(k0, j_end)),             # the interval after
+                              (np.arange(k0 + 1, j_end + 1), np.arange(k0, j_end))):   # the interval before
+        for axis in range(AXES3):
+            jm = JERK3[axis]
+            for sign in (1.0, -1.0):
+                row = (cp.multiply(sign * dddq[station, axis] + 0.5 * r[station] ** 3 * jm, a[station])
+                       + cp.multiply(sign * 3 * ddq[station, axis], b[station])
+                       + cp.multiply(sign * dq[station, axis], c[interval]))
+                cons.append(row <= 1.5 * r[station] * jm)
+    w = np.array(ref.time_weights(list(s), k0, k1))
+    return cp.Problem(cp.Minimize(-w @ a), cons), a
+
+
+def jerk_limited_plan(waypoints, n, dt=0.001):
+    """A user's whole road: path, stations, limits, topp2_ra as first reference, the re-linearized TOPP3
+    LP, then times at the stations and s on a 1 ms grid."""
+    path = q.Path.from_waypoints(waypoints)
+    s = np.linspace(0.0, 1.0, n)
+    robot = jerk_robot(path, s)
+    reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    for _ in range(RELINEARIZATIONS):
+        profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
+        reference = profile.a
+    t_final, t_s = q.s_to_t_topp3(s, profile)
+    return q.t_to_s_topp3(s, profile, t_s, dt=dt), robot, profile
+
+
+def compare_topp3():
+    import cvxpy as cp
+
+    ref = lp_reference_module()
+    path = q.Path.from_waypoints(WAYPOINTS3)
+    rows, verdict = [], []
+    for n in SIZES[:2]:
+        s = np.linspace(0.0, 1.0, n)
+        robot = jerk_robot(path, s)
+        a_ref = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+        problem = q.Topp3Problem(robot.constraints, a_ref)
+        k0, k1 = q.topp3_lp(problem).num_stationary
+        d = path.evaluate_up_to_3rd(s)
+        peer = {}
+
+        def cvxpy_solve():  # formulation, compilation and solve: a fresh problem each call
+            program, a = cvxpy_topp3_lp(ref, s, d, a_ref, k0, k1)
+            program.solve(solver=cp.CLARABEL, equilibrate_max_iter=20)
+            peer.update(value=program.value, a=a.value, solver=program.solver_stats.solve_time,
+                        iterations=program.solver_stats.num_iters)
+
+        repeats = max(1, min(5, 5000 // n))
+        ours, theirs = best_times([lambda: q.topp3_lp(problem), cvxpy_solve], repeats)
+        solver_ours, solver_theirs = float("inf"), float("inf")
+        for _ in range(repeats):
+            result = q.topp3_lp_expert(problem)
+            solver_ours = min(solver_ours, result.solve_time)
+            cvxpy_solve()
+            solver_theirs = min(solver_theirs, peer["solver"])
+        objective = abs(result.obj_val - peer["value"]) / abs(peer["value"])
+        rows.append(row(f"topp3_lp vs cvxpy + Clarabel, {AXES3} axes", n, ours, theirs, objective))
+        rows.append(row("  Clarabel solve alone", n, solver_ours, solver_theirs,
+                        max_rel_diff(peer["a"], result.profile.a),
+                        f"profiles; {result.iterations} / {peer['iterations']} iterations"))
+        (planning,) = best_times([lambda: jerk_limited_plan(WAYPOINTS3, n)], repeats)
+        rows.append(row(f"  jerk-limited plan end to end, {RELINEARIZATIONS} LPs", n, planning, None, None,
+                        "waypoints to s(t) on a 1 ms grid"))
+        if n == TARGET_N:
+            samples, plan_robot, profile = jerk_limited_plan(WAYPOINTS3, n)
+            worst = max(plan_robot.constraints.exceed_topp3(profile))
+            verdict.append(f"topp3_lp: {theirs / ours:.1f}x cvxpy; objectives within {objective:.1e}; a whole "
+                           f"jerk-limited plan takes {planning * 1e3:.0f} ms ({len(samples):,} samples, largest "
+                           f"violation {worst:.1e})")
+    return rows, verdict
+
+
 # ---- waypoint-path sampling against SciPy ----
 
 def sampling_worker():
@@ -275,7 +415,7 @@ def milliseconds(x):
 def print_table(rows):
     head = ("comparison", "size", "qarn_py ms", "peer ms", "speed-up", "difference", "note")
     lines = [(r["comparison"], f"{r['size']:,}", milliseconds(r["ours"]), milliseconds(r["peer"]),
-              "-" if r["ours"] is None else f"{r['peer'] / r['ours']:.1f}x",
+              "-" if r["ours"] is None or r["peer"] is None else f"{r['peer'] / r['ours']:.1f}x",
               "-" if r["difference"] is None else f"{r['difference']:.1e}", r["note"]) for r in rows]
     widths = [max(len(x[i]) for x in [head, *lines]) for i in range(len(head))]
     text_columns = (0, len(head) - 1)  # left-aligned; the numbers are right-aligned
@@ -295,7 +435,7 @@ def main():
     print(f"qarn_py {q.__version__}; {AXES} axes; difference: largest |ours - peer| / largest |peer| "
           "(profiles, sampled values) or relative objective difference")
     rows, verdict = [], []
-    for compare in (compare_toppra, compare_cvxpy, compare_scipy):
+    for compare in (compare_toppra, compare_cvxpy, compare_topp3, compare_scipy):
         more_rows, more_verdict = compare()
         rows += more_rows
         verdict += more_verdict
