@@ -1,6 +1,6 @@
-"""Second-order time conversions from Python: segment profile, arrival times and s sampled in time,
-against closed-form motions, with the argument order, the keyword rule of the wrapper and the core's
-messages."""
+"""Time conversions of both orders from Python: segment profile, arrival times and s sampled in time,
+against closed-form motions, with the argument order, the keyword rule of the wrappers and the core's
+messages; the positive-a repair of third-order profiles."""
 
 import math
 
@@ -142,3 +142,91 @@ class TestTToS:
             q.t_to_s_topp2_samples(S3, A3, t_s, [0.2, 0.1])
         with pytest.raises(q.QarnError, match="^t_to_s_topp2 reported an invalid input: "):
             q.t_to_s_topp2_uniform(S3, A3, [0.0, 1.0, 1.0], 0.25)
+
+
+def constant_push(n=21, b=0.8, length=2.0):
+    """From rest with dds/dt = b: a = 2 b s, t(s) = sqrt(2 s / b); returns (s, profile, t(s))."""
+    s = np.linspace(0.0, length, n)
+    return s, q.Profile3rd(2 * b * s, np.full(n, b)), np.sqrt(2 * s / b)
+
+
+class TestThirdOrder:
+    def test_closed_form_times_and_inverse(self):
+        s, profile, t = constant_push()
+        t_final, t_s = q.s_to_t_topp3(s, profile)
+        np.testing.assert_allclose(t_s, t, rtol=1e-13, atol=1e-15)
+        assert t_final == t_s[-1] and t_s[0] == 0.0
+        assert q.s_to_t_topp3(s, profile, 2.0)[1][0] == 2.0
+        times = np.linspace(0.0, t[-1], 29)[:-1]
+        np.testing.assert_allclose(q.t_to_s_topp3_samples(s, profile, t_s, times), 0.4 * times ** 2,
+                                   rtol=1e-12, atol=1e-15)
+        np.testing.assert_allclose(q.t_to_s_topp3_samples(s, profile, t_s, t_s), s, rtol=1e-13)
+        uniform = q.t_to_s_topp3_uniform(s, profile, t_s, 0.1)
+        grid = 0.1 * np.arange(len(uniform) - 1)
+        np.testing.assert_allclose(uniform[:-1], 0.4 * grid ** 2, rtol=1e-12, atol=1e-15)
+        assert uniform[-1] == s[-1] and len(q.t_to_s_topp3_uniform(s, profile, t_s, 0.1, include_final=False)) == \
+            len(uniform) - 1
+        out = q.t_to_s_topp3_samples(s, profile, t_s, [-1.0, t_final + 1.0])
+        assert np.isnan(out).all()
+
+    def test_wrapper(self):
+        s, profile, _ = constant_push()
+        _, t_s = q.s_to_t_topp3(s, profile)
+        np.testing.assert_array_equal(q.t_to_s_topp3(s, profile, t_s, dt=0.25, t0=0.1),
+                                      q.t_to_s_topp3_uniform(s, profile, t_s, 0.25, t0=0.1))
+        np.testing.assert_array_equal(q.t_to_s_topp3(s, profile, t_s, t0=5.0, t_sample=[0.1, 0.2]),
+                                      q.t_to_s_topp3_samples(s, profile, t_s, [0.1, 0.2]))
+        with pytest.raises(ValueError, match="^`dt` is required unless `t_sample` is provided$"):
+            q.t_to_s_topp3(s, profile, t_s, dt=None)
+        with pytest.raises(ValueError, match="not both$"):
+            q.t_to_s_topp3(s, profile, t_s, dt=0.25, t_sample=[0.1])
+        with pytest.raises(ValueError, match="`t_s`"):  # the arrays are read before the mode is checked
+            q.t_to_s_topp3(s, profile, [[0.0]])
+
+    def test_argument_order_and_errors(self):
+        s, profile, _ = constant_push()
+        # The profile is checked before anything else, then the scalars, then the arrays.
+        with pytest.raises(TypeError, match="^argument 'profile': 'list' object is not an instance of 'Profile3rd'$"):
+            q.s_to_t_topp3([[0.0]], [1.0, 2.0])
+        with pytest.raises(TypeError, match="^argument 't0': "):
+            q.s_to_t_topp3([[0.0]], profile, "zero")
+        with pytest.raises(TypeError, match="^argument 'dt': "):
+            q.t_to_s_topp3_uniform([[0.0]], profile, [[0.0]], None)
+        with pytest.raises(q.QarnError, match="^s_to_t_topp3 reported an invalid input: "):
+            q.s_to_t_topp3(s[:-1], profile)
+        with pytest.raises(q.QarnError, match="t0 = NaN must not be NaN"):
+            q.s_to_t_topp3(s, profile, math.nan)
+        _, t_s = q.s_to_t_topp3(s, profile)
+        with pytest.raises(q.QarnError, match="^t_to_s_topp3 reported an invalid input: .*`dt` = 0 must be positive"):
+            q.t_to_s_topp3_uniform(s, profile, t_s, 0.0)
+        with pytest.raises(q.QarnError, match="^t_to_s_topp3 reported an invalid input: "):
+            q.t_to_s_topp3_samples(s, profile, t_s, [])
+
+    def test_force_positive_a(self):
+        s = np.linspace(0.0, 1.0, 12)
+        a, b = (s - 0.5) ** 2, s - 0.5  # the interpolated a touches zero at s = 0.5
+        profile = q.Profile3rd(a, b)
+        assert profile.force_positive_a(s) is True
+        assert np.all(profile.a > 0.0)
+        # Stations away from the repaired interval keep their values.
+        np.testing.assert_array_equal(profile.a[:4], a[:4])
+        assert q.Profile3rd(np.ones(12), np.zeros(12)).force_positive_a(s=s, a_min=1e-9) is True
+        with pytest.raises(q.QarnError, match="^force_positive_a reported an invalid input: "):
+            profile.force_positive_a(s[:-1])
+        with pytest.raises(ValueError, match="`s`"):
+            profile.force_positive_a([[0.0]])
+        with pytest.raises(TypeError, match="^argument 'a_min': "):
+            profile.force_positive_a(s, a_min="small")
+
+    def test_profile_is_borrowed_exclusively_while_it_is_repaired(self):
+        s = np.linspace(0.0, 1.0, 12)
+        profile = q.Profile3rd(np.ones(12), np.zeros(12))
+
+        class Grid:
+            def __array__(self, dtype=None, copy=None):
+                profile.a  # reading the profile while it is being repaired
+                return s
+
+        with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+            profile.force_positive_a(Grid())
+        assert profile.force_positive_a(s) is True

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from third_order_cases import JERK_LINE_TIME, jerk_line_robot, relinearized_lp, traversal_time
+from third_order_cases import JERK_LINE_TIME, jerk_line_robot, relinearized_lp
 
 
 @pytest.fixture(scope="module")
@@ -155,18 +155,44 @@ class TestTopp3Solvers:
         robot, s = jerk_line_robot(1001)
         profile = relinearized_lp(robot.constraints, len(s), passes=5)
         assert isinstance(profile, q.Profile3rd) and len(profile) == len(s)
-        t = traversal_time(profile, s)
-        assert 5.0 < t < JERK_LINE_TIME * 1.02
+        t_final, _ = q.s_to_t_topp3(s, profile)
+        assert 5.0 < t_final < JERK_LINE_TIME * 1.02
         exceed = robot.constraints.exceed_topp3(profile)
         assert max(exceed) <= 1e-6, exceed
         assert profile.a[0] == 0.0 and profile.a[-1] == 0.0 and np.all(profile.a >= 0.0)
+
+    def test_a_new_users_road(self):
+        """Waypoints to s(t) on a 1 ms grid; the joint motion recomputed from q(s(t)) by finite
+        differences keeps the limits (the jerk to the discretization error between stations)."""
+        waypoints = np.array([[0.0, 0.0], [1.0, 0.5], [0.5, 1.5], [2.0, 2.0]])
+        v, acc, jerk = np.array([1.0, 1.5]), np.array([2.0, 3.0]), np.array([10.0, 15.0])
+        n, dt = 400, 1e-3
+        path = q.Path.from_waypoints(waypoints)
+        s = np.linspace(0.0, 1.0, n)
+        robot = q.Robot(2)
+        robot.append_s(s)
+        robot.set_q_from_path_3rd(path, 0, n)
+        robot.add_velocity_limits(v, -v, start_idx_s=0)
+        robot.add_acceleration_limits(acc, -acc, start_idx_s=0)
+        robot.add_jerk_limits(jerk, -jerk, start_idx_s=0)
+        profile = relinearized_lp(robot.constraints, n, passes=4)
+        t_final, t_s = q.s_to_t_topp3(s, profile)
+        assert t_final > q.s_to_t_topp2(s, q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1))))[0]
+        assert max(robot.constraints.exceed_topp3(profile)) <= 1e-6
+        s_t = q.t_to_s_topp3(s, profile, t_s, dt=dt)
+        assert len(s_t) == int(t_final / dt) + 1 and s_t[0] == 0.0 and s_t[-1] == 1.0
+        assert np.all(np.diff(s_t) >= 0.0)
+        joints = path.evaluate_q(s_t[:-1]).q  # the last sample closes a shorter step
+        for order, limit, slack in ((1, v, 1e-3), (2, acc, 1e-2), (3, jerk, 0.1)):
+            peak = np.abs(np.diff(joints, order, axis=0)).max(axis=0) / dt ** order
+            assert np.all(peak <= limit * (1 + slack)), (order, peak / limit)
 
     def test_socp_is_not_slower_than_the_lp(self, line):
         robot, s = line
         reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
         problem = q.Topp3Problem(robot.constraints, reference)
         lp, socp = q.topp3_lp(problem), q.topp3_socp(problem)
-        assert traversal_time(socp, s) <= traversal_time(lp, s) * (1 + 1e-6)
+        assert q.s_to_t_topp3(s, socp)[0] <= q.s_to_t_topp3(s, lp)[0] * (1 + 1e-6)
         assert max(robot.constraints.exceed_topp3(socp)) <= 1e-6
 
     def test_expert_result(self, line):

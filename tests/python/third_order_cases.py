@@ -31,14 +31,3 @@ def relinearized_lp(constraints, n, passes=3, options=None):
         profile = q.topp3_lp(q.Topp3Problem(constraints, reference), options)
         reference = profile.a
     return profile
-
-
-def traversal_time(profile, s):
-    """The time along s: 3 (s_k - s_edge) / sqrt(a_k) over a stationary segment, 2 h / (sqrt(a_i) +
-    sqrt(a_(i+1))) over a free interval."""
-    a = profile.a
-    k0, k1 = profile.num_stationary
-    j = len(a) - 1 - k1
-    t = 2 * np.diff(s[k0:j + 1]) / (np.sqrt(a[k0:j]) + np.sqrt(a[k0 + 1:j + 1]))
-    ends = (3 * (s[k0] - s[0]) / np.sqrt(a[k0]) if k0 else 0.0) + (3 * (s[-1] - s[j]) / np.sqrt(a[j]) if k1 else 0.0)
-    return t.sum() + ends

@@ -123,12 +123,12 @@ struct FromPy<std::pair<A, B>> {
 
 [[noreturn]] void throw_not_instance(PyObject* object, PyTypeObject* type);
 
-// An instance of the class (or a subclass), borrowed shared for the call.
-template <class T>
-struct FromPy<Borrow<T, false>> {
-  static Shared<T> convert(PyObject* object, std::string_view) {
+// An instance of the class (or a subclass), borrowed shared (or exclusively) for the call.
+template <class T, bool Exclusively>
+struct FromPy<Borrow<T, Exclusively>> {
+  static Borrow<T, Exclusively> convert(PyObject* object, std::string_view) {
     if (!is_instance<T>(object)) throw_not_instance(object, type_of<T>());
-    return Shared<T>(object);
+    return Borrow<T, Exclusively>(object);
   }
 };
 

@@ -1,5 +1,6 @@
-// The second-order time conversions. Arrays are read with their own names after the scalar
-// arguments, in the order the functions document; results hand their buffer to NumPy.
+// The time conversions of both orders. Arrays are read with their own names after the scalar
+// arguments (a third-order profile comes first of all), in the order the functions document;
+// results hand their buffer to NumPy.
 #include <optional>
 #include <utility>
 #include <vector>
@@ -8,9 +9,41 @@
 #include "ffi/python/module.hpp"
 #include "ffi/python/solver/profile3.hpp"
 #include "qarn/qarn2/interpolation.hpp"
+#include "qarn/qarn3/interpolation.hpp"
 
 namespace qarn::py {
 namespace {
+
+using qarn3::Topp3Profile;
+
+// The query times of the compatibility wrappers: exactly one of `dt` (a uniform grid from t0) and
+// `t_sample`. Built after the arrays were read, so their conversion errors come first.
+class WrapperTimes {
+ public:
+  WrapperTimes(double t0, std::optional<double> dt, bool include_final, PyObject* t_sample) {
+    const bool has_samples = t_sample != Py_None;
+    if (!dt && !has_samples) throw Error::value("`dt` is required unless `t_sample` is provided");
+    if (dt && has_samples) {
+      throw Error::value("pass either `dt` for a uniform time grid or `t_sample` for a nonuniform grid, not both");
+    }
+    if (has_samples) {
+      t_sample_ = to_contiguous_f64_1d("t_sample", t_sample);
+    } else {
+      uniform_ = {t0, *dt, include_final};
+    }
+  }
+
+  TimeSampling mode() const {
+    if (t_sample_) return SampleTimes{*t_sample_};
+    return uniform_;
+  }
+
+ private:
+  UniformTimes uniform_{};
+  std::optional<std::vector<double>> t_sample_;
+};
+
+// ---- second order ----
 
 std::vector<double> a_to_b_topp2(std::vector<double> s, std::vector<double> a) {
   return check(qarn2::a_to_b_topp2(s, a));
@@ -53,21 +86,51 @@ std::vector<double> t_to_s_topp2_samples(PyObject* s, PyObject* a, PyObject* t_s
   return sample(profile, SampleTimes{times});
 }
 
-// Exactly one mode: `dt` for a uniform grid from t0, or `t_sample`; the arrays are read (and may
-// fail) before the choice is checked.
 std::vector<double> t_to_s_topp2(PyObject* s, PyObject* a, PyObject* t_s, double t0, std::optional<double> dt,
                                  bool include_final, PyObject* t_sample) {
   const Profile2Arrays profile = read_profile(s, a, t_s);
-  const bool has_samples = t_sample != Py_None;
-  if (!dt && !has_samples) throw Error::value("`dt` is required unless `t_sample` is provided");
-  if (dt && has_samples) {
-    throw Error::value("pass either `dt` for a uniform time grid or `t_sample` for a nonuniform grid, not both");
-  }
-  if (has_samples) {
-    const std::vector<double> times = to_contiguous_f64_1d("t_sample", t_sample);
-    return sample(profile, SampleTimes{times});
-  }
-  return sample(profile, UniformTimes{t0, *dt, include_final});
+  return sample(profile, WrapperTimes(t0, dt, include_final, t_sample).mode());
+}
+
+// ---- third order: the profile is borrowed for the whole call ----
+
+std::pair<double, std::vector<double>> s_to_t_topp3(PyObject* s, Shared<PyProfile3rd> profile, double t0) {
+  const std::vector<double> s_values = to_contiguous_f64_1d("s", s);
+  StationTimes times = check(qarn3::s_to_t_topp3(s_values, profile->profile, t0));
+  return {times.t_final, std::move(times.t_s)};
+}
+
+// The two grids of a third-order inverse mapping, read in order s, t_s.
+struct Grids3 {
+  std::vector<double> s;
+  std::vector<double> t_s;
+};
+
+Grids3 read_grids(PyObject* s, PyObject* t_s) {
+  std::vector<double> s_values = to_contiguous_f64_1d("s", s);
+  return {std::move(s_values), to_contiguous_f64_1d("t_s", t_s)};
+}
+
+std::vector<double> sample3(const Grids3& g, const Topp3Profile& profile, const TimeSampling& mode) {
+  return check(qarn3::t_to_s_topp3(g.s, profile, g.t_s, mode));
+}
+
+std::vector<double> t_to_s_topp3_uniform(PyObject* s, Shared<PyProfile3rd> profile, PyObject* t_s, double dt,
+                                         double t0, bool include_final) {
+  return sample3(read_grids(s, t_s), profile->profile, UniformTimes{t0, dt, include_final});
+}
+
+std::vector<double> t_to_s_topp3_samples(PyObject* s, Shared<PyProfile3rd> profile, PyObject* t_s,
+                                         PyObject* t_sample) {
+  const Grids3 grids = read_grids(s, t_s);
+  const std::vector<double> times = to_contiguous_f64_1d("t_sample", t_sample);
+  return sample3(grids, profile->profile, SampleTimes{times});
+}
+
+std::vector<double> t_to_s_topp3(PyObject* s, Shared<PyProfile3rd> profile, PyObject* t_s, double t0,
+                                 std::optional<double> dt, bool include_final, PyObject* t_sample) {
+  const Grids3 grids = read_grids(s, t_s);
+  return sample3(grids, profile->profile, WrapperTimes(t0, dt, include_final, t_sample).mode());
 }
 
 constexpr const char* kAToBDoc =
@@ -117,6 +180,43 @@ constexpr const char* kWrapperDoc =
     "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
     "``QarnError`` when the core rejects the arguments.";
 
+constexpr const char* kSToT3Doc =
+    "Integrate a TOPP3/QARN3 profile into cumulative arrival times ``t(s)``.\n\n"
+    "On a free interval ``b`` varies linearly in ``s``, so ``a`` is quadratic there; the stationary "
+    "intervals at a rest end follow the closed-form shape of the third-order solvers.\n\n"
+    "Parameters: ``s`` is the strictly increasing station grid of the profile (one station per entry of "
+    "``profile.a``); ``profile`` is a ``Profile3rd``; ``t0`` is the time at the first station.\n\n"
+    "Returns ``(t_final, t_s)``: ``t_s`` has the length of ``s`` and starts at ``t0``, and ``t_final`` "
+    "equals ``t_s[-1]``.\n\n"
+    "Raises TypeError when ``profile`` is not a ``Profile3rd``, ValueError for arrays of the wrong form, "
+    "and ``QarnError`` when the core rejects the grid or the profile.";
+
+constexpr const char* kUniform3Doc =
+    "Sample the inverse mapping ``s(t)`` of a TOPP3/QARN3 profile on a uniform time grid.\n\n"
+    "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp3``.\n\n"
+    "Parameters: ``s`` strictly increasing, one station per entry of ``profile``; ``t_s`` (for example "
+    "from ``s_to_t_topp3``) of the length of ``s`` and strictly increasing; the grid is ``t0, t0 + dt, "
+    "t0 + 2 dt, ...`` with ``dt`` positive; ``include_final`` appends ``s[-1]`` when the grid does not "
+    "already reach the final station. Query times outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+
+constexpr const char* kSamples3Doc =
+    "Sample the inverse mapping ``s(t)`` of a TOPP3/QARN3 profile at explicit query times.\n\n"
+    "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp3``.\n\n"
+    "Parameters: ``s`` strictly increasing, one station per entry of ``profile``; ``t_s`` of the length "
+    "of ``s`` and strictly increasing; ``t_sample`` one-dimensional, finite, non-empty and strictly "
+    "increasing. Query times outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+
+constexpr const char* kWrapper3Doc =
+    "Compatibility wrapper for sampling inverse TOPP3/QARN3 mappings.\n\n"
+    "Prefer ``t_to_s_topp3_uniform`` or ``t_to_s_topp3_samples``. Exactly one sampling mode must be "
+    "selected: ``dt`` for a uniform grid starting at ``t0``, or ``t_sample`` for an explicit strictly "
+    "increasing grid (``t0`` and ``include_final`` are then ignored). Query times outside "
+    "``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
+    "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
+    "``QarnError`` when the core rejects the arguments.";
+
 }  // namespace
 
 void register_interpolation_functions(Module& module) {
@@ -128,6 +228,12 @@ void register_interpolation_functions(Module& module) {
   module.add_function<t_to_s_topp2_samples>("t_to_s_topp2_samples(s, a, t_s, t_sample)", kSamplesDoc);
   module.add_function<t_to_s_topp2>(
       "t_to_s_topp2(s, a, t_s, *, t0=0.0, dt=None, include_final=True, t_sample=None)", kWrapperDoc);
+  module.add_function<s_to_t_topp3>("s_to_t_topp3(s, profile, t0=0.0)", kSToT3Doc);
+  module.add_function<t_to_s_topp3_uniform>(
+      "t_to_s_topp3_uniform(s, profile, t_s, dt, *, t0=0.0, include_final=True)", kUniform3Doc);
+  module.add_function<t_to_s_topp3_samples>("t_to_s_topp3_samples(s, profile, t_s, t_sample)", kSamples3Doc);
+  module.add_function<t_to_s_topp3>(
+      "t_to_s_topp3(s, profile, t_s, *, t0=0.0, dt=None, include_final=True, t_sample=None)", kWrapper3Doc);
 }
 
 }  // namespace qarn::py

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ffi/python/array.hpp"
+#include "qarn/qarn3/interpolation.hpp"
 
 namespace qarn::py {
 namespace {
@@ -26,6 +27,25 @@ PyProfile3rd profile_new(PyObject* a, PyObject* b, qarn3::NumStationary num_stat
 
 std::uint64_t profile_len(Shared<PyProfile3rd> self) { return self->profile.a.size(); }
 bool profile_bool(Shared<PyProfile3rd> self) { return !self->profile.a.empty(); }
+
+// The core's checks come first; what it changed stays changed even when it reports failure.
+bool profile_force_positive_a(Exclusive<PyProfile3rd> self, PyObject* s, double a_min) {
+  const std::vector<double> grid = to_contiguous_f64_1d("s", s);
+  return check(qarn3::force_positive_a(self->profile, grid, a_min));
+}
+
+constexpr const char* kForcePositiveDoc =
+    "Post-process the stored `(a, b)` profile in place so that interpolated\n"
+    "`a(s)` stays strictly positive per interval.\n\n"
+    "A thin wrapper over the core routine ``force_positive_a``: a numerical safety pass for profiles whose "
+    "``a`` values may touch zero between stations through finite precision, applied before timing "
+    "integration (``s_to_t_topp3``).\n\n"
+    "Parameters: ``s`` is the strictly increasing station grid, of the profile's length (at least 4 "
+    "entries); ``a_min`` (default 1e-12) is the lower floor used when lifting near-zero interior ``a`` "
+    "values.\n\n"
+    "Returns True when the in-place adjustment succeeds.\n\n"
+    "Raises ValueError when ``s`` cannot be converted and ``QarnError`` when the core rejects the grid, "
+    "the profile, the stationary counts or their finiteness.";
 
 std::string profile_repr(Shared<PyProfile3rd> self) {
   const auto [start, end] = self->profile.num_stationary;
@@ -52,6 +72,7 @@ void define(ClassDef<PyProfile3rd>& c) {
           "num_stationary_start", "Return the number of stationary intervals at the start boundary.")
       .field<&P::profile, &Topp3Profile::num_stationary, &qarn3::NumStationary::second>(
           "num_stationary_end", "Return the number of stationary intervals at the end boundary.")
+      .method<profile_force_positive_a>("force_positive_a($self, s, a_min=1e-12)", kForcePositiveDoc)
       .len<profile_len>()
       .bool_<profile_bool>()
       .repr<profile_repr>();
