@@ -246,8 +246,8 @@ def lp_reference_module():
     import importlib.util
 
     where = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "cpp", "qarn3",
-                         "topp3_lp_reference.py")
-    spec = importlib.util.spec_from_file_location("topp3_lp_reference", where)
+                         "third_order_reference.py")
+    spec = importlib.util.spec_from_file_location("third_order_reference", where)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module

@@ -169,3 +169,76 @@ def test_another_thread_runs_during_a_long_topp3_solve_and_two_robots_solve_at_o
         inside = [t for t in stamps if max(b0, b1) < t < min(e0, e1)]
         assert len(inside) > 10, (len(inside), windows)
     """)
+
+
+def test_a_callback_installed_while_a_qarn3_solve_waits_for_the_robot_keeps_the_lock_for_the_solve():
+    """The choice to give the interpreter lock up is made under the robot lock that runs the solve:
+    a callback installed by another thread while the solve waits for the robot is then called by a
+    solve that holds the interpreter lock, so no other Python thread runs from its first call on."""
+    run_isolated("""
+        from third_order_cases import jerk_line_robot
+        sys.setswitchinterval(30.0)
+        n = 600
+        robot, s = jerk_line_robot(n)
+        blocker = q.Topp3Problem(robot.constraints, np.full(n, 0.5))
+        problem = q.Qarn3Problem(robot, [q.Time(1.0), q.ThermalEnergy(0.01, [1.0])], np.full(n, 0.5))
+        exercised = 0
+        for trial in range(3):
+            robot.clear_inverse_dynamics()
+            calls, stamps, stop = [], [], threading.Event()
+
+            def model(qq, dq, ddq):
+                calls.append(time.perf_counter())
+                return ddq
+
+            def ticker():
+                while not stop.is_set():
+                    stamps.append(time.perf_counter())
+                    time.sleep(0.0002)
+
+            holder = threading.Thread(target=lambda: q.topp3_lp(blocker))  # holds the robot for a while
+            installer = threading.Thread(target=lambda: robot.set_inverse_dynamics(model))
+            tick = threading.Thread(target=ticker)
+            tick.start()
+            holder.start()
+            time.sleep(0.02)
+            installer.start()  # waits for the robot
+            time.sleep(0.02)
+            begin = time.perf_counter()
+            q.qarn3_socp(problem)  # waits for the robot too
+            end = time.perf_counter()
+            for t in (holder, installer):
+                t.join()
+            stop.set()
+            tick.join()
+            assert any(begin < t < end for t in stamps)  # the waits let the ticker run
+            if calls:  # the callback came first: the whole solve keeps the interpreter lock
+                exercised += 1
+                assert not [t for t in stamps if calls[0] < t < end], trial
+        assert exercised > 0
+    """)
+
+
+def test_qarn3_with_a_python_model_keeps_the_interpreter_lock_and_without_one_gives_it_up():
+    run_isolated("""
+        from third_order_cases import jerk_line_robot
+        calls = []
+
+        def model(qq, dq, ddq):
+            calls.append(threading.get_ident())
+            return 2.0 * ddq + 1.0
+
+        robot, s = jerk_line_robot(300, inverse_dynamics=model)
+        problem = q.Qarn3Problem(robot, [q.Time(1.0), q.ThermalEnergy(0.1, [1.0])], np.full(300, 0.5))
+    """, WAITER.replace("q.qarn2_socp(problem)", "q.qarn3_socp(problem)"), """
+        assert calls and set(calls) == {threading.main_thread().ident}
+        assert woke[0] > end, (begin, end, woke)
+        assert len(result) == 300
+    """)
+    run_isolated("""
+        from third_order_cases import jerk_line_robot
+        robot, s = jerk_line_robot(2000)
+        problem = q.Qarn3Problem(robot, q.Time(1.0), np.full(2000, 0.5))
+    """, WAITER.replace("q.qarn2_socp(problem)", "q.qarn3_socp(problem)"), """
+        assert begin < woke[0] < end, (begin, end, woke)
+    """)

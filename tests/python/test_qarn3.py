@@ -1,10 +1,26 @@
-"""Jerk-limited convex-objective profiles from Python: Qarn3Problem."""
+"""Jerk-limited convex-objective profiles from Python: Qarn3Problem, qarn3_socp and its expert
+result, a Python inverse-dynamics model and its exceptions."""
+
+import threading
 
 import numpy as np
 import pytest
 
 from qarn_py import _native as q
 from third_order_cases import jerk_line_robot
+
+MASS, GRAVITY = 2.0, 0.5
+
+
+def model(calls=None, fail=None):
+    """tau = MASS ddq + GRAVITY; raises KeyError while fail["on"] is set."""
+    def inverse_dynamics(qq, dq, ddq):
+        if calls is not None:
+            calls.append(threading.get_ident())
+        if fail is not None and fail["on"]:
+            raise KeyError("joint 1")
+        return MASS * ddq + GRAVITY
+    return inverse_dynamics
 
 
 @pytest.fixture(scope="module")
@@ -62,3 +78,77 @@ class TestQarn3Problem:
         with pytest.raises(RuntimeError, match="^Already mutably borrowed$") as info:
             hooks._call_while_exclusive(robot, lambda held: hooks.Qarn3Problem(held, hooks.Time(1.0), np.full(41, 0.5)))
         assert type(info.value) is RuntimeError
+
+
+class TestQarn3Solvers:
+    def test_time_alone_is_the_topp3_socp_optimum(self, line):
+        robot, s = line
+        reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
+        profile = q.qarn3_socp(q.Qarn3Problem(robot, q.Time(1.0), reference))
+        assert isinstance(profile, q.Profile3rd) and profile.num_stationary == (1, 1)
+        expected = q.topp3_socp(q.Topp3Problem(robot.constraints, reference))
+        np.testing.assert_allclose(profile.a, expected.a, rtol=1e-6, atol=1e-9)
+        assert max(robot.constraints.exceed_topp3(profile)) <= 1e-6
+
+    def test_expert_result(self, line):
+        robot, s = line
+        problem = q.Qarn3Problem(robot, [q.Time(2.0), {"kind": "time", "weight": 0.5}], np.full(41, 0.5))
+        result = q.qarn3_socp_expert(problem)
+        assert result.solver_status is q.ClarabelSolverStatus.SOLVED
+        np.testing.assert_array_equal(result.profile.a, q.qarn3_socp(problem).a)
+        terms = result.objective_terms
+        assert terms.shape == (2,) and terms[0] == terms[1]
+        assert result.objective_value == pytest.approx(2.5 * terms[0], rel=1e-12)
+        assert result.obj_val == pytest.approx(result.objective_value, rel=1e-6)
+        assert repr(result) == (f"Qarn3ClarabelResult(profile_available=true, solver_status=Solved, iterations="
+                                f"{result.iterations}, objective_value=Some({result.objective_value!r}))")
+        terms[:] = -1.0
+        assert result.objective_terms[0] > 0.0
+
+    def test_unaccepted_status(self, line):
+        robot, s = line
+        problem = q.Qarn3Problem(robot, q.Time(1.0), np.full(41, 0.5))
+        options = q.ClarabelOptions(clarabel_settings=q.ClarabelSettings(max_iter=2))
+        result = q.qarn3_socp_expert(problem, options)
+        assert result.solver_status is q.ClarabelSolverStatus.MAX_ITERATIONS
+        assert result.profile is None and result.objective_value is None and result.objective_terms is None
+        assert len(result.x) > 2 * 41
+        with pytest.raises(q.QarnError, match="^qarn3_socp reported a failure in Clarabel solver with status "
+                                              "MaxIterations$"):
+            q.qarn3_socp(problem, options)
+
+    def test_problem_classes_are_not_interchangeable(self, line):
+        robot, s = line
+        qarn3 = q.Qarn3Problem(robot, q.Time(1.0), np.full(41, 0.5))
+        topp3 = q.Topp3Problem(robot.constraints, np.full(41, 0.5))
+        with pytest.raises(TypeError, match="^argument 'problem': 'Qarn3Problem' object is not an instance of "
+                                            "'Topp3Problem'$"):
+            q.topp3_lp(qarn3)
+        with pytest.raises(TypeError, match="^argument 'problem': 'Topp3Problem' object is not an instance of "
+                                            "'Qarn3Problem'$"):
+            q.qarn3_socp_expert(topp3)
+        for f in (q.qarn3_socp, q.qarn3_socp_expert):
+            assert f.__text_signature__ == "(problem, options=None)"
+
+    def test_python_model_with_torque_limits(self):
+        calls = []
+        robot, s = jerk_line_robot(41, inverse_dynamics=model(calls))
+        robot.add_torque_limits([2.5], [-2.5], start_idx_s=0)  # |2 ddq + 0.5| <= 2.5: ddq in [-1.5, 1]
+        calls.clear()
+        problem = q.Qarn3Problem(robot, [q.Time(1.0), q.ThermalEnergy(0.01, [1.0])], np.full(41, 0.5))
+        result = q.qarn3_socp_expert(problem)
+        assert calls and set(calls) == {threading.get_ident()}
+        b = result.profile.b  # ddq = b on q(s) = s
+        assert b.max() <= 1.0 + 1e-6 and b.min() >= -1.5 - 1e-6
+        assert result.objective_terms.shape == (2,) and np.all(np.isfinite(result.objective_terms))
+
+    def test_model_exception_is_raised_unchanged_and_does_not_outlive_its_call(self):
+        fail = {"on": False}
+        robot, s = jerk_line_robot(41, inverse_dynamics=model(fail=fail))
+        problem = q.Qarn3Problem(robot, [q.Time(1.0), q.ThermalEnergy(0.01, [1.0])], np.full(41, 0.5))
+        fail["on"] = True
+        with pytest.raises(KeyError, match="joint 1"):
+            q.qarn3_socp(problem)
+        fail["on"] = False
+        assert len(q.qarn3_socp(problem)) == 41  # the slot was emptied at the start of the call
+        assert q.qarn3_socp_expert(problem).profile is not None

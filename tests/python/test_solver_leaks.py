@@ -64,9 +64,10 @@ def test_third_order_calls_do_not_leak():
 
     def body():
         problem = q.Topp3Problem(constraints, reference, b_linearization=np.zeros(12))
-        profile = q.topp3_lp(problem, options)
-        result = q.topp3_socp_expert(problem)
-        result.profile, result.x, result.linsolver, repr(result), repr(problem), problem.b_linearization
+        result = q.topp3_lp_expert(problem, options)
+        profile = result.profile
+        result.x, result.linsolver, repr(result), repr(problem), problem.b_linearization
+        q.qarn3_socp(q.Qarn3Problem(robot, q.Time(1.0), reference), options)
         constraints.exceed_topp3(profile)
         constraints.exceed_topp3(profile.a, profile.b, num_stationary=(1, 1))
         q.Profile3rd(profile.a, profile.b, (1, 1)).force_positive_a(s)

@@ -32,10 +32,15 @@ std::string result3_repr(Shared<PyQarn3ClarabelResult> self) {
 
 }  // namespace
 
-PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& result) {
+PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& result,
+                                                  std::optional<qarn2::ObjectiveTerms> objective) {
   PyQarn3ClarabelResult out;
   out.profile = std::move(result.profile);
   out.report = std::move(static_cast<ClarabelReport&>(result));
+  if (objective) {
+    out.objective_value = objective->objective_value;
+    out.objective_terms = std::move(objective->objective_terms);
+  }
   return out;
 }
 

@@ -13,6 +13,7 @@
 #include "ffi/python/class_def.hpp"
 #include "ffi/python/solver/enums.hpp"
 #include "qarn/clarabel_bridge.hpp"
+#include "qarn/qarn2/opt2/objective_terms.hpp"
 #include "qarn/qarn3/opt3/conic_flow3.hpp"
 
 namespace qarn::py {
@@ -76,8 +77,10 @@ struct PyQarn3ClarabelResult {
 
 void define(ClassDef<PyQarn3ClarabelResult>& c);
 
-// The expert result of a third-order solve, its vectors moved in. Builds no Python object, so a
-// solve body may call it with the interpreter lock released.
-PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& result);
+// The expert result of a third-order solve, its vectors moved in, with the objective breakdown of
+// the accepted profile for solves with objectives. Builds no Python object, so a solve body may
+// call it with the interpreter lock released.
+PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& result,
+                                                  std::optional<qarn2::ObjectiveTerms> objective = std::nullopt);
 
 }  // namespace qarn::py
