@@ -348,7 +348,8 @@ def compare_topp3():
         rows.append(row(f"topp3_lp vs cvxpy + Clarabel, {AXES3} axes", n, ours, theirs, objective))
         rows.append(row("  Clarabel solve alone", n, solver_ours, solver_theirs,
                         max_rel_diff(peer["a"], result.profile.a),
-                        f"profiles; {result.iterations} / {peer['iterations']} iterations"))
+                        f"profiles (the LP's optimum may be a face); {result.iterations} / "
+                        f"{peer['iterations']} iterations"))
         (planning,) = best_times([lambda: jerk_limited_plan(WAYPOINTS3, n)], repeats)
         rows.append(row(f"  jerk-limited plan end to end, {RELINEARIZATIONS} LPs", n, planning, None, None,
                         "waypoints to s(t) on a 1 ms grid"))
