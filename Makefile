@@ -18,7 +18,12 @@ $(VENV)/.setup-done: scripts/setup.sh requirements-dev.txt
 build: setup
 	$(PIP_BUILD)
 
-demo: build
+# The demo draws its picture with matplotlib, which neither the build nor the tests need.
+$(VENV)/.demo-deps-done: $(VENV)/.setup-done
+	$(PY) -m pip install -q "matplotlib>=3.7"
+	touch $@
+
+demo: build $(VENV)/.demo-deps-done
 	$(PY) examples/quickstart.py
 
 test: build

@@ -1,5 +1,6 @@
 """Quickstart: the fastest motion of a 6-axis robot along a path through waypoints, within joint
-velocity and acceleration limits. `make demo` runs it; read it top to bottom as a tutorial."""
+velocity and acceleration limits, and then also within joint jerk limits. `make demo` runs it; read
+it top to bottom as a tutorial."""
 
 import time
 from pathlib import Path as FilePath
@@ -21,19 +22,22 @@ WAYPOINTS = np.array([  # rad
 path = q.Path.from_waypoints(WAYPOINTS)
 
 # 2. The robot: the path sampled at N stations s[0] < ... < s[N-1], and the limits of every joint.
-#    The solvers see the path only through these stations, so N sets the resolution.
+#    The solvers see the path only through these stations, so N sets the resolution. The third
+#    path derivative is stored too, for the jerk limits of step 6.
 N = 1000
 V_MAX = np.array([2.0, 2.0, 2.5, 3.0, 3.0, 4.0])  # rad/s
 ACC_MAX = np.array([6.0, 5.0, 7.0, 10.0, 10.0, 14.0])  # rad/s^2
+JERK_MAX = np.array([30.0, 25.0, 35.0, 50.0, 50.0, 70.0])  # rad/s^3
 s = np.linspace(0.0, 1.0, N)
 robot = q.Robot(len(V_MAX))
 robot.append_s(s)  # stations get the ids 0 .. N-1
-robot.set_q_from_path_2nd(path, 0, N)  # q, dq/ds and d2q/ds2 at the stations of ids [0, N)
+robot.set_q_from_path_3rd(path, 0, N)  # q and its first three s-derivatives at the stations of ids [0, N)
 robot.add_velocity_limits(V_MAX, -V_MAX, start_idx_s=0)  # one vector: the same limit at every station
 robot.add_acceleration_limits(ACC_MAX, -ACC_MAX, start_idx_s=0)
+robot.add_jerk_limits(JERK_MAX, -JERK_MAX, start_idx_s=0)  # read by the third-order solvers only
 
 # 3. The time-optimal profile a(s) = (ds/dt)^2 from rest (a = 0) to rest, over the stations 0 .. N-1,
-#    by reachability analysis.
+#    by reachability analysis. It keeps the velocity and acceleration limits, not the jerk limits.
 problem = q.Topp2Problem(robot.constraints, (0, N - 1))
 started = time.perf_counter()
 a = q.topp2_ra(problem)
@@ -44,7 +48,6 @@ solve_ms = (time.perf_counter() - started) * 1e3
 duration, t_s = q.s_to_t_topp2(s, a)
 DT = 0.004
 s_grid = q.t_to_s_topp2_uniform(s, a, t_s, DT)
-t_grid = np.append(DT * np.arange(len(s_grid) - 1), duration)
 # Between stations a grows linearly in s, so interpolating it is exact; dq/dt = dq/ds * ds/dt.
 joint_velocity = path.evaluate_up_to_2nd(s_grid).dq * np.sqrt(np.interp(s_grid, s, a))[:, None]
 
@@ -56,20 +59,53 @@ at_stations = path.evaluate_up_to_2nd(s).dq * np.sqrt(a)[:, None]
 peak_stations = np.max(np.abs(at_stations) / V_MAX)
 peak_grid = np.max(np.abs(joint_velocity) / V_MAX)
 
-print(f"qarn_py {q.__version__}: time-optimal motion along a {path.dim}-axis waypoint path")
-print(f"  stations               {N}")
-print(f"  duration               {duration:.4f} s")
-print(f"  solve time             {solve_ms:.2f} ms (topp2_ra)")
-print(f"  control grid           {len(s_grid)} samples, {DT * 1e3:g} ms apart")
-print(f"  largest violation      {max(exceed_velocity, 0.0):.1e} (ds/dt)^2, "
-      f"{max(exceed_acceleration, 0.0):.1e} rad/s^2")
-print(f"  peak |dq/dt| / limit   {peak_stations:.6f} at the stations, {peak_grid:.6f} on the control grid")
+# 6. Jerk-limited: the third-order profile (a and b = d2s/dt2 at every station) of the TOPP3 linear
+#    program. Its jerk rows are linearized around a reference profile; the time-optimal profile of
+#    step 3 is the first reference, and each solve's result is the next one, so that the linearization
+#    settles on its own optimum after a few solves. The motion starts and ends at rest with one
+#    stationary interval at each end, whose closed-form shape keeps the jerk finite.
+RELINEARIZATIONS = 4
+started = time.perf_counter()
+reference = a
+for _ in range(RELINEARIZATIONS):
+    profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
+    reference = profile.a
+solve3_ms = (time.perf_counter() - started) * 1e3
+duration3, t_s3 = q.s_to_t_topp3(s, profile)
+s_grid3 = q.t_to_s_topp3_uniform(s, profile, t_s3, DT)
+# The audit reads the jerk rows in their own (nonlinear) form: the last solve met them as linearized
+# around its reference, so they may be exceeded by a small fraction of the limit, which shrinks
+# with every further re-linearization.
+exceed3 = robot.constraints.exceed_topp3(profile)  # first, second and third order
 
-# 6. The plot (optional): path speed against its velocity bound, and joint velocities over time.
+
+def joint_acceleration(s_of_t):
+    """d2q/dt2 along s(t) sampled every DT, by central differences of q(s(t))."""
+    joints = path.evaluate_q(s_of_t[:-1]).q  # the last sample, the final station, closes a shorter step
+    return np.diff(joints, 2, axis=0) / DT ** 2
+
+
+acceleration2, acceleration3 = joint_acceleration(s_grid), joint_acceleration(s_grid3)
+# The jerk from the same samples: without a jerk limit it grows without bound as DT shrinks.
+jerk2, jerk3 = (np.max(np.abs(np.diff(acc, axis=0)) / DT / JERK_MAX) for acc in (acceleration2, acceleration3))
+
+print(f"qarn_py {q.__version__}: time-optimal motion along a {path.dim}-axis waypoint path, {N} stations")
+print(f"  {'':24} {'velocity + acceleration':>26} {'+ jerk limits':>22}")
+print(f"  {'duration':24} {duration:24.4f} s {duration3:20.4f} s")
+print(f"  {'solve time':24} {solve_ms:22.2f} ms {solve3_ms:19.1f} ms ({RELINEARIZATIONS} LPs)")
+print(f"  {'largest violation':24} {max(exceed_velocity, exceed_acceleration, 0.0):26.1e} "
+      f"{max(*exceed3, 0.0):22.1e}")
+print(f"  {'peak |d3q/dt3| / limit':24} {jerk2:26.1f} {jerk3:22.2f}   (on the control grid)")
+print(f"  control grid             {len(s_grid)} and {len(s_grid3)} samples, {DT * 1e3:g} ms apart")
+print(f"  peak |dq/dt| / limit     {peak_stations:.6f} at the stations, {peak_grid:.6f} on the control grid "
+      "(acceleration-limited)")
+
+# 7. The plot (optional): both path speeds against the velocity bound, and the joint accelerations over
+#    time: they jump between the limits without a jerk limit and move continuously with one.
 try:
     import matplotlib
 except ImportError:
-    print("  plot                   needs matplotlib: .venv/bin/python -m pip install matplotlib")
+    print("  plot                     needs matplotlib: .venv/bin/python -m pip install matplotlib")
 else:
     matplotlib.use("Agg")  # write a file, no window
     import matplotlib.pyplot as plt
@@ -77,19 +113,23 @@ else:
     # The velocity limits bound the path speed by ds/dt <= sqrt(amax(s)). At the two ends dq/ds goes to
     # zero, so the bound is infinite there and ds/dt may grow large while the joints still move slowly.
     speed_bound = np.sqrt(robot.constraints.amax_values())
-    fig, (top, bottom) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained")
+    fig, (top, middle, bottom) = plt.subplots(3, 1, figsize=(9, 10), layout="constrained")
     top.plot(s, speed_bound, "k--", label="bound from the velocity limits")
-    top.plot(s, np.sqrt(a), label="time-optimal ds/dt")
+    top.plot(s, np.sqrt(a), label="velocity + acceleration limits")
+    top.plot(s, np.sqrt(profile.a), label="+ jerk limits")
     top.set(xlabel="path parameter s", ylabel="ds/dt  [1/s]", title="Path speed",
             ylim=(0.0, 1.3 * np.sqrt(a).max()))
     top.legend(loc="upper center")
-    bottom.plot(t_grid, joint_velocity / V_MAX, label=[f"joint {j + 1}" for j in range(path.dim)])
-    bottom.axhline(1.0, color="k", linestyle="--")
-    bottom.axhline(-1.0, color="k", linestyle="--")
-    bottom.set(xlabel="time t  [s]", ylabel="(dq/dt) / velocity limit", title="Joint velocities against their limits",
-               ylim=(-1.2, 1.2))
-    bottom.legend(loc="center left", bbox_to_anchor=(1.0, 0.5))
+    labels = [f"joint {j + 1}" for j in range(path.dim)]
+    for axes, acceleration, title in ((middle, acceleration2, "velocity + acceleration limits"),
+                                      (bottom, acceleration3, "+ jerk limits")):
+        axes.plot(DT * np.arange(1, len(acceleration) + 1), acceleration / ACC_MAX, label=labels)
+        axes.axhline(1.0, color="k", linestyle="--")
+        axes.axhline(-1.0, color="k", linestyle="--")
+        axes.set(xlabel="time t  [s]", ylabel="(d2q/dt2) / limit", title=f"Joint accelerations, {title}",
+                 ylim=(-1.2, 1.2), xlim=(0.0, max(duration, duration3)))
+    middle.legend(loc="center left", bbox_to_anchor=(1.0, 0.5))
     image = FilePath(__file__).resolve().parent.parent / "build" / "quickstart.png"
     image.parent.mkdir(parents=True, exist_ok=True)
     fig.savefig(image, dpi=110)
-    print(f"  plot                   {image}")
+    print(f"  plot                     {image}")
