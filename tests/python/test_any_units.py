@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from scale_cases import neighbouring_zeros, quintic_problem, relative_excess, traversal_time
+from scale_cases import neighbouring_zeros, quintic_problem, random_case, relative_excess, scaled_problem, traversal_time
 
 
 class TestQarn2FarFromUnitScale:
@@ -17,12 +17,14 @@ class TestQarn2FarFromUnitScale:
         result = q.qarn2_socp_expert(p.qarn2([q.Time(1.0)]))
         assert result.solver_status == q.ClarabelSolverStatus.SOLVED
         assert relative_excess(p, result.a) <= 1e-6
-        # The traversal time agrees with a solve to tolerances a hundred times tighter. (At
-        # v = A = 1e-4 the profile spans four orders of magnitude, a ~ 1.3e-4 next to the ends
-        # and 1e-8 in between, and the default tolerances leave 1.4e-5 in the time.)
+        # The traversal time agrees with a solve to tolerances a hundred times tighter: to 1e-8
+        # where a keeps one magnitude, to 1.6e-4 at v = A = 1e-4, where the profile spans four
+        # orders of magnitude (a ~ 1.3e-4 next to the ends, 1e-8 in between) and the solver's
+        # tolerances, relative to the largest values, leave that much in the time.
         tight = q.ClarabelSettings(tol_gap_abs=1e-10, tol_gap_rel=1e-10, tol_feas=1e-10)
         reference = q.qarn2_socp(p.qarn2([q.Time(1.0)]), q.ClarabelOptions(clarabel_settings=tight))
-        assert traversal_time(p, result.a) == pytest.approx(traversal_time(p, reference), rel=1e-4)
+        rel = 1e-3 if v == 1e-4 else 1e-6
+        assert traversal_time(p, result.a) == pytest.approx(traversal_time(p, reference), rel=rel)
 
     def test_without_limits_the_window_is_unbounded(self):
         robot = q.Robot(1)
@@ -50,8 +52,9 @@ class TestReachabilityFarFromUnitScale:
         assert relative_excess(p, a) <= 1e-6
         # Velocity and acceleration both x scale is no exact symmetry of the problem; compare
         # with the conic optimum of the same problem instead.
+        # Here too a spans orders of magnitude, and the conic time is good to about 2e-4.
         c = q.qarn2_socp(p.qarn2([q.Time(1.0)]))
-        assert traversal_time(p, a) == pytest.approx(traversal_time(p, c), rel=2e-4)
+        assert traversal_time(p, a) == pytest.approx(traversal_time(p, c), rel=1e-3)
 
     def test_mixed_scale_axes(self):
         p = quintic_problem([[0.0, 0.0, 0.0], [1.0, 1e-4, 5e3], [0.2, 3e-4, -2e3]], 150, [1.0, 1e-5, 1e3], [2.0, 1e-6, 4e4])
@@ -72,6 +75,19 @@ class TestNoStalledProfile:
         # Here the conic optimum is reached exactly.
         c = q.qarn2_socp(p.qarn2([q.Time(1.0)]))
         np.testing.assert_allclose(a, c, rtol=1e-6, atol=1e-9)
+
+
+    def test_a_stop_forced_two_stations_ahead_is_avoided(self):
+        # A random case of the campaign: the largest a[2] forces a[3] to one value from which a[4]
+        # must stop, next to the final rest; the walk lowers a[2] instead.
+        waypoints = [[2.391519737040808e-07, -9.278332665996504e-07], [-9.362652314707731e-07, 1.826979951417529e-07],
+                     [7.424209724772033e-07, 2.0056025811621157e-07], [-4.688649112753127e-07, -3.379916348012781e-07],
+                     [-6.243523098268613e-07, -9.208156934603592e-07]]
+        p = quintic_problem(waypoints, 6, [0.5785561733522632, 7.883108545537667], [0.13435092062586654, 51.129276641491764])
+        a = np.asarray(q.topp2_ra(p.topp2()))
+        assert not neighbouring_zeros(a) and relative_excess(p, a) <= 1e-6
+        c = q.qarn2_socp(p.qarn2([q.Time(1.0)]))
+        np.testing.assert_allclose(a, c, rtol=1e-6)
 
 
 class TestNonFinitePathData:
@@ -101,3 +117,58 @@ class TestNonFinitePathData:
         dddq[2, 0] = np.inf
         with pytest.raises(q.ConstraintError, match=r"`dddq` at idx_s=2, axis 0 is inf"):
             robot.set_q(np.zeros((3, 1)), np.ones((3, 1)), np.zeros((3, 1)), 0, dddq=dddq)
+
+
+SCALINGS = [(k, 1.0) for k in (1e-4, 1e-2, 1e2, 1e4)] + [(1.0, c) for c in (1e-4, 1e-2, 1e2, 1e4)]
+SEEDS = range(6)
+
+
+def assert_scaled(actual, unit, k, what):
+    """actual = k^2 unit to 1e-6 relative to the profile's size (infinite bounds equal)."""
+    actual, unit = np.asarray(actual, dtype=float), np.asarray(unit, dtype=float)
+    assert np.array_equal(np.isinf(actual), np.isinf(unit)), what
+    finite = np.isfinite(unit)
+    size = np.max(np.abs(unit[finite]))
+    np.testing.assert_allclose(actual[finite] / (k * k), unit[finite], rtol=0, atol=1e-6 * size, err_msg=what)
+
+
+@pytest.fixture(scope="module")
+def unit_solutions():
+    """The unit-scale solutions of each random case, computed once."""
+    out = {}
+    for seed in SEEDS:
+        case = random_case(seed)
+        p = scaled_problem(case)
+        out[seed] = {
+            "ra": np.asarray(q.topp2_ra(p.topp2())),
+            "backward": q.reach_set2_backward(p.topp2()),
+            "bidirectional": q.reach_set2_bidirectional(p.topp2()),
+            "time": q.qarn2_socp_expert(p.qarn2([q.Time(1.0)])),
+            "linear": q.qarn2_socp_expert(p.qarn2([linear_objective(seed, p.n, 1.0)])),
+        }
+    return out
+
+
+def linear_objective(seed, n, k):
+    """Maximise a weighted sum of a with a small pull on b; weights / k^2 keep the objective's
+    values the same under time scaling (the minimiser does not depend on it)."""
+    rng = np.random.default_rng(1000 + seed)
+    return q.Linear(1.0, -rng.uniform(0.5, 1.5, n) / (k * k), rng.uniform(-0.01, 0.01, n - 1) / (k * k))
+
+
+@pytest.mark.parametrize("k,c", SCALINGS)
+@pytest.mark.parametrize("seed", SEEDS)
+def test_every_second_order_solver_gives_the_scaled_profile(unit_solutions, seed, k, c):
+    unit = unit_solutions[seed]
+    p = scaled_problem(random_case(seed), k, c)
+    label = f"seed {seed}, k {k}, c {c}"
+    assert_scaled(q.topp2_ra(p.topp2()), unit["ra"], k, "topp2_ra " + label)
+    for name, solve in (("backward", q.reach_set2_backward), ("bidirectional", q.reach_set2_bidirectional)):
+        rs = solve(p.topp2())
+        assert_scaled(rs.a_max, unit[name].a_max, k, f"{name} a_max {label}")
+        assert_scaled(rs.a_min, unit[name].a_min, k, f"{name} a_min {label}")
+    for name, objective in (("time", q.Time(1.0)), ("linear", linear_objective(seed, p.n, k))):
+        result = q.qarn2_socp_expert(p.qarn2([objective]))
+        assert unit[name].solver_status == q.ClarabelSolverStatus.SOLVED
+        assert result.solver_status == q.ClarabelSolverStatus.SOLVED, f"{name} {label}"
+        assert_scaled(result.a, unit[name].a, k, f"qarn2_socp {name} {label}")

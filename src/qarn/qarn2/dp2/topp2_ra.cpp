@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "diag/log.hpp"
 #include "math/numerical/maxnum.hpp"
@@ -65,12 +67,18 @@ NextBound next_bound(std::span<const Lp2dRow> next, double a, double cap) {
 // The greedy step takes the largest a[k] in [lo, hi]. Where a larger a[k] forces a smaller
 // a[k+1] (a row of station k with acc_a > acc_b / (2h), typical where the path speed dq is small
 // against ddq), the largest a[k] can force a full stop at station k+1 that the reachable and
-// controllable sets do not ask for; two stops in a row never arrive. Only then is a[k] lowered,
-// to the largest value at which the bounds of a[k+1] that fall with a[k] no longer lie below the
-// others: the next station keeps the most it can have.
-double avoid_forced_stop(std::span<const Lp2dRow> next, double lo, double hi, double cap) {
-  const NextBound at_hi = next_bound(next, hi, cap);
-  if (!(at_hi.falling <= 0.0 && at_hi.rising > 0.0)) return hi;
+// controllable sets do not ask for, and two stops in a row never arrive. Only then does the walk
+// take a lower a[k]: the largest at which the bounds of a[k+1] that fall with a[k] no longer lie
+// below the others, so that the next station keeps the most it can have.
+bool forced_stop(std::span<const Lp2dRow> next, double a, double cap) {
+  const NextBound b = next_bound(next, a, cap);
+  return b.falling <= 0.0 && b.rising > 0.0;
+}
+
+// The value of a[k] in [lo, hi] described above, or nothing when even lo forces the stop.
+std::optional<double> highest_without_forced_stop(std::span<const Lp2dRow> next, double lo, double hi, double cap) {
+  if (!forced_stop(next, hi, cap)) return hi;
+  if (!(lo <= hi) || forced_stop(next, lo, cap)) return std::nullopt;
   const auto held_down = [&](double a) {
     const NextBound b = next_bound(next, a, cap);
     return b.falling < b.rising;
@@ -108,19 +116,46 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
   const std::size_t n = problem.idx_s_final - problem.idx_s_start;
   const double tol = options.lp_feas_tol;
 
+  // The profile in working units while the walk runs.
   std::vector<double> a(n + 1, 0.0);
-  a[0] = problem.a_start;
-  double a_prev = units.in(problem.a_start);
+  a[0] = units.in(problem.a_start);
+  double a_prev = a[0];
   // The rows of the interval ending at station k, and those of the next one, read one step ahead.
-  std::vector<Lp2dRow> rows, next;
+  std::vector<Lp2dRow> rows, next, back;
   rows.reserve(2 * store.max_second_order_rows());
   next.reserve(2 * store.max_second_order_rows());
+  back.reserve(2 * store.max_second_order_rows());
   const auto read_rows = [&](std::vector<Lp2dRow>& out, std::uint64_t idx_s) {
     out.clear();
     store.interval_rows(out, idx_s);
     units.rows_in(out);
   };
   read_rows(next, problem.idx_s_start);
+  // Lowers a[k-1], a[k-2], ... as little as needed for a[k] = target to be reachable; false (and
+  // nothing changed) when even the start cannot give way.
+  const auto lower_to_reach = [&](std::size_t k, double target) {
+    std::vector<double> lowered;
+    double want = target;
+    for (std::size_t j = k; j >= 1; --j) {
+      read_rows(back, problem.idx_s_start + j - 1);  // p a[j] + q a[j-1] <= c
+      const auto prev_range = bound_free_variable<true>(back, want, tol);
+      if (!prev_range) return false;
+      const double prev = nan_min(a[j - 1], prev_range->hi);
+      if (!(prev >= prev_range->lo) || !(prev >= nan_max(b_min[j - 1], 0.0))) return false;
+      lowered.push_back(want);
+      if (prev == a[j - 1]) break;  // the previous value stays: a[j] = want is reachable from it
+      if (j == 1) return false;     // a_start is fixed
+      read_rows(back, problem.idx_s_start + j - 2);
+      const Interval one = one_step_bounds(back, a[j - 2], tol);
+      want = prev;
+      if (prev >= nan_max(one.lo, b_min[j - 1])) {
+        lowered.push_back(prev);
+        break;
+      }
+    }
+    for (std::size_t i = 0; i < lowered.size(); ++i) a[k - i] = lowered[i];
+    return true;
+  };
   log_at<V, Verbosity::Debug>("Forward pass started.");
   for (std::size_t k = 1; k <= n; ++k) {
     const std::uint64_t idx_s = problem.idx_s_start + k;
@@ -143,11 +178,22 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
     double value;
     bool settled_by_repair = false;
     if (numbers && !(hi < lo)) {
-      value = k < n ? avoid_forced_stop(next, lo, hi, b_max[k + 1]) : hi;
-      if (value != hi) {
-        log_at<V, Verbosity::Debug>("The forward step at idx_s = {} takes a[k] = {} below its largest value {}, which "
-                                    "would force a stop at the next station.",
-                                    idx_s, u(value), u(hi));
+      value = hi;
+      if (k < n && forced_stop(next, hi, b_max[k + 1])) {
+        if (const auto v = highest_without_forced_stop(next, lo, hi, b_max[k + 1])) {
+          value = *v;
+        } else if (const auto t = highest_without_forced_stop(next, nan_max(b_min[k], 0.0), lo, b_max[k + 1]);
+                   t && lower_to_reach(k, *t)) {
+          value = *t;
+          log_at<V, Verbosity::Debug>("The forward walk lowers the stations before idx_s = {} so that a[k] = {} "
+                                      "is reachable.",
+                                      idx_s, u(value));
+        }
+        if (value != hi) {
+          log_at<V, Verbosity::Debug>("The forward step at idx_s = {} takes a[k] = {} below its largest value {}, "
+                                      "which would force a stop at the next station.",
+                                      idx_s, u(value), u(hi));
+        }
       }
     } else {
       std::optional<ForwardStepCandidate> found;
@@ -195,9 +241,28 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
                   "unboundedness");
     }
     log_at<V, Verbosity::Trace>("\t\tSelected maximal feasible state: a[k] = {}.", u(value));
-    a[k] = u(value);
+    a[k] = value;
     a_prev = value;
   }
+  // A profile that stops at two neighbouring stations never arrives; the walk above avoids every
+  // such stop the sets allow it to, so one left here is reported, not returned.
+  for (std::size_t k = 0; k < n; ++k) {
+    if (a[k] == 0.0 && a[k + 1] == 0.0) {
+      return report_failure<V>(
+          CoreError::infeasible(std::string(kComponent),
+                                fmt::format("The profile stops at both stations of the interval {} <= idx_s <= {}, "
+                                            "so it never arrives",
+                                            problem.idx_s_start + k, problem.idx_s_start + k + 1)),
+          [&] {
+            return fmt::format("topp2_ra: the forward pass failed at index {} due to infeasibility.",
+                               problem.idx_s_start + k + 1);
+          });
+    }
+  }
+  // Back to the caller's units; the boundary values exactly as given.
+  for (double& v : a) v = u(v);
+  a.front() = problem.a_start;
+  if (a.back() == u(units.in(problem.a_final))) a.back() = problem.a_final;
   if constexpr (V >= Verbosity::Summary) {
     log_line(fmt::format("topp2_ra: total elapsed time = {}.\n", clock.elapsed()));
   }
