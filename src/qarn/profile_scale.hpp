@@ -18,7 +18,7 @@ struct ProfileScale {
 // References for a = (ds/dt)^2 and b = dds/dt over the stations [idx_s_start, idx_s_start + count):
 // per station, the smallest of its finite first-order bound amax and |acc_max / acc_a| over its
 // second-order rows gives an a scale, the smallest |acc_max / acc_b| a b scale; each reference is
-// the median over the stations that have one. Without
+// the median over the stations that have one, taken on at most 64 evenly spread stations. Without
 // a b scale, b is a over the window's length in s; without an a scale, both are 1. They follow the
 // exact symmetries of the problem: limits of time order j times k^j give references times k^2,
 // path and limits times c leave them unchanged.

@@ -71,6 +71,12 @@ NextBound next_bound(std::span<const Lp2dRow> next, double a, double cap) {
 // take a lower a[k]: the largest at which the bounds of a[k+1] that fall with a[k] no longer lie
 // below the others, so that the next station keeps the most it can have.
 bool forced_stop(std::span<const Lp2dRow> next, double a, double cap) {
+  // Cheap first: a falling bound at or below zero needs a row p > 0, q > 0 with c - q a <= 0.
+  bool falling_at_zero = false;
+  for (const Lp2dRow& row : next) {
+    falling_at_zero = falling_at_zero || (row.a > 0 && row.b > 0 && row.c - row.b * a <= 0);
+  }
+  if (!falling_at_zero) return false;
   const NextBound b = next_bound(next, a, cap);
   return b.falling <= 0.0 && b.rising > 0.0;
 }
