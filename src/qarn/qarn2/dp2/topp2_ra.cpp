@@ -70,21 +70,24 @@ NextBound next_bound(std::span<const Lp2dRow> next, double a, double cap) {
 // controllable sets do not ask for, and two stops in a row never arrive. Only then does the walk
 // take a lower a[k]: the largest at which the bounds of a[k+1] that fall with a[k] no longer lie
 // below the others, so that the next station keeps the most it can have.
-bool forced_stop(std::span<const Lp2dRow> next, double a, double cap) {
-  // Cheap first: a falling bound at or below zero needs a row p > 0, q > 0 with c - q a <= 0.
+// A stop is a value within the tolerance `tol` (working units) of zero: a rounded 1e-16 stops as
+// surely as 0.
+bool forced_stop(std::span<const Lp2dRow> next, double a, double cap, double tol) {
+  // Cheap first: a falling bound at or below tol needs a row p > 0, q > 0 with c - q a <= tol p.
   bool falling_at_zero = false;
   for (const Lp2dRow& row : next) {
-    falling_at_zero = falling_at_zero || (row.a > 0 && row.b > 0 && row.c - row.b * a <= 0);
+    falling_at_zero = falling_at_zero || (row.a > 0 && row.b > 0 && row.c - row.b * a <= tol * row.a);
   }
   if (!falling_at_zero) return false;
   const NextBound b = next_bound(next, a, cap);
-  return b.falling <= 0.0 && b.rising > 0.0;
+  return b.falling <= tol && b.rising > tol;
 }
 
 // The value of a[k] in [lo, hi] described above, or nothing when even lo forces the stop.
-std::optional<double> highest_without_forced_stop(std::span<const Lp2dRow> next, double lo, double hi, double cap) {
-  if (!forced_stop(next, hi, cap)) return hi;
-  if (!(lo <= hi) || forced_stop(next, lo, cap)) return std::nullopt;
+std::optional<double> highest_without_forced_stop(std::span<const Lp2dRow> next, double lo, double hi, double cap,
+                                                  double tol) {
+  if (!forced_stop(next, hi, cap, tol)) return hi;
+  if (!(lo <= hi) || forced_stop(next, lo, cap, tol)) return std::nullopt;
   const auto held_down = [&](double a) {
     const NextBound b = next_bound(next, a, cap);
     return b.falling < b.rising;
@@ -185,10 +188,10 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
     bool settled_by_repair = false;
     if (numbers && !(hi < lo)) {
       value = hi;
-      if (k < n && forced_stop(next, hi, b_max[k + 1])) {
-        if (const auto v = highest_without_forced_stop(next, lo, hi, b_max[k + 1])) {
+      if (k < n && forced_stop(next, hi, b_max[k + 1], tol)) {
+        if (const auto v = highest_without_forced_stop(next, lo, hi, b_max[k + 1], tol)) {
           value = *v;
-        } else if (const auto t = highest_without_forced_stop(next, nan_max(b_min[k], 0.0), lo, b_max[k + 1]);
+        } else if (const auto t = highest_without_forced_stop(next, nan_max(b_min[k], 0.0), lo, b_max[k + 1], tol);
                    t && lower_to_reach(k, *t)) {
           value = *t;
           log_at<V, Verbosity::Debug>("The forward walk lowers the stations before idx_s = {} so that a[k] = {} "
@@ -253,7 +256,7 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
   // A profile that stops at two neighbouring stations never arrives; the walk above avoids every
   // such stop the sets allow it to, so one left here is reported, not returned.
   for (std::size_t k = 0; k < n; ++k) {
-    if (a[k] == 0.0 && a[k + 1] == 0.0) {
+    if (a[k] + a[k + 1] <= 0.0) {  // both zero (a is never negative here)
       return report_failure<V>(
           CoreError::infeasible(std::string(kComponent),
                                 fmt::format("The profile stops at both stations of the interval {} <= idx_s <= {}, "
