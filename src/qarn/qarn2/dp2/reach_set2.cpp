@@ -326,8 +326,15 @@ Result<ReachSet2> run(const Topp2Problem& problem, const ReachSet2Options& optio
   const AUnits units = AUnits::of(problem);
   Result<ReachSet2> set = run_in<V>(problem, options, units, clock, bidirectional);
   if (!set) return set;
-  for (double& v : set->a_max) v = units.out(v);
-  for (double& v : set->a_min) v = units.out(v);
+  // Back to the caller's units; the boundary values exactly as given where the passes kept them.
+  const auto out = [&](std::vector<double>& bounds) {
+    const double first = bounds.front(), last = bounds.back();
+    for (double& v : bounds) v = units.out(v);
+    if (first == units.in(problem.a_start)) bounds.front() = problem.a_start;
+    if (last == units.in(problem.a_final)) bounds.back() = problem.a_final;
+  };
+  out(set->a_max);
+  out(set->a_min);
   return set;
 }
 
