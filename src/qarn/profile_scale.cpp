@@ -27,9 +27,20 @@ double ratio(double num, double den) {
 
 }  // namespace
 
+double power_of_two_near(double x, bool of_four) {
+  if (!(x > 0) || !std::isfinite(x)) return 1.0;
+  int e = 0;
+  const double m = std::frexp(x, &e);  // x = m * 2^e, m in [0.5, 1)
+  // log2(x) = e + log2(m); round to the nearest integer (even integer for powers of four).
+  const double l = static_cast<double>(e) + std::log2(m);
+  const double step = of_four ? 2.0 : 1.0;
+  const double rounded = std::clamp(std::round(l / step) * step, -600.0, 600.0);
+  return std::ldexp(1.0, static_cast<int>(rounded));
+}
+
 ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count) {
   // A typical magnitude needs no more than a sample: at most kSamples stations, evenly spread (the
-  // same stations for every scaling of the same problem, so the references follow it exactly).
+  // same stations for every scaling of the same problem).
   constexpr std::size_t kSamples = 64;
   const std::size_t stride = count > kSamples ? (count + kSamples - 1) / kSamples : 1;
   std::vector<double> a_scales;
@@ -57,7 +68,7 @@ ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, 
     const double length = store.s_at(idx_s_start + count - 1) - store.s_at(idx_s_start);
     b = a / length;
   }
-  return {a, b};
+  return {power_of_two_near(a, true), power_of_two_near(b)};
 }
 
 }  // namespace qarn

@@ -188,22 +188,6 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
     bool settled_by_repair = false;
     if (numbers && !(hi < lo)) {
       value = hi;
-      if (k < n && forced_stop(next, hi, b_max[k + 1], tol)) {
-        if (const auto v = highest_without_forced_stop(next, lo, hi, b_max[k + 1], tol)) {
-          value = *v;
-        } else if (const auto t = highest_without_forced_stop(next, nan_max(b_min[k], 0.0), lo, b_max[k + 1], tol);
-                   t && lower_to_reach(k, *t)) {
-          value = *t;
-          log_at<V, Verbosity::Debug>("The forward walk lowers the stations before idx_s = {} so that a[k] = {} "
-                                      "is reachable.",
-                                      idx_s, u(value));
-        }
-        if (value != hi) {
-          log_at<V, Verbosity::Debug>("The forward step at idx_s = {} takes a[k] = {} below its largest value {}, "
-                                      "which would force a stop at the next station.",
-                                      idx_s, u(value), u(hi));
-        }
-      }
     } else {
       std::optional<ForwardStepCandidate> found;
       if (std::isfinite(b_max[k]) && std::isfinite(b_min[k])) {
@@ -240,6 +224,24 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
         log_line(fmt::format("The one-step forward reachable set at k = {} (idx_s = {}) is degenerate since a_max "
                              "and a_min are approximately equal at {}.",
                              k, idx_s, u((lo + value) * 0.5)));
+      }
+    }
+    if (k < n && forced_stop(next, value, b_max[k + 1], tol)) {
+      const double top = value;
+      const double low = nan_min(lo, top);
+      if (const auto v = highest_without_forced_stop(next, low, top, b_max[k + 1], tol)) {
+        value = *v;
+      } else if (const auto t = highest_without_forced_stop(next, nan_max(b_min[k], 0.0), low, b_max[k + 1], tol);
+                 t && lower_to_reach(k, *t)) {
+        value = *t;
+        log_at<V, Verbosity::Debug>("The forward walk lowers the stations before idx_s = {} so that a[k] = {} is "
+                                    "reachable.",
+                                    idx_s, u(value));
+      }
+      if (value != top) {
+        log_at<V, Verbosity::Debug>("The forward step at idx_s = {} takes a[k] = {} below {}, which would force a "
+                                    "stop at the next station.",
+                                    idx_s, u(value), u(top));
       }
     }
     if (std::isinf(value)) {
