@@ -22,12 +22,11 @@ double power_of_two_near(double x, bool of_four = false);
 
 // References for a = (ds/dt)^2 and b = dds/dt over the stations [idx_s_start, idx_s_start + count):
 // per station, the smallest of its finite first-order bound amax and |acc_max / acc_a| over its
-// second-order rows gives an a scale, the smallest |acc_max / acc_b| a b scale; each reference is
-// the median over the stations that have one (at most 64 evenly spread stations are read),
-// rounded to a power of four (a) or two (b). Without
-// a b scale, b is a over the window's length in s; without an a scale, both are 1. Invariant under
-// the exact symmetries of the problem: limits of time order j times k^j give references times k^2
-// (up to the rounding), path and limits times c leave them unchanged.
+// second-order rows gives an a scale; the reference for a is their median (at most 64 evenly spread
+// stations are read) rounded to a power of four, the one for b that of a over the window's length
+// in s, rounded to a power of two. Without an a scale both are 1. Invariant under the exact
+// symmetries of the problem: limits of time order j times k^j give references times k^2 (up to the
+// rounding), path and limits times c leave them unchanged.
 ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count);
 
 }  // namespace qarn
