@@ -1,38 +1,52 @@
-"""Shared fixtures: a second instance of the native module with its private test hooks."""
+"""Shared fixtures: the test-only extension with the private test hooks, and the balance check of
+reference counts."""
 
 import gc
+import importlib.machinery
 import importlib.util
-import os
+import pathlib
 import sys
 
 import pytest
 
 from qarn_py import _native
 
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 
-def load_native(test_hooks, before_exec=None):
-    """Executes the extension module again as a fresh module object; `before_exec(module)` may
-    prepare the empty module first."""
-    previous = os.environ.get("QARN_PY_TEST_HOOKS")
-    os.environ["QARN_PY_TEST_HOOKS"] = "1" if test_hooks else "0"
-    try:
-        spec = importlib.util.spec_from_file_location("qarn_py._native", _native.__file__)
-        module = importlib.util.module_from_spec(spec)
-        if before_exec is not None:
-            before_exec(module)
-        spec.loader.exec_module(module)
-    finally:
-        if previous is None:
-            del os.environ["QARN_PY_TEST_HOOKS"]
-        else:
-            os.environ["QARN_PY_TEST_HOOKS"] = previous
+
+def load_native(before_exec=None):
+    """Executes the shipped extension module again as a fresh module object; `before_exec(module)`
+    may prepare the empty module first."""
+    return _execute("qarn_py._native", _native.__file__, before_exec)
+
+
+def hooks_module_path():
+    """Where the test-only extension `qarn_py._native_test_hooks` is: beside the imported native
+    module (a build tree's staged package), else in the build tree of `make test`, which stages it
+    there and installs only the shipped module."""
+    for directory in (pathlib.Path(_native.__file__).parent, REPOSITORY / "build" / "py" / "python" / "qarn_py"):
+        for suffix in importlib.machinery.EXTENSION_SUFFIXES:
+            candidate = directory / f"_native_test_hooks{suffix}"
+            if candidate.exists():
+                return candidate
+    pytest.fail("the test-only extension qarn_py._native_test_hooks is missing: build with -DQARN_BUILD_TESTS=ON")
+
+
+def _execute(name, path, before_exec=None):
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    if before_exec is not None:
+        before_exec(module)
+    spec.loader.exec_module(module)
     return module
 
 
 @pytest.fixture(scope="session")
 def hooks():
-    """The native module with the private names `_fault`, `_echo_args`, `_RobotStateProbe`, ..."""
-    return load_native(test_hooks=True)
+    """The test-only extension: the module body of the native module, built from the same objects
+    into a separate extension (its classes and exceptions are its own), followed by the private names
+    `_fault`, `_echo_args`, `_RobotStateProbe`, ... Objects passed to a hook come from this module."""
+    return _execute("qarn_py._native_test_hooks", hooks_module_path())
 
 
 def assert_balanced(args, body, calls, warmup):

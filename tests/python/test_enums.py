@@ -77,7 +77,8 @@ class TestComparison:
 
 
 class TestParsing:
-    """The argument parsers, reached through the test hook `_parse_enum(kind, value)`."""
+    """The argument parsers, reached through the test hook `_parse_enum(kind, value)`; the members it
+    returns are those of the test extension."""
 
     @pytest.fixture
     def parse(self, hooks):
@@ -91,23 +92,23 @@ class TestParsing:
             ("\u00a0\u0085dim-major\u200a", "DIM_MAJOR"),
         ],
     )
-    def test_layout_strings(self, parse, text, expected):
-        assert parse("layout", text) is getattr(q.MatrixLayout, expected)
+    def test_layout_strings(self, hooks, parse, text, expected):
+        assert parse("layout", text) is getattr(hooks.MatrixLayout, expected)
 
-    def test_none_and_members(self, parse):
-        assert parse("layout", None) is q.MatrixLayout.SAMPLE_MAJOR
-        assert parse("layout", q.MatrixLayout.DIM_MAJOR) is q.MatrixLayout.DIM_MAJOR
-        assert parse("out_of_range", None) is q.OutOfRangeMode.ERROR
-        assert parse("parametrization", None) is q.Parametrization.UNIFORM
-        assert parse("verbosity", None) is q.Verbosity.SILENT
-        assert parse("direct_solve_method", None) is q.ClarabelDirectSolveMethod.AUTO
+    def test_none_and_members(self, hooks, parse):
+        assert parse("layout", None) is hooks.MatrixLayout.SAMPLE_MAJOR
+        assert parse("layout", hooks.MatrixLayout.DIM_MAJOR) is hooks.MatrixLayout.DIM_MAJOR
+        assert parse("out_of_range", None) is hooks.OutOfRangeMode.ERROR
+        assert parse("parametrization", None) is hooks.Parametrization.UNIFORM
+        assert parse("verbosity", None) is hooks.Verbosity.SILENT
+        assert parse("direct_solve_method", None) is hooks.ClarabelDirectSolveMethod.AUTO
 
-    def test_solver_strings(self, parse):
-        assert parse("verbosity", "  Debug  ") is q.Verbosity.DEBUG
-        assert parse("verbosity", "TRACE") is q.Verbosity.TRACE
-        assert parse("direct_solve_method", "QDLDL") is q.ClarabelDirectSolveMethod.QDLDL
-        assert parse("direct_solve_method", "\tfaer ") is q.ClarabelDirectSolveMethod.FAER
-        assert parse("out_of_range", " Clamp") is q.OutOfRangeMode.CLAMP
+    def test_solver_strings(self, hooks, parse):
+        assert parse("verbosity", "  Debug  ") is hooks.Verbosity.DEBUG
+        assert parse("verbosity", "TRACE") is hooks.Verbosity.TRACE
+        assert parse("direct_solve_method", "QDLDL") is hooks.ClarabelDirectSolveMethod.QDLDL
+        assert parse("direct_solve_method", "\tfaer ") is hooks.ClarabelDirectSolveMethod.FAER
+        assert parse("out_of_range", " Clamp") is hooks.OutOfRangeMode.CLAMP
 
     def test_only_unicode_white_space_is_trimmed(self, parse):
         # str.strip() also strips U+001C..U+001F, which are not White_Space.

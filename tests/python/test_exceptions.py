@@ -48,16 +48,16 @@ def test_docstrings():
     ],
 )
 def test_core_error_kinds_map_to_types(hooks, kind, expected_type, text):
-    with pytest.raises(q.QarnError) as info:
+    with pytest.raises(hooks.QarnError) as info:
         hooks._raise_core_error(kind)
-    assert type(info.value) is getattr(q, expected_type)
+    assert type(info.value) is getattr(hooks, expected_type)
     assert str(info.value) == text
     assert info.value.args == (text,)
 
 
 def test_parked_callback_exception_wins_over_the_core_error(hooks):
     probe = hooks._RobotStateProbe(1)
-    with pytest.raises(q.QarnError, match="probe reported an infeasibility: core failure"):
+    with pytest.raises(hooks.QarnError, match="probe reported an infeasibility: core failure"):
         probe.fail_with_slot()
     original = KeyError("from the callback")
     probe.park_error(original)
@@ -69,5 +69,5 @@ def test_parked_callback_exception_wins_over_the_core_error(hooks):
         probe.fail_with_slot()
     assert info.value is original
     # Taking it empties the slot.
-    with pytest.raises(q.QarnError):
+    with pytest.raises(hooks.QarnError):
         probe.fail_with_slot()

@@ -15,9 +15,9 @@ from qarn_py import _native as q
 SQRT2 = math.sqrt(2.0)
 
 
-def robot_on_line(dim=2, n=4, callback=None, dq=None):
-    """Stations 0..n-1 on [0, 1] with q = s, the given dq and ddq = 0.5 per axis."""
-    robot = q.Robot(dim, inverse_dynamics=callback)
+def robot_on_line(dim=2, n=4, callback=None, dq=None, module=q):
+    """Stations 0..n-1 on [0, 1] with q = s, the given dq and ddq = 0.5 per axis; a Robot of `module`."""
+    robot = module.Robot(dim, inverse_dynamics=callback)
     s = np.linspace(0.0, 1.0, n)
     robot.append_s(s)
     dq = np.ones(dim) if dq is None else np.asarray(dq, dtype=float)
@@ -173,7 +173,7 @@ class TestWithoutTheInterpreterLock:
             threads.append(threading.get_ident())
             return 3.0 * ddq + dq ** 2
 
-        robot = robot_on_line(callback=model, dq=[1.0, -2.0], n=3)
+        robot = robot_on_line(callback=model, dq=[1.0, -2.0], n=3, module=hooks)
         coeff_a = hooks._torque_coeff_a_released(robot, 0, 3)
         # coeff_a = M q'' + c(q, q') = 3 * 0.5 + q'^2
         np.testing.assert_allclose(coeff_a, np.tile([[2.5], [5.5]], (1, 3)), rtol=1e-12)

@@ -32,7 +32,7 @@ def scenarios(hooks):
         hooks._to_f64_1d(array)
         hooks._to_f64_2d(matrix)
         hooks._parse_enum("layout", text)
-        hooks._parse_enum("verbosity", q.Verbosity.DEBUG)
+        hooks._parse_enum("verbosity", hooks.Verbosity.DEBUG)
         assert q.Verbosity.DEBUG == 2 and repr(q.MatrixLayout.DIM_MAJOR) and int(q.Verbosity.TRACE) == 3
         probe.len()
         probe.tag = 1.5

@@ -28,7 +28,7 @@ def scenario(hooks):
     args = (waypoints, s, limit, spec, path, dynamics, robot)
 
     def body():
-        hooks._parse_objectives([q.Linear(1.0, s, s), spec, q.Time(1.0)])
+        hooks._parse_objectives([hooks.Linear(1.0, s, s), spec, hooks.Time(1.0)])
         result = path.evaluate_up_to_3rd(s)
         assert result.q is result.q
         q.Path.from_waypoints(waypoints, q.SplineConfig(order=3, start_state=np.zeros((2, 1))))

@@ -1,5 +1,8 @@
 """Module start-up: version, docstring, the order of `__all__`, star imports and re-imports."""
 
+import subprocess
+import sys
+
 import pytest
 
 import qarn_py
@@ -77,7 +80,7 @@ def test_package_exports_the_public_names():
 
 
 def test_reimport_reuses_the_process_wide_types():
-    again = load_native(test_hooks=False)
+    again = load_native()
     assert again is not _native
     assert again.__all__ == _native.__all__
     for name in ("QarnError", "ConstraintError", "PathError", "Verbosity", "MatrixLayout"):
@@ -91,14 +94,17 @@ def test_all_bound_to_a_non_list_fails_the_import():
         module.__all__ = ("x",)
 
     with pytest.raises(TypeError, match=r"^'tuple' object cannot be converted to 'PyList'$"):
-        load_native(test_hooks=False, before_exec=bind_tuple)
+        load_native(before_exec=bind_tuple)
 
 
-def test_test_hooks_are_private(hooks):
+def test_test_hooks_live_only_in_the_test_extension(hooks, monkeypatch):
     assert hooks.__all__ == _native.__all__
     for name in ("_fault", "_echo_args", "_RobotStateProbe", "_to_f64_1d"):
         assert hasattr(hooks, name) and name not in hooks.__all__
-    assert not hasattr(_native, "_fault")
+    # The shipped module has no way to turn them on, not even the variable that once did.
+    monkeypatch.setenv("QARN_PY_TEST_HOOKS", "1")
+    for module in (_native, load_native()):
+        assert not [name for name in dir(module) if name.startswith("_") and not name.startswith("__")]
 
 
 def test_classes_belong_to_the_native_module():
@@ -107,3 +113,17 @@ def test_classes_belong_to_the_native_module():
         cls = getattr(_native, name)
         assert cls.__module__ == "qarn_py._native"
         assert cls.__name__ == name
+
+
+def test_every_type_exists_once_the_module_is_executed():
+    # Nothing is created by a later first use, where two threads of a free-threaded interpreter
+    # could race: the unlisted types exist before any object is made.
+    code = (
+        "import qarn_py._native\n"
+        "types = {t.__module__ + '.' + t.__name__ for t in object.__subclasses__() + BaseException.__subclasses__()}\n"
+        "print(sorted(t for t in types if t.startswith('qarn_py')))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True).stdout
+    for name in ("qarn_py._native._OwnedBuffer", "qarn_py._native._RobotState", "qarn_py.PanicException",
+                 "qarn_py._native.Robot"):
+        assert repr(name) in out

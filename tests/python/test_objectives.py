@@ -87,18 +87,21 @@ def test_docstrings_of_the_normalized_objectives():
 
 
 class TestParsing:
+    """The objective parser, reached through the test hook `_parse_objectives`; objective objects
+    come from the test extension, whose classes are its own."""
+
     @pytest.fixture
     def parse(self, hooks):
         return hooks._parse_objectives
 
-    def test_objects(self, parse):
-        assert parse(q.Time(2.0)) == [("time", 2.0)]
-        assert parse(q.Linear(1.0, [1, 2], [3])) == [("linear", 1.0, [1.0, 2.0], [3.0])]
-        assert parse(q.ThermalEnergy(0.5, [1])) == [("thermal_energy", 0.5, [1.0])]
-        assert parse(q.TotalVariationTorque(0.5, [2])) == [("total_variation_torque", 0.5, [2.0])]
+    def test_objects(self, hooks, parse):
+        assert parse(hooks.Time(2.0)) == [("time", 2.0)]
+        assert parse(hooks.Linear(1.0, [1, 2], [3])) == [("linear", 1.0, [1.0, 2.0], [3.0])]
+        assert parse(hooks.ThermalEnergy(0.5, [1])) == [("thermal_energy", 0.5, [1.0])]
+        assert parse(hooks.TotalVariationTorque(0.5, [2])) == [("total_variation_torque", 0.5, [2.0])]
 
-    def test_containers_keep_order(self, parse):
-        items = [q.Time(1.0), {"kind": "time", "weight": 2}]
+    def test_containers_keep_order(self, hooks, parse):
+        items = [hooks.Time(1.0), {"kind": "time", "weight": 2}]
         expected = [("time", 1.0), ("time", 2.0)]
         assert parse(items) == expected
         assert parse(tuple(items)) == expected
@@ -134,7 +137,7 @@ class TestParsing:
         with pytest.raises(ValueError, match="^`alpha` must be convertible"):
             parse({"kind": "linear", "weight": 1.0, "alpha": [[1.0]], "beta": []})
 
-    def test_container_errors(self, parse):
+    def test_container_errors(self, hooks, parse):
         with pytest.raises(ValueError, match="^each objective must be Time, Linear, ThermalEnergy, "
                                              "TotalVariationTorque, or a dict$"):
             parse("time")
@@ -142,11 +145,11 @@ class TestParsing:
                                              "or an iterable of them$"):
             parse(5)
         with pytest.raises(ValueError, match="^each objective"):
-            parse([q.Time(1.0), None])
+            parse([hooks.Time(1.0), None])
 
-    def test_errors_raised_by_python_propagate(self, parse):
+    def test_errors_raised_by_python_propagate(self, hooks, parse):
         def failing():
-            yield q.Time(1.0)
+            yield hooks.Time(1.0)
             raise KeyError("broken generator")
 
         with pytest.raises(KeyError, match="broken generator"):

@@ -58,8 +58,8 @@ class TestEvaluation:
                     assert got[k] is None
 
     def test_set_q_from_path_stores_the_evaluator_values(self, hooks):
-        path = q.Path.from_evaluator_3rd(ThirdOnly(), 0.0, 1.0)
-        robot = q.Robot(2)
+        path = hooks.Path.from_evaluator_3rd(ThirdOnly(), 0.0, 1.0)
+        robot = hooks.Robot(2)
         robot.append_s(S)
         robot.set_q_from_path_3rd(path, 0, len(S))
         for stored, expected in zip(hooks._stored_derivatives(robot, 0, len(S)), analytic(S)):

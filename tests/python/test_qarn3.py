@@ -73,8 +73,8 @@ class TestQarn3Problem:
         with pytest.raises(ValueError, match="^objective dict field `kind` must be one of "):
             q.Qarn3Problem(robot, {"kind": "jerk", "weight": 1.0}, np.full(41, 0.5))
 
-    def test_borrow_conflict_is_an_ordinary_runtime_error(self, hooks, line):
-        robot, s = line
+    def test_borrow_conflict_is_an_ordinary_runtime_error(self, hooks):
+        robot, s = jerk_line_robot(41, module=hooks)
         with pytest.raises(RuntimeError, match="^Already mutably borrowed$") as info:
             hooks._call_while_exclusive(robot, lambda held: hooks.Qarn3Problem(held, hooks.Time(1.0), np.full(41, 0.5)))
         assert type(info.value) is RuntimeError

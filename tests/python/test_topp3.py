@@ -141,8 +141,8 @@ class TestTopp3Problem:
         with pytest.raises(ValueError, match="b_linearization"):
             q.Topp3Problem(robot.constraints, np.full(len(s), 0.5), b_linearization=[[1.0]])
 
-    def test_borrow_conflict_is_an_ordinary_runtime_error(self, hooks, line):
-        robot, s = line
+    def test_borrow_conflict_is_an_ordinary_runtime_error(self, hooks):
+        robot, s = jerk_line_robot(module=hooks)
         c = robot.constraints
         reference = np.full(len(s), 0.5)
         with pytest.raises(RuntimeError, match="^Already mutably borrowed$") as info:

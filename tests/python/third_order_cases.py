@@ -12,9 +12,9 @@ JERK_LINE = dict(length=4.0, v=1.0, acc=1.0, jerk=2.0)
 JERK_LINE_TIME = 5.5
 
 
-def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, **kwargs):
-    """One axis moving along q(s) = s on [0, length]; returns (robot, s)."""
-    robot = q.Robot(1, capacity=max(n, 1000), **kwargs)
+def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, **kwargs):
+    """One axis moving along q(s) = s on [0, length]; returns (robot, s), a Robot of `module`."""
+    robot = module.Robot(1, capacity=max(n, 1000), **kwargs)
     s = np.linspace(0.0, length, n)
     robot.append_s(s)
     robot.set_q(s[:, None], np.ones((n, 1)), np.zeros((n, 1)), 0, dddq=np.zeros((n, 1)))

@@ -82,8 +82,26 @@ void owned_buffer_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+Ref import_numpy(std::optional<std::string_view> argument) {
+  PyObject* numpy = PyImport_ImportModule("numpy");
+  if (numpy == nullptr && argument) {
+    const std::string reason = Error::fetch().message();
+    throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", *argument, reason));
+  }
+  return new_ref(numpy);
+}
+
+// numpy.<function>(x, numpy.float64), the dtype passed positionally.
+Ref call_with_float64(PyObject* numpy, PyObject* float64, const char* function, PyObject* x) {
+  Ref callable = new_ref(PyObject_GetAttrString(numpy, function));
+  return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64, nullptr));
+}
+
+}  // namespace
+
 PyTypeObject* owned_buffer_type() {
-  static PyTypeObject* type = nullptr;  // created under the interpreter lock, kept for the process
+  // Created by the module's execution (the first call), kept for the process.
+  static PyTypeObject* type = nullptr;
   if (type == nullptr) {
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(owned_buffer_dealloc)},
@@ -101,23 +119,6 @@ PyTypeObject* owned_buffer_type() {
   }
   return type;
 }
-
-Ref import_numpy(std::optional<std::string_view> argument) {
-  PyObject* numpy = PyImport_ImportModule("numpy");
-  if (numpy == nullptr && argument) {
-    const std::string reason = Error::fetch().message();
-    throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", *argument, reason));
-  }
-  return new_ref(numpy);
-}
-
-// numpy.<function>(x, numpy.float64), the dtype passed positionally.
-Ref call_with_float64(PyObject* numpy, PyObject* float64, const char* function, PyObject* x) {
-  Ref callable = new_ref(PyObject_GetAttrString(numpy, function));
-  return new_ref(PyObject_CallFunctionObjArgs(callable.get(), x, float64, nullptr));
-}
-
-}  // namespace
 
 NumpyF64::NumpyF64(std::optional<std::string_view> argument)
     : numpy_(import_numpy(argument)), float64_(new_ref(PyObject_GetAttrString(numpy_.get(), "float64"))) {}

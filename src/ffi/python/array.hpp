@@ -123,8 +123,12 @@ class OwnedValues {
 
 // A new 1-D float64 array owning `values` (no copy).
 Ref vector_to_numpy(OwnedValues values);
+
 // A new C-contiguous rows x cols float64 array owning the row-major `values` (no copy).
 Ref matrix_to_numpy(std::size_t rows, std::size_t cols, OwnedValues values);
+
+// The type of the small objects that own the buffers of output arrays (not a module name).
+PyTypeObject* owned_buffer_type();
 
 // NumPy and its float64 type looked up once for several conversions (a Python callback's arguments
 // and result): the import is the costly part of a small conversion. The import rules are those of

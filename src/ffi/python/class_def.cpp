@@ -76,6 +76,7 @@ PyTypeObject* ClassBuilder::build(PyTypeObject** cell, std::size_t basicsize, de
   unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
   if (init_ == nullptr) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
   if (subclassable_) flags |= Py_TPFLAGS_BASETYPE;
+  if (collected_) flags |= Py_TPFLAGS_HAVE_GC;
   PyType_Spec spec{keep("qarn_py._native." + name), static_cast<int>(basicsize), 0, flags, slots.data()};
   PyObject* type = PyType_FromSpec(&spec);
   if (type == nullptr) {

@@ -1,5 +1,6 @@
 // `ClassDef<T>`: the description of the Python class whose payload is T, from which its type
-// object is created once, on first demand (`type_of<T>()`). A class is described by one function
+// object is created once, on first demand (`type_of<T>()`): the module's execution demands every
+// type, so none is created later, when threads could race to create it. A class is described by one function
 // `void define(ClassDef<T>&)` next to its payload, for example:
 //
 //   void define(ClassDef<PyTime>& c) {
@@ -92,6 +93,7 @@ class ClassBuilder {
   std::size_t init_arity_ = 0;
   newfunc init_ = nullptr;
   bool subclassable_ = false;
+  bool collected_ = false;  // instances take part in garbage collection
   std::vector<FunctionEntry> methods_;
   std::vector<Property> properties_;
   std::vector<Attribute> attributes_;
@@ -174,6 +176,11 @@ class ClassDef : public ClassBuilder {
   }
 
   PyTypeObject* build(PyTypeObject** cell) {
+    if constexpr (TracesReferences<T>) {
+      collected_ = true;
+      slot(Py_tp_traverse, &traverse_entry<T>);
+      if constexpr (ClearsReferences<T>) slot(Py_tp_clear, &clear_entry<T>);
+    }
     return ClassBuilder::build(cell, sizeof(Instance<T>), &dealloc_entry<T>);
   }
 

@@ -108,6 +108,13 @@ std::string Error::message() const {
   return result;
 }
 
+int Error::traverse(visitproc visit, void* arg) const {
+  Py_VISIT(type_.get());
+  Py_VISIT(value_.get());
+  Py_VISIT(traceback_.get());
+  return 0;
+}
+
 Ref new_ref(PyObject* object) {
   if (object == nullptr) throw Error::fetch();
   return Ref::steal(object);
@@ -136,6 +143,11 @@ std::optional<Error> PyErrSlot::take() {
 }
 
 void PyErrSlot::clear() { (void)take(); }
+
+int PyErrSlot::traverse(visitproc visit, void* arg) const {
+  const std::lock_guard lock(mutex_);
+  return stored_ ? stored_->traverse(visit, arg) : 0;
+}
 
 Error resolve_error(const CoreError& error, PyErrSlot* slot) {
   if (slot != nullptr) {

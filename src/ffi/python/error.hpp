@@ -53,6 +53,9 @@ class Error {
   // The exception's message, str(exc) for a raised one. Needs the lock for a raised one.
   std::string message() const;
 
+  // Visits the objects of a raised exception, for the garbage collector.
+  int traverse(visitproc visit, void* arg) const;
+
  private:
   Error() = default;
   TypeGetter lazy_type_ = nullptr;
@@ -76,8 +79,12 @@ class PyErrSlot {
   std::optional<Error> take();
   void clear();
 
+  // Visits a stored exception, for the garbage collector of the slot's owner. The slot's mutex is
+  // taken: a bridge may store into it without the interpreter lock.
+  int traverse(visitproc visit, void* arg) const;
+
  private:
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::optional<Error> stored_;
 };
 

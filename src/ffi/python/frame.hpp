@@ -246,9 +246,27 @@ template <class T>
 void dealloc_entry(PyObject* self) noexcept {
   gil::Hold hold;
   PyTypeObject* type = Py_TYPE(self);
+  if constexpr (TracesReferences<T>) PyObject_GC_UnTrack(self);
   std::destroy_at(&instance_of<T>(self)->value);
   type->tp_free(self);
   Py_DECREF(type);
+}
+
+// The collector's visit of an instance: its type (instances of heap types own a reference to it),
+// then the payload's references. Runs under the interpreter lock, possibly while another thread
+// borrows the payload, so it only reads reference fields.
+template <TracesReferences T>
+int traverse_entry(PyObject* self, visitproc visit, void* arg) noexcept {
+  Py_VISIT(Py_TYPE(self));
+  return traverse_refs(std::as_const(instance_of<T>(self)->value), visit, arg);
+}
+
+// The collector breaking a cycle: drops what the payload's clear_refs drops, at once.
+template <ClearsReferences T>
+int clear_entry(PyObject* self) noexcept {
+  gil::Hold hold;
+  clear_refs(instance_of<T>(self)->value);
+  return 0;
 }
 
 }  // namespace qarn::py

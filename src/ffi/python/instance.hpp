@@ -3,6 +3,7 @@
 // class_def.hpp), `make_instance` wraps a payload value in a new object of that type.
 #pragma once
 
+#include <concepts>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -19,6 +20,17 @@ class ClassDef;
 template <class T>
 concept PyClass = requires(ClassDef<T>& def) { define(def); };
 
+// A payload that holds Python objects (directly or through shared records) takes part in garbage
+// collection: `traverse_refs(payload, visit, arg)`, declared beside the payload, visits each
+// reference the payload owns exactly once, and an optional `clear_refs(payload)` drops the ones
+// that may close a reference cycle. The payload must stay usable after clear_refs.
+template <class T>
+concept TracesReferences = requires(const T& payload, visitproc visit, void* arg) {
+  { traverse_refs(payload, visit, arg) } -> std::same_as<int>;
+};
+template <class T>
+concept ClearsReferences = TracesReferences<T> && requires(T& payload) { clear_refs(payload); };
+
 // The type object of the class with payload T. Defined in class_def.hpp.
 template <class T>
 PyTypeObject* type_of();
@@ -34,9 +46,13 @@ Ref make_instance(PyTypeObject* type, T value) {
   static_assert(std::is_nothrow_move_constructible_v<T>, "payloads move into place without failing");
   PyObject* object = type->tp_alloc(type, 0);
   if (object == nullptr) throw Error::fetch();
+  // The collector must not meet the payload before it is built.
+  const bool collected = PyType_IS_GC(type);
+  if (collected) PyObject_GC_UnTrack(object);
   Instance<T>* instance = instance_of<T>(object);
   new (&instance->flag) BorrowFlag();
   new (&instance->value) T(std::move(value));
+  if (collected) PyObject_GC_Track(object);
   return Ref::steal(object);
 }
 

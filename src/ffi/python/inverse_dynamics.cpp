@@ -18,6 +18,8 @@ class PythonInverseDynamics final : public InverseDynamics {
  public:
   PythonInverseDynamics(Ref callback, PyErrSlot& slot) : callback_(std::move(callback)), slot_(slot) {}
 
+  PyObject* callback() const noexcept { return callback_.get(); }
+
   std::optional<std::string> call(std::span<const double> q, std::span<const double> qd,
                                   std::span<const double> qdd, std::span<double> tau) override {
     std::optional<Error> failure;
@@ -78,6 +80,11 @@ Ref resolve_inverse_dynamics(PyObject* object) {
 
 std::shared_ptr<InverseDynamics> python_inverse_dynamics(Ref callback, PyErrSlot& slot) {
   return std::make_shared<PythonInverseDynamics>(std::move(callback), slot);
+}
+
+PyObject* python_callback(const InverseDynamics* provider) noexcept {
+  const auto* python = dynamic_cast<const PythonInverseDynamics*>(provider);
+  return python != nullptr ? python->callback() : nullptr;
 }
 
 }  // namespace qarn::py

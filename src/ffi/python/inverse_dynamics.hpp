@@ -17,4 +17,7 @@ Ref resolve_inverse_dynamics(PyObject* object);
 // (which must outlive the provider) and reports "python inverse_dynamics callback failed".
 std::shared_ptr<InverseDynamics> python_inverse_dynamics(Ref callback, PyErrSlot& slot);
 
+// The callback object of a provider made by python_inverse_dynamics; null for any other provider.
+PyObject* python_callback(const InverseDynamics* provider) noexcept;
+
 }  // namespace qarn::py

@@ -2,8 +2,8 @@
 // registers every name in import order, and the add step shared by all registrations.
 #include "ffi/python/module.hpp"
 
-#include <cstdlib>
-#include <cstring>
+#include "ffi/python/array.hpp"
+#include "ffi/python/robot_state.hpp"
 
 namespace qarn::py {
 namespace {
@@ -29,38 +29,7 @@ constexpr const char* kModuleDoc =
 
 std::string_view version() { return kVersion; }
 
-// Every name of the module, in import order; each group stops the import at its first error.
-void module_body(Module& m) {
-  m.add("__doc__", to_py(std::string_view(kModuleDoc)));
-  m.add("__version__", to_py(std::string_view(kVersion)));
-  register_exceptions(m);
-  m.add_function<version>("version()", "Return the package version compiled into the native extension.");
-  register_interpolation_functions(m);
-  add_path_classes(m);
-  register_objective_classes(m);
-  add_robot_classes(m);
-  register_verbosity(m);
-  add_clarabel_enums(m);
-  register_clarabel_classes(m);
-  register_topp2_items(m);
-  register_topp3_items(m);
-  register_qarn2_items(m);
-  register_qarn3_items(m);
-
-  const char* hooks = std::getenv("QARN_PY_TEST_HOOKS");
-  if (hooks != nullptr && std::strcmp(hooks, "1") == 0) register_test_hooks(m);
-}
-
-int exec_module(PyObject* module) {
-  return frame<int>(-1, [&] {
-    if (!PyModule_Check(module)) {
-      throw Error::type(fmt::format("'{}' object cannot be converted to 'PyModule'", type_name(module)));
-    }
-    Module m(module);
-    module_body(m);
-    return 0;
-  });
-}
+int exec_module(PyObject* module) { return execute_module(module, module_body); }
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
@@ -84,6 +53,44 @@ PyModuleDef module_def = {
 };
 
 }  // namespace
+
+void module_body(Module& m) {
+  m.add("__doc__", to_py(std::string_view(kModuleDoc)));
+  m.add("__version__", to_py(std::string_view(kVersion)));
+  register_exceptions(m);
+  m.add_function<version>("version()", "Return the package version compiled into the native extension.");
+  register_interpolation_functions(m);
+  add_path_classes(m);
+  register_objective_classes(m);
+  add_robot_classes(m);
+  register_verbosity(m);
+  add_clarabel_enums(m);
+  register_clarabel_classes(m);
+  register_topp2_items(m);
+  register_topp3_items(m);
+  register_qarn2_items(m);
+  register_qarn3_items(m);
+  // Objects the module uses without naming them are created here too, so that no later first use
+  // creates one: on a free-threaded interpreter two first uses could race.
+  create_unlisted_types();
+}
+
+void create_unlisted_types() {
+  panic_exception_type();
+  owned_buffer_type();
+  robot_state_type();
+}
+
+int execute_module(PyObject* module, void (*body)(Module&)) noexcept {
+  return frame<int>(-1, [&] {
+    if (!PyModule_Check(module)) {
+      throw Error::type(fmt::format("'{}' object cannot be converted to 'PyModule'", type_name(module)));
+    }
+    Module m(module);
+    body(m);
+    return 0;
+  });
+}
 
 void Module::add(std::string_view name, Ref value) { set(name, std::move(value), true); }
 

@@ -26,7 +26,7 @@ class Module {
     add_function_def(function_def<Impl>(signature, doc), true);
   }
 
-  // Private names: set as attributes but not listed in `__all__` (test hooks).
+  // Private names: set as attributes but not listed in `__all__` (the test-only extension's hooks).
   template <class T>
   void add_private_class() {
     add_type(type_of<T>(), false);
@@ -73,6 +73,16 @@ void register_topp3_items(Module& module);
 void register_qarn2_items(Module& module);
 // Qarn3Problem, qarn3_socp, qarn3_socp_expert
 void register_qarn3_items(Module& module);
-void register_test_hooks(Module& module);  // private names, only with QARN_PY_TEST_HOOKS=1
+
+// Creates the process-wide objects the module uses but does not name: PanicException, the owner
+// type of output buffers and the owner type of shared robot states.
+void create_unlisted_types();
+
+// Every name of the module, in import order; each group stops the import at its first error.
+void module_body(Module& module);
+
+// The execution slot of a module built from these objects: refuses anything but a module, then
+// runs `body` inside the entry frame; 0 on success, -1 with the exception set.
+int execute_module(PyObject* module, void (*body)(Module&)) noexcept;
 
 }  // namespace qarn::py

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ffi/python/module.hpp"
+#include "ffi/python/path_evaluator.hpp"
 #include "ffi/python/smoothing_config.hpp"
 #include "ffi/python/spline_config.hpp"
 #include "ffi/python/station_input.hpp"
@@ -40,7 +41,7 @@ PyPath path_from_waypoints(PyObject* waypoints, std::optional<Shared<PySplineCon
   } else {
     spline = {order, s_min, s_max, out_of_range.value, parametrization.value, std::move(start), std::move(end)};
   }
-  return {check(path::path_from_interpolating_spline(points.view(), std::move(spline))), layout.value};
+  return {check(path::path_from_interpolating_spline(points.view(), std::move(spline))), layout.value, nullptr};
 }
 
 // The frame converts config, tolerance, the budgets, out_of_range and layout; then waypoints,
@@ -69,7 +70,7 @@ PyPath path_from_waypoints_fitting(PyObject* waypoints, std::optional<Shared<PyS
     fitting = {std::move(tolerance.value), std::move(axis_list), std::move(parameter_list), max_refinements,
                max_segments, out_of_range.value};
   }
-  return {check(path::path_from_smoothing_fit(points.view(), std::move(fitting))), layout.value};
+  return {check(path::path_from_smoothing_fit(points.view(), std::move(fitting))), layout.value, nullptr};
 }
 
 std::uint64_t path_dim(Shared<PyPath> self) { return self->path.dim(); }
@@ -124,6 +125,16 @@ void define(ClassDef<PyPath>& c) {
           "evaluator-backed, and parametric paths.");
   define_path_evaluator_constructors(c);
   define_path_evaluation(c);
+}
+
+int traverse_refs(const PyPath& path, visitproc visit, void* arg) {
+  if (path.evaluator) Py_VISIT(path.evaluator->evaluator.get());
+  return 0;
+}
+
+// An evaluator object that refers back to its path closes a cycle that only this can break.
+void clear_refs(PyPath& path) {
+  if (path.evaluator) path.evaluator->evaluator.reset();
 }
 
 void add_path_classes(Module& module) {

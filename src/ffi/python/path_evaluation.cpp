@@ -75,4 +75,12 @@ void define(ClassDef<PyPathDerivatives>& c) {
       .repr<derivatives_repr>();
 }
 
+int traverse_refs(const PyPathDerivatives& derivatives, visitproc visit, void* arg) {
+  Py_VISIT(derivatives.q.get());
+  for (const std::optional<Ref>* field : {&derivatives.dq, &derivatives.ddq, &derivatives.dddq}) {
+    if (*field) Py_VISIT((*field)->get());
+  }
+  return 0;
+}
+
 }  // namespace qarn::py

@@ -46,6 +46,7 @@ void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, const char
 // one output, else a tuple of one array per output) copied into `outputs`, field after field.
 void call_python(const PyEvaluatorState& state, const char* method, std::span<const double> s,
                  std::initializer_list<std::span<double>> outputs) {
+  if (!state.evaluator) throw Error::runtime("the path's evaluator was released by the garbage collector");
   const NumpyF64 numpy;  // one import for the queries and every returned field
   const Ref queries = numpy.array_owning(std::vector<double>(s.begin(), s.end()));
   const Ref name = new_ref(PyUnicode_InternFromString(method));
@@ -105,31 +106,31 @@ class Scratch {
 template <class Interface>
 class PyEvaluatorPath : public Interface {
  public:
-  explicit PyEvaluatorPath(PyEvaluatorState state) : state_(std::move(state)) {}
+  explicit PyEvaluatorPath(std::shared_ptr<const PyEvaluatorState> state) : state_(std::move(state)) {}
 
-  std::size_t dim() const override { return state_.dim; }
+  std::size_t dim() const override { return state_->dim; }
 
   Status evaluate_q(std::span<const double> s, std::span<double> q) const override {
-    if (!path::holds_samples(state_.dim, s.size(), q)) return PathError::DimensionMismatch{};
-    if (state_.has_evaluate_q) return call_evaluator(state_, "evaluate_q", s, {q});
-    if (state_.has_evaluate_up_to_2nd) {
+    if (!path::holds_samples(state_->dim, s.size(), q)) return PathError::DimensionMismatch{};
+    if (state_->has_evaluate_q) return call_evaluator(*state_, "evaluate_q", s, {q});
+    if (state_->has_evaluate_up_to_2nd) {
       Scratch scratch(2, q.size());
       return evaluate_up_to_2nd(s, q, scratch[0], scratch[1]);
     }
     Scratch scratch(3, q.size());
-    return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, scratch[0], scratch[1], scratch[2]});
+    return call_evaluator(*state_, "evaluate_up_to_3rd", s, {q, scratch[0], scratch[1], scratch[2]});
   }
 
   Status evaluate_up_to_2nd(std::span<const double> s, std::span<double> q, std::span<double> dq,
                             std::span<double> ddq) const override {
-    if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq)) return PathError::DimensionMismatch{};
-    if (state_.has_evaluate_up_to_2nd) return call_evaluator(state_, "evaluate_up_to_2nd", s, {q, dq, ddq});
+    if (!path::holds_samples(state_->dim, s.size(), q, dq, ddq)) return PathError::DimensionMismatch{};
+    if (state_->has_evaluate_up_to_2nd) return call_evaluator(*state_, "evaluate_up_to_2nd", s, {q, dq, ddq});
     Scratch scratch(1, q.size());
-    return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, dq, ddq, scratch[0]});
+    return call_evaluator(*state_, "evaluate_up_to_3rd", s, {q, dq, ddq, scratch[0]});
   }
 
  protected:
-  PyEvaluatorState state_;
+  std::shared_ptr<const PyEvaluatorState> state_;
 };
 
 using PyEvaluatorPath2nd = PyEvaluatorPath<path::PathEvaluator2nd>;
@@ -140,8 +141,8 @@ class PyEvaluatorPath3rd final : public PyEvaluatorPath<path::PathEvaluator3rd> 
 
   Status evaluate_up_to_3rd(std::span<const double> s, std::span<double> q, std::span<double> dq,
                             std::span<double> ddq, std::span<double> dddq) const override {
-    if (!path::holds_samples(state_.dim, s.size(), q, dq, ddq, dddq)) return PathError::DimensionMismatch{};
-    return call_evaluator(state_, "evaluate_up_to_3rd", s, {q, dq, ddq, dddq});
+    if (!path::holds_samples(state_->dim, s.size(), q, dq, ddq, dddq)) return PathError::DimensionMismatch{};
+    return call_evaluator(*state_, "evaluate_up_to_3rd", s, {q, dq, ddq, dddq});
   }
 };
 
@@ -166,12 +167,12 @@ void require_evaluator_method(PyObject* evaluator, const char* method, const cha
   }
 }
 
-std::shared_ptr<const path::PathEvaluator2nd> python_evaluator_2nd(PyEvaluatorState state) {
-  state.has_evaluate_up_to_2nd = true;  // required of a second-order evaluator
+std::shared_ptr<const path::PathEvaluator2nd> python_evaluator_2nd(std::shared_ptr<const PyEvaluatorState> state) {
+  if (!state->has_evaluate_up_to_2nd) throw Fault("a second-order evaluator must have `evaluate_up_to_2nd`");
   return std::make_shared<const PyEvaluatorPath2nd>(std::move(state));
 }
 
-std::shared_ptr<const path::PathEvaluator3rd> python_evaluator_3rd(PyEvaluatorState state) {
+std::shared_ptr<const path::PathEvaluator3rd> python_evaluator_3rd(std::shared_ptr<const PyEvaluatorState> state) {
   return std::make_shared<const PyEvaluatorPath3rd>(std::move(state));
 }
 

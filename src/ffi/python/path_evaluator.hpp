@@ -12,7 +12,9 @@
 
 namespace qarn::py {
 
-// What a Path constructor learnt of an evaluator object; nothing changes after construction.
+// What a Path constructor learnt of an evaluator object; nothing changes after construction but
+// the release of `evaluator` by the garbage collector, which leaves a path that no code can reach.
+// Shared by the path's evaluator and the Path object, which reports the evaluator to the collector.
 struct PyEvaluatorState {
   Ref evaluator;
   std::size_t dim = 0;  // positive
@@ -36,8 +38,8 @@ void require_evaluator_method(PyObject* evaluator, const char* method, const cha
 // unused derivatives going to scratch buffers. Each operation is one Python call; a failure is
 // reported as `DimensionMismatch`, its Python exception captured by the innermost
 // `EvaluatorErrorScope` of the thread.
-std::shared_ptr<const path::PathEvaluator2nd> python_evaluator_2nd(PyEvaluatorState state);
-std::shared_ptr<const path::PathEvaluator3rd> python_evaluator_3rd(PyEvaluatorState state);
+std::shared_ptr<const path::PathEvaluator2nd> python_evaluator_2nd(std::shared_ptr<const PyEvaluatorState> state);
+std::shared_ptr<const path::PathEvaluator3rd> python_evaluator_3rd(std::shared_ptr<const PyEvaluatorState> state);
 
 // Captures the Python exceptions of the evaluator calls made on this thread while it lives, for
 // the one evaluation that created it: two threads evaluating the same path, or an evaluator that

@@ -23,18 +23,21 @@ constexpr const char* kEvaluatorProtocol =
 // missing method names `from_evaluator_3rd` for the alias too.
 template <int Name>
 PyPath path_from_evaluator_3rd(PyObject* evaluator, double s_min, double s_max, PyMatrixLayout layout) {
-  PyEvaluatorState state{Ref::borrow(evaluator), probe_evaluator_dim(evaluator), layout.value};
+  auto state = std::make_shared<PyEvaluatorState>(
+      PyEvaluatorState{Ref::borrow(evaluator), probe_evaluator_dim(evaluator), layout.value});
   require_evaluator_method(evaluator, "evaluate_up_to_3rd", "from_evaluator_3rd");
-  state.has_evaluate_q = has_callable(evaluator, "evaluate_q");
-  state.has_evaluate_up_to_2nd = has_callable(evaluator, "evaluate_up_to_2nd");
-  return {check(path::path_from_evaluator_3rd(python_evaluator_3rd(std::move(state)), s_min, s_max)), layout.value};
+  state->has_evaluate_q = has_callable(evaluator, "evaluate_q");
+  state->has_evaluate_up_to_2nd = has_callable(evaluator, "evaluate_up_to_2nd");
+  return {check(path::path_from_evaluator_3rd(python_evaluator_3rd(state), s_min, s_max)), layout.value, state};
 }
 
 PyPath path_from_evaluator_2nd(PyObject* evaluator, double s_min, double s_max, PyMatrixLayout layout) {
-  PyEvaluatorState state{Ref::borrow(evaluator), probe_evaluator_dim(evaluator), layout.value};
+  auto state = std::make_shared<PyEvaluatorState>(
+      PyEvaluatorState{Ref::borrow(evaluator), probe_evaluator_dim(evaluator), layout.value});
   require_evaluator_method(evaluator, "evaluate_up_to_2nd", "from_evaluator_2nd");
-  state.has_evaluate_q = has_callable(evaluator, "evaluate_q");
-  return {check(path::path_from_evaluator_2nd(python_evaluator_2nd(std::move(state)), s_min, s_max)), layout.value};
+  state->has_evaluate_q = has_callable(evaluator, "evaluate_q");
+  state->has_evaluate_up_to_2nd = true;
+  return {check(path::path_from_evaluator_2nd(python_evaluator_2nd(state), s_min, s_max)), layout.value, state};
 }
 
 // qarn_py._parametric.<function>(*args), imported on every call; its result is returned unchanged.

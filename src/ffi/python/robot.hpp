@@ -23,6 +23,11 @@ struct PyConstraints {
 void define(ClassDef<PyRobot>& c);
 void define(ClassDef<PyConstraints>& c);
 
+inline int traverse_refs(const PyRobot& robot, visitproc visit, void* arg) { return robot.state.traverse(visit, arg); }
+inline int traverse_refs(const PyConstraints& constraints, visitproc visit, void* arg) {
+  return constraints.state.traverse(visit, arg);
+}
+
 // Store attributes shared by Robot and Constraints, each read under the state lock.
 template <class T>
 std::uint64_t store_dim(Shared<T> self) {

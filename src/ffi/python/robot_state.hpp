@@ -26,6 +26,13 @@ class SharedRobotState {
   // can fill it while a solve holds the state.
   PyErrSlot err_slot;
 
+  // For the garbage collector, which runs under the interpreter lock and must not wait for the
+  // mutex: the callback is only replaced by a thread holding both locks, and a solve that gives the
+  // interpreter lock up only reads it. `traverse` visits the callback and a parked exception;
+  // `clear_python_objects` drops both, on a state that no thread can reach any more.
+  int traverse(visitproc visit, void* arg) const;
+  void clear_python_objects() noexcept;
+
  private:
   template <class F>
   friend decltype(auto) lock_robot_state(SharedRobotState& state, F&& body);
@@ -34,7 +41,29 @@ class SharedRobotState {
   Robot robot_;  // guarded by mutex_
 };
 
-using RobotHandle = std::shared_ptr<SharedRobotState>;
+// A counted handle on a shared robot state. The state lives in a Python object of its own (not a
+// module name), so that the collector sees the state's references once however many Robots,
+// Constraints and problems share it, and a callback that refers back to its robot makes a cycle it
+// can collect. Copies and drops need the interpreter lock (a drop without it is deferred).
+class RobotHandle {
+ public:
+  RobotHandle() = default;
+  SharedRobotState& operator*() const noexcept { return *state_; }
+  SharedRobotState* operator->() const noexcept { return state_; }
+  // What a holder reports to the collector: its reference to the state's owner.
+  int traverse(visitproc visit, void* arg) const {
+    Py_VISIT(owner_.get());
+    return 0;
+  }
+
+ private:
+  friend RobotHandle make_robot_handle(std::unique_ptr<SharedRobotState> state);
+  Ref owner_;
+  SharedRobotState* state_ = nullptr;
+};
+
+// The type of the objects that own shared robot states (not a module name).
+PyTypeObject* robot_state_type();
 
 // The shared constructor of Robot and Constraints objects: a robot with an empty store of
 // `capacity` stations (1000 when absent) and the given inverse-dynamics callback (None or null:

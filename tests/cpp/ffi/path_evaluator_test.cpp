@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <barrier>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -41,8 +42,10 @@ long calls_of(const Ref& evaluator) {
 
 TEST(PythonPathEvaluator, BuffersOfTheWrongLengthAreRefusedWithoutACall) {
   const Ref object = counting_evaluator();
-  const auto third = python_evaluator_3rd({object, 2, MatrixLayout::SampleMajor, true, true});
-  const auto second = python_evaluator_2nd({object, 2, MatrixLayout::DimMajor, true, true});
+  const auto third = python_evaluator_3rd(
+      std::make_shared<const PyEvaluatorState>(PyEvaluatorState{object, 2, MatrixLayout::SampleMajor, true, true}));
+  const auto second = python_evaluator_2nd(
+      std::make_shared<const PyEvaluatorState>(PyEvaluatorState{object, 2, MatrixLayout::DimMajor, true, true}));
   const std::vector<double> s{0.0, 0.5, 1.0};
   std::vector<double> good(6), short_(5), long_(7);
   const auto mismatch = [](const Status& status) {

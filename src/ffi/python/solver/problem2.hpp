@@ -38,6 +38,15 @@ struct PyQarn2Problem {
 void define(ClassDef<PyTopp2Problem>& c);
 void define(ClassDef<PyQarn2Problem>& c);
 
+inline int traverse_refs(const PyTopp2Problem& problem, visitproc visit, void* arg) {
+  Py_VISIT(problem.constraints.get());
+  return problem.state.traverse(visit, arg);
+}
+inline int traverse_refs(const PyQarn2Problem& problem, visitproc visit, void* arg) {
+  Py_VISIT(problem.robot.get());
+  return problem.state.traverse(visit, arg);
+}
+
 // The TOPP2 record over a locked robot's store, after its checks passed.
 Topp2Problem checked_topp2(const Robot& robot, const ProblemWindow& window);
 

@@ -48,6 +48,15 @@ struct PyQarn3Problem {
 void define(ClassDef<PyTopp3Problem>& c);
 void define(ClassDef<PyQarn3Problem>& c);
 
+inline int traverse_refs(const PyTopp3Problem& problem, visitproc visit, void* arg) {
+  Py_VISIT(problem.constraints.get());
+  return problem.state.traverse(visit, arg);
+}
+inline int traverse_refs(const PyQarn3Problem& problem, visitproc visit, void* arg) {
+  Py_VISIT(problem.robot.get());
+  return problem.state.traverse(visit, arg);
+}
+
 // The TOPP3 record over a locked robot's store, its jerk rows linearized for `setup` (which it
 // borrows). A failure raises the converted core error.
 qarn3::Topp3Problem built_topp3(Robot& robot, const Problem3Setup& setup);

@@ -1,5 +1,4 @@
-// Private names for the test suite, registered only when QARN_PY_TEST_HOOKS=1 at import and never
-// listed in __all__: a way to raise a C++ fault through the entry frame, a probe of a shared robot
+// Private names of the test-only extension, never listed in __all__: a way to raise a C++ fault through the entry frame, a probe of a shared robot
 // state (poisoning, re-entry, waiting, releases without the interpreter lock), torque terms run
 // without the interpreter lock, the stored path derivatives, and direct access to the argument
 // binder, the array conversions and the objective parser.
@@ -7,6 +6,8 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
+
+#include "hooks/test_hooks.hpp"
 
 #include "ffi/python/binding.hpp"
 #include "ffi/python/objectives.hpp"
@@ -138,6 +139,10 @@ struct PyRobotStateProbe {
   RobotHandle state;
   double tag = 0.0;  // a plain settable attribute, for the setter and borrow paths
 };
+
+int traverse_refs(const PyRobotStateProbe& probe, visitproc visit, void* arg) {
+  return probe.state.traverse(visit, arg);
+}
 
 PyRobotStateProbe probe_new(std::uint64_t dim, std::optional<std::uint64_t> capacity) {
   return {robot_new_core(dim, capacity)};
