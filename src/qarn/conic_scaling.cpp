@@ -12,19 +12,21 @@ namespace {
 
 constexpr std::uint32_t kNoPair = std::numeric_limits<std::uint32_t>::max();
 
-// 1 / (the power of two nearest to m) for a positive finite magnitude, else 1.
-double inverse_scale(double m) { return 1.0 / power_of_two_near(m); }
+// 1 / m for a positive finite magnitude, else 1.
+double inverse_scale(double m) {
+  const double e = 1.0 / m;
+  return m > 0 && std::isfinite(e) ? e : 1.0;
+}
 
 double class_scale(const ProfileScale& reference, const ColumnClass& c) {
   const double base = c.base == ScaleBase::A ? reference.a : reference.b;
-  const double exponent = std::clamp(std::round(c.power * static_cast<double>(std::ilogb(base))), -600.0, 600.0);
-  return std::ldexp(1.0, static_cast<int>(exponent));
+  const double d = std::pow(base, c.power);
+  return d > 0 && std::isfinite(d) ? d : 1.0;
 }
 
 // The boost by lambda of a pair (v0, v1): v0 + v1 multiplied by lambda, v0 - v1 divided by it.
-// Computed through the sum and the difference, which the power-of-two lambda scales exactly; the
-// matrix form ((lambda + 1/lambda) / 2, ...) would round both coefficients to one value for a
-// large lambda and lose the difference.
+// Computed through the sum and the difference; the matrix form ((lambda + 1/lambda) / 2, ...)
+// would round both coefficients to one value for a large lambda and lose the difference.
 std::pair<double, double> boost_pair(double lambda, double v0, double v1) {
   const double sum = (v0 + v1) * lambda;
   const double diff = (v0 - v1) / lambda;
@@ -97,7 +99,8 @@ ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& co
   std::vector<double> boost(pair_row.size(), 1.0);
   for (std::size_t p = 0; p < pair_row.size(); ++p) {
     if (!(mag_sum[p] > 0) || !(mag_diff[p] > 0)) continue;
-    const double lambda = power_of_two_near(std::sqrt(mag_diff[p] / mag_sum[p]));
+    const double ratio = std::sqrt(mag_diff[p] / mag_sum[p]);
+    const double lambda = ratio > 0 && std::isfinite(ratio) ? ratio : 1.0;
     if (lambda == 1.0) continue;
     boost[p] = lambda;
     out.boosts.push_back({pair_row[p], lambda});

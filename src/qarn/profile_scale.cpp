@@ -27,17 +27,6 @@ double ratio(double num, double den) {
 
 }  // namespace
 
-double power_of_two_near(double x, bool of_four) {
-  if (!(x > 0) || !std::isfinite(x)) return 1.0;
-  int e = 0;
-  const double m = std::frexp(x, &e);  // x = m * 2^e, m in [0.5, 1)
-  // log2(x) = e + log2(m); round to the nearest integer (even integer for powers of four).
-  const double l = static_cast<double>(e) + std::log2(m);
-  const double step = of_four ? 2.0 : 1.0;
-  const double rounded = std::clamp(std::round(l / step) * step, -600.0, 600.0);
-  return std::ldexp(1.0, static_cast<int>(rounded));
-}
-
 ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count) {
   // A typical magnitude needs no more than a sample: at most kSamples stations, evenly spread (the
   // same stations for every scaling of the same problem).
@@ -62,7 +51,7 @@ ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, 
   // unit: the trapezoid and jerk rows then mix b with a at the ratio of the station spacing, and
   // third-order solves took two to three times the iterations.
   const double length = count >= 2 ? store.s_at(idx_s_start + count - 1) - store.s_at(idx_s_start) : 1.0;
-  return {power_of_two_near(a, true), power_of_two_near(a / length)};
+  return {a, a / length};
 }
 
 }  // namespace qarn

@@ -9,24 +9,18 @@
 
 namespace qarn {
 
-// Powers of two: `a` is a power of four (so that sqrt(a) is a power of two as well), `b` a power
-// of two. Scaling by them introduces no rounding.
+// Typical magnitudes of a and b over a window.
 struct ProfileScale {
   double a = 1.0;
   double b = 1.0;
 };
 
-// The nearest power of two (power of four when `of_four`) to a positive finite x, its exponent
-// clamped to [-600, 600]; 1.0 for anything else.
-double power_of_two_near(double x, bool of_four = false);
-
 // References for a = (ds/dt)^2 and b = dds/dt over the stations [idx_s_start, idx_s_start + count):
 // per station, the smallest of its finite first-order bound amax and |acc_max / acc_a| over its
 // second-order rows gives an a scale; the reference for a is their median (at most 64 evenly spread
-// stations are read) rounded to a power of four, the one for b that of a over the window's length
-// in s, rounded to a power of two. Without an a scale both are 1. Invariant under the exact
-// symmetries of the problem: limits of time order j times k^j give references times k^2 (up to the
-// rounding), path and limits times c leave them unchanged.
+// stations are read), the one for b that of a over the window's length in s. Without an a scale
+// both are 1. They follow the exact symmetries of the problem: limits of time order j times k^j
+// give references times k^2, path and limits times c leave them unchanged.
 ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count);
 
 }  // namespace qarn

@@ -17,28 +17,6 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-TEST(PowerOfTwoNear, RoundsTheExponentAndRefusesWhatIsNoMagnitude) {
-  struct Case {
-    double x;
-    bool of_four;
-    double expected;
-  };
-  for (const Case& c : std::vector<Case>{{1.0, false, 1.0},
-                                         {1.4, false, 1.0},
-                                         {1.5, false, 2.0},
-                                         {3e-3, false, 1.0 / 256},
-                                         {3e-3, true, 1.0 / 256},
-                                         {0.02, true, 1.0 / 64},
-                                         {1e6, true, 1048576.0},
-                                         {1e300, false, std::ldexp(1.0, 600)},  // exponent clamped
-                                         {0.0, false, 1.0},
-                                         {-2.0, false, 1.0},
-                                         {kInf, true, 1.0},
-                                         {kNaN, true, 1.0}}) {
-    EXPECT_EQ(power_of_two_near(c.x, c.of_four), c.expected) << c.x << " " << c.of_four;
-  }
-}
-
 // A store scaled in time by k (velocity x k, acceleration x k^2) and in space by c.
 Constraints scaled_line(double k, double c) {
   const std::vector<double> s = test2::uniform_grid(30, 2.0);
@@ -47,12 +25,12 @@ Constraints scaled_line(double k, double c) {
 
 TEST(ProfileScale, FollowsTimeScalingAndIgnoresSpaceScaling) {
   const ProfileScale unit = profile_scale(scaled_line(1.0, 1.0), 0, 31);
-  EXPECT_EQ(unit.a, 0.25);  // amax = 0.49 is the smaller scale; nearest power of four
+  EXPECT_DOUBLE_EQ(unit.a, 0.49);  // amax = 0.7^2; the line has no acc_a to give another scale
+  EXPECT_DOUBLE_EQ(unit.b, 0.49 / 2.0);  // a over the window length 2
   for (const double k : {1e-4, 1e-2, 1e2, 1e4}) {
     const ProfileScale p = profile_scale(scaled_line(k, 1.0), 0, 31);
-    const double ratio = p.a / (unit.a * k * k);
-    EXPECT_GE(ratio, 0.25) << k;  // one rounding to a power of four
-    EXPECT_LE(ratio, 4.0) << k;
+    EXPECT_NEAR(p.a / (unit.a * k * k), 1.0, 1e-14) << k;
+    EXPECT_NEAR(p.b / (unit.b * k * k), 1.0, 1e-14) << k;
   }
   // q(s) = s is not scaled with c here (the line's derivatives stay 1), so scale the limits of a
   // path c q(s) instead: amax and every row ratio are unchanged.
@@ -63,8 +41,8 @@ TEST(ProfileScale, FollowsTimeScalingAndIgnoresSpaceScaling) {
   ASSERT_TRUE(store.set_q(ones, 1e3 * ones, Eigen::MatrixXd::Zero(1, 31), std::nullopt, 0).ok());
   ASSERT_TRUE(store.add_velocity_limits(0.7e3 * ones, -0.7e3 * ones, 0).ok());
   ASSERT_TRUE(store.add_acceleration_limits(1.3e3 * ones, -1.3e3 * ones, 0).ok());
-  EXPECT_EQ(profile_scale(store, 0, 31).a, unit.a);
-  EXPECT_EQ(profile_scale(store, 0, 31).b, unit.b);
+  EXPECT_DOUBLE_EQ(profile_scale(store, 0, 31).a, unit.a);
+  EXPECT_DOUBLE_EQ(profile_scale(store, 0, 31).b, unit.b);
 }
 
 TEST(ProfileScale, WithoutLimitsBothReferencesAreOne) {

@@ -61,7 +61,7 @@ void define(ClassDef<PyReachSet2Options>& c) {
          "Defaults (those of ``ReachSet2OptionsBuilder::new``): ``lp_feas_tol``, ``a_cmp_abs_tol`` and "
          "``a_cmp_rel_tol`` 1e-8, and verbosity ``Verbosity.Silent``.\n\n"
          "The tolerances act relative to the problem's own scale: the solvers measure `a` in a unit "
-         "taken from the stored limits (a power of four near their typical size), so the same "
+         "taken from the stored limits (their typical size), so the same "
          "options mean the same thing whether the limits are near 1e-6 or 1e6.")
       .init<reach_options_new>(
           "ReachSet2Options(*, lp_feas_tol=1e-08, a_cmp_abs_tol=1e-08, a_cmp_rel_tol=1e-08, verbosity='silent')")

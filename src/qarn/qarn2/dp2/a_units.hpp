@@ -1,6 +1,7 @@
-// The unit of a in which the reachability solvers work: a power of four near the problem's own
-// reference (profile_scale), so that their tolerances and internal constants act relative to the
-// problem's scale, the same in any units. Converting is exact (a power of two).
+// The unit of a in which the reachability solvers work: the problem's own reference
+// (profile_scale), so that their tolerances and internal constants act relative to the problem's
+// scale, the same in any units. The unit follows the limits exactly (it is not rounded), so a
+// problem scaled in time or space is solved in exactly the same working numbers.
 #pragma once
 
 #include <span>
