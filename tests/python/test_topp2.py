@@ -84,6 +84,17 @@ class TestReachSet2Options:
         with pytest.raises(AttributeError, match="^property has no deleter$"):
             del o.lp_feas_tol
 
+    @pytest.mark.parametrize("name", ["lp_feas_tol", "a_cmp_abs_tol", "a_cmp_rel_tol"])
+    def test_a_value_that_reads_the_options_while_converting_is_stored(self, name):
+        o = q.ReachSet2Options()
+
+        class Half:
+            def __float__(self):
+                return getattr(o, name) / 2  # a shared borrow of o, before the setter's own
+
+        setattr(o, name, Half())
+        assert getattr(o, name) == 5e-9
+
 
 class TestTopp2Problem:
     @pytest.fixture

@@ -67,6 +67,21 @@ struct FromPy<bool> {
   static bool convert(PyObject* object, std::string_view);
 };
 
+// A setter's new value of type T, refused as the argument `value` rather than by the attribute's
+// name. Like every typed setter value it is converted before the setter borrows its object.
+template <class T>
+struct SetterValue {
+  T value;
+};
+template <class T>
+struct FromPy<SetterValue<T>> {
+  static SetterValue<T> convert(PyObject* object, std::string_view name) { return {FromPy<T>::convert(object, name)}; }
+};
+template <class T>
+inline constexpr bool kNamedValue = false;
+template <class T>
+inline constexpr bool kNamedValue<SetterValue<T>> = true;
+
 // Objects with an integer index: negative or too large values raise OverflowError.
 std::uint64_t index_to_u64(PyObject* object);
 std::uint32_t index_to_u32(PyObject* object);

@@ -208,13 +208,14 @@ PyObject* getter_entry(PyObject* self, void*) noexcept {
   return unary_entry<Impl>(self);
 }
 
-// The closure is the attribute's name. The value is converted before self is borrowed.
+// The closure is the attribute's name, which a refused value is reported by (or as `value`, see
+// SetterValue). The value is converted before self is borrowed.
 template <auto Impl>
 int setter_entry(PyObject* self, PyObject* value, void* closure) noexcept {
   return frame<int>(-1, [&] {
     if (value == nullptr) throw Error::attribute("property has no deleter");
     using Value = typename detail::Only<detail::ArgsOf<Impl>>::type;
-    Value converted = extract<Value>(value, static_cast<const char*>(closure));
+    Value converted = extract<Value>(value, kNamedValue<Value> ? "value" : static_cast<const char*>(closure));
     Impl(detail::SelfOf<Impl>(self), std::move(converted));
     return 0;
   });

@@ -23,12 +23,13 @@ double get_tolerance(Shared<PyReachSet2Options> self) {
   return self->options.*Tolerance;
 }
 
+// The value is converted before the object is borrowed: its __float__ may read this same object.
 // The candidate record must pass the rule as a whole before it replaces the stored one, so a
 // refused value leaves the object as it was.
 template <double ReachSet2Options::*Tolerance>
-void set_tolerance(Exclusive<PyReachSet2Options> self, PyObject* value) {
+void set_tolerance(Exclusive<PyReachSet2Options> self, SetterValue<double> value) {
   ReachSet2Options candidate = self->options;
-  candidate.*Tolerance = extract<double>(value, "value");
+  candidate.*Tolerance = value.value;
   check(qarn2::validate_reach_set2_options(candidate));
   self->options = candidate;
 }
