@@ -134,7 +134,16 @@ Status Robot::add_torque_limits(const MatrixView& upper, const MatrixView& lower
   const Eigen::MatrixXd upper_rows = upper - t->coeff_g;
   const Eigen::MatrixXd lower_rows = lower - t->coeff_g;
   QARN_TRY(constraints_.add_constraint_2nd(t->coeff_a, t->coeff_b, upper_rows, idx_s, false));
+  torque_rows_ = holds_torque_rows()
+                     ? StationRange{std::min(torque_rows_.start, idx_s), std::max(torque_rows_.end, idx_s + n)}
+                     : StationRange{idx_s, idx_s + n};
   return constraints_.add_constraint_2nd(t->coeff_a, t->coeff_b, lower_rows, idx_s, true);
+}
+
+void Robot::forget_removed_torque_rows() {
+  const std::uint64_t start = std::max(torque_rows_.start, constraints_.idx_s_start());
+  const std::uint64_t end = std::min(torque_rows_.end, constraints_.idx_s_end());
+  torque_rows_ = start < end ? StationRange{start, end} : StationRange{0, 0};
 }
 
 }  // namespace qarn

@@ -94,11 +94,19 @@ class Robot {
   }
   Status add_torque_limits(const MatrixView& upper, const MatrixView& lower, std::uint64_t idx_s);
 
+  // Whether stored stations hold torque rows, which were computed with the provider of their time
+  // and stay so when the provider changes. Tracked as the hull of the stations that received them;
+  // whoever removes stations from the store calls forget_removed_torque_rows() afterwards, so that
+  // stations appended later under the same ids do not count.
+  bool holds_torque_rows() const { return torque_rows_.start < torque_rows_.end; }
+  void forget_removed_torque_rows();
+
  private:
   InverseDynamics& provider() const;
 
   Constraints constraints_;
   std::shared_ptr<InverseDynamics> provider_;
+  StationRange torque_rows_{0, 0};
 };
 
 }  // namespace qarn

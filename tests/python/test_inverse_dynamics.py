@@ -5,6 +5,7 @@ the protocol errors, and the release of replaced callbacks."""
 import gc
 import math
 import threading
+import warnings
 import weakref
 
 import numpy as np
@@ -293,3 +294,56 @@ class TestLifetime:
         del proxy
         gc.collect()
         assert ref() is None
+
+
+def torque_from(robot, idx_s):
+    robot.add_torque_limits([10.0, 10.0], [-10.0, -10.0], start_idx_s=idx_s)
+
+
+class TestModelChangeOverTorqueRows:
+    """Torque rows keep the model they were computed with; changing the model says so."""
+
+    WARNING = "the store holds torque limits computed with the previous dynamics model"
+
+
+    @staticmethod
+    def changes(robot):
+        return [lambda: robot.set_inverse_dynamics(lambda qq, dq, ddq: 2.0 * ddq), robot.clear_inverse_dynamics]
+
+    @pytest.mark.parametrize(
+        "prepare, warns",
+        [
+            (lambda r: None, False),
+            (lambda r: r.add_velocity_limits([1.0, 1.0], [-1.0, -1.0], start_idx_s=0), False),
+            (lambda r: add_torque(r), True),
+            (lambda r: (torque_from(r, 2), r.constraints.pop_front_n(3)), True),
+            (lambda r: (torque_from(r, 2), r.constraints.pop_back_n(2)), False),
+            (lambda r: (add_torque(r), r.constraints.clear(keep_idx_s=True)), False),
+            # Stations appended again under the removed ids hold no torque rows.
+            (lambda r: (torque_from(r, 3), r.constraints.pop_back_n(1), r.append_s([2.0])), False),
+            (lambda r: (torque_from(r, 3), r.constraints.pop_front_n(3)), True),
+        ],
+        ids=["empty", "velocity", "torque", "torque kept", "torque popped", "cleared", "ids reused", "last kept"],
+    )
+    def test_warning_exactly_when_torque_rows_are_stored(self, prepare, warns):
+        for change in range(2):
+            robot = robot_on_line(n=4)
+            prepare(robot)
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                self.changes(robot)[change]()
+            messages = [str(w.message) for w in caught if w.category is RuntimeWarning]
+            assert len(messages) == int(warns)
+            if warns:
+                method = ("set_inverse_dynamics", "clear_inverse_dynamics")[change]
+                assert messages[0].startswith(f"Robot.{method}: {self.WARNING}")
+
+    def test_a_warning_turned_into_an_error_changes_nothing(self):
+        robot = robot_on_line(callback=lambda qq, dq, ddq: ddq, n=3)
+        add_torque(robot)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            for change in self.changes(robot):
+                with pytest.raises(RuntimeWarning, match=self.WARNING):
+                    change()
+                assert robot.has_inverse_dynamics

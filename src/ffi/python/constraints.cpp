@@ -46,18 +46,28 @@ void constraints_amax_substitute(Shared<PyConstraints> self, std::vector<double>
   with_store(*self, [&](Constraints& store) { check(store.amax_substitute(amax, idx_s)); });
 }
 
+// Runs body(Constraints&), which removes stations, with the state locked; the robot then forgets
+// the torque rows of the removed stations.
+template <class F>
+void remove_stations(const PyConstraints& self, F&& body) {
+  lock_robot_state(*self.state, [&](Robot& robot) {
+    body(robot.constraints());
+    robot.forget_removed_torque_rows();
+  });
+}
+
 void constraints_clear(Shared<PyConstraints> self, bool keep_idx_s) {
-  with_store(*self, [&](Constraints& store) { store.clear(keep_idx_s); });
+  remove_stations(*self, [&](Constraints& store) { store.clear(keep_idx_s); });
 }
 
 template <PopMode Mode>
 void constraints_pop_front(Shared<PyConstraints> self, std::uint64_t value) {
-  with_store(*self, [&](Constraints& store) { store.pop_front(Mode, value); });
+  remove_stations(*self, [&](Constraints& store) { store.pop_front(Mode, value); });
 }
 
 template <PopMode Mode>
 void constraints_pop_back(Shared<PyConstraints> self, std::uint64_t value) {
-  with_store(*self, [&](Constraints& store) { store.pop_back(Mode, value); });
+  remove_stations(*self, [&](Constraints& store) { store.pop_back(Mode, value); });
 }
 
 void constraints_add_1st(Shared<PyConstraints> self, PyObject* amax, std::uint64_t idx_s, PyMatrixLayout layout) {

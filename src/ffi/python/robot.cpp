@@ -22,15 +22,29 @@ PyRobot robot_point_mass(std::uint64_t dim, std::optional<std::uint64_t> capacit
   return {robot_new_core(dim, capacity)};
 }
 
+// Torque rows already stored were computed with the model they were added under and stay so; a
+// change of model says so with a RuntimeWarning, before anything changes (a warning turned into
+// an error leaves the robot as it was).
+void warn_if_torque_rows_stay(SharedRobotState& state, const char* method) {
+  if (!lock_robot_state(state, [](const Robot& robot) { return robot.holds_torque_rows(); })) return;
+  const std::string message = fmt::format(
+      "Robot.{}: the store holds torque limits computed with the previous dynamics model, and they are "
+      "not recomputed; change the model before adding torque limits, or rebuild the store",
+      method);
+  if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) < 0) throw Error::fetch();
+}
+
 // The replaced callback is dropped only after the state is unlocked, so its finalizer cannot
 // meet the locked state.
 void robot_set_inverse_dynamics(Shared<PyRobot> self, PyObject* inverse_dynamics) {
   Ref callback = resolve_inverse_dynamics(inverse_dynamics);
+  warn_if_torque_rows_stay(*self->state, "set_inverse_dynamics");
   const std::shared_ptr<InverseDynamics> previous = lock_robot_state(
       *self->state, [&](Robot& robot) { return replace_inverse_dynamics(*self->state, robot, std::move(callback)); });
 }
 
 void robot_clear_inverse_dynamics(Shared<PyRobot> self) {
+  warn_if_torque_rows_stay(*self->state, "clear_inverse_dynamics");
   const std::shared_ptr<InverseDynamics> previous =
       lock_robot_state(*self->state, [&](Robot& robot) { return replace_inverse_dynamics(*self->state, robot, {}); });
 }
@@ -129,9 +143,12 @@ void define(ClassDef<PyRobot>& c) {
       .method<robot_set_inverse_dynamics>(
           "set_inverse_dynamics($self, inverse_dynamics)",
           "Install a Python inverse-dynamics callback: a callable ``f(q, dq, ddq)`` or an object with an "
-          "``inverse_dynamics(q, dq, ddq)`` method, returning ``dim`` joint torques.")
+          "``inverse_dynamics(q, dq, ddq)`` method, returning ``dim`` joint torques.\n\n"
+          "Torque limits already stored keep the model they were computed with; a RuntimeWarning says so.")
       .method<robot_clear_inverse_dynamics>("clear_inverse_dynamics($self)",
-                                            "Clear the Python inverse-dynamics callback and restore point dynamics.")
+                                            "Clear the Python inverse-dynamics callback and restore point dynamics.\n\n"
+                                            "Torque limits already stored keep the model they were computed with; a "
+                                            "RuntimeWarning says so.")
       .method<robot_append_s>("append_s($self, s)", "Append strictly increasing station samples to the robot.")
       .method<robot_set_q>("set_q($self, q, dq, ddq, idx_s, *, dddq=None, layout='sample_major')",
                            "Store discrete path derivatives over an existing station interval.")
