@@ -2,6 +2,7 @@
 fallbacks between evaluate_q / evaluate_up_to_2nd / evaluate_up_to_3rd, the return checks with
 their exact texts, layouts, exceptions passed through unchanged, and sampling into a robot."""
 
+import sys
 import threading
 
 import numpy as np
@@ -348,3 +349,99 @@ def test_references_balance_over_many_evaluations():
     # Many calls: the interpreter's and NumPy's free lists move by a few hundred blocks now and then,
     # which the bound (calls / 25) must absorb.
     assert_balanced((evaluator, s, robot), body, calls=10000, warmup=2000)
+
+
+class TestSamplingIntoAChangingStore:
+    """set_q_from_path_* samples the path without the robot's lock: stations that another thread
+    replaces meanwhile are sampled again, so the store never holds derivatives of another grid."""
+
+    FIRST = S
+    SECOND = S * 0.5 + 0.25
+
+    @staticmethod
+    def robot_and_path(hooks, replace):
+        """A robot on FIRST and a path whose evaluator, on each call, has a second thread run
+        `replace(robot, call_number)` and waits for it."""
+        robot = hooks.Robot(2)
+        robot.append_s(TestSamplingIntoAChangingStore.FIRST)
+
+        class Replacing(ThirdOnly):
+            def evaluate_up_to_3rd(self, s):
+                thread = threading.Thread(target=replace, args=(robot, len(self.calls)))
+                thread.start()
+                thread.join()
+                return super().evaluate_up_to_3rd(s)
+
+        evaluator = Replacing()
+        return robot, hooks.Path.from_evaluator_3rd(evaluator, 0.0, 1.0), evaluator
+
+    def test_replaced_stations_are_sampled_again(self, hooks):
+        def replace(robot, call):
+            if call == 0:
+                robot.constraints.clear()
+                robot.append_s(self.SECOND)
+
+        robot, path, evaluator = self.robot_and_path(hooks, replace)
+        robot.set_q_from_path_3rd(path, 0, len(S))
+        assert [list(s) for s in evaluator.calls] == [list(self.FIRST), list(self.SECOND)]
+        for stored, expected in zip(hooks._stored_derivatives(robot, 0, len(S)), analytic(self.SECOND)):
+            np.testing.assert_array_equal(stored, expected)
+
+    def test_stations_removed_meanwhile_fail_as_after_the_removal(self, hooks):
+        robot, path, _ = self.robot_and_path(hooks, lambda robot, call: robot.constraints.pop_back_n(2))
+        with pytest.raises(hooks.ConstraintError):
+            robot.set_q_from_path_2nd(path, 0, len(S))
+        assert robot.len == len(S) - 2
+
+    def test_stations_that_keep_changing_fail_with_nothing_written(self, hooks):
+        def replace(robot, call):
+            robot.constraints.clear()
+            robot.append_s(S * 0.5 + 0.1 * (call + 1))
+
+        robot, path, evaluator = self.robot_and_path(hooks, replace)
+        with pytest.raises(RuntimeError, match=r"^the stations \[0, 5\) were replaced while the path was sampled, "
+                                               r"3 times; nothing was written$"):
+            robot.set_q_from_path_3rd(path, 0, len(S))
+        assert len(evaluator.calls) == 3
+        with pytest.raises(ValueError, match="^stations without derivatives$"):
+            hooks._stored_derivatives(robot, 0, len(S))
+
+    def test_a_thread_replacing_the_stations_never_leaves_another_grid(self, hooks):
+        # Two threads on one robot: one samples the path into the store, the other keeps replacing
+        # the stations. Whenever the store holds derivatives, they are the path's at the stored s.
+        robot = hooks.Robot(2)
+        path = hooks.Path.from_evaluator_3rd(ThirdOnly(), 0.0, 1.0)
+        grids = [S, S * 0.5 + 0.25, S * 0.9 + 0.05]
+        robot.append_s(grids[0])
+        paused, stop, checked = threading.Lock(), threading.Event(), []
+
+        def replacer():
+            k = 0
+            while not stop.is_set():
+                with paused:
+                    k += 1
+                    robot.constraints.clear()
+                    robot.append_s(grids[k % len(grids)])
+
+        thread = threading.Thread(target=replacer)
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(1e-6)  # switch threads often, inside the sampling too
+        thread.start()
+        try:
+            for _ in range(300):
+                try:
+                    robot.set_q_from_path_3rd(path, 0, len(S))
+                except (hooks.ConstraintError, RuntimeError):
+                    continue  # the window was empty or kept changing: nothing written
+                with paused:
+                    try:
+                        stored = hooks._stored_derivatives(robot, 0, len(S))
+                    except ValueError:
+                        continue  # replaced after the write
+                    s = robot.constraints.s_values(0, len(S))
+                    checked.append(all(np.array_equal(a, b) for a, b in zip(stored, analytic(s))))
+        finally:
+            stop.set()
+            thread.join()
+            sys.setswitchinterval(interval)
+        assert len(checked) > 10 and all(checked), (len(checked), checked.count(False))

@@ -83,18 +83,37 @@ void robot_set_q(Shared<PyRobot> self, PyObject* q, PyObject* dq, PyObject* ddq,
 }
 
 // Samples the path at the stored stations [idx_s_from, idx_s_to) and writes the derivatives. The
-// state is not locked while the path is evaluated.
+// state is not locked while the path is evaluated (an evaluator runs Python code, which must not
+// meet the locked state), so the write first checks, under the lock, that those stations still
+// have the s values that were sampled: stations replaced meanwhile are sampled again, and a window
+// that no longer holds them fails as if the call had come after the change. Stations that keep
+// changing fail the call after a few attempts, with nothing written.
 template <path::DerivativeOrder Order>
 void robot_set_q_from_path(Shared<PyRobot> self, Shared<PyPath> path, std::uint64_t idx_s_from,
                            std::uint64_t idx_s_to) {
-  const std::vector<double> s = lock_robot_state(
-      *self->state, [&](const Robot& robot) { return check(robot.constraints().s_values(idx_s_from, idx_s_to)); });
-  const path::DerivativeSamples samples = sample_path(*path, s, Order);
-  lock_robot_state(*self->state, [&](Robot& robot) {
-    std::optional<MatrixView> dddq;
-    if (samples.dddq) dddq.emplace(samples.dddq->view());
-    check(robot.constraints().set_q(samples.q.view(), samples.dq->view(), samples.ddq->view(), dddq, idx_s_from));
-  });
+  constexpr int kAttempts = 3;
+  const auto s_values = [&](const Robot& robot) {
+    return check(robot.constraints().s_values(idx_s_from, idx_s_to));
+  };
+  std::vector<double> s = lock_robot_state(*self->state, s_values);
+  for (int attempt = 1;; ++attempt) {
+    const path::DerivativeSamples samples = sample_path(*path, s, Order);
+    std::optional<std::vector<double>> moved = lock_robot_state(*self->state, [&](Robot& robot) {
+      std::optional<std::vector<double>> now = s_values(robot);
+      if (*now != s) return now;
+      std::optional<MatrixView> dddq;
+      if (samples.dddq) dddq.emplace(samples.dddq->view());
+      check(robot.constraints().set_q(samples.q.view(), samples.dq->view(), samples.ddq->view(), dddq, idx_s_from));
+      return std::optional<std::vector<double>>();
+    });
+    if (!moved) return;
+    if (attempt == kAttempts) {
+      throw Error::runtime(fmt::format("the stations [{}, {}) were replaced while the path was sampled, {} times; "
+                                       "nothing was written",
+                                       idx_s_from, idx_s_to, kAttempts));
+    }
+    s = std::move(*moved);
+  }
 }
 
 // The common body of the four limit methods. The window is read under the lock, the arguments

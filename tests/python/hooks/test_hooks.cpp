@@ -116,11 +116,12 @@ Matrix torque_coeff_a_released(Shared<PyRobot> robot, std::uint64_t idx_s_from, 
 }
 
 // The stored q, dq, ddq, dddq of stations [idx_s_from, idx_s_from + n), each (n, dim), one row per
-// station, as the store holds them.
+// station, as the store holds them; ValueError when a station has no derivatives.
 std::tuple<Matrix, Matrix, Matrix, Matrix> stored_derivatives(Shared<PyRobot> robot, std::uint64_t idx_s_from,
                                                               std::uint64_t n) {
   return lock_robot_state(*robot->state, [&](const Robot& r) {
     const Constraints& store = r.constraints();
+    if (!store.has_derivatives(idx_s_from, n, false)) throw Error::value("stations without derivatives");
     const auto rows = [&](std::span<const double> (Constraints::*at)(std::uint64_t) const) {
       Matrix out{n, r.dim(), {}};
       for (std::uint64_t k = 0; k < n; ++k) {
