@@ -89,8 +89,7 @@ Status Constraints::add_acceleration_limits(const MatrixView& upper, const Matri
   if (n == 0) return {};
   const Eigen::MatrixXd acc_a = station_columns(dim_, idx_s, n, [&](std::uint64_t i) { return ddq_at(i); });
   const Eigen::MatrixXd acc_b = station_columns(dim_, idx_s, n, [&](std::uint64_t i) { return dq_at(i); });
-  QARN_TRY(add_constraint_2nd(acc_a, acc_b, upper, idx_s, false));
-  return add_constraint_2nd(acc_a, acc_b, lower, idx_s, true);
+  return add_constraint_2nd_pair(acc_a, acc_b, upper, lower, idx_s);
 }
 
 Status Constraints::add_jerk_limits(const MatrixView& upper, const MatrixView& lower, std::uint64_t idx_s) {
@@ -102,8 +101,7 @@ Status Constraints::add_jerk_limits(const MatrixView& upper, const MatrixView& l
       station_columns(dim_, idx_s, n, [&](std::uint64_t i) { return ddq_at(i); }) * 3.0;
   const Eigen::MatrixXd jerk_c = station_columns(dim_, idx_s, n, [&](std::uint64_t i) { return dq_at(i); });
   const Eigen::MatrixXd jerk_d = Eigen::MatrixXd::Zero(upper.rows(), n);
-  QARN_TRY(add_constraint_3rd(jerk_a, jerk_b, jerk_c, jerk_d, upper, idx_s, false));
-  return add_constraint_3rd(jerk_a, jerk_b, jerk_c, jerk_d, lower, idx_s, true);
+  return add_constraint_3rd_pair(jerk_a, jerk_b, jerk_c, jerk_d, upper, lower, idx_s);
 }
 
 }  // namespace qarn

@@ -115,10 +115,27 @@ struct SolveOutput {
   LinearSolverInfo linsolver;
 };
 
+// The linear system Clarabel factors at every iteration: the upper triangle of its KKT matrix
+// (P and A with the cones' scaling blocks, and two extra rows and columns for each second-order
+// cone of dimension above 4, which Clarabel expands sparsely).
+struct KktSize {
+  std::size_t nonzeros = 0;
+  std::size_t order = 0;
+};
+KktSize kkt_size(const CscMatrix& P, const CscMatrix& A, std::span<const Cone> cones);
+
+// The memory a solve of a KKT system of this size needs at its peak, in bytes, from the solver's
+// copies of the data to the factor, with a margin (an estimate: the fill of the factor is only
+// known once Clarabel has ordered the system).
+std::size_t solve_footprint(KktSize kkt);
+
 // Minimises 1/2 x'Px + q'x subject to Ax + s = b, s in `cones` (which cover the rows in order).
 // A refusal by Clarabel (inconsistent dimensions, bad settings) and a caught panic inside it give
 // CoreError::clarabel(component, Clarabel's text); a malformed matrix gives CoreError::other.
 // Solving is not an error whatever the status: the caller judges the status.
+// Memory that runs out inside Clarabel ends the process (Rust cannot unwind out of a failed
+// allocation), so `solve_footprint` is allocated and released first; when it cannot be had, the
+// call throws OutOfMemory (a std::bad_alloc) without reaching Clarabel.
 Result<SolveOutput> solve(std::string_view component, const Settings& settings, const CscMatrix& P,
                           std::span<const double> q, const CscMatrix& A, std::span<const double> b,
                           std::span<const Cone> cones);

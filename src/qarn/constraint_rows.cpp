@@ -83,15 +83,16 @@ Status Constraints::prepare_row_update(StationRunMap& map, std::uint64_t idx_s, 
   return {};
 }
 
-// The block's rows go below the rows each station already holds (the map counts are already
-// raised by r), negated with is_negative; each station's column is its own ring slot.
+// The block's rows go into the rows each station has just gained (the map counts are already
+// raised), above the last `rows_below` of them, negated with is_negative; each station's column
+// is its own ring slot.
 void Constraints::write_constraint_rows(StationMatrix& matrix, const StationRunMap& map, const MatrixView& block,
-                                        std::uint64_t idx_s, bool is_negative) {
+                                        std::uint64_t idx_s, bool is_negative, std::size_t rows_below) {
   const std::uint64_t hi = idx_s + static_cast<std::uint64_t>(block.cols());
   const std::size_t r = static_cast<std::size_t>(block.rows());
   const double sign = is_negative ? -1.0 : 1.0;
   for (const StationRun& run : map.runs_overlapping(idx_s, hi)) {
-    const std::size_t first_row = static_cast<std::size_t>(run.rows) - r;
+    const std::size_t first_row = static_cast<std::size_t>(run.rows) - r - rows_below;
     for (std::uint64_t i = std::max(idx_s, run.start); i < std::min(hi, run.end); ++i) {
       const double* src = block.data() + static_cast<std::ptrdiff_t>(i - idx_s) * block.outerStride();
       double* dst = matrix.col(slot_of(i)) + first_row;
@@ -100,48 +101,93 @@ void Constraints::write_constraint_rows(StationMatrix& matrix, const StationRunM
   }
 }
 
-Status Constraints::add_constraint_2nd(const MatrixView& acc_a, const MatrixView& acc_b, const MatrixView& acc_max,
-                                       std::uint64_t idx_s, bool is_negative) {
-  if (!same_shape(acc_a, acc_b) || !same_shape(acc_a, acc_max)) return ConstraintError::NoMatchDimensions{};
+// Every bound block is checked and the room for all of them made before the first row is
+// written, so a limit's two sides are stored together or not at all.
+Status Constraints::add_rows_2nd(const MatrixView& acc_a, const MatrixView& acc_b,
+                                 std::span<const SignedBound> bounds, std::uint64_t idx_s) {
+  for (const SignedBound& b : bounds) {
+    if (!same_shape(acc_a, acc_b) || !same_shape(acc_a, *b.bound)) return ConstraintError::NoMatchDimensions{};
+  }
   const std::uint64_t n = static_cast<std::uint64_t>(acc_a.cols());
   const std::uint64_t r = static_cast<std::uint64_t>(acc_a.rows());
   if (!contains(idx_s, n)) return ConstraintError::OutOfSBounds{idx_s, n};
   if (r == 0 || n == 0) return {};
+  const std::uint64_t added = r * bounds.size();
   StationMatrix* const matrices[] = {&acc_a_, &acc_b_, &acc_max_};
-  QARN_TRY(prepare_row_update(acc_runs_, idx_s, n, r, matrices));
+  QARN_TRY(prepare_row_update(acc_runs_, idx_s, n, added, matrices));
 
-  acc_runs_.update_range(idx_s, idx_s + n, r, true);
-  write_constraint_rows(acc_a_, acc_runs_, acc_a, idx_s, is_negative);
-  write_constraint_rows(acc_b_, acc_runs_, acc_b, idx_s, is_negative);
-  write_constraint_rows(acc_max_, acc_runs_, acc_max, idx_s, is_negative);
+  acc_runs_.update_range(idx_s, idx_s + n, added, true);
+  std::size_t below = static_cast<std::size_t>(added);
+  for (const SignedBound& b : bounds) {
+    below -= static_cast<std::size_t>(r);
+    write_constraint_rows(acc_a_, acc_runs_, acc_a, idx_s, b.is_negative, below);
+    write_constraint_rows(acc_b_, acc_runs_, acc_b, idx_s, b.is_negative, below);
+    write_constraint_rows(acc_max_, acc_runs_, *b.bound, idx_s, b.is_negative, below);
+  }
   acc_runs_.merge_equal_runs(idx_s, idx_s + n);
   return {};
+}
+
+// `coefficients` are jerk_a, jerk_b, jerk_c, jerk_d.
+Status Constraints::add_rows_3rd(std::span<const MatrixView* const> coefficients,
+                                 std::span<const SignedBound> bounds, std::uint64_t idx_s) {
+  const MatrixView& first = *coefficients[0];
+  for (const MatrixView* c : coefficients) {
+    if (!same_shape(first, *c)) return ConstraintError::NoMatchDimensions{};
+  }
+  for (const SignedBound& b : bounds) {
+    if (!same_shape(first, *b.bound)) return ConstraintError::NoMatchDimensions{};
+  }
+  const std::uint64_t n = static_cast<std::uint64_t>(first.cols());
+  const std::uint64_t r = static_cast<std::uint64_t>(first.rows());
+  if (!contains(idx_s, n)) return ConstraintError::OutOfSBounds{idx_s, n};
+  if (r == 0 || n == 0) return {};
+  const std::uint64_t added = r * bounds.size();
+  // The linearized rows grow with the raw ones so that every valid raw row has a linearized slot.
+  StationMatrix* const matrices[] = {&jerk_a_, &jerk_b_, &jerk_c_, &jerk_d_, &jerk_max_, &jerk_lin_a_, &jerk_lin_max_};
+  QARN_TRY(prepare_row_update(jerk_runs_, idx_s, n, added, matrices));
+
+  if (lin_range_.end > idx_s && lin_range_.start < idx_s + n) lin_range_ = {0, 0};
+  jerk_runs_.update_range(idx_s, idx_s + n, added, true);
+  StationMatrix* const targets[] = {&jerk_a_, &jerk_b_, &jerk_c_, &jerk_d_};
+  std::size_t below = static_cast<std::size_t>(added);
+  for (const SignedBound& b : bounds) {
+    below -= static_cast<std::size_t>(r);
+    for (std::size_t k = 0; k < 4; ++k) {
+      write_constraint_rows(*targets[k], jerk_runs_, *coefficients[k], idx_s, b.is_negative, below);
+    }
+    write_constraint_rows(jerk_max_, jerk_runs_, *b.bound, idx_s, b.is_negative, below);
+  }
+  jerk_runs_.merge_equal_runs(idx_s, idx_s + n);
+  return {};
+}
+
+Status Constraints::add_constraint_2nd(const MatrixView& acc_a, const MatrixView& acc_b, const MatrixView& acc_max,
+                                       std::uint64_t idx_s, bool is_negative) {
+  const SignedBound bounds[] = {{&acc_max, is_negative}};
+  return add_rows_2nd(acc_a, acc_b, bounds, idx_s);
+}
+
+Status Constraints::add_constraint_2nd_pair(const MatrixView& acc_a, const MatrixView& acc_b,
+                                            const MatrixView& upper, const MatrixView& lower, std::uint64_t idx_s) {
+  const SignedBound bounds[] = {{&upper, false}, {&lower, true}};
+  return add_rows_2nd(acc_a, acc_b, bounds, idx_s);
 }
 
 Status Constraints::add_constraint_3rd(const MatrixView& jerk_a, const MatrixView& jerk_b, const MatrixView& jerk_c,
                                        const MatrixView& jerk_d, const MatrixView& jerk_max, std::uint64_t idx_s,
                                        bool is_negative) {
-  if (!same_shape(jerk_a, jerk_b) || !same_shape(jerk_a, jerk_c) || !same_shape(jerk_a, jerk_d) ||
-      !same_shape(jerk_a, jerk_max)) {
-    return ConstraintError::NoMatchDimensions{};
-  }
-  const std::uint64_t n = static_cast<std::uint64_t>(jerk_a.cols());
-  const std::uint64_t r = static_cast<std::uint64_t>(jerk_a.rows());
-  if (!contains(idx_s, n)) return ConstraintError::OutOfSBounds{idx_s, n};
-  if (r == 0 || n == 0) return {};
-  // The linearized rows grow with the raw ones so that every valid raw row has a linearized slot.
-  StationMatrix* const matrices[] = {&jerk_a_, &jerk_b_, &jerk_c_, &jerk_d_, &jerk_max_, &jerk_lin_a_, &jerk_lin_max_};
-  QARN_TRY(prepare_row_update(jerk_runs_, idx_s, n, r, matrices));
+  const MatrixView* const coefficients[] = {&jerk_a, &jerk_b, &jerk_c, &jerk_d};
+  const SignedBound bounds[] = {{&jerk_max, is_negative}};
+  return add_rows_3rd(coefficients, bounds, idx_s);
+}
 
-  if (lin_range_.end > idx_s && lin_range_.start < idx_s + n) lin_range_ = {0, 0};
-  jerk_runs_.update_range(idx_s, idx_s + n, r, true);
-  write_constraint_rows(jerk_a_, jerk_runs_, jerk_a, idx_s, is_negative);
-  write_constraint_rows(jerk_b_, jerk_runs_, jerk_b, idx_s, is_negative);
-  write_constraint_rows(jerk_c_, jerk_runs_, jerk_c, idx_s, is_negative);
-  write_constraint_rows(jerk_d_, jerk_runs_, jerk_d, idx_s, is_negative);
-  write_constraint_rows(jerk_max_, jerk_runs_, jerk_max, idx_s, is_negative);
-  jerk_runs_.merge_equal_runs(idx_s, idx_s + n);
-  return {};
+Status Constraints::add_constraint_3rd_pair(const MatrixView& jerk_a, const MatrixView& jerk_b,
+                                            const MatrixView& jerk_c, const MatrixView& jerk_d,
+                                            const MatrixView& upper, const MatrixView& lower, std::uint64_t idx_s) {
+  const MatrixView* const coefficients[] = {&jerk_a, &jerk_b, &jerk_c, &jerk_d};
+  const SignedBound bounds[] = {{&upper, false}, {&lower, true}};
+  return add_rows_3rd(coefficients, bounds, idx_s);
 }
 
 // ---- per-station readers ----

@@ -81,11 +81,12 @@ Status Constraints::append_s(std::span<const double> s) {
   if (n > std::numeric_limits<std::uint64_t>::max() - idx_s_end()) {
     return ConstraintError::OutOfSBounds{idx_s_end(), n};
   }
-  const std::size_t room = capacity_ - len_;
-  if (n > room / 2) QARN_TRY(grow_for(n));
+  // The run lists first: a growth that succeeds is not undone when a later allocation fails.
   for (StationRunMap* map : run_maps()) {
     if (!map->reserve_extra(1)) return out_of_memory("Constraints::append_s");
   }
+  const std::size_t room = capacity_ - len_;
+  if (n > room / 2) QARN_TRY(grow_for(n));
 
   const std::uint64_t first = idx_s_end();
   for_each_slot_block(first, n, [&](std::size_t slot, std::size_t offset, std::size_t count) {

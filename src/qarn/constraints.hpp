@@ -155,6 +155,13 @@ class Constraints {
   Status add_constraint_3rd(const MatrixView& jerk_a, const MatrixView& jerk_b, const MatrixView& jerk_c,
                             const MatrixView& jerk_d, const MatrixView& jerk_max, std::uint64_t idx_s,
                             bool is_negative);
+  // Both sides of a two-sided limit in one update: the rows with `upper`, then the negated rows
+  // with `lower`, laid out as the two single calls would; written together or not at all.
+  Status add_constraint_2nd_pair(const MatrixView& acc_a, const MatrixView& acc_b, const MatrixView& upper,
+                                 const MatrixView& lower, std::uint64_t idx_s);
+  Status add_constraint_3rd_pair(const MatrixView& jerk_a, const MatrixView& jerk_b, const MatrixView& jerk_c,
+                                 const MatrixView& jerk_d, const MatrixView& upper, const MatrixView& lower,
+                                 std::uint64_t idx_s);
 
   // ---- row readers (never fail; stations outside the window read as having no rows) ----
 
@@ -211,8 +218,17 @@ class Constraints {
   Status grow_for(std::size_t extra);
   Result<std::vector<double>> read_first_row(const StationMatrix& matrix, std::uint64_t from, std::uint64_t to) const;
   void write_station_block(StationMatrix& matrix, const MatrixView& block, std::uint64_t idx_s);
+  // One bound block of a row update and the sign its rows are stored with.
+  struct SignedBound {
+    const MatrixView* bound;
+    bool is_negative;
+  };
+  Status add_rows_2nd(const MatrixView& acc_a, const MatrixView& acc_b, std::span<const SignedBound> bounds,
+                      std::uint64_t idx_s);
+  Status add_rows_3rd(std::span<const MatrixView* const> coefficients, std::span<const SignedBound> bounds,
+                      std::uint64_t idx_s);
   void write_constraint_rows(StationMatrix& matrix, const StationRunMap& map, const MatrixView& block,
-                             std::uint64_t idx_s, bool is_negative);
+                             std::uint64_t idx_s, bool is_negative, std::size_t rows_below);
   void clear_dddq_block(std::uint64_t idx_s, std::uint64_t n);
   // Sets the columns of stations [idx_s, idx_s + n) back to the matrix's fill value.
   void reset_station_columns(StationMatrix& matrix, std::uint64_t idx_s, std::uint64_t n);

@@ -133,11 +133,11 @@ Status Robot::add_torque_limits(const MatrixView& upper, const MatrixView& lower
   if (!t) return std::move(t).error();
   const Eigen::MatrixXd upper_rows = upper - t->coeff_g;
   const Eigen::MatrixXd lower_rows = lower - t->coeff_g;
-  QARN_TRY(constraints_.add_constraint_2nd(t->coeff_a, t->coeff_b, upper_rows, idx_s, false));
+  QARN_TRY(constraints_.add_constraint_2nd_pair(t->coeff_a, t->coeff_b, upper_rows, lower_rows, idx_s));
   torque_rows_ = holds_torque_rows()
                      ? StationRange{std::min(torque_rows_.start, idx_s), std::max(torque_rows_.end, idx_s + n)}
                      : StationRange{idx_s, idx_s + n};
-  return constraints_.add_constraint_2nd(t->coeff_a, t->coeff_b, lower_rows, idx_s, true);
+  return {};
 }
 
 void Robot::forget_removed_torque_rows() {

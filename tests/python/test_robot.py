@@ -216,8 +216,11 @@ class TestLimitForms:
             robot.add_acceleration_limits([1.0, 2.0], [1.0, -2.0], start_idx_s=0)
         with pytest.raises(q.ConstraintError, match=f"^{OUT_OF_BOUNDS}idx_s=8, len=3.$"):
             robot.add_velocity_limits([1.0, 2.0], [-1.0, -2.0], start_idx_s=8, length=3)
-        with pytest.raises(MemoryError):  # a repeat count whose size overflows is refused, not wrapped
+        # The window is checked before the vector is repeated: no overflow, no allocation.
+        with pytest.raises(q.ConstraintError, match=f"^{OUT_OF_BOUNDS}idx_s=0, len={2 ** 62}.$"):
             robot.add_velocity_limits([1.0, 2.0], [-1.0, -2.0], start_idx_s=0, length=2 ** 62)
+        with pytest.raises(q.ConstraintError, match="dimensions"):  # differing counts come before the window
+            robot.add_velocity_limits([1.0, 2.0], -np.ones((3, 2)), start_idx_s=12)
         np.testing.assert_array_equal(self.amax(robot), [math.inf] * 10)  # nothing was applied
 
     def test_start_at_or_beyond_the_end(self, robot):

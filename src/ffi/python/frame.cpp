@@ -4,6 +4,8 @@
 #include <exception>
 #include <new>
 
+#include "diag/out_of_memory.hpp"
+
 namespace qarn::py {
 namespace {
 
@@ -17,6 +19,8 @@ void raise_current_exception() noexcept {
       throw;
     } catch (Error& error) {
       std::move(error).restore();
+    } catch (const OutOfMemory& failure) {
+      PyErr_SetString(PyExc_MemoryError, failure.what());
     } catch (const std::bad_alloc&) {
       PyErr_NoMemory();
     } catch (const std::exception& fault) {

@@ -3,13 +3,16 @@
 //    lock released, so it cannot deadlock against the holder when the holder calls Python;
 //  - locking it again from the owning thread (a Python callback touching the robot it serves) is a
 //    RuntimeError instead of a hang;
-//  - a fault (any C++ exception other than a Python error value) unwinding out of a locked scope
-//    poisons it for good: the state may be half-written, so every later lock fails.
+//  - a fault (any C++ exception other than a Python error value or an allocation failure)
+//    unwinding out of a locked scope poisons it for good: the state may be half-written, so every
+//    later lock fails. An allocation failure is an ordinary result, like an error value: every
+//    writer of the state allocates what it needs before it writes anything.
 #pragma once
 
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -26,7 +29,8 @@ class PoisonMutex {
   bool poisoned() const noexcept { return poisoned_.load(std::memory_order_acquire); }
 
   // The lock for a scope: unlocks on exit, poisoning when a fault unwinds through it. An `Error`
-  // leaving the scope is an ordinary result and must be passed through `error_leaving()` first.
+  // or a std::bad_alloc leaving the scope is an ordinary result and must be passed through
+  // `error_leaving()` first.
   class Held {
    public:
     explicit Held(PoisonMutex& mutex) : mutex_(mutex), exceptions_(std::uncaught_exceptions()) { mutex_.lock(); }
@@ -60,6 +64,9 @@ decltype(auto) with_lock(PoisonMutex& mutex, F&& body) {
   try {
     return std::forward<F>(body)();
   } catch (const Error&) {
+    held.error_leaving();
+    throw;
+  } catch (const std::bad_alloc&) {
     held.error_leaving();
     throw;
   }

@@ -116,22 +116,29 @@ void robot_set_q_from_path(Shared<PyRobot> self, Shared<PyPath> path, std::uint6
   }
 }
 
-// The common body of the four limit methods. The window is read under the lock, the arguments
-// are converted without it (conversion may run Python code, which must not meet the locked
-// state), and the builder runs under the lock again; it checks the window itself.
+// The common body of the four limit methods. The arguments are converted without the lock
+// (conversion may run Python code, which must not meet the locked state); under it the window is
+// checked before a vector limit is repeated over it, so a window past the store's end is refused
+// without building its matrix, and the builder runs (it checks everything again).
 template <AxialLimit Kind>
 void robot_add_limits(Shared<PyRobot> self, PyObject* upper, PyObject* lower, std::uint64_t start_idx_s,
                       std::optional<std::uint64_t> length, PyMatrixLayout layout) {
   SharedRobotState& state = *self->state;
-  const auto [dim, end] = lock_robot_state(state, [](const Robot& robot) {
-    return std::pair{robot.dim(), robot.constraints().idx_s_end()};
-  });
-  const std::uint64_t default_count = end > start_idx_s ? end - start_idx_s : 0;
-  const StationColumns upper_m = limit_with_layout("upper", upper, dim, default_count, length, layout.value);
-  const StationColumns lower_m = limit_with_layout("lower", lower, dim, default_count, length, layout.value);
+  LimitInput upper_in = LimitInput::read("upper", upper, state.dim, length, layout.value);
+  LimitInput lower_in = LimitInput::read("lower", lower, state.dim, length, layout.value);
   lock_robot_state(state, [&](Robot& robot) {
     // An exception left by an earlier callback failure must not be raised for this call.
     state.err_slot.clear();
+    const Constraints& store = robot.constraints();
+    const std::uint64_t end = store.idx_s_end();
+    const std::uint64_t default_count = end > start_idx_s ? end - start_idx_s : 0;
+    const std::uint64_t n = upper_in.stations(default_count);
+    // Differing counts are the builder's dimension error, which comes first.
+    if (lower_in.stations(default_count) == n && !store.contains(start_idx_s, n)) {
+      check(Status(ConstraintError::OutOfSBounds{start_idx_s, n}));
+    }
+    const StationColumns upper_m = std::move(upper_in).columns(default_count);
+    const StationColumns lower_m = std::move(lower_in).columns(default_count);
     const auto add = [&] {
       switch (Kind) {
         case AxialLimit::Velocity: return robot.add_velocity_limits(upper_m.view(), lower_m.view(), start_idx_s);

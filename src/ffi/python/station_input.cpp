@@ -38,39 +38,50 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
 }
 
 // The object is converted once; the vector form is taken when the result is one-dimensional.
-StationColumns limit_with_layout(std::string_view name, PyObject* object, std::size_t dim, std::size_t default_count,
-                                 std::optional<std::size_t> length, MatrixLayout layout) {
+LimitInput LimitInput::read(std::string_view name, PyObject* object, std::size_t dim,
+                            std::optional<std::size_t> length, MatrixLayout layout) {
   const Error not_an_array =
       Error::value(fmt::format("`{}` must be convertible to a one- or two-dimensional float64 array", name));
   Ref array;
-  std::optional<std::vector<double>> vector;
+  LimitInput out;
+  out.length_ = length;
   try {
     array = ascontiguousarray_f64(object, name);
-    vector = read_f64_vector(array.get(), not_an_array);
+    out.vector_ = read_f64_vector(array.get(), not_an_array);
   } catch (const Error&) {
     throw not_an_array;
   }
-  if (vector) {
-    if (vector->size() != dim) {
-      throw Error::value(fmt::format("`{}` must have length {}; got {}", name, dim, vector->size()));
+  if (out.vector_) {
+    if (out.vector_->size() != dim) {
+      throw Error::value(fmt::format("`{}` must have length {}; got {}", name, dim, out.vector_->size()));
     }
-    const std::size_t count = length.value_or(default_count);
-    if (count != 0 && dim > kMaxValues / count) throw std::bad_alloc();  // raised as MemoryError
-    StationColumns out{dim, count, {}};
-    out.values.reserve(dim * count);
-    for (std::size_t j = 0; j < count; ++j) out.values.insert(out.values.end(), vector->begin(), vector->end());
     return out;
   }
-  StationColumns matrix;
   try {
-    matrix = columns_in_layout(name, read_f64_matrix(name, array.get()), layout, dim);
+    out.matrix_ = columns_in_layout(name, read_f64_matrix(name, array.get()), layout, dim);
   } catch (const Error&) {
     throw not_an_array;
   }
-  if (length && *length != matrix.cols) {
-    throw Error::value(fmt::format("`length` is {}, but `{}` contains {} station samples", *length, name, matrix.cols));
+  if (length && *length != out.matrix_.cols) {
+    throw Error::value(
+        fmt::format("`length` is {}, but `{}` contains {} station samples", *length, name, out.matrix_.cols));
   }
-  return matrix;
+  return out;
+}
+
+std::size_t LimitInput::stations(std::size_t default_count) const {
+  return vector_ ? length_.value_or(default_count) : matrix_.cols;
+}
+
+StationColumns LimitInput::columns(std::size_t default_count) && {
+  if (!vector_) return std::move(matrix_);
+  const std::size_t dim = vector_->size();
+  const std::size_t count = stations(default_count);
+  if (count != 0 && dim > kMaxValues / count) throw std::bad_alloc();  // raised as MemoryError
+  StationColumns out{dim, count, {}};
+  out.values.reserve(dim * count);
+  for (std::size_t j = 0; j < count; ++j) out.values.insert(out.values.end(), vector_->begin(), vector_->end());
+  return out;
 }
 
 }  // namespace qarn::py

@@ -31,10 +31,26 @@ struct StationColumns {
 StationColumns matrix_with_layout(std::string_view name, PyObject* object, MatrixLayout layout,
                                   std::optional<std::size_t> expected_rows = std::nullopt);
 
-// An axial limit of `dim` components: a vector of `dim` values repeated over `length` stations
-// (or `default_count` without `length`), else a matrix in `layout` whose station count must equal
-// `length` when one is given.
-StationColumns limit_with_layout(std::string_view name, PyObject* object, std::size_t dim, std::size_t default_count,
-                                 std::optional<std::size_t> length, MatrixLayout layout);
+// An axial limit of `dim` components as given: one vector for every station, or a matrix in
+// `layout` with one column per station. Converting it builds nothing per station, so that the
+// window can be checked before a vector is repeated over it.
+class LimitInput {
+ public:
+  // The vector of `dim` values repeated over `length` stations (or `default_count` without
+  // `length`), else the matrix, whose station count must equal `length` when one is given.
+  static LimitInput read(std::string_view name, PyObject* object, std::size_t dim, std::optional<std::size_t> length,
+                         MatrixLayout layout);
+
+  // The stations it covers.
+  std::size_t stations(std::size_t default_count) const;
+  // The dim x stations matrix (the matrix form is moved out). Throws std::bad_alloc (MemoryError)
+  // when it cannot be allocated.
+  StationColumns columns(std::size_t default_count) &&;
+
+ private:
+  std::optional<std::vector<double>> vector_;
+  std::optional<std::size_t> length_;
+  StationColumns matrix_;
+};
 
 }  // namespace qarn::py

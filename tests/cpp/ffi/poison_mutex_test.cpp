@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -32,6 +33,10 @@ TEST(PoisonMutexTest, ErrorValuesLeaveItHealthyFaultsPoisonItForGood) {
   expect_error([&] { with_lock(mutex, []() -> int { throw Error::value("an ordinary failure"); }); });
   EXPECT_FALSE(mutex.poisoned());
   EXPECT_EQ(with_lock(mutex, [] { return 7; }), 7);
+  // Writers allocate before they write, so an allocation failure is an ordinary result too.
+  EXPECT_THROW(with_lock(mutex, []() -> int { throw std::bad_alloc(); }), std::bad_alloc);
+  EXPECT_FALSE(mutex.poisoned());
+  EXPECT_EQ(with_lock(mutex, [] { return 8; }), 8);
 
   EXPECT_THROW(with_lock(mutex, [] { throw std::logic_error("half-written state"); }), std::logic_error);
   EXPECT_TRUE(mutex.poisoned());
