@@ -3,26 +3,25 @@
 # a Rust toolchain (only when cargo is missing) and the Python virtual environment .venv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/apt_wait.sh
 
 packages=(cmake ninja-build g++ make pkg-config libeigen3-dev libtbb-dev libgtest-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "setup: installing Debian packages: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_get update -qq
+  apt_get install -y -qq "${missing[@]}"
 fi
 
 export PATH="$HOME/.cargo/bin:$PATH"
 if ! command -v cargo >/dev/null 2>&1; then
   echo "setup: installing Rust from Debian (cargo not found)"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq cargo rustc >/dev/null
+  apt_get install -y -qq cargo rustc
 fi
 
 PYTHON="${PYTHON:-python3}"

@@ -77,16 +77,34 @@ class ResultGuard {
   ClarabelFfiResult raw{};
 };
 
-}  // namespace
-
-Settings Settings::defaults() {
-  ClarabelFfiSettings c{};
-  clarabel_ffi_default_settings(&c);  // cannot fail for a valid pointer
+Settings from_ffi(const ClarabelFfiSettings& c) {
   Settings s;
 #define QARN_CLARABEL_FROM_FFI(type, name) from_ffi(s.name, c.name);
   QARN_CLARABEL_SETTINGS_FIELDS(QARN_CLARABEL_FROM_FFI)
 #undef QARN_CLARABEL_FROM_FFI
   return s;
+}
+
+}  // namespace
+
+Settings Settings::defaults() {
+  ClarabelFfiSettings c{};
+  clarabel_ffi_default_settings(&c);  // cannot fail for a valid pointer
+  return from_ffi(c);
+}
+
+std::string settings_as_received(const Settings& settings) {
+  const ClarabelFfiSettings c = to_ffi(settings);
+  std::string text(clarabel_ffi_settings_text(&c, nullptr, 0), '\0');
+  clarabel_ffi_settings_text(&c, text.data(), text.size() + 1);
+  return text;
+}
+
+Settings settings_round_trip(const Settings& settings) {
+  const ClarabelFfiSettings c = to_ffi(settings);
+  ClarabelFfiSettings back{};
+  if (clarabel_ffi_settings_round_trip(&c, &back) != CLARABEL_FFI_OK) return {};
+  return from_ffi(back);
 }
 
 CscMatrix CscMatrix::zeros(std::size_t m, std::size_t n) {

@@ -69,6 +69,12 @@ struct Settings {
   bool operator==(const Settings&) const = default;
 };
 
+// Checks of the conversions against the Rust library, for the bridge's tests: the settings as
+// Clarabel receives them (the library's debug text, fields named on its side), and the settings
+// converted to Clarabel's and back.
+std::string settings_as_received(const Settings& settings);
+Settings settings_round_trip(const Settings& settings);
+
 // m x n compressed-column matrix: column j holds rows rowval[colptr[j] .. colptr[j+1]) with values
 // nzval[...], row indices strictly increasing inside a column. `solve` refuses anything else.
 struct CscMatrix {

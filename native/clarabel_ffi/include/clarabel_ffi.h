@@ -1,6 +1,7 @@
 /* C interface of the clarabel_ffi static library: one call that runs Clarabel's default conic
  * solver on a problem given in compressed-column form, and one that reports Clarabel's default
- * settings. The records mirror native/clarabel_ffi/src/abi.rs field for field.
+ * settings. The records mirror native/clarabel_ffi/src/abi.rs field for field; the checks at the end
+ * let the tests compare both (tests/cpp/qarn/clarabel_abi_test.cpp).
  *
  * Problem: minimise 1/2 x'Px + q'x subject to Ax + s = b, s in the product of the listed cones
  * (in list order, covering the rows of A). P is n x n (Clarabel uses its upper triangle), A is
@@ -164,6 +165,25 @@ void clarabel_ffi_result_free(ClarabelFfiResult *result);
 /* Fills *out with Clarabel's own defaults (verbose true, equilibrate_max_iter 10, method "auto").
  * The method string is static storage of the library. Returns CLARABEL_FFI_OK. */
 int32_t clarabel_ffi_default_settings(ClarabelFfiSettings *out);
+
+/* Checks of this interface, for the tests that keep this header in step with the library. Text
+ * answers are copied into buf (cap bytes, cut to fit, always NUL-terminated when cap > 0; buf may
+ * be NULL) and the length of the whole text is returned. */
+
+/* The layout of every record above as the library sees it, one line per record in the order of
+ * this header: "Name size align: field@offset+size field@offset+size ...\n". */
+size_t clarabel_ffi_layout(char *buf, size_t cap);
+
+/* Clarabel's settings made from *settings, in the library's debug form
+ * ("DefaultSettings { max_iter: 200, time_limit: inf, ..., direct_solve_method: \"auto\", ... }"),
+ * or the reason they could not be made. */
+size_t clarabel_ffi_settings_text(const ClarabelFfiSettings *settings, char *buf, size_t cap);
+
+/* *settings converted to Clarabel's settings and back into *out. The method string of *out is
+ * library storage that stays valid until the next call of this function on the same thread.
+ * Returns CLARABEL_FFI_OK, or CLARABEL_FFI_INVALID_ARGUMENT for a null pointer or a method string
+ * that is not UTF-8. */
+int32_t clarabel_ffi_settings_round_trip(const ClarabelFfiSettings *settings, ClarabelFfiSettings *out);
 
 #ifdef __cplusplus
 }

@@ -171,8 +171,9 @@ pub unsafe fn settings(s: &ClarabelFfiSettings) -> Result<DefaultSettings<f64>, 
     })
 }
 
-/// Clarabel's settings as the C record; the method string borrows `method`.
-pub fn export_settings(d: &DefaultSettings<f64>, method: &'static str) -> ClarabelFfiSettings {
+/// Clarabel's settings as the C record; the method string points into `method`, which must
+/// outlive every use of the record.
+pub fn export_settings(d: &DefaultSettings<f64>, method: &str) -> ClarabelFfiSettings {
     ClarabelFfiSettings {
         max_iter: d.max_iter,
         time_limit: d.time_limit,

@@ -5,6 +5,7 @@
 //! so that nothing is printed unless the settings ask for Clarabel's own log.
 
 mod abi;
+mod checks;
 mod convert;
 
 pub use abi::*;
@@ -235,5 +236,69 @@ pub unsafe extern "C" fn clarabel_ffi_default_settings(out: *mut ClarabelFfiSett
             CLARABEL_FFI_OK
         }
         Err(_) => CLARABEL_FFI_PANIC,
+    }
+}
+
+/// Copies `text` into the caller's buffer of `cap` bytes, cut to fit with a terminating NUL;
+/// returns the length of the whole text.
+///
+/// # Safety
+/// `buf` must be null (then nothing is written) or point to `cap` writable bytes.
+unsafe fn copy_text(text: &str, buf: *mut c_char, cap: usize) -> usize {
+    if !buf.is_null() && cap > 0 {
+        let n = text.len().min(cap - 1);
+        std::ptr::copy_nonoverlapping(text.as_ptr(), buf as *mut u8, n);
+        *buf.add(n) = 0;
+    }
+    text.len()
+}
+
+/// Writes the layout of every record of this interface as text into `buf`. See
+/// include/clarabel_ffi.h.
+///
+/// # Safety
+/// `buf` must be null or point to `cap` writable bytes.
+#[no_mangle]
+pub unsafe extern "C" fn clarabel_ffi_layout(buf: *mut c_char, cap: usize) -> usize {
+    copy_text(&checks::layout_text(), buf, cap)
+}
+
+/// Writes Clarabel's settings made from `*settings` as text into `buf`. See
+/// include/clarabel_ffi.h.
+///
+/// # Safety
+/// `settings` must be null or valid with its method string; `buf` null or `cap` writable bytes.
+#[no_mangle]
+pub unsafe extern "C" fn clarabel_ffi_settings_text(
+    settings: *const ClarabelFfiSettings,
+    buf: *mut c_char,
+    cap: usize,
+) -> usize {
+    let text = match settings.as_ref() {
+        None => Err("settings must not be a null pointer".to_string()),
+        Some(s) => checks::settings_text(s),
+    };
+    copy_text(&text.unwrap_or_else(|e| e), buf, cap)
+}
+
+/// Converts `*settings` to Clarabel's settings and back into `*out`. See
+/// include/clarabel_ffi.h.
+///
+/// # Safety
+/// `settings` must be null or valid with its method string; `out` null or writable.
+#[no_mangle]
+pub unsafe extern "C" fn clarabel_ffi_settings_round_trip(
+    settings: *const ClarabelFfiSettings,
+    out: *mut ClarabelFfiSettings,
+) -> i32 {
+    match (settings.as_ref(), out.is_null()) {
+        (Some(s), false) => match checks::settings_round_trip(s) {
+            Ok(record) => {
+                std::ptr::write(out, record);
+                CLARABEL_FFI_OK
+            }
+            Err(_) => CLARABEL_FFI_INVALID_ARGUMENT,
+        },
+        _ => CLARABEL_FFI_INVALID_ARGUMENT,
     }
 }

@@ -106,7 +106,7 @@ TEST(EvaluatorPath, ConstructorChecksTheRangeThenTheDimension) {
     }
     EXPECT_EQ(e.use_count(), 1);  // the failed path released its handle
   }
-  EXPECT_NE(path_error_as<PathError::InvalidDimension>(path_from_evaluator_2nd(nullptr, 0.0, 1.0)), nullptr);
+  EXPECT_TRUE(is_path_error<PathError::InvalidDimension>(path_from_evaluator_2nd(nullptr, 0.0, 1.0)));
 
   auto e = std::make_shared<const FakeEvaluator>(3);
   const Path path = evaluator_path(e, -0.5, 2.0);
@@ -156,9 +156,8 @@ TEST(EvaluatorPath, RefusalsComeBeforeAnyCall) {
   EXPECT_EQ(range->s, 2.0);
 
   e->reported_dim = 3;  // the evaluator no longer agrees with the path
-  EXPECT_NE(path_error_as<PathError::DimensionMismatch>(
-                evaluate_path_samples(path, std::vector<double>{0.5}, DerivativeOrder::Q)),
-            nullptr);
+  EXPECT_TRUE(is_path_error<PathError::DimensionMismatch>(
+      evaluate_path_samples(path, std::vector<double>{0.5}, DerivativeOrder::Q)));
   EXPECT_EQ(e->calls, 0);
 
   auto second = std::make_shared<const FakeEvaluator2nd>();
@@ -168,9 +167,8 @@ TEST(EvaluatorPath, RefusalsComeBeforeAnyCall) {
   EXPECT_EQ(third.error().display(),
             "Some error occurred in the Path struct: unsupported derivative order: requested 3, available 2");
   // An out-of-range query is reported first.
-  EXPECT_NE(path_error_as<PathError::SOutOfRange>(
-                evaluate_path_samples(*path2, std::vector<double>{1.5}, DerivativeOrder::UpTo3rd)),
-            nullptr);
+  EXPECT_TRUE(is_path_error<PathError::SOutOfRange>(
+      evaluate_path_samples(*path2, std::vector<double>{1.5}, DerivativeOrder::UpTo3rd)));
   EXPECT_EQ(second->calls, 0);
   EXPECT_TRUE(evaluate_path_samples(*path2, std::vector<double>{0.5}, DerivativeOrder::UpTo2nd).ok());
   EXPECT_EQ(second->calls, 1);

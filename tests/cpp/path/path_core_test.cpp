@@ -16,14 +16,14 @@ using namespace testing;
 
 TEST(SplinePathConstructor, ChecksDimensionThenCountThenOrderThenRange) {
   const Eigen::MatrixXd no_rows(0, 1);
-  const auto* dim =
-      path_error_as<PathError::InvalidDimension>(path_from_interpolating_spline(no_rows, spline_config(1)));
+  const auto no_axes = path_from_interpolating_spline(no_rows, spline_config(1));
+  const auto* dim = path_error_as<PathError::InvalidDimension>(no_axes);
   ASSERT_NE(dim, nullptr);
   EXPECT_EQ(dim->dimension, 0u);
 
   const Eigen::MatrixXd one_point = Eigen::MatrixXd::Zero(2, 1);
-  const auto* count = path_error_as<PathError::NotEnoughWaypoints>(
-      path_from_interpolating_spline(one_point, spline_config(1, 1.0, 1.0)));
+  const auto one_waypoint = path_from_interpolating_spline(one_point, spline_config(1, 1.0, 1.0));
+  const auto* count = path_error_as<PathError::NotEnoughWaypoints>(one_waypoint);
   ASSERT_NE(count, nullptr);
   EXPECT_EQ(count->count, 1u);
 
@@ -33,8 +33,7 @@ TEST(SplinePathConstructor, ChecksDimensionThenCountThenOrderThenRange) {
   EXPECT_EQ(order1.error().display(), "Some error occurred in the Path struct: invalid spline order: 1, expected >= 3");
 
   // An even order passes the constructor's own test and is refused by the builder, after the range.
-  EXPECT_NE(path_error_as<PathError::InvalidSRange>(path_from_interpolating_spline(w, spline_config(4, 1.0, 1.0))),
-            nullptr);
+  EXPECT_TRUE(is_path_error<PathError::InvalidSRange>(path_from_interpolating_spline(w, spline_config(4, 1.0, 1.0))));
   const auto order4 = path_from_interpolating_spline(w, spline_config(4));
   const auto* even = path_error_as<PathError::InvalidSplineOrder>(order4);
   ASSERT_NE(even, nullptr);

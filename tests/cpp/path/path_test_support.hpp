@@ -47,10 +47,19 @@ const PathError* path_error_of(const Result<T>& result) {
   return result.ok() ? nullptr : result.error().path();
 }
 
+// A pointer into the result, so the result must outlive it: a temporary is refused.
 template <class Kind, class T>
 const Kind* path_error_as(const Result<T>& result) {
   const PathError* e = path_error_of(result);
   return e ? e->template get_if<Kind>() : nullptr;
+}
+template <class Kind, class T>
+const Kind* path_error_as(const Result<T>&& result) = delete;
+
+// Whether a result failed with a path error of this kind; fine on a temporary.
+template <class Kind, class T>
+bool is_path_error(const Result<T>& result) {
+  return path_error_as<Kind>(result) != nullptr;
 }
 
 }  // namespace qarn::path::testing

@@ -272,8 +272,7 @@ TEST(ClarabelBridge, NonfiniteDataEndsInAStatus) {
   EXPECT_EQ(out->status, SolverStatus::NumericalError);
 }
 
-// Clarabel's own documented defaults; every field is checked, which also proves the three
-// record layouts (Rust, C, C++) agree field for field.
+// Clarabel's own documented defaults, every field checked.
 TEST(ClarabelBridge, DefaultsComeFromTheCrate) {
   const Settings d = Settings::defaults();
   EXPECT_EQ(d.max_iter, 200u);
