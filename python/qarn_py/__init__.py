@@ -1,4 +1,9 @@
-"""qarn_py: time-optimal and convex-objective speed profiles of robots along geometric paths."""
+"""qarn_py: time-optimal and convex-objective speed profiles of robots along geometric paths.
+
+Every class and function is available here (``import qarn_py as qarn``) and, grouped by topic, in
+the namespaces ``qarn.path``, ``qarn.robot``, ``qarn.constraints``, ``qarn.objective``,
+``qarn.interpolation``, ``qarn.clarabel`` and ``qarn.solver.topp2``, ``qarn.solver.topp3``,
+``qarn.solver.qarn2``, ``qarn.solver.qarn3``."""
 
 _PACKAGE_DOC = __doc__
 
@@ -11,3 +16,7 @@ del _PACKAGE_DOC
 
 __all__ = [name for name in _native.__all__ if not name.startswith("__")]
 __version__ = _native.__version__
+
+# The namespaces the native module's docstring names; they are not in __all__, so a star import
+# does not bind names as common as `path` in the importing module.
+from . import clarabel, constraints, interpolation, objective, path, robot, solver  # noqa: E402,F401
