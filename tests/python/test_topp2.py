@@ -8,8 +8,8 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from second_order_cases import (ACC_MAX, LINE_ACC, LINE_LENGTH, LINE_V, V_MAX, joint_motion, line_optimum,
-                                line_robot, waypoint_robot)
+from second_order_cases import (ACC_MAX, LINE_ACC, LINE_LENGTH, LINE_V, V_MAX, WAYPOINTS, joint_motion,
+                                line_optimum, line_robot, waypoint_robot)
 
 RULE = "ReachSet2OptionsBuilder reported an invalid options: "
 EPS = 2.220446049250313e-16
@@ -284,3 +284,45 @@ class TestReachSets:
             q.ReachSet2()
         with pytest.raises(AttributeError):
             sets.a_max = first
+
+
+class TestBetweenStations:
+    """What the README says of the limits between stations, on the quintic and cubic paths through
+    WAYPOINTS: the excess of the joint acceleration over its limit shrinks with the station count,
+    except near the rest end of the quintic path, where it stays near 2% unless the limits are
+    tighter there."""
+
+    @staticmethod
+    def excess(order, n, tighter_ends=None, sub=16):
+        """The largest relative excess of |d2q/dt2| over ACC_MAX within the intervals of the first
+        and of the second half of the path (a linear in s and b constant per interval)."""
+        path = q.Path.from_waypoints(WAYPOINTS, order=order)
+        s = np.linspace(0.0, 1.0, n)
+        robot = q.Robot(2, capacity=max(n, 1000))
+        robot.append_s(s)
+        robot.set_q_from_path_2nd(path, 0, n)
+        robot.add_velocity_limits(V_MAX, -V_MAX, start_idx_s=0)
+        robot.add_acceleration_limits(ACC_MAX, -ACC_MAX, start_idx_s=0)
+        if tighter_ends:
+            for start in (0, n - 10):
+                robot.add_acceleration_limits(tighter_ends * ACC_MAX, -tighter_ends * ACC_MAX, start_idx_s=start,
+                                              length=10)
+        a = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+        b = 0.5 * np.diff(a) / np.diff(s)
+        step = np.diff(s)[:, None] * np.linspace(0.0, 1.0, sub)
+        d = path.evaluate_up_to_2nd((s[:-1, None] + step).ravel())
+        acc = d.ddq * (a[:-1, None] + 2 * b[:, None] * step).ravel()[:, None] + d.dq * np.repeat(b, sub)[:, None]
+        per_interval = (np.abs(acc) / ACC_MAX).max(axis=1).reshape(n - 1, sub).max(axis=1) - 1
+        half = (n - 1) // 2
+        return per_interval[:half].max(), per_interval[half:].max()
+
+    def test_the_quintic_rest_end_keeps_its_excess(self):
+        counts = (100, 300, 1000)
+        quintic = [self.excess(5, n) for n in counts]
+        tightened = [self.excess(5, n, tighter_ends=0.975) for n in counts]
+        cubic = [self.excess(3, n) for n in counts]
+        assert all(0.015 < end < 0.025 for _, end in quintic)  # about 2% at any count
+        assert quintic[0][0] > 10 * quintic[-1][0]  # the first half shrinks
+        for shrinking in (tightened, cubic):
+            worst = [max(pair) for pair in shrinking]
+            assert worst[0] < 0.003 and worst[0] > 10 * worst[-1]
