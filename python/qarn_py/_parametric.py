@@ -94,17 +94,26 @@ def _from_sympy(q_exprs, symbol, s_min, s_max, layout):
 
 def _from_casadi(q_expr, symbol, s_min, s_max, layout):
     casadi = _require("casadi", "from_casadi")
+    expected = "`q_expr` must be a CasADi expression (SX or MX) or a list of them"
     if isinstance(q_expr, (list, tuple)):
-        q_expr = casadi.vertcat(*q_expr)
+        try:
+            q_expr = casadi.vertcat(*q_expr)
+        except NotImplementedError as error:  # CasADi's report of items it cannot stack
+            raise TypeError(f"{expected}: {error}") from error
+    if not isinstance(q_expr, (casadi.SX, casadi.MX)):
+        raise TypeError(f"{expected}, not {type(q_expr).__name__}")
     if not hasattr(symbol, "is_symbolic") or not symbol.is_symbolic() or symbol.numel() != 1:
         raise TypeError("`symbol` must be a scalar CasADi symbol (SX.sym or MX.sym)")
     if q_expr.size2() != 1 or q_expr.size1() == 0:
         raise ValueError(f"`q_expr` must be a column of expressions; got shape {q_expr.shape}")
-    derivatives = [q_expr]
-    for _ in range(3):
-        derivatives.append(casadi.jacobian(derivatives[-1], symbol))
-    # One function per highest order asked for, each batched over the queries as one row.
-    functions = {k: casadi.Function(f"q_up_to_{k}", [symbol], derivatives[: k + 1]) for k in (0, 2, 3)}
+    try:
+        derivatives = [q_expr]
+        for _ in range(3):
+            derivatives.append(casadi.jacobian(derivatives[-1], symbol))
+        # One function per highest order asked for, each batched over the queries as one row.
+        functions = {k: casadi.Function(f"q_up_to_{k}", [symbol], derivatives[: k + 1]) for k in (0, 2, 3)}
+    except RuntimeError as error:  # CasADi's report of an expression it cannot differentiate in `symbol`
+        raise ValueError(f"`q_expr` must be an expression in `symbol` alone: {error}") from error
 
     @functools.lru_cache(maxsize=16)
     def batched(k, n):

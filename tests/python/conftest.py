@@ -49,18 +49,26 @@ def hooks():
     return _execute("qarn_py._native_test_hooks", hooks_module_path())
 
 
+def settle():
+    """Collects garbage and empties the interpreter's type-attribute cache, which keeps the names of
+    recent attribute lookups alive (up to 4096 strings), so that the allocated block count reads
+    only what the calls left behind."""
+    gc.collect()
+    sys._clear_type_cache()
+    gc.collect()
+
+
 def assert_balanced(args, body, calls, warmup):
     """Runs `body` `calls` times after `warmup` runs and checks that the reference counts of `args`
     and the interpreter's allocated block count do not grow."""
     for _ in range(warmup):  # warm caches and free lists
         body()
-    gc.collect()
+    settle()
     counts = [sys.getrefcount(a) for a in args]
     blocks = sys.getallocatedblocks()
     for _ in range(calls):
         body()
-    gc.collect()
+    settle()
     assert [sys.getrefcount(a) for a in args] == counts
-    # A leak of one block per call would show thousands; caches of the interpreter and NumPy move
-    # by a few dozen blocks now and then.
+    # A leak of one block per call would show `calls` blocks; NumPy's caches move by a few now and then.
     assert sys.getallocatedblocks() - blocks < calls // 25

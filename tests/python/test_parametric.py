@@ -139,6 +139,14 @@ class TestCasadi:
             np.testing.assert_allclose(got, expected.T, rtol=0, atol=1e-12)
         with pytest.raises(TypeError, match="scalar CasADi symbol"):
             q.Path.from_casadi([s], symbol=2 * s)
+        with pytest.raises(TypeError, match="^`q_expr` must be a CasADi expression .*, not float$"):
+            q.Path.from_casadi(1.5, symbol=s)
+        with pytest.raises(TypeError, match="not DM"):
+            q.Path.from_casadi([1.0, 2.0], symbol=s)  # numbers alone make no expression
+        with pytest.raises(TypeError, match="^`q_expr` must be a CasADi expression .*: Wrong number or type"):
+            q.Path.from_casadi([s, None, "x"], symbol=s)
+        with pytest.raises(ValueError, match="^`q_expr` must be an expression in `symbol` alone: "):
+            q.Path.from_casadi([s * casadi.MX.sym("t")], symbol=s)
 
 
 @pytest.mark.parametrize(
