@@ -326,3 +326,110 @@ class TestBetweenStations:
         for shrinking in (tightened, cubic):
             worst = [max(pair) for pair in shrinking]
             assert worst[0] < 0.003 and worst[0] > 10 * worst[-1]
+
+
+def reference_reach_sets(s, rows, amax, a_boundary, bidirectional):
+    """The reach sets by linear programs over every a (SciPy's HiGHS): rows[m] holds the (acc_a,
+    acc_b, acc_max) rows of station m, which act in both intervals next to it with that interval's
+    b; amax[m] is its first-order bound (inf: none). The backward set at station m projects the
+    intervals from m to the end, with a_final fixed; the bidirectional one projects every interval,
+    with a_start fixed too. (a_min, a_max) per station, inf where unbounded; None when infeasible."""
+    from scipy.optimize import linprog
+
+    n = len(s)
+
+    def interval_rows(k):
+        f = 0.5 / (s[k + 1] - s[k])
+        for m in (k, k + 1):
+            for acc_a, acc_b, acc_max in rows[m]:
+                row = np.zeros(n)
+                row[m] += acc_a
+                row[k] -= f * acc_b
+                row[k + 1] += f * acc_b
+                yield row, acc_max
+
+    bounds = [(0.0, amax[m] if np.isfinite(amax[m]) else None) for m in range(n)]
+    bounds[-1] = (a_boundary[1], a_boundary[1])
+    if bidirectional:
+        bounds[0] = (a_boundary[0], a_boundary[0])
+    low, high = np.empty(n), np.empty(n)
+    for m in range(n):
+        pairs = [pair for k in range(0 if bidirectional else m, n - 1) for pair in interval_rows(k)]
+        matrix = np.array([row for row, _ in pairs]) if pairs else None
+        bound = [value for _, value in pairs] or None
+        for sign, out in ((1.0, low), (-1.0, high)):
+            cost = np.zeros(n)
+            cost[m] = sign
+            result = linprog(cost, A_ub=matrix, b_ub=bound, bounds=bounds, method="highs")
+            if result.status == 2:
+                return None
+            out[m] = np.inf if result.status == 3 else sign * result.fun
+    return low, high
+
+
+def reach_case(seed):
+    """A small random store: stations with upper rows, lower-bound rows only (a >= c), rows in b,
+    or none; first-order bounds on some stations."""
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(3, 8))
+    s = np.cumsum(rng.uniform(0.2, 1.0, n))
+    rows, amax = [], np.full(n, np.inf)
+    for m in range(n):
+        kind = rng.choice(["none", "lower", "upper", "mixed"])
+        station = []
+        if kind in ("lower", "mixed"):
+            station.append((-1.0, 0.0, -rng.uniform(0.1, 0.6)))  # a >= c
+        if kind in ("upper", "mixed"):
+            station.append((rng.uniform(0.5, 2.0), rng.uniform(-1.0, 1.0), rng.uniform(1.0, 3.0)))
+            station.append((rng.uniform(0.5, 2.0), -rng.uniform(-1.0, 1.0), rng.uniform(1.0, 3.0)))
+        rows.append(station)
+        if rng.random() < 0.3:
+            amax[m] = rng.uniform(0.7, 4.0)
+    a_boundary = (float(rng.uniform(0.0, 0.8)), float(rng.uniform(0.0, 0.8)))
+    return s, rows, amax, a_boundary
+
+
+class TestReachSetsAgainstLinearPrograms:
+    """The reach sets against the projections of the whole problem, on stores where stations have
+    only lower-bound rows and no first-order bound (the sets are unbounded above there)."""
+
+    @staticmethod
+    def store(s, rows, amax):
+        c = q.Constraints(1)
+        c.append_s(s)
+        for m, station in enumerate(rows):
+            for acc_a, acc_b, acc_max in station:
+                c.add_constraint_2nd([[acc_a]], [[acc_b]], [[acc_max]], m)
+            if np.isfinite(amax[m]):
+                c.add_constraint_1st([[amax[m]]], m)
+        return c
+
+    def test_lower_bound_rows_alone_give_their_bound(self):
+        c = q.Constraints(1)
+        c.append_s([0.0, 1.0, 2.0, 3.0])
+        c.add_constraint_2nd(np.ones((4, 1)), np.zeros((4, 1)), np.full((4, 1), 0.5), 0, is_negative=True)
+        problem = q.Topp2Problem(c, (0, 3), (0.6, 0.6))
+        backward = q.reach_set2_backward(problem)
+        np.testing.assert_array_equal(backward.a_min, [0.5, 0.5, 0.5, 0.6])
+        np.testing.assert_array_equal(backward.a_max, [np.inf, np.inf, np.inf, 0.6])
+        both = q.reach_set2_bidirectional(problem)
+        np.testing.assert_array_equal(both.a_min, [0.6, 0.5, 0.5, 0.6])
+        np.testing.assert_array_equal(both.a_max, [0.6, np.inf, np.inf, 0.6])
+        with pytest.raises(q.QarnError, match="unbounded at index 1"):
+            q.topp2_ra(problem)
+
+    @pytest.mark.parametrize("seed", range(40))
+    def test_random_stores(self, seed):
+        s, rows, amax, a_boundary = reach_case(seed)
+        problem = q.Topp2Problem(self.store(s, rows, amax), (0, len(s) - 1), a_boundary)
+        for solver, bidirectional in ((q.reach_set2_backward, False), (q.reach_set2_bidirectional, True)):
+            expected = reference_reach_sets(s, rows, amax, a_boundary, bidirectional)
+            if expected is None:
+                with pytest.raises(q.QarnError):
+                    solver(problem)
+                continue
+            sets = solver(problem)
+            for got, want in ((sets.a_min, expected[0]), (sets.a_max, expected[1])):
+                assert np.array_equal(np.isinf(got), np.isinf(want)), (got, want)
+                finite = np.isfinite(want)
+                np.testing.assert_allclose(got[finite], want[finite], rtol=1e-7, atol=1e-9)

@@ -166,6 +166,18 @@ TEST(ReachSet2, ComparisonOfTwoValuesUsesTheLargerTolerance) {
   EXPECT_EQ(compare_a(std::nan(""), 0.5), ACompare::ApproxEqual);
 }
 
+TEST(ReachSet2, AnUnboundedValueLendsTheToleranceNoScale) {
+  // Scaled by inf the tolerance would call [0.5, inf] a single point.
+  ReachSet2Options o;
+  o.a_cmp_abs_tol = 1e-6;
+  o.a_cmp_rel_tol = 1e-3;
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(a_tolerance(o, inf, 0.5), 5e-4);
+  EXPECT_EQ(a_tolerance(o, inf, 0.5, inf), 5e-4);
+  EXPECT_EQ(a_tolerance(o, 2.0, 0.5, -inf), 2e-3);
+  EXPECT_EQ(compare_a(inf - 0.5, a_tolerance(o, inf, 0.5)), ACompare::Above);
+}
+
 // ---- the lines of each level on s = 0, 1, 2 with a <= 1 and |b| <= 0.5 ----
 
 class ReachSet2Lines : public testing::Test {

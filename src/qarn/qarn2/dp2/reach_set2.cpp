@@ -22,6 +22,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::string_view kComponent = "reach_set2";
 
+// The magnitude a relative tolerance may scale with: an unbounded value (inf) has none, else the
+// tolerance would be infinite and every comparison with it "approximately equal".
+double finite_magnitude(double x) { return std::isfinite(x) ? std::fabs(x) : 0.0; }
+
 // Bounds of the current station; NaN when no value fits.
 struct Bounds {
   double max;
@@ -49,9 +53,51 @@ Bounds fixed_x_bounds(std::span<const Lp2dRow> rows, double x0, double tol) {
 // True when the largest x that the rows allow at height y0 lies in the neighbouring interval
 // [lo_nb, hi_nb]: then (x, y0) is a feasible point and the bound at y0 needs no LP.
 bool witness_passes(std::span<const Lp2dRow> rows, double y0, double lo_nb, double hi_nb, double tol) {
+  if (!std::isfinite(y0)) return false;
   const auto x = bound_with_other_fixed<false>(rows, y0, tol);
   if (!x) return false;
   return !std::isnan(x->hi) && !std::isnan(x->lo) && lo_nb <= x->hi && x->hi <= hi_nb;
+}
+
+// True when y grows without bound over the rows (rows 0..2 included): some direction (dx, 1)
+// keeps every row with a finite right-hand side, a*dx + b <= 0. A station without an upper bound
+// next to a neighbour without one has no finite maximum, and the LP, which works in a bounded
+// box, must not be asked for it.
+bool unbounded_above(std::span<const Lp2dRow> rows) {
+  double lo = -kInf, hi = kInf;
+  for (const Lp2dRow& row : rows) {
+    if (!std::isfinite(row.c)) continue;  // a row at infinity restricts no direction
+    if (row.a > 0) {
+      hi = nan_min(hi, -row.b / row.a);
+    } else if (row.a < 0) {
+      lo = nan_max(lo, -row.b / row.a);
+    } else if (row.b > 0) {
+      return false;
+    }
+  }
+  return lo <= hi;
+}
+
+// Where the LP starts in the neighbouring interval: its middle, or its lower end when it has no
+// upper one.
+double lp_hint(double lo_nb, double hi_nb) { return std::isfinite(hi_nb) ? (hi_nb + lo_nb) * 0.5 : lo_nb; }
+
+// The LP needs a finite upper end of the neighbouring interval (row 0). Where it has none, an x
+// beyond every vertex of the other rows stands in: cutting the interval there removes no vertex,
+// so neither bound of y changes.
+void cap_unbounded_neighbour(std::span<Lp2dRow> rows) {
+  if (std::isfinite(rows[0].c)) return;
+  double far = std::fabs(rows[1].c);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    for (std::size_t j = i + 1; j < rows.size(); ++j) {
+      const Lp2dRow& p = rows[i];
+      const Lp2dRow& r = rows[j];
+      const double det = p.a * r.b - r.a * p.b;
+      const double x = (p.c * r.b - r.c * p.b) / det;
+      if (std::isfinite(x)) far = nan_max(far, std::fabs(x));
+    }
+  }
+  rows[0].c = 2.0 * far + 1.0;
 }
 
 // The bounds that a witness could not settle come from the LP, the others are the `known` ones.
@@ -164,7 +210,7 @@ struct Pass {
                                   idx_s, u(lo_next), u(hi_next));
       const double amax = units.in(store.amax_at(idx_s));
       prepare_rows<false>(rows, store, units, idx_s, lo_next, hi_next);
-      const double mid = (hi_next + lo_next) * 0.5;
+      const double mid = lp_hint(lo_next, hi_next);
       Bounds b;
       switch (compare_a(hi_next - lo_next, tol(hi_next, lo_next))) {
         case ACompare::Below:
@@ -179,10 +225,12 @@ struct Pass {
         case ACompare::Above: {
           log_at<V, Verbosity::Trace>("\t\t{} <= a[k+1] <= {}", u(lo_next), u(hi_next));
           // From a[k] = 0 the rows allow a point of the next interval: the lower bound stays 0.
+          const bool need_max = !unbounded_above(rows);
           const bool need_min = !witness_passes(rows, 0.0, lo_next, hi_next, lp_tol);
-          log_at<V, Verbosity::Trace>("\t\tBackward skip checks at idx_s = {}: need_max = true, need_min = {}.", idx_s,
-                                      need_min);
-          b = bounds_by_lp(rows, mid, lp_tol, true, need_min, {kInf, 0.0});
+          log_at<V, Verbosity::Trace>("\t\tBackward skip checks at idx_s = {}: need_max = {}, need_min = {}.", idx_s,
+                                      need_max, need_min);
+          cap_unbounded_neighbour(rows);
+          b = bounds_by_lp(rows, mid, lp_tol, need_max, need_min, {kInf, 0.0});
           break;
         }
       }
@@ -248,7 +296,7 @@ struct Pass {
                                     idx_s, u(max), u(min)));
       };
       prepare_rows<true>(rows, store, units, idx_s, lo_prev, hi_prev);
-      const double mid = (hi_prev + lo_prev) * 0.5;
+      const double mid = lp_hint(lo_prev, hi_prev);
       Bounds b;
       switch (compare_a(hi_prev - lo_prev, tol(hi_prev, lo_prev))) {
         case ACompare::Below:
@@ -260,11 +308,13 @@ struct Pass {
           b = fixed_x_bounds(rows, mid, lp_tol);
           break;
         case ACompare::Above: {
-          // A backward bound that is reachable from the previous interval needs no LP.
-          const bool need_max = !witness_passes(rows, b_max, lo_prev, hi_prev, lp_tol);
+          // A backward bound that is reachable from the previous interval needs no LP, nor does an
+          // upper bound that does not exist.
+          const bool need_max = !witness_passes(rows, b_max, lo_prev, hi_prev, lp_tol) && !unbounded_above(rows);
           const bool need_min = !witness_passes(rows, b_min, lo_prev, hi_prev, lp_tol);
           log_at<V, Verbosity::Trace>("\t\tForward skip checks at idx_s = {}: need_max = {}, need_min = {}.", idx_s,
                                       need_max, need_min);
+          cap_unbounded_neighbour(rows);
           b = bounds_by_lp(rows, mid, lp_tol, need_max, need_min, {b_max, b_min});
           break;
         }
@@ -349,12 +399,12 @@ Result<ReachSet2> run_by_verbosity(const Topp2Problem& problem, const ReachSet2O
 }  // namespace
 
 double a_tolerance(const ReachSet2Options& options, double u, double v) {
-  return nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(std::fabs(u), std::fabs(v)));
+  return nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * nan_max(finite_magnitude(u), finite_magnitude(v)));
 }
 
 double a_tolerance(const ReachSet2Options& options, double u, double v, double scale) {
-  return nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * std::fabs(scale)),
-                 options.a_cmp_rel_tol * nan_max(std::fabs(u), std::fabs(v)));
+  return nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * finite_magnitude(scale)),
+                 options.a_cmp_rel_tol * nan_max(finite_magnitude(u), finite_magnitude(v)));
 }
 
 ACompare compare_a(double difference, double tol) {
