@@ -39,8 +39,11 @@ test-python:
 # instrumented, so the AddressSanitizer runtime is preloaded and leak checking is left to the C++
 # tests), in build/asan; the Rust bridge, which is not instrumented, is shared with build/py.
 # Tests that limit the address space skip themselves: the sanitizer's shadow memory needs terabytes.
+# Allocations are traced with full stacks (the interpreter has no frame pointers), so that the
+# suppressions can name the owner of a process-wide object; libstdc++ is preloaded with the runtime,
+# whose exception interceptor must find it at start-up.
 ASAN_DIR := build/asan
-SANITIZER_ENV := ASAN_OPTIONS=allocator_may_return_null=1:detect_stack_use_after_return=1 \
+SANITIZER_ENV := ASAN_OPTIONS=allocator_may_return_null=1:detect_stack_use_after_return=1:fast_unwind_on_malloc=0 \
                  UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp
 test-asan: setup
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DQARN_BUILD_TESTS=ON -DQARN_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -48,7 +51,8 @@ test-asan: setup
 	cmake --build $(ASAN_DIR)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure --timeout 900 -j 4
 	$(SANITIZER_ENV) ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0 \
-	  LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONPATH=$(ASAN_DIR)/python $(PY) -m pytest -q tests/python
+	  LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" \
+	  PYTHONPATH=$(ASAN_DIR)/python $(PY) -m pytest -q tests/python
 
 clean:
 	rm -rf build

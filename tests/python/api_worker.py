@@ -19,6 +19,7 @@ import time
 import qarn_py
 
 ADDRESS_SPACE = 6 << 30
+STARTUP = 300.0  # seconds for the imports of a new worker (slow under sanitizers)
 HEADER = struct.Struct("<Q")
 
 
@@ -64,6 +65,10 @@ class Worker:
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self._stderr, env=environment)
         os.close(request_read)
         os.close(response_write)
+        # The subprocess says when its imports are done, so that a call's time limit counts the call alone.
+        header = _read_exactly(self._responses, HEADER.size, time.monotonic() + STARTUP)
+        if header is None or pickle.loads(_read_exactly(self._responses, HEADER.unpack(header)[0])) != ("ready",):
+            raise RuntimeError(f"the campaign worker did not start: {self._stop()}")
 
     def _stop(self):
         self.process.kill()
@@ -114,6 +119,7 @@ def serve(request_fd, response_fd):
     import api_catalogue as catalogue
 
     entries = {entry.name: entry for entry in catalogue.ENTRIES}
+    _write(response_fd, pickle.dumps(("ready",)))
     while True:
         try:
             header = _read_exactly(request_fd, HEADER.size)
