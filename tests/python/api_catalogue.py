@@ -467,7 +467,9 @@ ENTRIES = [
            P("clarabel_settings", OBJ, _env("settings"), True))),
     *[Entry(f"ClarabelOptions.{name} =", _setter("clarabel", name), (P("value", kind, value),))
       for name, kind, value in (("verbosity", ENUM, "silent"), ("allow_almost_solved", BOOL, False),
-                                ("allow_max_time", BOOL, True), ("clarabel_settings", OBJ, _env("settings")))],
+                                ("allow_max_iterations", BOOL, True), ("allow_max_time", BOOL, True),
+                                ("allow_callback_terminated", BOOL, True), ("allow_insufficient_progress", BOOL, True),
+                                ("clarabel_settings", OBJ, _env("settings")))],
     Entry("repr(ClarabelOptions)", _slot("clarabel", repr)),
     Entry("ClarabelSettings", lambda env: q.ClarabelSettings,
           (P("max_iter", U64, 100, True), P("time_limit", F64, 10.0, True), P("verbose", BOOL, False, True),
@@ -495,7 +497,9 @@ ENTRIES = [
         ("qarn2", ("robot", "objective_count", "idx_s_interval", "a_boundary", "s_len")),
         ("topp3", ("constraints", "a_linearization", "idx_s_start", "idx_s_final", "a_boundary", "b_boundary",
                    "num_stationary_max", "a_linearization_floor", "b_linearization", "s_len")),
-        ("qarn3", ("robot", "objective_count", "a_linearization", "num_stationary_max", "s_len"))) for name in names],
+        ("qarn3", ("robot", "objective_count", "a_linearization", "idx_s_start", "idx_s_final", "a_boundary",
+                   "b_boundary", "num_stationary_max", "a_linearization_floor", "b_linearization", "s_len")))
+      for name in names],
     *[Entry(f"repr({problem})", _slot(problem, repr)) for problem in ("topp2", "qarn2", "topp3", "qarn3")],
     # solvers
     *[Entry(name, lambda env, name=name: getattr(q, name),
@@ -512,12 +516,27 @@ ENTRIES = [
         ("reach_set", ("a_max", "a_min", "len")),
         ("qarn2_result", ("a", "objective_value", "objective_terms", "x", "z", "s", "solver_status", "obj_val",
                           "obj_val_dual", "solve_time", "iterations", "r_prim", "r_dual", "linsolver")),
-        ("qarn3_result", ("profile", "x", "solver_status", "objective_value", "objective_terms", "iterations")),
+        ("qarn3_result", ("profile", "x", "z", "s", "solver_status", "obj_val", "obj_val_dual", "solve_time",
+                          "iterations", "r_prim", "r_dual", "linsolver", "objective_value", "objective_terms")),
         ("linsolver", ("method", "threads", "direct", "nnz_a", "nnz_l"))) for name in names],
     *[Entry(f"repr({result})", _slot(result, repr))
       for result in ("reach_set", "qarn2_result", "qarn3_result", "linsolver", "report")],
     Entry("len(ReachSet2)", _slot("reach_set", len)),
     Entry("bool(ReachSet2)", _slot("reach_set", bool)),
+]
+
+# The reading side of the settable attributes.
+ENTRIES += [
+    Entry(f"{cls}.{name}", _getter(obj, name))
+    for cls, obj, names in (
+        ("SplineConfig", "spline_config", ("order", "s_min", "s_max", "out_of_range", "parametrization", "start_state",
+                                           "end_state")),
+        ("ReachSet2Options", "reach_options", ("lp_feas_tol", "a_cmp_abs_tol", "a_cmp_rel_tol", "verbosity")),
+        ("ClarabelOptions", "clarabel", ("verbosity", "allow_almost_solved", "allow_max_iterations", "allow_max_time",
+                                         "allow_callback_terminated", "allow_insufficient_progress",
+                                         "clarabel_settings")),
+        ("ClarabelSettings", "settings", tuple(inspect.signature(q.ClarabelSettings).parameters)))
+    for name in names
 ]
 
 # Every ClarabelSettings field through its setter, its default as the valid value.

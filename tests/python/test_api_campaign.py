@@ -386,3 +386,55 @@ def test_a_solve_beside_a_mutating_thread_gives_a_serial_answer():
         assert any(np.array_equal(topp2, t) for t, _ in serial)
         assert any(np.array_equal(qarn2, c) for _, c in serial)
     assert all(np.array_equal(x, y) for x, y in zip(answers(robot), serial[-1]))
+
+
+# Environment objects by class, for reading the catalogue's entry names.
+CLASS_OF = {"topp2": "Topp2Problem", "qarn2": "Qarn2Problem", "topp3": "Topp3Problem", "qarn3": "Qarn3Problem",
+            "time": "Time", "linear": "Linear", "thermal": "ThermalEnergy", "tv": "TotalVariationTorque",
+            "reach_set": "ReachSet2", "qarn2_result": "Qarn2SocpResult", "qarn3_result": "Qarn3ClarabelResult",
+            "linsolver": "ClarabelLinearSolverInfo", "report": "SmoothingReport", "derivatives": "PathDerivatives",
+            "settings": "ClarabelSettings", "clarabel": "ClarabelOptions", "reach_options": "ReachSet2Options",
+            "spline_config": "SplineConfig", "smoothing_config": "SmoothingConfig", "profile": "Profile3rd",
+            "robot": "Robot", "constraints": "Constraints", "path": "Path", "fitted": "Path"}
+
+
+def test_the_catalogue_covers_every_public_name():
+    """Every function, constructor, method and attribute of the module has an entry, and every
+    settable attribute an entry that sets it."""
+    covered = set()
+    for name in (e.name for e in ENTRIES):
+        slot, _, inner = name.rstrip(")").rpartition("(")  # "repr(robot)" is a slot of the robot's class
+        if slot:
+            covered.add((CLASS_OF.get(inner, inner), f"__{slot}__"))
+            continue
+        setter = name.endswith(" =")
+        owner, _, attr = name.removesuffix(" =").partition(".")
+        covered.add((CLASS_OF.get(owner, owner), attr + " =" * setter))
+    missing = []
+    env = Env()
+    for name in (n for n in q._native.__all__ if not n.startswith("__")):
+        obj = getattr(q, name)
+        if not isinstance(obj, type):
+            missing += [name] if (name, "") not in covered else []
+            continue
+        if issubclass(obj, BaseException):
+            continue
+        if "__new__" in vars(obj) and (name, "") not in covered:
+            missing.append(f"{name}()")
+        for attr, value in vars(obj).items():
+            if attr.startswith("_") or isinstance(value, obj):  # enum members are values, not entry points
+                continue
+            if (name, attr) not in covered:
+                missing.append(f"{name}.{attr}")
+            instance = next((getattr(env, o) for o, c in CLASS_OF.items() if c == name), None)
+            if type(value).__name__ == "getset_descriptor" and instance is not None:
+                try:
+                    value.__set__(instance, object())
+                except AttributeError as error:
+                    if "not writable" in str(error):
+                        continue
+                except (TypeError, ValueError):
+                    pass
+                if (name, attr + " =") not in covered:
+                    missing.append(f"{name}.{attr} =")
+    assert not missing
