@@ -112,7 +112,7 @@ def serve(request_fd, response_fd):
     import warnings
 
     # Under AddressSanitizer (preloaded) the shadow memory alone needs terabytes of address space;
-    # its allocator answers oversized requests with null instead.
+    # its own allocation limit (make test-asan) stands in.
     if "libasan" not in os.environ.get("LD_PRELOAD", ""):
         resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE, ADDRESS_SPACE))
     warnings.simplefilter("ignore")
