@@ -46,6 +46,12 @@ std::vector<double> nonnegative_profile(std::span<const double> x, std::size_t c
   return a;
 }
 
+void rest_where_bound_is_zero(const Constraints& store, std::uint64_t idx_s_start, std::span<double> a) {
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (store.amax_at(idx_s_start + k) == 0.0) a[k] = 0.0;
+  }
+}
+
 qarn3::Topp3Profile split_ab_solution(const qarn3::Topp3Problem& problem, std::span<const double> x,
                                       std::span<const double> s) {
   const std::size_t n = problem.s_len();

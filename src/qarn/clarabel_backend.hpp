@@ -3,6 +3,7 @@
 // solver call), conic_log (the shared diagnostic lines).
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "diag/log.hpp"
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_bridge.hpp"
+#include "qarn/constraints.hpp"
 #include "qarn/qarn3/formulation.hpp"
 
 namespace qarn {
@@ -61,6 +63,10 @@ class ClarabelOptionsBuilder {
 // The profile values a of an accepted solution: x[0 .. count) with every entry that is not
 // positive (an interior point a hair below zero, -0.0, NaN) made +0.0.
 std::vector<double> nonnegative_profile(std::span<const double> x, std::size_t count);
+
+// Stations whose first-order bound is zero rest there: a = 0 exactly. The solver stops within its
+// tolerance of that bound, on either side, and any a above a zero bound breaks it entirely.
+void rest_where_bound_is_zero(const Constraints& store, std::uint64_t idx_s_start, std::span<double> a);
 
 // The third-order profile of an accepted solution x (a in columns 0 .. n-1, b in n .. 2n-1, n the
 // problem's station count) on the window's path parameters s: the solver's values from junction to

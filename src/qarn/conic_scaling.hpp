@@ -6,7 +6,8 @@
 //     column classes: a, b and auxiliaries as powers of the references);
 //   - second-order cones of the rotated form (s0 + s1)(s0 - s1) >= |rest|^2: a hyperbolic
 //     rotation (boost) of rows 0 and 1 that balances s0 + s1 against s0 - s1, which keeps the cone;
-//   - rows: one factor per zero or nonnegative row, one per second-order cone;
+//   - rows: one factor per zero or nonnegative row (an inequality by its bound), one per
+//     second-order cone;
 //   - cost: one factor.
 // The factors follow the data exactly instead of being rounded to powers of two: rounding would
 // leave a problem scaled in time or space with a residual factor of up to 2, a different program

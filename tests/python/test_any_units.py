@@ -21,7 +21,7 @@ class TestQarn2FarFromUnitScale:
         # where a keeps one magnitude, to 1.6e-4 at v = A = 1e-4, where the profile spans four
         # orders of magnitude (a ~ 1.3e-4 next to the ends, 1e-8 in between) and the solver's
         # tolerances, relative to the largest values, leave that much in the time.
-        tight = q.ClarabelSettings(tol_gap_abs=1e-10, tol_gap_rel=1e-10, tol_feas=1e-10)
+        tight = q.ClarabelSettings(tol_gap_abs=1e-9, tol_gap_rel=1e-9)
         reference = q.qarn2_socp(p.qarn2([q.Time(1.0)]), q.ClarabelOptions(clarabel_settings=tight))
         rel = 1e-3 if v == 1e-4 else 1e-6
         assert traversal_time(p, result.a) == pytest.approx(traversal_time(p, reference), rel=rel)
@@ -171,4 +171,10 @@ def test_every_second_order_solver_gives_the_scaled_profile(unit_solutions, seed
         result = q.qarn2_socp_expert(p.qarn2([objective]))
         assert unit[name].solver_status == q.ClarabelSolverStatus.SOLVED
         assert result.solver_status == q.ClarabelSolverStatus.SOLVED, f"{name} {label}"
-        assert_scaled(result.a, unit[name].a, k, f"qarn2_socp {name} {label}")
+        # Near the optimum the objective can be flat in the a of a few stations, which an interior
+        # point then fixes only to about the square root of its gap tolerance (measured: 5e-6 at
+        # two stations where the objectives agree to 1e-10), whatever the units.
+        # Time falls by k; the linear weights were divided by k^2, so its value stays.
+        assert result.objective_value * (k if name == "time" else 1.0) == pytest.approx(
+            unit[name].objective_value, rel=1e-9), f"{name} {label}"
+        assert_scaled(result.a, unit[name].a, k, f"qarn2_socp {name} {label}", rel=1e-5)

@@ -103,6 +103,29 @@ TEST(ConicScaling, TheRotatedConeIsBalancedAndTheFactorsFollowTheData) {
   EXPECT_DOUBLE_EQ(scaled.program.q[1], 1.0);
 }
 
+// Inequalities are scaled by their bound, so a limit reads 1 whatever its coefficients (on fine
+// grids those of an acceleration row dwarf its limit); a zero or negligible bound falls back to the
+// coefficients. Equalities keep the larger of coefficients and bound.
+TEST(ConicScaling, AnInequalityIsMeasuredByItsBound) {
+  struct Row {
+    double entry, bound, factor;
+  };
+  const Row inequalities[] = {{1e4, 5.0, 0.2}, {1e-3, 5.0, 0.2}, {3.0, 0.0, 1.0 / 3.0}, {2.0, 1e-12, 5e5}};
+  for (const Row& row : inequalities) {
+    ClarabelTriplets t;
+    t.push_entry(0, 0, row.entry);
+    t.b.push_back(row.bound);
+    t.cones.push_back(NonnegativeCone(1));
+    t.push_entry(1, 0, row.entry);
+    t.b.push_back(row.bound);
+    t.cones.push_back(ZeroCone(1));
+    const ScaledProgram scaled =
+        scale_program(*make_conic_program(kComponent, std::move(t), std::vector<double>{-1.0}), {});
+    EXPECT_DOUBLE_EQ(scaled.row[0], row.factor) << row.entry << " " << row.bound;
+    EXPECT_DOUBLE_EQ(scaled.row[1], 1.0 / std::max(row.entry, row.bound)) << row.entry << " " << row.bound;
+  }
+}
+
 // A random program posed in unit magnitudes (box, random cost, random second-order cones), and
 // the same program with columns of magnitude K (first half) and K^-1/2 (second half) and rows
 // multiplied by arbitrary factors: its solution is the unit one in the caller's units.

@@ -178,6 +178,7 @@ Result<Qarn2SocpOutcome> accept_stage(const Qarn2Problem& problem, clarabel::Sol
   const bool usable = options.allow(out.status);
   if (usable) {
     std::vector<double> a = nonnegative_profile(out.x, big_n);
+    rest_where_bound_is_zero(problem.robot.constraints(), problem.idx_s_start, a);
     // The equality rows hold only to the solver's tolerance; the ends are the given values.
     a.front() = problem.a_start;
     a.back() = problem.a_final;

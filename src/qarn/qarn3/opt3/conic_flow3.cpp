@@ -56,6 +56,7 @@ Result<Topp3Profile> accepted_profile3(std::string_view component, const Topp3Pr
                                        const clarabel::SolveOutput& out, std::span<const double> s,
                                        const ClarabelOptions& options) {
   Topp3Profile profile = split_ab_solution(problem, out.x, s);
+  rest_where_bound_is_zero(problem.constraints, problem.idx_s_start, profile.a);
   const ProfileAudit audit =
       audit_third_order_profile(problem.constraints, problem.idx_s_start, profile.a, profile.b,
                                 profile.num_stationary.first, profile.num_stationary.second, options.profile_tolerance());
