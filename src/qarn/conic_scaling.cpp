@@ -26,8 +26,14 @@ double inequality_scale(double largest_entry, double bound) {
   return size > 0 ? std::max(size, kNegligibleBound * largest_entry) : largest_entry;
 }
 
-double class_scale(const ProfileScale& reference, const ColumnClass& c) {
-  const double base = c.base == ScaleBase::A ? reference.a : reference.b;
+// The scale of column i of class c: its reference to the class's power, 1 when that is no positive
+// finite number.
+double column_scale(const ColumnScaling& columns, const ColumnClass& c, std::size_t i) {
+  double base = c.base == ScaleBase::A ? columns.reference.a : columns.reference.b;
+  if (c.base == ScaleBase::A && !columns.a_at.empty()) {
+    if (c.spread == Spread::Station) base = columns.a_at[i];
+    if (c.spread == Spread::Interval) base = std::sqrt(columns.a_at[i] * columns.a_at[i + 1]);
+  }
   const double d = std::pow(base, c.power);
   return d > 0 && std::isfinite(d) ? d : 1.0;
 }
@@ -74,9 +80,8 @@ ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& co
   // Columns.
   out.column.assign(n, 1.0);
   for (const ColumnClass& c : columns.classes) {
-    const double d = class_scale(columns.reference, c);
     const std::size_t end = std::min(n, c.first + std::min(c.count, n));
-    for (std::size_t j = std::min(c.first, n); j < end; ++j) out.column[j] = d;
+    for (std::size_t j = std::min(c.first, n); j < end; ++j) out.column[j] = column_scale(columns, c, j - c.first);
   }
   clarabel::CscMatrix a = program.A;
   for (std::size_t j = 0; j < n; ++j) {

@@ -28,13 +28,20 @@ namespace qarn {
 // Which reference a column class scales with.
 enum class ScaleBase : std::uint8_t { A, B };
 
+// Which a reference a column of an A class takes: the window's one, or (given per-station
+// references) that of the column's station (column i of the class is station i of the window), or
+// the geometric mean of the two stations of interval i.
+enum class Spread : std::uint8_t { Uniform, Station, Interval };
+
 // Columns [first, first + count) have the magnitude base^power (power a multiple of 1/2; for
 // example r = sqrt(a): {A, 0.5}, a time bound 1 / sqrt(a): {A, -0.5}).
+
 struct ColumnClass {
   std::size_t first;
   std::size_t count;
   ScaleBase base;
   double power;
+  Spread spread = Spread::Uniform;
 };
 
 // How a solver's variables scale: the references and the column classes. Columns outside every
@@ -42,6 +49,7 @@ struct ColumnClass {
 struct ColumnScaling {
   ProfileScale reference;
   std::vector<ColumnClass> classes;
+  std::vector<double> a_at;  // per-station references of a; empty: the window's one everywhere
 };
 
 // The factors of one program, and the transformed program handed to the solver.

@@ -25,7 +25,32 @@ double ratio(double num, double den) {
   return r > 0 && std::isfinite(r) ? r : kInf;
 }
 
+// The a scale of one station: its finite first-order bound and |acc_max / acc_a| of its
+// second-order rows, the smallest; +inf when none is finite.
+double station_a_scale(const Constraints& store, std::uint64_t idx_s) {
+  const double amax = store.amax_at(idx_s);
+  double a_scale = amax > 0 && std::isfinite(amax) ? amax : kInf;
+  const SecondOrderRows rows = store.second_order_rows_at(idx_s);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (std::isfinite(rows.acc_max[r])) a_scale = std::min(a_scale, ratio(rows.acc_max[r], rows.acc_a[r]));
+  }
+  return a_scale;
+}
+
 }  // namespace
+
+std::vector<double> station_a_scales(const Constraints& store, std::uint64_t idx_s_start, std::size_t count,
+                                     double fallback) {
+  constexpr double kGrowth = 16.0;
+  std::vector<double> out(count);
+  for (std::size_t k = 0; k < count; ++k) out[k] = station_a_scale(store, idx_s_start + k);
+  for (std::size_t k = 1; k < count; ++k) out[k] = std::min(out[k], kGrowth * out[k - 1]);
+  for (std::size_t k = count; k-- > 1;) out[k - 1] = std::min(out[k - 1], kGrowth * out[k]);
+  for (double& a : out) {
+    if (!(a < kInf)) a = fallback;
+  }
+  return out;
+}
 
 ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count) {
   // A typical magnitude needs no more than a sample: at most kSamples stations, evenly spread (the
@@ -35,13 +60,7 @@ ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, 
   std::vector<double> a_scales;
   a_scales.reserve(kSamples + 1);
   for (std::size_t k = 0; k < count; k += stride) {
-    const std::uint64_t idx_s = idx_s_start + k;
-    const double amax = store.amax_at(idx_s);
-    double a_scale = amax > 0 && std::isfinite(amax) ? amax : kInf;
-    const SecondOrderRows rows = store.second_order_rows_at(idx_s);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      if (std::isfinite(rows.acc_max[r])) a_scale = std::min(a_scale, ratio(rows.acc_max[r], rows.acc_a[r]));
-    }
+    const double a_scale = station_a_scale(store, idx_s_start + k);
     if (a_scale < kInf) a_scales.push_back(a_scale);
   }
   if (a_scales.empty()) return {};

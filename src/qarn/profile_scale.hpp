@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "qarn/constraints.hpp"
 
@@ -22,5 +23,13 @@ struct ProfileScale {
 // both are 1. They follow the exact symmetries of the problem: limits of time order j times k^j
 // give references times k^2, path and limits times c leave them unchanged.
 ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, std::size_t count);
+
+// The a scale of every station of the window, read as above, for solvers whose a varies over many
+// orders along the path (limits of mixed scale): one reference for all would leave the stations of
+// small a to the solver's tolerance at the large ones. Near a rest end the path's derivatives vanish
+// and the limits bound a only loosely, so each scale is held within 16 times its neighbours' (in
+// both directions); `fallback` where no station of the window bounds a.
+std::vector<double> station_a_scales(const Constraints& store, std::uint64_t idx_s_start, std::size_t count,
+                                     double fallback);
 
 }  // namespace qarn

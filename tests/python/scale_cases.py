@@ -82,3 +82,26 @@ def neighbouring_zeros(a):
     """Whether two neighbouring stations of the profile are both zero (a profile that never arrives)."""
     a = np.asarray(a)
     return bool(np.any((a[:-1] == 0.0) & (a[1:] == 0.0)))
+
+
+def campaign_case(seed):
+    rng = np.random.default_rng(50_000 + seed)
+    dim = int(rng.choice([2, 3, 4, 6, 7, 12, 30, 60], p=[0.2, 0.2, 0.15, 0.15, 0.15, 0.07, 0.05, 0.03]))
+    n = int(rng.choice([6, 10, 20, 35, 50, 200, 300]))
+    count = int(rng.integers(2, 6))
+    motion = rng.choice(["normal", "tiny", "near_duplicate"])
+    waypoints = rng.uniform(-1.0, 1.0, size=(count, dim))
+    if motion == "tiny":
+        waypoints *= 1e-6
+    elif motion == "near_duplicate":
+        waypoints[1:] = waypoints[0] + rng.uniform(-1.0, 1.0, size=(count - 1, dim)) * 10.0 ** rng.uniform(-9, -3)
+        waypoints[-1] = waypoints[0] + rng.uniform(-1.0, 1.0, dim)  # the motion itself is not tiny
+    limits = rng.choice(["unit", "tight", "loose", "mixed"])
+    exponent = {"unit": 0.0, "tight": -3.0, "loose": 3.0}
+    if limits == "mixed":
+        v = 10.0 ** rng.uniform(-4, 4, dim) * rng.uniform(0.5, 2.0, dim)
+        acc = v * 10.0 ** rng.uniform(-2, 2, dim)
+    else:
+        k = 10.0 ** exponent[str(limits)]
+        v, acc = k * rng.uniform(0.5, 2.0, dim), k * k * rng.uniform(0.5, 4.0, dim)
+    return waypoints, n, v, acc, f"{dim} axes, {n} stations, {motion} motion, {limits} limits"

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from scale_cases import neighbouring_zeros, quintic_problem, random_case, relative_excess, scaled_problem, traversal_time
+from scale_cases import campaign_case, neighbouring_zeros, quintic_problem, random_case, relative_excess, scaled_problem, traversal_time
 
 
 class TestQarn2FarFromUnitScale:
@@ -178,3 +178,17 @@ def test_every_second_order_solver_gives_the_scaled_profile(unit_solutions, seed
         assert result.objective_value * (k if name == "time" else 1.0) == pytest.approx(
             unit[name].objective_value, rel=1e-9), f"{name} {label}"
         assert_scaled(result.a, unit[name].a, k, f"qarn2_socp {name} {label}", rel=1e-5)
+
+
+@pytest.mark.parametrize("seed", [113, 663, 846, 970])
+def test_the_conic_optimum_is_never_slower_than_reachability_under_mixed_limits(seed):
+    # Velocity limits from 3e-4 to 2.5e3 across the axes: a spans six orders along the path. With one
+    # reference for every station's a, qarn2_socp reported Solved for profiles up to 2.8e-4 slower
+    # than topp2_ra's feasible one on the same stations.
+    waypoints, n, v, acc, _ = campaign_case(seed)
+    p = quintic_problem(waypoints, n, v, acc)
+    greedy = traversal_time(p, q.topp2_ra(p.topp2()))
+    optimum = q.qarn2_socp_expert(p.qarn2([q.Time(1.0)]))
+    assert optimum.solver_status == q.ClarabelSolverStatus.SOLVED
+    assert relative_excess(p, optimum.a) <= 1e-6
+    assert traversal_time(p, optimum.a) <= greedy * (1 + 1e-8)

@@ -1,39 +1,16 @@
 """The random campaign of the second-order solvers in any units (slow: `pytest -m slow -s
 tests/python/test_campaign.py`). Over 2,000 random problems (2-60 axes, tiny motions,
 near-duplicate waypoints, tight, loose and mixed-scale limits): no accepted profile breaks a limit
-by more than 1e-6 relative, no profile stalls on two neighbouring zeros, and the traversal time of
-topp2_ra is measured against the conic optimum. The figures are printed."""
+by more than 1e-6 relative, no profile stalls on two neighbouring zeros, the conic optimum is never
+slower than topp2_ra's profile, and the traversal time of topp2_ra is measured against it. The figures are printed."""
 
 import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from scale_cases import neighbouring_zeros, quintic_problem, relative_excess, traversal_time
+from scale_cases import campaign_case, neighbouring_zeros, quintic_problem, relative_excess, traversal_time
 
 PROBLEMS = 2000
-
-
-def campaign_case(seed):
-    rng = np.random.default_rng(50_000 + seed)
-    dim = int(rng.choice([2, 3, 4, 6, 7, 12, 30, 60], p=[0.2, 0.2, 0.15, 0.15, 0.15, 0.07, 0.05, 0.03]))
-    n = int(rng.choice([6, 10, 20, 35, 50, 200, 300]))
-    count = int(rng.integers(2, 6))
-    motion = rng.choice(["normal", "tiny", "near_duplicate"])
-    waypoints = rng.uniform(-1.0, 1.0, size=(count, dim))
-    if motion == "tiny":
-        waypoints *= 1e-6
-    elif motion == "near_duplicate":
-        waypoints[1:] = waypoints[0] + rng.uniform(-1.0, 1.0, size=(count - 1, dim)) * 10.0 ** rng.uniform(-9, -3)
-        waypoints[-1] = waypoints[0] + rng.uniform(-1.0, 1.0, dim)  # the motion itself is not tiny
-    limits = rng.choice(["unit", "tight", "loose", "mixed"])
-    exponent = {"unit": 0.0, "tight": -3.0, "loose": 3.0}
-    if limits == "mixed":
-        v = 10.0 ** rng.uniform(-4, 4, dim) * rng.uniform(0.5, 2.0, dim)
-        acc = v * 10.0 ** rng.uniform(-2, 2, dim)
-    else:
-        k = 10.0 ** exponent[str(limits)]
-        v, acc = k * rng.uniform(0.5, 2.0, dim), k * k * rng.uniform(0.5, 4.0, dim)
-    return waypoints, n, v, acc, f"{dim} axes, {n} stations, {motion} motion, {limits} limits"
 
 
 @pytest.mark.slow
@@ -72,6 +49,8 @@ def test_random_campaign():
             broken.append(("qarn2_socp", seed, label, relative_excess(p, conic)))
         if ra is not None and conic is not None and not neighbouring_zeros(ra):
             gap = traversal_time(p, ra) / traversal_time(p, conic) - 1.0
+            if gap < -1e-8:  # the optimum slower than a feasible profile
+                broken.append(("conic slower than topp2_ra", seed, label, gap))
             if n <= 50 and n >= 10:
                 gaps["10-50"].append(gap)
             elif n >= 200:
@@ -85,4 +64,4 @@ def test_random_campaign():
     for item in broken[:20]:
         print("  ", item)
     assert counts["problems"] >= 0.95 * PROBLEMS
-    assert counts["broken_ra"] == 0 and counts["broken_conic"] == 0 and counts["stalled"] == 0, broken[:20]
+    assert not broken, broken[:20]

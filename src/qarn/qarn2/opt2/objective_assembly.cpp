@@ -185,18 +185,19 @@ Status clarabel_objective_qarn2(const Qarn2Problem& problem, ClarabelTriplets& t
 std::vector<ColumnClass> qarn2_column_classes(std::size_t n, std::size_t dim,
                                               std::span<const ObjectiveView> objectives) {
   const std::size_t big_n = n + 1;
-  std::vector<ColumnClass> classes{{0, big_n, ScaleBase::A, 1.0}};
+  std::vector<ColumnClass> classes{{0, big_n, ScaleBase::A, 1.0, Spread::Station}};
   std::size_t next = big_n;
   if (needs_sqrt_a(objectives)) {
-    classes.push_back({next, big_n, ScaleBase::A, 0.5});
+    classes.push_back({next, big_n, ScaleBase::A, 0.5, Spread::Station});
     next += big_n;
   }
   for (const ObjectiveView& o : objectives) {
     switch (o.kind) {
       case ObjectiveKind::Time:  // t_k >= 1 / (4 (r_k + r_(k+1)))
-        classes.push_back({next, n, ScaleBase::A, -0.5});
+        classes.push_back({next, n, ScaleBase::A, -0.5, Spread::Interval});
         next += n;
         break;
+      // ThermalEnergy keeps the window's reference: its torques carry gravity, which does not follow a.
       case ObjectiveKind::ThermalEnergy:  // t_k >= |tau_k|^2 / (4 (r_k + r_(k+1))), tau ~ a
         classes.push_back({next, n, ScaleBase::A, 1.5});
         next += n;

@@ -214,8 +214,9 @@ Result<Qarn2SocpOutcome> qarn2_socp_flow(const Qarn2Problem& problem, const Clar
 
 ColumnScaling qarn2_column_scaling(const Qarn2Problem& problem) {
   const std::size_t n = problem.idx_s_final - problem.idx_s_start;
-  return {profile_scale(problem.robot.constraints(), problem.idx_s_start, n + 1),
-          qarn2_column_classes(n, problem.robot.dim(), problem.objectives)};
+  const ProfileScale reference = profile_scale(problem.robot.constraints(), problem.idx_s_start, n + 1);
+  return {reference, qarn2_column_classes(n, problem.robot.dim(), problem.objectives),
+          station_a_scales(problem.robot.constraints(), problem.idx_s_start, n + 1, reference.a)};
 }
 
 Result<Qarn2SocpOutcome> qarn2_socp(const Qarn2Problem& problem, const ClarabelOptions& options) {
