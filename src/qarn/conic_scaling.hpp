@@ -35,7 +35,6 @@ enum class Spread : std::uint8_t { Uniform, Station, Interval };
 
 // Columns [first, first + count) have the magnitude base^power (power a multiple of 1/2; for
 // example r = sqrt(a): {A, 0.5}, a time bound 1 / sqrt(a): {A, -0.5}).
-
 struct ColumnClass {
   std::size_t first;
   std::size_t count;
