@@ -142,8 +142,9 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
   read_rows(next, problem.idx_s_start);
   // Lowers a[k-1], a[k-2], ... as little as needed for a[k] = target to be reachable; false (and
   // nothing changed) when even the start cannot give way.
+  std::vector<double> lowered;  // the lowered values of one repair, a[k], a[k-1], ...; reused
   const auto lower_to_reach = [&](std::size_t k, double target) {
-    std::vector<double> lowered;
+    lowered.clear();
     double want = target;
     for (std::size_t j = k; j >= 1; --j) {
       read_rows(back, problem.idx_s_start + j - 1);  // p a[j] + q a[j-1] <= c
