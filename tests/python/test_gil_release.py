@@ -196,7 +196,8 @@ def test_a_callback_installed_while_a_qarn3_solve_waits_for_the_robot_keeps_the_
                     stamps.append(time.perf_counter())
                     time.sleep(0.0002)
 
-            holder = threading.Thread(target=lambda: q.topp3_lp(blocker))  # holds the robot for a while
+            # Holds the robot for a while: a few solves, so the waits below outlast a fast machine.
+            holder = threading.Thread(target=lambda: [q.topp3_lp(blocker) for _ in range(4)])
             installer = threading.Thread(target=lambda: robot.set_inverse_dynamics(model))
             tick = threading.Thread(target=ticker)
             tick.start()
