@@ -37,13 +37,42 @@ double station_a_scale(const Constraints& store, std::uint64_t idx_s) {
   return a_scale;
 }
 
+// The largest path acceleration b the second-order rows allow at one station: the smallest
+// |acc_max / acc_b| over its rows; +inf when none bounds b.
+double station_b_bound(const Constraints& store, std::uint64_t idx_s) {
+  double b_bound = kInf;
+  const SecondOrderRows rows = store.second_order_rows_at(idx_s);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (std::isfinite(rows.acc_max[r])) b_bound = std::min(b_bound, ratio(rows.acc_max[r], rows.acc_b[r]));
+  }
+  return b_bound;
+}
+
+// What the acceleration limits let a reach from rest over the window, 2 B L with B the largest
+// path acceleration any sampled station allows and L the window's length: on a straight line no
+// row bounds a itself (ddq = 0), and a first-order bound far above the motion (a loose velocity
+// limit) would make the reference orders of magnitude too large.
+double reachable_a_bound(const Constraints& store, std::uint64_t idx_s_start, std::size_t count, std::size_t stride) {
+  if (count < 2) return kInf;
+  double b_bound = 0.0;
+  for (std::size_t k = 0; k < count; k += stride) {
+    const double b = station_b_bound(store, idx_s_start + k);
+    if (!(b < kInf)) return kInf;  // a station that leaves b free bounds nothing
+    b_bound = std::max(b_bound, b);
+  }
+  const double length = store.s_at(idx_s_start + count - 1) - store.s_at(idx_s_start);
+  const double bound = 2.0 * b_bound * length;
+  return bound > 0 && std::isfinite(bound) ? bound : kInf;
+}
+
 }  // namespace
 
 std::vector<double> station_a_scales(const Constraints& store, std::uint64_t idx_s_start, std::size_t count,
                                      double fallback) {
   constexpr double kGrowth = 16.0;
   std::vector<double> out(count);
-  for (std::size_t k = 0; k < count; ++k) out[k] = station_a_scale(store, idx_s_start + k);
+  const double reachable = reachable_a_bound(store, idx_s_start, count, 1);
+  for (std::size_t k = 0; k < count; ++k) out[k] = std::min(station_a_scale(store, idx_s_start + k), reachable);
   for (std::size_t k = 1; k < count; ++k) out[k] = std::min(out[k], kGrowth * out[k - 1]);
   for (std::size_t k = count; k-- > 1;) out[k - 1] = std::min(out[k - 1], kGrowth * out[k]);
   for (double& a : out) {
@@ -59,8 +88,9 @@ ProfileScale profile_scale(const Constraints& store, std::uint64_t idx_s_start, 
   const std::size_t stride = count > kSamples ? (count + kSamples - 1) / kSamples : 1;
   std::vector<double> a_scales;
   a_scales.reserve(kSamples + 1);
+  const double reachable = reachable_a_bound(store, idx_s_start, count, stride);
   for (std::size_t k = 0; k < count; k += stride) {
-    const double a_scale = station_a_scale(store, idx_s_start + k);
+    const double a_scale = std::min(station_a_scale(store, idx_s_start + k), reachable);
     if (a_scale < kInf) a_scales.push_back(a_scale);
   }
   if (a_scales.empty()) return {};

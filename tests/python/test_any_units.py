@@ -56,6 +56,20 @@ class TestReachabilityFarFromUnitScale:
         c = q.qarn2_socp(p.qarn2([q.Time(1.0)]))
         assert traversal_time(p, a) == pytest.approx(traversal_time(p, c), rel=1e-3)
 
+    @pytest.mark.parametrize("n, rel", [(50, 2e-4), (3000, 1e-7)])
+    def test_a_line_under_a_loose_velocity_limit_accelerates(self, n, rel):
+        # Before: a stayed at 2 A h after the first interval (5.28 s at 50 stations, 38.8 s at
+        # 3,000) where the optimum takes 2 sqrt(L / A) = 2 s: the unit of a came from the velocity
+        # limit (a <= 1e8), and the comparison tolerances saw every a below 1 as zero.
+        robot = q.Robot(1, capacity=n)
+        s = np.linspace(0.0, 1.0, n)
+        robot.append_s(s)
+        robot.set_q(s[:, None], np.ones((n, 1)), np.zeros((n, 1)), 0)
+        robot.add_velocity_limits([1e4], [-1e4], start_idx_s=0)
+        robot.add_acceleration_limits([1.0], [-1.0], start_idx_s=0)
+        a = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+        assert q.s_to_t_topp2(s, a)[0] == pytest.approx(2.0, rel=rel)
+
     def test_mixed_scale_axes(self):
         p = quintic_problem([[0.0, 0.0, 0.0], [1.0, 1e-4, 5e3], [0.2, 3e-4, -2e3]], 150, [1.0, 1e-5, 1e3], [2.0, 1e-6, 4e4])
         a = np.asarray(q.topp2_ra(p.topp2()))

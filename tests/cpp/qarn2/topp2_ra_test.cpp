@@ -80,7 +80,12 @@ TEST(Topp2Ra, AReachableFinalStateIsMetExactly) {
   const Constraints store = point_mass_line({0, 1, 2, 3}, 10.0, 0.5);
   const auto a = topp2_ra(whole_window(store, 0.0, 3.0), ReachSet2Options{});
   ASSERT_TRUE(a.ok()) << error_of(a);
-  EXPECT_EQ(*a, (std::vector<double>{0, 1, 2, 3}));
+  // The ends exactly, the inner stations to rounding (the working unit need not be a power of two).
+  ASSERT_EQ(a->size(), 4u);
+  EXPECT_EQ(a->front(), 0.0);
+  EXPECT_EQ(a->back(), 3.0);
+  EXPECT_DOUBLE_EQ((*a)[1], 1.0);
+  EXPECT_DOUBLE_EQ((*a)[2], 2.0);
 }
 
 // ---- random multi-axis problems ----

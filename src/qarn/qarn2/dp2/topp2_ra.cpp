@@ -191,7 +191,14 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
       value = hi;
     } else {
       std::optional<ForwardStepCandidate> found;
-      if (std::isfinite(b_max[k]) && std::isfinite(b_min[k])) {
+      // Inverted by rounding alone: the backward set's bound next to the forward interval is the
+      // nearest value, when the rows hold there (the search below would climb to the edge of the
+      // LP tolerance instead).
+      if (numbers && lo - hi <= a_tolerance(options, hi, lo, a_prev)) {
+        const double nearest = one.hi < b_min[k] ? b_min[k] : b_max[k];
+        found = forward_step_violation(nearest, nearest, nearest, rows, tol, a_prev);
+      }
+      if (!found && std::isfinite(b_max[k]) && std::isfinite(b_min[k])) {
         found = max_feasible_bisect(
             rows, options,
             {a_prev, b_min[k - 1], b_max[k - 1], b_min[k], b_max[k], units.in(store.amax_at(idx_s - 1)),
