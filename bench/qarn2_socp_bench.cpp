@@ -1,5 +1,5 @@
 // QARN2 with one Time objective on 1,000 stations of a 7-axis path with velocity and acceleration
-// limits: the assembly (three stages and the compressed-column build) and the solver call timed
+// limits: the assembly (three stages, the compressed-column build and the references of reachability)
 // apart, then the whole solve. Assembly should stay well under a tenth of the solver's time.
 #include <benchmark/benchmark.h>
 
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic_scaling.hpp"
-#include "qarn/conic_solve.hpp"
+#include "qarn/conic/scaling.hpp"
+#include "qarn/conic/solve.hpp"
 #include "qarn/qarn2/opt2/qarn2_socp.hpp"
 #include "robot/robot_core.hpp"
 
@@ -52,8 +52,9 @@ const std::vector<ObjectiveView> kTime{{ObjectiveKind::Time, 1.0, {}, {}}};
 
 Qarn2Problem problem_of(const Robot& robot) { return {robot, kTime, 0, kStations - 1, 0.0, 0.0}; }
 
-ConicProgram assemble(const Qarn2Problem& p) {
-  Result<ConicProgram> program = qarn2_conic_program<Verbosity::Silent>(p);
+// The program with the magnitudes of its columns (the references come from reachability).
+PreparedProgram assemble(const Qarn2Problem& p) {
+  Result<PreparedProgram> program = qarn2_program(p);
   if (!program) std::abort();
   return std::move(*program);
 }
@@ -62,10 +63,10 @@ void BM_Qarn2Assembly(benchmark::State& state) {
   const auto robot = seven_axis_robot();
   const Qarn2Problem p = problem_of(*robot);
   for (auto _ : state) {
-    ConicProgram program = assemble(p);
-    benchmark::DoNotOptimize(program.A.nzval.data());
-    state.counters["rows"] = static_cast<double>(program.rows());
-    state.counters["nnz"] = static_cast<double>(program.A.nzval.size());
+    PreparedProgram prepared = assemble(p);
+    benchmark::DoNotOptimize(prepared.program.A.nzval.data());
+    state.counters["rows"] = static_cast<double>(prepared.program.rows());
+    state.counters["nnz"] = static_cast<double>(prepared.program.A.nzval.size());
   }
 }
 BENCHMARK(BM_Qarn2Assembly)->Unit(benchmark::kMillisecond);
@@ -73,11 +74,10 @@ BENCHMARK(BM_Qarn2Assembly)->Unit(benchmark::kMillisecond);
 void BM_Qarn2SolverCall(benchmark::State& state) {
   const auto robot = seven_axis_robot();
   const Qarn2Problem p = problem_of(*robot);
-  const ConicProgram program = assemble(p);
-  const ColumnScaling columns = qarn2_column_scaling(p);
+  const PreparedProgram prepared = assemble(p);
   const ClarabelOptions options;
   for (auto _ : state) {
-    Result<clarabel::SolveOutput> out = solve_conic("qarn2_socp", program, columns, options);
+    Result<clarabel::SolveOutput> out = solve_conic("qarn2_socp", prepared.program, prepared.column_scales, options);
     if (out) state.counters["clarabel_ms"] = out->solve_time * 1e3;
     if (!out || out->status != SolverStatus::Solved) state.SkipWithError("not solved");
     benchmark::DoNotOptimize(out);
@@ -90,10 +90,9 @@ BENCHMARK(BM_Qarn2SolverCall)->Unit(benchmark::kMillisecond);
 void BM_Qarn2ScaleStage(benchmark::State& state) {
   const auto robot = seven_axis_robot();
   const Qarn2Problem p = problem_of(*robot);
-  const ConicProgram program = assemble(p);
+  const PreparedProgram prepared = assemble(p);
   for (auto _ : state) {
-    const ColumnScaling columns = qarn2_column_scaling(p);
-    ScaledProgram scaled = scale_program(program, columns);
+    ScaledProgram scaled = scale_program(prepared.program, prepared.column_scales);
     benchmark::DoNotOptimize(scaled.program.A.nzval.data());
   }
 }

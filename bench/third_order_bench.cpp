@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "../tests/cpp/qarn2/sine_path.hpp"
-#include "qarn/conic_solve.hpp"
+#include "qarn/conic/solve.hpp"
 #include "qarn/qarn2/dp2/topp2_ra.hpp"
 #include "qarn/qarn3/opt3/qarn3_socp.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
@@ -96,11 +96,11 @@ Problem problem_of(const benchmark::State& state) {
   }
 }
 
-template <class Problem, Result<ThirdOrderProgram> (*Program)(const Problem&)>
+template <class Problem, Result<PreparedProgram> (*Program)(const Problem&)>
 void BM_Assembly(benchmark::State& state) {
   const Problem p = problem_of<Problem>(state);
   for (auto _ : state) {
-    Result<ThirdOrderProgram> program = Program(p);
+    Result<PreparedProgram> program = Program(p);
     if (!program) state.SkipWithError("assembly failed");
     benchmark::DoNotOptimize(program);
     if (program) {
@@ -117,13 +117,13 @@ BENCHMARK(BM_Assembly<Qarn3Problem, qarn3_socp_program>)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond);
 
-template <class Problem, Result<ThirdOrderProgram> (*Program)(const Problem&)>
+template <class Problem, Result<PreparedProgram> (*Program)(const Problem&)>
 void BM_SolverCall(benchmark::State& state) {
-  const Result<ThirdOrderProgram> program = Program(problem_of<Problem>(state));
+  const Result<PreparedProgram> program = Program(problem_of<Problem>(state));
   if (!program) std::abort();
   const ClarabelOptions options;
   for (auto _ : state) {
-    Result<clarabel::SolveOutput> out = solve_conic("third order", program->program, program->columns, options);
+    Result<clarabel::SolveOutput> out = solve_conic("third order", program->program, program->column_scales, options);
     // AlmostSolved is accepted by default (and the flow audits the profile); anything else is not.
     if (!out || !options.allow(out->status)) {
       const std::string why = out ? std::string(status_name(out->status)) : out.error().display();

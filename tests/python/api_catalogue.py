@@ -515,9 +515,9 @@ ENTRIES = [
     *[Entry(f"{result}.{name}", _getter(result, name)) for result, names in (
         ("reach_set", ("a_max", "a_min", "len")),
         ("qarn2_result", ("a", "objective_value", "objective_terms", "x", "z", "s", "solver_status", "obj_val",
-                          "obj_val_dual", "solve_time", "iterations", "r_prim", "r_dual", "linsolver")),
+                          "obj_val_dual", "solve_time", "iterations", "r_prim", "r_dual", "linsolver", "audit_failure")),
         ("qarn3_result", ("profile", "x", "z", "s", "solver_status", "obj_val", "obj_val_dual", "solve_time",
-                          "iterations", "r_prim", "r_dual", "linsolver", "objective_value", "objective_terms")),
+                          "iterations", "r_prim", "r_dual", "linsolver", "audit_failure", "objective_value", "objective_terms")),
         ("linsolver", ("method", "threads", "direct", "nnz_a", "nnz_l"))) for name in names],
     *[Entry(f"repr({result})", _slot(result, repr))
       for result in ("reach_set", "qarn2_result", "qarn3_result", "linsolver", "report")],

@@ -10,6 +10,7 @@
 
 #include "diag/format.hpp"
 #include "math/numerical/saturating.hpp"
+#include "qarn/profile_scale.hpp"
 
 namespace qarn::qarn3 {
 namespace {
@@ -50,14 +51,29 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
   return k;
 }
 
+// The floor in the units of a: relative to the reference profile's largest value, so that a
+// problem scaled in time or space is linearized alike (an absolute floor of 1e-10 is far above a
+// reference of a slow motion near its rest ends, and far below that of a fast one); relative to the
+// window's limits where the reference is zero throughout.
+double floor_in_units_of_a(const Constraints& store, const Problem3Inputs& in) {
+  double largest = 0.0;
+  for (const double a : in.a_linearization) {
+    if (std::isfinite(a)) largest = std::fmax(largest, a);
+  }
+  const std::size_t n = in.a_linearization.size();
+  if (!(largest > 0) && store.contains(in.idx_s_start, n)) largest = profile_scale(store, in.idx_s_start, n).a;
+  return in.a_linearization_floor * (largest > 0 ? largest : 1.0);
+}
+
 // Step 12: the window's jerk rows linearized in the store around the reference profile; a failure
 // is wrapped by `wrap`.
 Status linearize(Constraints& store, const Problem3Inputs& in, NumStationary k,
                  CoreError (*wrap)(const ConstraintError&)) {
+  const double floor = floor_in_units_of_a(store, in);
   Status done = in.b_linearization
                     ? store.linearize_jerk_constraints_with_b(in.a_linearization, *in.b_linearization, in.idx_s_start,
-                                                              k.first, k.second, in.a_linearization_floor)
-                    : store.linearize_jerk_constraints(in.a_linearization, in.idx_s_start, in.a_linearization_floor);
+                                                              k.first, k.second, floor)
+                    : store.linearize_jerk_constraints(in.a_linearization, in.idx_s_start, floor);
   if (done) return {};
   const ConstraintError* error = done.error().constraint();
   return error != nullptr ? wrap(*error) : std::move(done).error();

@@ -60,7 +60,7 @@ struct Problem3Inputs {
   std::pair<double, double> a_boundary{0.0, 0.0};  // (a_start, a_final)
   std::pair<double, double> b_boundary{0.0, 0.0};  // (b_start, b_final)
   NumStationary num_stationary_max{1, 1};           // stationary intervals asked for at a rest end
-  double a_linearization_floor = 1e-10;
+  double a_linearization_floor = 1e-10;  // relative to the reference's largest value (see the builders)
   std::optional<std::span<const double>> b_linearization = std::nullopt;  // reference b, lowers a* where it loads a row
 };
 

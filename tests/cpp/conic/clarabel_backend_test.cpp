@@ -1,9 +1,9 @@
 // The shared conic plumbing: triplet assembly and its compressed-column form, the options record and
 // its acceptance rule, and the guarded solver call (vacuous rows, non-finite data, refusals).
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic_log.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/conic_solve.hpp"
+#include "qarn/conic/log.hpp"
+#include "qarn/conic/program.hpp"
+#include "qarn/conic/solve.hpp"
 
 #include <gtest/gtest.h>
 
@@ -94,7 +94,7 @@ TEST(MakeConicProgram, BuildsTheMatrixAndTheEmptyQuadraticCost) {
   t.push_entry(1, 0, -1.0);
   t.b.push_back(0.0);
   t.cones.push_back(NonnegativeCone(1));
-  Result<ConicProgram> p = make_conic_program(kComponent, std::move(t), std::vector<double>{1.0, 0.0, 2.0});
+  Result<ConicProgram> p = make_conic_program(kComponent, Assembly{std::move(t), {1.0, 0.0, 2.0}});
   ASSERT_TRUE(p.ok());
   EXPECT_EQ(p->A.m, 2u);
   EXPECT_EQ(p->A.n, 3u);
@@ -111,7 +111,7 @@ TEST(MakeConicProgram, BuildsTheMatrixAndTheEmptyQuadraticCost) {
 TEST(MakeConicProgram, AnEntryOutsideTheMatrixIsAFaultNotACrash) {
   ClarabelTriplets t;
   push_equality_row(5, t, 1.0);  // column 5 of a 2-variable program
-  Result<ConicProgram> p = make_conic_program(kComponent, std::move(t), std::vector<double>{0.0, 0.0});
+  Result<ConicProgram> p = make_conic_program(kComponent, Assembly{std::move(t), {0.0, 0.0}});
   ASSERT_FALSE(p.ok());
   EXPECT_EQ(p.error().kind(), CoreError::Kind::Other);
   EXPECT_EQ(p.error().message(), "constraint entry (0, 5) lies outside the 1 x 2 matrix");
@@ -198,7 +198,7 @@ struct SmallLp {
     for (auto [c, v] : entries) t.push_entry(r, c, v);
     t.b.push_back(b);
   }
-  Result<ConicProgram> program() { return make_conic_program(kComponent, ClarabelTriplets(t), std::vector<double>(q)); }
+  Result<ConicProgram> program() { return make_conic_program(kComponent, Assembly{ClarabelTriplets(t), std::vector<double>(q)}); }
 };
 
 SmallLp lp_with_extra_row(double extra_a, double extra_b) {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/conic_solve.hpp"
+#include "qarn/conic/program.hpp"
+#include "qarn/conic/solve.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::conic_test {

@@ -151,6 +151,7 @@ struct ObjectiveCase {
   // Runs both objective stages behind a record that holds `prior_rows` rows.
   struct Built {
     ClarabelTriplets t;
+    Qarn2Context context;
     std::vector<double> q;
     std::size_t n_var = 0;
     Status status;
@@ -160,7 +161,7 @@ struct ObjectiveCase {
     out.t.b.assign(prior_rows, 0.0);
     out.n_var = add_sqrt_a_stage(3, objectives, out.t, 0.0, 0.0);
     out.q.assign(out.n_var, 0.0);
-    out.status = clarabel_objective_qarn2({*robot, objectives, 0, 3, 0.0, 0.0}, out.t, out.q);
+    out.status = clarabel_objective_qarn2({*robot, objectives, 0, 3, 0.0, 0.0}, out.context, out.t, out.q);
     return out;
   }
 };
@@ -300,7 +301,8 @@ TEST(Qarn2Objectives, AStationWindowBeyondTheStoreIsAConstraintError) {
   const std::vector<ObjectiveView> objectives{{ObjectiveKind::Time, 1.0, {}, {}}};
   ClarabelTriplets t;
   std::vector<double> q(10, 0.0);
-  const Status st = clarabel_objective_qarn2({*c.robot, objectives, 0, 4, 0.0, 0.0}, t, q);
+  Qarn2Context context;
+  const Status st = clarabel_objective_qarn2({*c.robot, objectives, 0, 4, 0.0, 0.0}, context, t, q);
   ASSERT_FALSE(st.ok());
   EXPECT_EQ(st.error().kind(), CoreError::Kind::Constraint);
 }
@@ -343,7 +345,8 @@ TEST(Qarn2CapacityEstimate, FollowsTheTableAndBoundsWhatTheStagesAppend) {
   EXPECT_LE(t.vals.size(), est.standard_values);
   EXPECT_LE(t.b.size(), est.standard_rhs);
   std::vector<double> q(add_sqrt_a_stage(4, objectives, t, p.a_start, p.a_final), 0.0);
-  ASSERT_TRUE(clarabel_objective_qarn2(p, t, q).ok());
+  Qarn2Context context;
+  ASSERT_TRUE(clarabel_objective_qarn2(p, context, t, q).ok());
   EXPECT_LE(t.vals.size(), est.standard_values + est.objective_values);
   EXPECT_LE(t.b.size(), est.standard_rhs + est.objective_rhs);
   EXPECT_LE(t.cones.size(), est.standard_cones + est.objective_cones);

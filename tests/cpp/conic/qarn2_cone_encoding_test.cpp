@@ -57,7 +57,8 @@ TEST(Qarn2ConeEncoding, EachConeHoldsExactlyWhenItsInequalityHolds) {
   ClarabelTriplets t;
   const std::size_t n_var = add_sqrt_a_stage(c.n, objectives, t, 0.0, 0.0);
   std::vector<double> q(n_var, 0.0);
-  ASSERT_TRUE(clarabel_objective_qarn2({*c.robot, objectives, 0, c.n, 0.0, 0.0}, t, q).ok());
+  Qarn2Context context;
+  ASSERT_TRUE(clarabel_objective_qarn2({*c.robot, objectives, 0, c.n, 0.0, 0.0}, context, t, q).ok());
   // Columns: a 0..4, r 5..9, Time t 10..13, ThermalEnergy t 14..17, u 18..23 (k = 0..2, j = 0..1).
   ASSERT_EQ(q.size(), 24u);
   const auto r = [](std::size_t k) { return EncodingCase::big_n + k; };

@@ -232,15 +232,20 @@ TEST(Qarn2Socp, AnUnacceptedStatusKeepsTheRawOutcome) {
   EXPECT_EQ(plain.error().display(), "qarn2_socp reported a failure in Clarabel solver with status MaxIterations");
 
   // Accepting MaxIterations would turn an iterate two steps from the start into a profile; it
-  // breaks the limits, so the solve fails instead of reporting it.
-  Result<Qarn2SocpOutcome> accepted =
-      qarn2_socp(problem, ClarabelOptionsBuilder().settings(few).allow_max_iterations(true).build());
-  ASSERT_FALSE(accepted.ok());
-  EXPECT_EQ(accepted.error().kind(), CoreError::Kind::Clarabel);
-  EXPECT_TRUE(accepted.error().display().starts_with(
-      "qarn2_socp reported an error in Clarabel solver: the solution accepted with status MaxIterations breaks the "
-      "stored limits: the "))
-      << accepted.error().display();
+  // breaks the limits, so the outcome keeps the raw vectors and says which row instead, and the
+  // plain entry fails naming it.
+  const ClarabelOptions accept = ClarabelOptionsBuilder().settings(few).allow_max_iterations(true).build();
+  Result<Qarn2SocpOutcome> accepted = qarn2_socp(problem, accept);
+  ASSERT_TRUE(accepted.ok());
+  EXPECT_FALSE(accepted->profile.has_value());
+  ASSERT_TRUE(accepted->audit_failure.has_value());
+  EXPECT_EQ(accepted->x.size(), 2u * 21 + 20);
+  Result<std::vector<double>> refused = qarn2_socp_entry(problem, accept);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind(), CoreError::Kind::Clarabel);
+  EXPECT_EQ(refused.error().display(),
+            "qarn2_socp reported an error in Clarabel solver: the solution accepted with status MaxIterations fails "
+            "its audit: " + *accepted->audit_failure);
 }
 
 TEST(Qarn2Socp, AnObjectiveFailureIsReturnedAsItIs) {

@@ -6,7 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "qarn/profile_audit.hpp"
+#include "qarn/conic/audit.hpp"
+#include "qarn/qarn2/opt2/standard_constraints.hpp"
 #include "qarn/profile_scale.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
 #include "qarn2/topp2_test_support.hpp"
@@ -53,44 +54,65 @@ TEST(ProfileScale, WithoutLimitsBothReferencesAreOne) {
   EXPECT_EQ(p.b, 1.0);
 }
 
-TEST(ProfileAudit, RowsHoldToTheirOwnRelativeSize) {
+TEST(ProfileAudit, RowsHoldToTheirOwnScale) {
+  // A limit is measured by its bound, a row with a zero (or negligible) bound by its largest term,
+  // an equality by the larger of both.
   struct Case {
-    std::vector<double> terms;
-    double bound;
-    bool holds;
+    double value, largest, bound;
+    bool equality;
+    double excess;
   };
-  for (const Case& c : std::vector<Case>{{{1.0, 2.0}, 3.0, true},
-                                         {{1e-9, 2e-9}, 3e-9 * (1 + 1e-7), true},
-                                         {{1e-9, 2e-9}, 3e-9 * (1 - 1e-5), false},
-                                         {{1e9, -1e9}, 1e-3, true},     // a large sum that cancels
-                                         {{1e9, -1e9}, -1e3, true},     // 1e3 below 2e9 of size
-                                         {{1e9, -1e9}, -1e5, false},    // 5e-5 of the size
-                                         {{kNaN, 1.0}, 1.0, false},
-                                         {{5.0}, kInf, true},          // no bound
-                                         {{0.0, 0.0}, 0.0, true}}) {
-    ProfileAudit audit;
-    audit.row(7, "second-order row", 2, c.terms, c.bound);
-    EXPECT_EQ(audit.holds(), c.holds) << c.terms[0] << " " << c.bound;
+  for (const Case& c : std::vector<Case>{{3.0, 2.0, 3.0, false, 0.0},
+                                         {3.0 + 3e-7, 2.0, 3.0, false, 1e-7},
+                                         {1e-3, 1e9, 0.0, false, 1e-12},   // cancelling terms, zero bound
+                                         {2.0, 1e5, 1.0, false, 1.0},      // cancelling terms, a limit: its bound
+                                         {1.0, 1e9, 1e-4, false, 9.999e-10},  // a bound negligible beside them
+                                         {-1.0, 1.0, 0.0, false, 0.0},
+                                         {1e-9, 4.0, 0.0, true, 2.5e-10},  // a - a' + h (b + b') = 0
+                                         {-1e-9, 4.0, 0.0, true, 2.5e-10},
+                                         {5.0, 1.0, 4.0, true, 0.25},
+                                         {kNaN, 1.0, 1.0, false, kInf},
+                                         {1.0, 0.0, 0.0, false, kInf}}) {
+    const double excess = row_excess(c.value, c.largest, c.bound, c.equality);
+    if (std::isinf(c.excess)) {
+      EXPECT_EQ(excess, c.excess) << c.value << " " << c.bound;
+    } else {
+      EXPECT_NEAR(excess, c.excess, 1e-15 + 1e-9 * c.excess) << c.value << " " << c.bound;
+    }
   }
-  ProfileAudit audit;
-  audit.row(7, "second-order row", 2, std::vector<double>{1.0, 1.0}, 1.0);
-  EXPECT_EQ(audit.describe(), "the second-order row 2 at idx_s = 7 exceeds its bound by 3.333e-1 relative");
-  EXPECT_EQ(broken_profile_error("qarn2_socp", SolverStatus::AlmostSolved, audit).display(),
-            "qarn2_socp reported an error in Clarabel solver: the solution accepted with status AlmostSolved breaks "
-            "the stored limits: the second-order row 2 at idx_s = 7 exceeds its bound by 3.333e-1 relative");
+  const RowAudit audit{1e-6, 0.3333, 12, "second-order row", 7, false};
+  EXPECT_FALSE(audit.holds());
+  EXPECT_EQ(audit.describe(), "the second-order row at idx_s = 7 exceeds its bound by 3.333e-1 relative");
+  EXPECT_EQ(failed_audit_error("qarn2_socp", SolverStatus::AlmostSolved, audit.describe()).display(),
+            "qarn2_socp reported an error in Clarabel solver: the solution accepted with status AlmostSolved fails "
+            "its audit: the second-order row at idx_s = 7 exceeds its bound by 3.333e-1 relative");
+  const RowAudit equality{1e-6, 2e-3, 3, "trapezoid row", 9, true};
+  EXPECT_EQ(equality.describe(), "the trapezoid row at idx_s = 9 misses its value by 2.000e-3 relative");
 }
 
-TEST(ProfileAudit, TheSecondOrderAuditMatchesTheAnalyticProfileAndCatchesAnExcess) {
+TEST(ProfileAudit, TheSecondOrderRowsHoldAtTheAnalyticProfileAndCatchAnExcess) {
   // On the line, a = min(v^2, 2 acc s, 2 acc (L - s)) is the time-optimal profile: it holds.
   const std::vector<double> s = test2::uniform_grid(40, 2.0);
   const Constraints store = test2::point_mass_line(s, 1.0, 0.75);
+  ClarabelTriplets t;
+  t.label_rows("first-order row");
+  qarn2::push_first_order_rows(store, 40, 0, t);
+  t.label_rows("second-order row");
+  qarn2::push_second_order_rows(store, 0, 40, t);
+  t.cones.push_back(NonnegativeCone(t.row_count()));
+  Assembly assembly{std::move(t), std::vector<double>(41, 0.0)};
+  assembly.constraint_rows = assembly.triplets.row_count();
+  const ConicProgram program = *make_conic_program("audit_test", std::move(assembly));
   std::vector<double> a(s.size());
   for (std::size_t k = 0; k < s.size(); ++k) a[k] = std::min({1.0, 1.5 * s[k], 1.5 * (2.0 - s[k])});
-  EXPECT_TRUE(audit_second_order_profile(store, 0, a).holds());
+  EXPECT_TRUE(audit_constraint_rows(program, a, a.size(), 0).holds());
   a[20] *= 1.0 + 1e-5;  // above the velocity bound
-  const ProfileAudit broken = audit_second_order_profile(store, 0, a);
+  const RowAudit broken = audit_constraint_rows(program, a, a.size(), 0);
   EXPECT_FALSE(broken.holds());
-  EXPECT_TRUE(audit_second_order_profile(store, 0, a, 1e-4).holds());  // a looser tolerance
+  EXPECT_EQ(broken.describe(), "the first-order row at idx_s = 20 exceeds its bound by 1.000e-5 relative");
+  EXPECT_TRUE(audit_constraint_rows(program, a, a.size(), 0, 1e-4).holds());  // a looser tolerance
+  a[1] *= 1.0 + 1e-5;  // b of the first interval above its limit
+  EXPECT_EQ(audit_constraint_rows(program, a, a.size(), 0).label, std::string("second-order row"));
 }
 
 TEST(BoundedStations, ReportsOnlyWhatNoLimitBounds) {

@@ -63,7 +63,8 @@ Appended append_one(const Window& w, const ObjectiveView& objective) {
   std::vector<double> q(add_sqrt_a_stage_qarn3(Window::kN - 1, list, t, 2, 1), 0.0);
   const std::size_t rows = t.row_count(), cones = t.cones.size(), vars = q.size();
   const Qarn3Problem only{p, p.robot, std::span<const ObjectiveView>(list).last(1)};
-  EXPECT_TRUE(clarabel_objective_qarn3(only, 2, 1, t, q).ok());
+  std::optional<TorqueCoefficients> torque;
+  EXPECT_TRUE(clarabel_objective_qarn3(only, w.s, torque, t, q).ok());
   return {t.row_count() - rows, q.size() - vars,
           std::vector<clarabel::Cone>(t.cones.begin() + static_cast<std::ptrdiff_t>(cones), t.cones.end()),
           std::vector<double>(q.begin() + static_cast<std::ptrdiff_t>(vars), q.end())};
@@ -130,8 +131,9 @@ TEST(Qarn3Assembly, LinearCostCoversTheStationaryStations) {
   const std::vector<ObjectiveView> list{{ObjectiveKind::Linear, 0.7, w.alpha, w.beta}};
   const Qarn3Problem p = w.problem(list);
   ClarabelTriplets t;
+  std::optional<TorqueCoefficients> torque;
   std::vector<double> q(add_sqrt_a_stage_qarn3(Window::kN - 1, list, t, 2, 1), 0.0);
-  ASSERT_TRUE(clarabel_objective_qarn3(p, 2, 1, t, q).ok());
+  ASSERT_TRUE(clarabel_objective_qarn3(p, w.s, torque, t, q).ok());
 
   std::mt19937_64 rng(3);
   std::uniform_real_distribution<double> u(0.1, 2.0);
@@ -164,7 +166,8 @@ TEST(Qarn3Assembly, RefusedObjectivesAndTheCapacityBound) {
     const Qarn3Problem p{valid, valid.robot, list};
     ClarabelTriplets t;
     std::vector<double> q(2 * Window::kN + 7, 0.0);
-    const Status done = clarabel_objective_qarn3(p, 2, 1, t, q);
+    std::optional<TorqueCoefficients> torque;
+    const Status done = clarabel_objective_qarn3(p, w.s, torque, t, q);
     EXPECT_EQ(test::error_text(done), std::string("clarabel_objective_qarn3 reported an invalid input: ") + c.text);
   }
 
@@ -176,21 +179,21 @@ TEST(Qarn3Assembly, RefusedObjectivesAndTheCapacityBound) {
                                        {ObjectiveKind::Linear, 1.0, w.alpha, w.beta}};
   const Qarn3Problem p = w.problem(all);
   ClarabelTriplets t;
+  std::optional<TorqueCoefficients> torque;
   std::vector<double> q(add_sqrt_a_stage_qarn3(Window::kN - 1, all, t, 2, 1), 0.0);
-  ASSERT_TRUE(clarabel_objective_qarn3(p, 2, 1, t, q).ok());
+  ASSERT_TRUE(clarabel_objective_qarn3(p, w.s, torque, t, q).ok());
   const Qarn3ObjectiveCapacity e = qarn3_objective_capacity(Window::kN, 2, all);
   EXPECT_LE(t.vals.size(), e.values);
   EXPECT_LE(t.b.size(), e.rhs);
   EXPECT_LE(t.cones.size(), e.cones);
   const std::size_t huge = std::numeric_limits<std::size_t>::max();
   EXPECT_EQ(qarn3_objective_capacity(huge, huge, all).values, std::numeric_limits<std::uint64_t>::max());
-  // The scale stage's column classes cover every variable beyond a and b exactly once.
-  std::size_t covered = 0;
-  for (const ColumnClass& c : qarn3_column_classes(Window::kN, 2, 1, 2, all)) {
-    EXPECT_EQ(c.first, 2 * Window::kN + covered);
-    covered += c.count;
-  }
-  EXPECT_EQ(2 * Window::kN + covered, q.size());
+  // The scale stage gets one positive magnitude for every variable beyond a and b.
+  const ProfileReference reference{std::vector<double>(Window::kN, 0.5), std::vector<double>(Window::kN, 0.2)};
+  std::vector<double> scales;
+  qarn3_column_scales(p, torque, reference, scales);
+  EXPECT_EQ(2 * Window::kN + scales.size(), q.size());
+  for (const double v : scales) EXPECT_TRUE(v > 0 && std::isfinite(v)) << v;
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& resul
                                                   std::optional<qarn2::ObjectiveTerms> objective) {
   PyQarn3ClarabelResult out;
   out.profile = std::move(result.profile);
+  out.audit_failure = std::move(result.audit_failure);
   out.report = std::move(static_cast<ClarabelReport&>(result));
   if (objective) {
     out.objective_value = objective->objective_value;
@@ -62,8 +63,9 @@ void define(ClassDef<PyQarn3ClarabelResult>& c) {
   using R = PyQarn3ClarabelResult;
   c.name("Qarn3ClarabelResult",
          "Python-owned expert result for third-order Clarabel solvers.\n\n"
-         "``profile`` is ``None`` when the final Clarabel status is not accepted by the given options; the "
-         "raw Clarabel vectors and statistics stay available regardless of status. ``objective_value`` and "
+         "``profile`` is ``None`` when the final Clarabel status is not accepted by the given options, or when "
+         "the accepted solution's profile breaks one of its constraint rows (``audit_failure`` then names the "
+         "row); the raw Clarabel vectors and statistics stay available regardless of status. ``objective_value`` and "
          "``objective_terms`` are reported by solvers with objectives (QARN3) for an accepted profile.")
       .getter<result3_profile>("profile", "Return the accepted profile, or `None` when unavailable.");
   define_report_attributes(c);

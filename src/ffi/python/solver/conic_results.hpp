@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,7 @@
 #include "ffi/python/solver/enums.hpp"
 #include "qarn/clarabel_bridge.hpp"
 #include "qarn/qarn2/opt2/objective_terms.hpp"
-#include "qarn/qarn3/opt3/conic_flow3.hpp"
+#include "qarn/qarn3/opt3/third_order_policy.hpp"
 
 namespace qarn::py {
 
@@ -48,8 +49,8 @@ PyClarabelLinearSolverInfo report_linsolver(Shared<T> self) {
 
 }  // namespace detail
 
-// Registers x, z, s, solver_status, obj_val, obj_val_dual, solve_time, iterations, r_prim, r_dual
-// and linsolver on an expert result class.
+// Registers x, z, s, solver_status, obj_val, obj_val_dual, solve_time, iterations, r_prim, r_dual,
+// linsolver and audit_failure (the member `audit_failure` of T) on an expert result class.
 template <class T>
 void define_report_attributes(ClassDef<T>& c) {
   using R = ClarabelReport;
@@ -64,13 +65,18 @@ void define_report_attributes(ClassDef<T>& c) {
       .template field<&T::report, &R::iterations>("iterations", "Return the number of interior-point iterations.")
       .template field<&T::report, &R::r_prim>("r_prim", "Return the primal residual reported by Clarabel.")
       .template field<&T::report, &R::r_dual>("r_dual", "Return the dual residual reported by Clarabel.")
-      .template getter<detail::report_linsolver<T>>("linsolver", "Return linear-solver metadata reported by Clarabel.");
+      .template getter<detail::report_linsolver<T>>("linsolver", "Return linear-solver metadata reported by Clarabel.")
+      .template field<&T::audit_failure>(
+          "audit_failure",
+          "Return why an accepted solution's profile was withheld (the constraint row it breaks at the profile), "
+          "or `None`.");
 }
 
 // The objective value and terms are present together, and only for solves with objectives.
 struct PyQarn3ClarabelResult {
   std::optional<qarn3::Topp3Profile> profile;
   ClarabelReport report;
+  std::optional<std::string> audit_failure;
   std::optional<double> objective_value;
   std::optional<std::vector<double>> objective_terms;
 };

@@ -21,6 +21,7 @@ struct PyQarn2SocpResult {
   std::optional<std::vector<double>> a;
   std::optional<std::vector<double>> objective_terms;
   ClarabelReport report;
+  std::optional<std::string> audit_failure;
 };
 
 void define(ClassDef<PyQarn2SocpResult>& c);
@@ -53,6 +54,7 @@ std::vector<double> qarn2_socp(Shared<PyQarn2Problem> problem, std::optional<Sha
 PyQarn2SocpResult expert_result(const Qarn2Problem& record, qarn2::Qarn2SocpOutcome&& outcome) {
   PyQarn2SocpResult result;
   result.a = std::move(outcome.profile);
+  result.audit_failure = std::move(outcome.audit_failure);
   result.report = std::move(outcome);
   if (result.a) {
     qarn2::ObjectiveTerms terms =
@@ -89,7 +91,9 @@ void define(ClassDef<PyQarn2SocpResult>& c) {
          "Python-owned expert result for QARN2-SOCP.\n\n"
          "The accepted profile ``a`` and the objective breakdown (``objective_value``, "
          "``objective_terms``) are ``None`` when the final Clarabel status is not accepted by the given "
-         "options; the raw Clarabel vectors and statistics stay available regardless of status.")
+         "options, or when the accepted solution's profile breaks one of its constraint rows "
+         "(``audit_failure`` then names the row); the raw Clarabel vectors and statistics stay available "
+         "regardless of status.")
       .field<&Result2::a>("a", "Return the accepted `a` profile, or `None` when unavailable.")
       .field<&Result2::objective_value>("objective_value",
                                         "Return weighted QARN objective value computed from accepted `a`, if any.")

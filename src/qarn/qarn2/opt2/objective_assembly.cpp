@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-#include "qarn/conic_encodings.hpp"
+#include "qarn/conic/encodings.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::qarn2 {
@@ -112,6 +112,18 @@ bool needs_torque(std::span<const ObjectiveView> objectives) {
   return any_of_kind(objectives, ObjectiveKind::ThermalEnergy, ObjectiveKind::TotalVariationTorque);
 }
 
+bool time_alone(std::span<const ObjectiveView> objectives) {
+  bool time = false;
+  for (const ObjectiveView& o : objectives) {
+    if (o.kind == ObjectiveKind::Time && o.weight > 0) {
+      time = true;
+    } else if (o.weight != 0) {
+      return false;
+    }
+  }
+  return time;
+}
+
 std::size_t add_sqrt_a_stage(std::size_t n, std::span<const ObjectiveView> objectives, ClarabelTriplets& triplets,
                              double a_start, double a_final) {
   const std::size_t big_n = n + 1;
@@ -131,19 +143,21 @@ std::size_t add_sqrt_a_stage(std::size_t n, std::span<const ObjectiveView> objec
   }
   t.cones.push_back(NonnegativeCone(n - 1));
 
-  for (std::size_t k = 1; k < n; ++k) push_sqrt_bound_rows(k, big_n + k, t);
+  for (std::size_t k = 1; k < n; ++k) push_sqrt_bound_rows(k, big_n + k, 0.25, t);
   for (std::size_t k = 1; k < n; ++k) t.cones.push_back(SecondOrderCone(3));
   return 2 * big_n;
 }
 
-Status clarabel_objective_qarn2(const Qarn2Problem& problem, ClarabelTriplets& triplets, std::vector<double>& q) {
+Status clarabel_objective_qarn2(const Qarn2Problem& problem, Qarn2Context& context, ClarabelTriplets& triplets,
+                                std::vector<double>& q) {
   const std::size_t n = problem.idx_s_final - problem.idx_s_start;
   Result<std::vector<double>> s_read =
       problem.robot.constraints().s_values(problem.idx_s_start, problem.idx_s_final + 1);
   if (!s_read) return std::move(s_read).error();
-  const std::vector<double>& s = *s_read;
+  context.s = std::move(*s_read);
+  const std::vector<double>& s = context.s;
 
-  std::optional<Torque2Coefficients> torque;
+  std::optional<Torque2Coefficients>& torque = context.torque;
   if (needs_torque(problem.objectives)) {
     Result<Torque2Coefficients> c = problem.robot.torque2_coeff_a(problem.idx_s_start, n);
     if (!c) return std::move(c).error();
@@ -182,35 +196,46 @@ Status clarabel_objective_qarn2(const Qarn2Problem& problem, ClarabelTriplets& t
   return {};
 }
 
-std::vector<ColumnClass> qarn2_column_classes(std::size_t n, std::size_t dim,
-                                              std::span<const ObjectiveView> objectives) {
-  const std::size_t big_n = n + 1;
-  std::vector<ColumnClass> classes{{0, big_n, ScaleBase::A, 1.0, Spread::Station}};
-  std::size_t next = big_n;
-  if (needs_sqrt_a(objectives)) {
-    classes.push_back({next, big_n, ScaleBase::A, 0.5, Spread::Station});
-    next += big_n;
-  }
-  for (const ObjectiveView& o : objectives) {
+std::vector<double> qarn2_column_scales(const Qarn2Problem& problem, const Qarn2Context& context,
+                                        const ProfileReference& reference) {
+  const std::size_t n = problem.idx_s_final - problem.idx_s_start;
+  const std::vector<double>& a = reference.a;
+  std::vector<double> scales(a.begin(), a.end());
+  std::vector<double> r(n + 1);
+  for (std::size_t k = 0; k <= n; ++k) r[k] = std::sqrt(a[k]);
+  if (needs_sqrt_a(problem.objectives)) scales.insert(scales.end(), r.begin(), r.end());
+  // The scaled torque of interval k at the reference.
+  const auto torque = [&](std::span<const double> normalize, std::size_t j, std::size_t k) {
+    const Torque2Coefficients& c = *context.torque;
+    const auto ej = static_cast<Eigen::Index>(j), ek = static_cast<Eigen::Index>(k);
+    return normalize[j] * (c.current(ej, ek) * a[k] + c.next(ej, ek) * a[k + 1] + c.constant(ej, ek));
+  };
+  for (const ObjectiveView& o : problem.objectives) {
+    const std::size_t first = scales.size();
     switch (o.kind) {
       case ObjectiveKind::Time:  // t_k >= 1 / (4 (r_k + r_(k+1)))
-        classes.push_back({next, n, ScaleBase::A, -0.5, Spread::Interval});
-        next += n;
+        for (std::size_t k = 0; k < n; ++k) scales.push_back(0.25 / (r[k] + r[k + 1]));
         break;
-      // ThermalEnergy keeps the window's reference: its torques carry gravity, which does not follow a.
-      case ObjectiveKind::ThermalEnergy:  // t_k >= |tau_k|^2 / (4 (r_k + r_(k+1))), tau ~ a
-        classes.push_back({next, n, ScaleBase::A, 1.5});
-        next += n;
+      case ObjectiveKind::ThermalEnergy:  // t_k >= |tau'_k|^2 / (4 (r_k + r_(k+1)))
+        for (std::size_t k = 0; k < n; ++k) {
+          double squared = 0.0;
+          for (std::size_t j = 0; j < o.normalize().size(); ++j) squared += std::pow(torque(o.normalize(), j, k), 2);
+          scales.push_back(0.25 * squared / (r[k] + r[k + 1]));
+        }
         break;
-      case ObjectiveKind::TotalVariationTorque:  // u >= |change of torque| ~ a
-        classes.push_back({next, dim * (n - 1), ScaleBase::A, 1.0});
-        next += dim * (n - 1);
+      case ObjectiveKind::TotalVariationTorque:  // u_(k,j) >= |tau'_(j,k+1) - tau'_(j,k)|
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+          for (std::size_t j = 0; j < o.normalize().size(); ++j) {
+            scales.push_back(std::fabs(torque(o.normalize(), j, k + 1) - torque(o.normalize(), j, k)));
+          }
+        }
         break;
       default:  // Linear: cost only
         break;
     }
+    floor_relative(std::span<double>(scales).subspan(first));
   }
-  return classes;
+  return scales;
 }
 
 }  // namespace qarn::qarn2

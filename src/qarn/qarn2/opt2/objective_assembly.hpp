@@ -4,13 +4,15 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "diag/result.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/conic_scaling.hpp"
+#include "qarn/conic/program.hpp"
+#include "qarn/conic/references.hpp"
 #include "qarn/problem2.hpp"
+#include "robot/robot_core.hpp"
 
 namespace qarn::qarn2 {
 
@@ -18,6 +20,10 @@ namespace qarn::qarn2 {
 bool needs_sqrt_a(std::span<const ObjectiveView> objectives);
 // True when an objective of the list reads joint torques (ThermalEnergy, TotalVariationTorque).
 bool needs_torque(std::span<const ObjectiveView> objectives);
+// True when the objective is the traversal time alone: a Time term of positive weight and no
+// other term of nonzero weight. Only then is a window whose a no limit bounds without an optimum
+// the solver could report (the time falls towards 0 and is never reached).
+bool time_alone(std::span<const ObjectiveView> objectives);
 
 // Returns the number of variables after the stage: N = n + 1 when no objective needs sqrt(a);
 // otherwise 2N, with r_k in column N + k fixed to sqrt(a_start) / sqrt(a_final) at the ends,
@@ -25,14 +31,26 @@ bool needs_torque(std::span<const ObjectiveView> objectives);
 std::size_t add_sqrt_a_stage(std::size_t n, std::span<const ObjectiveView> objectives, ClarabelTriplets& triplets,
                              double a_start, double a_final);
 
-// Walks the objectives in order, appending their variables (with their cost to q, which holds one
-// entry per existing variable on entry), rows and cones. Errors: the constraint error of reading s,
-// the robot-dynamics error of the torque coefficients, and InvalidInput "Invalid <Kind> objective."
-// from "qarn2_socp"; the record keeps what was appended before the failure.
-Status clarabel_objective_qarn2(const Qarn2Problem& problem, ClarabelTriplets& triplets, std::vector<double>& q);
+// What the objective stage reads once and the later stages of a solve read again: the window's
+// path parameters and, when an objective reads torques, the torque coefficients.
+struct Qarn2Context {
+  std::vector<double> s;
+  std::optional<Torque2Coefficients> torque;
+};
 
-// The magnitudes of the program's columns for the scale stage: a, then r = sqrt(a) when present,
-// then each objective's auxiliaries in list order (dim = the robot's joint count).
-std::vector<ColumnClass> qarn2_column_classes(std::size_t n, std::size_t dim, std::span<const ObjectiveView> objectives);
+// Walks the objectives in order, appending their variables (with their cost to q, which holds one
+// entry per existing variable on entry), rows and cones, and keeps s and the torque coefficients in
+// `context`. Errors: the constraint error of reading s, the robot-dynamics error of the torque
+// coefficients, and InvalidInput "Invalid <Kind> objective." from "qarn2_socp"; the record keeps
+// what was appended before the failure.
+Status clarabel_objective_qarn2(const Qarn2Problem& problem, Qarn2Context& context, ClarabelTriplets& triplets,
+                                std::vector<double>& q);
+
+// The magnitude of every column of the program at the reference profile, for the scale stage: a,
+// then r = sqrt(a) when present, then each objective's auxiliaries in list order, each as the
+// value its cone gives it at the reference (a time bound 1 / (4 (r_k + r_(k+1))), a torque's
+// square over the same, a torque change).
+std::vector<double> qarn2_column_scales(const Qarn2Problem& problem, const Qarn2Context& context,
+                                        const ProfileReference& reference);
 
 }  // namespace qarn::qarn2

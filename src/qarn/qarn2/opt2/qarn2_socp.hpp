@@ -9,22 +9,19 @@
 #include <span>
 #include <vector>
 
-#include "diag/log.hpp"
 #include "diag/result.hpp"
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/conic_scaling.hpp"
+#include "qarn/conic/flow.hpp"
+#include "qarn/conic/program.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::qarn2 {
 
 // One solve's raw outcome: the solver's vectors and statistics, present whatever the status, and
 // the profile (N = n + 1 entries, the first N entries of x clamped at 0) only when the options
-// accept the status.
-struct Qarn2SocpOutcome : clarabel::SolveOutput {
-  std::optional<std::vector<double>> profile;
-};
+// accept the status and the profile passes its audit.
+using Qarn2SocpOutcome = ConicOutcome<std::vector<double>>;
 
 // Upper bounds of what the stages append, used to reserve the assembly arrays once.
 struct Qarn2CapacityEstimate {
@@ -41,24 +38,20 @@ struct Qarn2CapacityEstimate {
 Qarn2CapacityEstimate qarn2_capacity_estimate(std::size_t n, std::size_t m2, std::size_t dim,
                                               std::span<const ObjectiveView> objectives);
 
-// The conic program of a problem exactly as qarn2_socp hands it to the solver: the arrays reserved
-// from the estimate, the standard, square-root and objective stages, then the compressed-column
-// build, printing the assembly lines of level V. Errors are those of qarn2_socp before the solve.
-template <Verbosity V>
-Result<ConicProgram> qarn2_conic_program(const Qarn2Problem& problem);
-
-// How the scale stage sees the program's columns: references from the window's stored limits and
-// the column classes of qarn2_column_classes.
-ColumnScaling qarn2_column_scaling(const Qarn2Problem& problem);
+// The conic program of a problem exactly as qarn2_socp hands it to the solver, assembled silently
+// (the benchmark times assembly and solve apart), and the magnitudes the scale stage gives its
+// columns.
+Result<PreparedProgram> qarn2_program(const Qarn2Problem& problem);
 
 // Solves a problem that has passed Qarn2ProblemBuilder, with the robot state locked by the caller.
-// An unusable status is no error: the outcome has no profile. Errors: the objective stage's, a
-// non-finite value that would reach the solver (InvalidInput), Clarabel's refusal (Clarabel), all
-// from "qarn2_socp". Prints progress lines by `options.verbosity`.
+// An unusable status is no error: the outcome has no profile. Errors: Unbounded when the objective
+// is the time alone and no limit bounds a, the objective stage's, a non-finite value that would
+// reach the solver (InvalidInput), Clarabel's refusal (Clarabel), all from "qarn2_socp". Prints
+// progress lines by `options.verbosity`.
 Result<Qarn2SocpOutcome> qarn2_socp(const Qarn2Problem& problem, const ClarabelOptions& options);
 
-// The accepted profile, or CoreError::ClarabelStatus("qarn2_socp", status) when the options do not
-// accept the final status.
+// The accepted profile; CoreError::Clarabel("qarn2_socp", ...) when its audit fails, or
+// CoreError::ClarabelStatus("qarn2_socp", status) when the options do not accept the final status.
 Result<std::vector<double>> qarn2_socp_entry(const Qarn2Problem& problem, const ClarabelOptions& options);
 
 }  // namespace qarn::qarn2

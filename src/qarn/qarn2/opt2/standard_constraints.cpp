@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "qarn/conic_log.hpp"
+#include "qarn/conic/log.hpp"
 
 namespace qarn::qarn2 {
 namespace {
@@ -64,14 +64,17 @@ void clarabel_standard_constraint_topp2(const Qarn2Problem& problem, ClarabelTri
   const Constraints& store = problem.robot.constraints();
   const std::size_t n = problem.idx_s_final - problem.idx_s_start;
 
+  triplets.label_rows("boundary row");
   push_equality_row(0, triplets, problem.a_start);
   log_step<V>("a_start", triplets);
   push_equality_row(n, triplets, problem.a_final);
   log_step<V>("a_final", triplets);
 
   const std::size_t first_inequality = triplets.row_count();
+  triplets.label_rows("first-order row");
   push_first_order_rows(store, n, problem.idx_s_start, triplets);
   log_step<V>("first_order", triplets);
+  triplets.label_rows("second-order row");
   push_second_order_rows(store, problem.idx_s_start, n, triplets);
   log_step<V>("second_order", triplets);
 

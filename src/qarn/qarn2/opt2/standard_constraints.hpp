@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "diag/log.hpp"
-#include "qarn/conic_program.hpp"
+#include "qarn/conic/program.hpp"
 #include "qarn/constraints.hpp"
 #include "qarn/problem2.hpp"
 

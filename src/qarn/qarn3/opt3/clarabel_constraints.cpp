@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "qarn/conic_log.hpp"
+#include "qarn/conic/log.hpp"
 
 namespace qarn::qarn3 {
 namespace {
@@ -44,8 +44,10 @@ void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::
 
 void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
                                        ClarabelTriplets& triplets) {
+  triplets.label_rows("stationary junction row");
   if (k0 > 0) add_stationary_boundary_row(s, n, k0, false, triplets);
   if (k1 > 0) add_stationary_boundary_row(s, n, k1, true, triplets);
+  triplets.label_rows("trapezoid row");
   const std::size_t first = static_cast<std::size_t>(k0);
   const std::size_t last = n - 2 - static_cast<std::size_t>(k1);  // last free interval
   const std::size_t r0 = triplets.row_count();
@@ -138,6 +140,7 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
   const std::size_t n = problem.s_len();
   const Constraints& store = problem.constraints;
 
+  triplets.label_rows("boundary row");
   const std::size_t r = triplets.row_count();
   triplets.push_entry(r, 0, 1.0);
   triplets.push_entry(r + 1, n - 1, 1.0);
@@ -150,14 +153,18 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
   log_block<V>("dynamic+zero_cone", triplets);
 
   const std::size_t first_inequality = triplets.row_count();
+  triplets.label_rows("first-order row");
   if (!add_first_order_constraints(problem, n, k0, k1, triplets)) {
     return CoreError::infeasible("clarabel_standard_constraint_topp3", "Failed to add first-order constraints.");
   }
   log_block<V>("first_order", triplets);
+  triplets.label_rows("interval row");
   add_interval_first_order_constraints(s, n, k0, k1, triplets);
   log_block<V>("interval_first_order", triplets);
+  triplets.label_rows("second-order row");
   add_second_order_constraints(store, problem.idx_s_start, n, k0, k1, triplets);
   log_block<V>("second_order", triplets);
+  triplets.label_rows("jerk row");
   add_third_order_constraints(store, problem.idx_s_start, s, n, k0, k1, triplets);
   triplets.cones.push_back(NonnegativeCone(triplets.row_count() - first_inequality));
   log_block<V>("third_order+final_nonnegative", triplets);

@@ -10,7 +10,7 @@
 
 #include "diag/log.hpp"
 #include "diag/result.hpp"
-#include "qarn/conic_program.hpp"
+#include "qarn/conic/program.hpp"
 #include "qarn/constraints.hpp"
 #include "qarn/qarn3/formulation.hpp"
 

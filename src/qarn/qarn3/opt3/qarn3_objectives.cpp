@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "math/numerical/saturating.hpp"
-#include "qarn/conic_encodings.hpp"
+#include "qarn/conic/encodings.hpp"
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 #include "robot/robot_core.hpp"
@@ -143,11 +143,6 @@ Layout layout_of(std::size_t n, std::uint64_t k0, std::uint64_t k1) {
           time_term_count(n, k0, k1)};
 }
 
-// Variables of the TotalVariationTorque objective: one per axis and stationary segment or free interval.
-std::size_t total_variation_count(const Layout& l, std::size_t dim) {
-  return dim * ((l.start_rest() ? 1 : 0) + (l.end_rest() ? 1 : 0) + (l.j - l.k0));
-}
-
 }  // namespace
 
 std::size_t add_sqrt_a_stage_qarn3(std::size_t intervals, std::span<const ObjectiveView> objectives,
@@ -160,23 +155,20 @@ std::size_t add_sqrt_a_stage_qarn3(std::size_t intervals, std::span<const Object
     triplets.b.push_back(0.0);
   }
   triplets.cones.push_back(NonnegativeCone(l.m));
-  for (std::size_t k = 0; k < l.m; ++k) push_sqrt_bound_rows(l.lo + k, l.u_col(l.lo + k), triplets);
+  for (std::size_t k = 0; k < l.m; ++k) push_sqrt_bound_rows(l.lo + k, l.u_col(l.lo + k), 0.25, triplets);
   triplets.cones.insert(triplets.cones.end(), l.m, SecondOrderCone(3));
   return 2 * n + l.m;
 }
 
-Status clarabel_objective_qarn3(const Qarn3Problem& problem, std::uint64_t k0, std::uint64_t k1,
-                                ClarabelTriplets& triplets, std::vector<double>& q) {
+Status clarabel_objective_qarn3(const Qarn3Problem& problem, std::span<const double> s,
+                                std::optional<TorqueCoefficients>& torque, ClarabelTriplets& triplets,
+                                std::vector<double>& q) {
   const std::size_t n = problem.s_len();
+  const auto [k0, k1] = problem.num_stationary;
   const Layout l = layout_of(n, k0, k1);
-  Result<std::vector<double>> s_read =
-      problem.constraints.s_values(problem.idx_s_start, saturating_add(problem.idx_s_start, n));
-  if (!s_read) return std::move(s_read).error();
-  const std::vector<double>& s = *s_read;
 
   // Computed once, and only when an objective needs them.
   std::vector<double> weights, split;
-  std::optional<TorqueCoefficients> torque;
   for (const ObjectiveView& o : problem.objectives) {
     if (o.kind == ObjectiveKind::Time && weights.empty()) weights = time_objective_weights(s, n, k0, k1);
     if (o.kind == ObjectiveKind::ThermalEnergy && split.empty()) split = time_objective_weights_split(s, n, k0, k1);
@@ -247,27 +239,63 @@ Qarn3ObjectiveCapacity qarn3_objective_capacity(std::size_t n, std::size_t dim,
   return e;
 }
 
-std::vector<ColumnClass> qarn3_column_classes(std::size_t n, std::uint64_t k0, std::uint64_t k1, std::size_t dim,
-                                              std::span<const ObjectiveView> objectives) {
-  const Layout l = layout_of(n, k0, k1);
-  std::vector<ColumnClass> classes;
-  std::size_t next = 2 * n;
-  const auto append = [&](std::size_t count, double power) {
-    classes.push_back({next, count, ScaleBase::A, power});
-    next += count;
+void qarn3_column_scales(const Qarn3Problem& problem, const std::optional<TorqueCoefficients>& torque,
+                         const ProfileReference& reference, std::vector<double>& scales) {
+  const std::size_t n = problem.s_len();
+  const Layout l = layout_of(n, problem.num_stationary.first, problem.num_stationary.second);
+  const std::vector<double>& a = reference.a;
+  const std::vector<double>& b = reference.b;
+  const auto root = [&](std::size_t i) { return std::sqrt(a[i]); };
+  // The scaled torque at station i of the reference, plus the rest torque at station p for a
+  // stationary segment (as the energy blocks take it).
+  const auto torque_at = [&](std::span<const double> normalize, Eigen::Index d, std::size_t i) {
+    const auto ci = static_cast<Eigen::Index>(i);
+    return normalize[static_cast<std::size_t>(d)] *
+           (torque->coeff_a(d, ci) * a[i] + torque->coeff_b(d, ci) * b[i] + torque->coeff_g(d, ci));
   };
-  if (qarn2::needs_sqrt_a(objectives)) append(l.m, 0.5);  // u ~ sqrt(a)
-  for (const ObjectiveView& o : objectives) {
-    switch (o.kind) {
-      case ObjectiveKind::Time: append(l.m, -0.5); break;  // tau >= 1 / u
-      case ObjectiveKind::ThermalEnergy:                   // e >= |tau|^2 / (4 u), tau ~ a
-        append((l.start_rest() ? 1 : 0) + (l.end_rest() ? 1 : 0) + l.m, 1.5);
-        break;
-      case ObjectiveKind::TotalVariationTorque: append(total_variation_count(l, dim), 1.0); break;
-      default: break;
+  const auto rest_torque = [&](std::span<const double> normalize, Eigen::Index d, std::size_t p) {
+    return normalize[static_cast<std::size_t>(d)] * torque->coeff_g(d, static_cast<Eigen::Index>(p));
+  };
+  const auto energy = [&](std::span<const double> normalize, std::size_t i, std::optional<std::size_t> p,
+                          std::size_t u_station) {
+    double squared = 0.0;
+    for (Eigen::Index d = 0; d < torque->coeff_a.rows(); ++d) {
+      const double tau = torque_at(normalize, d, i) + (p ? rest_torque(normalize, d, *p) : 0.0);
+      squared += tau * tau;
     }
+    return 0.25 * squared / root(u_station);
+  };
+  if (qarn2::needs_sqrt_a(problem.objectives)) {
+    for (std::size_t k = 0; k < l.m; ++k) scales.push_back(root(l.lo + k));
   }
-  return classes;
+  for (const ObjectiveView& o : problem.objectives) {
+    const std::size_t first = scales.size();
+    switch (o.kind) {
+      case ObjectiveKind::Time:  // tau >= 1 / u
+        for (std::size_t k = 0; k < l.m; ++k) scales.push_back(1.0 / root(l.lo + k));
+        break;
+      case ObjectiveKind::ThermalEnergy:  // e >= |tau|^2 / (4 u), in the order of the energy blocks
+        if (l.start_rest()) scales.push_back(energy(o.normalize(), l.k0, 0, l.lo));
+        if (l.end_rest()) scales.push_back(energy(o.normalize(), l.j, l.n - 1, l.lo + l.m - 1));
+        for (std::size_t k = 0; k < l.m; ++k) scales.push_back(energy(o.normalize(), l.lo + k, std::nullopt, l.lo + k));
+        break;
+      case ObjectiveKind::TotalVariationTorque: {  // v >= |change of torque|, in the order of the rows
+        const auto change = [&](std::size_t from, std::size_t to, bool to_rest) {
+          for (Eigen::Index d = 0; d < torque->coeff_a.rows(); ++d) {
+            const double end = to_rest ? rest_torque(o.normalize(), d, to) : torque_at(o.normalize(), d, to);
+            scales.push_back(std::fabs(end - torque_at(o.normalize(), d, from)));
+          }
+        };
+        if (l.start_rest()) change(l.k0, 0, true);
+        if (l.end_rest()) change(l.j, l.n - 1, true);
+        for (std::size_t i = l.k0; i < l.j; ++i) change(i, i + 1, false);
+        break;
+      }
+      default:  // Linear: cost only
+        break;
+    }
+    floor_relative(std::span<double>(scales).subspan(first));
+  }
 }
 
 }  // namespace qarn::qarn3

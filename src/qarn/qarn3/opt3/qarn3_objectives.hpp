@@ -9,14 +9,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "diag/result.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/conic_scaling.hpp"
+#include "qarn/conic/program.hpp"
+#include "qarn/conic/references.hpp"
 #include "qarn/problem2.hpp"
 #include "qarn/qarn3/formulation.hpp"
+#include "robot/robot_core.hpp"
 
 namespace qarn::qarn3 {
 
@@ -27,11 +29,13 @@ std::size_t add_sqrt_a_stage_qarn3(std::size_t intervals, std::span<const Object
                                    ClarabelTriplets& triplets, std::uint64_t k0, std::uint64_t k1);
 
 // Walks the objectives in order, appending their variables (with their cost to q, which holds one
-// entry per existing variable on entry), rows and cones. Errors: the store's error reading s, the
+// entry per existing variable on entry), rows and cones, over the window's path parameters s; the
+// torque coefficients, when an objective reads torques, are kept in `torque`. Errors: the
 // robot-dynamics error of the torque coefficients, and InvalidInput "Invalid <Kind> objective"
 // from "clarabel_objective_qarn3"; the record keeps what was appended before the failure.
-Status clarabel_objective_qarn3(const Qarn3Problem& problem, std::uint64_t k0, std::uint64_t k1,
-                                ClarabelTriplets& triplets, std::vector<double>& q);
+Status clarabel_objective_qarn3(const Qarn3Problem& problem, std::span<const double> s,
+                                std::optional<TorqueCoefficients>& torque, ClarabelTriplets& triplets,
+                                std::vector<double>& q);
 
 // Upper bounds of what the sqrt-a and objective stages append (entries, right-hand sides, cones)
 // and the variable estimate n_vars, of a window of n stations and `dim` axes.
@@ -44,9 +48,10 @@ struct Qarn3ObjectiveCapacity {
 Qarn3ObjectiveCapacity qarn3_objective_capacity(std::size_t n, std::size_t dim,
                                                 std::span<const ObjectiveView> objectives);
 
-// The magnitudes of the columns beyond a and b for the scale stage: u ~ sqrt(a), then each
-// objective's variables in list order.
-std::vector<ColumnClass> qarn3_column_classes(std::size_t n, std::uint64_t k0, std::uint64_t k1, std::size_t dim,
-                                              std::span<const ObjectiveView> objectives);
+// Appends the magnitudes of the columns beyond a and b at the reference profile, for the scale
+// stage: u ~ sqrt(a), then each objective's variables in list order as their cones give them at the
+// reference (a time bound 1 / u, a torque's square over 4 u, a torque change).
+void qarn3_column_scales(const Qarn3Problem& problem, const std::optional<TorqueCoefficients>& torque,
+                         const ProfileReference& reference, std::vector<double>& scales);
 
 }  // namespace qarn::qarn3

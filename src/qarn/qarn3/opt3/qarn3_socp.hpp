@@ -6,7 +6,7 @@
 #include "diag/result.hpp"
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/qarn3/formulation.hpp"
-#include "qarn/qarn3/opt3/conic_flow3.hpp"
+#include "qarn/qarn3/opt3/third_order_policy.hpp"
 
 namespace qarn::qarn3 {
 
@@ -19,9 +19,10 @@ namespace qarn::qarn3 {
 Result<Qarn3SocpResult> qarn3_socp(const Qarn3Problem& problem, const ClarabelOptions& options);
 
 // The program qarn3_socp solves, assembled silently (the benchmark times assembly and solve apart).
-Result<ThirdOrderProgram> qarn3_socp_program(const Qarn3Problem& problem);
+Result<PreparedProgram> qarn3_socp_program(const Qarn3Problem& problem);
 
-// The accepted profile, or ClarabelStatus("qarn3_socp", status).
+// The accepted profile; Clarabel("qarn3_socp", ...) when its audit fails, ClarabelStatus("qarn3_socp", status)
+// when the status is not accepted.
 Result<Topp3Profile> qarn3_socp_entry(const Qarn3Problem& problem, const ClarabelOptions& options);
 
 }  // namespace qarn::qarn3

@@ -1,5 +1,5 @@
-// TOPP3 LP on the shared third-order flow: no variables, rows or cones beyond the standard
-// constraints, only the linear cost q = (-W, 0) with W the merged time weights.
+// TOPP3 LP on the third-order policy: no variables, rows or cones beyond the standard constraints,
+// only the linear cost q = (-W, 0) with W the merged time weights.
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
 
 #include "qarn/qarn3/opt3/time_weights.hpp"
@@ -7,7 +7,7 @@
 namespace qarn::qarn3 {
 namespace {
 
-struct Topp3Lp {
+struct Topp3Lp : ThirdOrderPolicy<Topp3Lp> {
   using Problem = Topp3Problem;
   static constexpr const char* kName = "topp3_lp";
   static constexpr bool kSpanCheckFirst = true;
@@ -15,36 +15,41 @@ struct Topp3Lp {
 
   static std::string started_line(const Problem& problem) { return topp3_started_line(kName, problem); }
   static Status validate(const Problem&) { return {}; }
-  static Reserve3 extra_capacity(const Problem&) { return {}; }
-  static std::vector<ColumnClass> extra_columns(const Problem&) { return {}; }
-  static std::string capacity_line(const Reserve3& standard, const Reserve3&) {
-    return fmt::format("topp3_lp: capacity estimate standard(val={}, b={}, cone={}), n_var={}", standard.values,
-                       standard.rhs, standard.cones, standard.variables);
+  static bool time_alone(const Problem&) { return true; }
+
+  template <Verbosity V>
+  static void reserve(const Problem& problem, Assembly& assembly) {
+    const Reserve standard = standard_capacity3(problem);
+    if constexpr (V >= Verbosity::Debug) {
+      log_line(fmt::format("topp3_lp: capacity estimate standard(val={}, b={}, cone={}), n_var={}", standard.values,
+                           standard.rhs, standard.cones, standard.variables));
+    }
+    assembly.reserve(standard);
   }
 
   template <Verbosity V>
-  static Status assemble(const Problem& problem, std::span<const double> s, Assembly3& assembly) {
+  static Status assemble_own(const Problem& problem, const Context& context, Assembly& assembly) {
     const std::size_t n = problem.s_len();
     const auto [k0, k1] = problem.num_stationary;
-    const std::vector<double> w = time_objective_weights(s, n, k0, k1);
+    const std::vector<double> w = time_objective_weights(context.s, n, k0, k1);
     assembly.q.assign(2 * n, 0.0);
     for (std::size_t i = 0; i < n; ++i) assembly.q[i] = -w[i];
     return {};
   }
+
+  static void append_column_scales(const Problem&, const Context&, const ProfileReference&, std::vector<double>&) {}
 };
 
 }  // namespace
 
 Result<Qarn3SocpResult> topp3_lp(const Topp3Problem& problem, const ClarabelOptions& options) {
-  return solve_third_order<Topp3Lp>(problem, options);
+  return solve_conic_problem<Topp3Lp>(problem, options);
 }
 
-Result<ThirdOrderProgram> topp3_lp_program(const Topp3Problem& problem) {
-  return third_order_program<Topp3Lp, Verbosity::Silent>(problem);
-}
+Result<PreparedProgram> topp3_lp_program(const Topp3Problem& problem) { return prepare_program<Topp3Lp>(problem); }
 
 Result<Topp3Profile> topp3_lp_entry(const Topp3Problem& problem, const ClarabelOptions& options) {
-  return third_order_entry<Topp3Lp>(problem, options);
+  return conic_entry<Topp3Lp>(problem, options);
 }
 
 }  // namespace qarn::qarn3

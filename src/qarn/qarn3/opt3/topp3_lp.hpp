@@ -6,7 +6,7 @@
 #include "diag/result.hpp"
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/qarn3/formulation.hpp"
-#include "qarn/qarn3/opt3/conic_flow3.hpp"
+#include "qarn/qarn3/opt3/third_order_policy.hpp"
 
 namespace qarn::qarn3 {
 
@@ -18,9 +18,10 @@ namespace qarn::qarn3 {
 Result<Qarn3SocpResult> topp3_lp(const Topp3Problem& problem, const ClarabelOptions& options);
 
 // The program topp3_lp solves, assembled silently (the benchmark times assembly and solve apart).
-Result<ThirdOrderProgram> topp3_lp_program(const Topp3Problem& problem);
+Result<PreparedProgram> topp3_lp_program(const Topp3Problem& problem);
 
-// The accepted profile, or ClarabelStatus("topp3_lp", status).
+// The accepted profile; Clarabel("topp3_lp", ...) when its audit fails, ClarabelStatus("topp3_lp", status)
+// when the status is not accepted.
 Result<Topp3Profile> topp3_lp_entry(const Topp3Problem& problem, const ClarabelOptions& options);
 
 }  // namespace qarn::qarn3

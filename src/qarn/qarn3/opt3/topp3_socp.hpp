@@ -8,9 +8,9 @@
 
 #include "diag/result.hpp"
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic_program.hpp"
+#include "qarn/conic/program.hpp"
 #include "qarn/qarn3/formulation.hpp"
-#include "qarn/qarn3/opt3/conic_flow3.hpp"
+#include "qarn/qarn3/opt3/third_order_policy.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 
 namespace qarn::qarn3 {
@@ -26,9 +26,10 @@ void add_qp_aux_constraints(ClarabelTriplets& triplets, std::uint64_t idx_s_star
 Result<Qarn3SocpResult> topp3_socp(const Topp3Problem& problem, const ClarabelOptions& options);
 
 // The program topp3_socp solves, assembled silently (the benchmark times assembly and solve apart).
-Result<ThirdOrderProgram> topp3_socp_program(const Topp3Problem& problem);
+Result<PreparedProgram> topp3_socp_program(const Topp3Problem& problem);
 
-// The accepted profile, or ClarabelStatus("topp3_socp", status).
+// The accepted profile; Clarabel("topp3_socp", ...) when its audit fails, ClarabelStatus("topp3_socp", status)
+// when the status is not accepted.
 Result<Topp3Profile> topp3_socp_entry(const Topp3Problem& problem, const ClarabelOptions& options);
 
 }  // namespace qarn::qarn3

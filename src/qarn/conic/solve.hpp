@@ -8,9 +8,9 @@
 #include "diag/result.hpp"
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/clarabel_bridge.hpp"
-#include "qarn/conic_log.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/conic_scaling.hpp"
+#include "qarn/conic/log.hpp"
+#include "qarn/conic/program.hpp"
+#include "qarn/conic/scaling.hpp"
 
 namespace qarn {
 
@@ -20,7 +20,7 @@ inline constexpr double kClarabelInfinity = 1e20;
 
 // The one solver call of every conic solve: a fresh Clarabel solver with
 // `options.solver_settings()` on `program`, which it sees through the scale stage
-// (conic_scaling.hpp, `columns` describing the solver's variables), so that the tolerances of the
+// (scaling.hpp, `column_scale` giving the magnitude of each variable), so that the tolerances of the
 // settings act relative to the problem's own scale. x, z, s, obj_val and obj_val_dual come back in
 // the units of `program`; the residuals, iteration count and times are the solver's.
 // Vacuous rows never reach the interior-point method: a nonnegative row whose bound is NaN ("no
@@ -30,16 +30,16 @@ inline constexpr double kClarabelInfinity = 1e20;
 // refused as CoreError::invalid_input(component, ...) before the call. Clarabel's refusal of the
 // data is CoreError::clarabel(component, its text). A solve is never an error, whatever its status.
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
-                                          const ColumnScaling& columns, const ClarabelOptions& options);
+                                          std::span<const double> column_scale, const ClarabelOptions& options);
 
 // The solve stage of every conic flow: `solve_conic`, then "<name>: solve done, status = ..,
 // elapsed = .." (SUMMARY and above, timed by the flow's clock) and "<name>: solution x_len=..,
 // head=.." (TRACE). Nothing is printed when the call fails.
 template <Verbosity V>
 Result<clarabel::SolveOutput> solve_conic_stage(std::string_view name, const ConicProgram& program,
-                                                const ColumnScaling& columns, const ClarabelOptions& options,
+                                                std::span<const double> column_scale, const ClarabelOptions& options,
                                                 const Stopwatch<V>& clock) {
-  Result<clarabel::SolveOutput> solved = solve_conic(name, program, columns, options);
+  Result<clarabel::SolveOutput> solved = solve_conic(name, program, column_scale, options);
   if (!solved) return solved;
   if constexpr (V >= Verbosity::Summary) log_line(solve_done_line(name, solved->status, clock.elapsed()));
   if constexpr (V >= Verbosity::Trace) log_line(solution_line(name, solved->x));

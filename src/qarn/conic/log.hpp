@@ -11,7 +11,7 @@
 
 #include "diag/solver_status.hpp"
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic_program.hpp"
+#include "qarn/conic/program.hpp"
 
 namespace qarn {
 

@@ -1,5 +1,5 @@
 // Diagnostic lines shared by the conic solve flows.
-#include "qarn/conic_log.hpp"
+#include "qarn/conic/log.hpp"
 
 #include <cmath>
 #include <limits>

@@ -1,14 +1,16 @@
 // Shared row encodings of the conic stages.
-#include "qarn/conic_encodings.hpp"
+#include "qarn/conic/encodings.hpp"
+
+#include <cmath>
 
 namespace qarn {
 
-void push_sqrt_bound_rows(std::size_t a_col, std::size_t u_col, ClarabelTriplets& t) {
+void push_sqrt_bound_rows(std::size_t a_col, std::size_t u_col, double c, ClarabelTriplets& t) {
   const std::size_t r = t.row_count();
   t.push_entry(r, a_col, -1.0);
   t.push_entry(r + 1, a_col, -1.0);
-  t.push_entry(r + 2, u_col, -1.0);
-  t.b.insert(t.b.end(), {0.25, -0.25, 0.0});
+  t.push_entry(r + 2, u_col, -2.0 * std::sqrt(c));
+  t.b.insert(t.b.end(), {c, -c, 0.0});
 }
 
 void push_reciprocal_rows(std::size_t u_col, std::size_t w_col, ClarabelTriplets& t) {

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "diag/result.hpp"
+#include "math/numerical/saturating.hpp"
 #include "qarn/clarabel_bridge.hpp"
 
 namespace qarn {
@@ -34,6 +36,13 @@ struct TripletLengths {
   bool operator==(const TripletLengths&) const = default;
 };
 
+// A run of constraint rows of one kind, from `first_row` to the next block's first row: the audit
+// of a profile names a broken row by its block ("second-order row") and station.
+struct RowBlock {
+  std::size_t first_row;
+  const char* label;
+};
+
 // The constraint side of a conic program while it is being assembled. Entry i of A is
 // (rows[i], cols[i], vals[i]); a row's index is the length of b when its right-hand side is pushed;
 // the cone list covers the rows in order. No builder writes two entries at the same (row, column).
@@ -43,6 +52,10 @@ struct ClarabelTriplets {
   std::vector<double> vals;
   std::vector<double> b;
   std::vector<clarabel::Cone> cones;
+  std::vector<RowBlock> blocks;  // the constraint stage's row kinds, in row order
+
+  // The rows appended from now on are of kind `label` (a string literal).
+  void label_rows(const char* label) { blocks.push_back({row_count(), label}); }
 
   void reserve(std::size_t entries, std::size_t rhs, std::size_t cone_count);
   std::size_t row_count() const { return b.size(); }
@@ -54,6 +67,34 @@ struct ClarabelTriplets {
   TripletLengths lengths() const { return {rows.size(), cols.size(), vals.size(), b.size(), cones.size()}; }
   TripletLengths capacities() const {
     return {rows.capacity(), cols.capacity(), vals.capacity(), b.capacity(), cones.capacity()};
+  }
+};
+
+// Reservation sizes of an assembly: entries (each of the row, column and value arrays),
+// right-hand sides, cones and variables. Upper bounds, saturating instead of wrapping.
+struct Reserve {
+  std::uint64_t values = 0;
+  std::uint64_t rhs = 0;
+  std::uint64_t cones = 0;
+  std::uint64_t variables = 0;
+
+  Reserve operator+(const Reserve& o) const {
+    return {saturating_add(values, o.values), saturating_add(rhs, o.rhs), saturating_add(cones, o.cones),
+            saturating_add(variables, o.variables)};
+  }
+};
+
+// A conic program under assembly: the constraint triplets, the linear cost (one entry per
+// variable) and how many leading rows are the problem's constraints (the rows a profile is
+// audited against; the objective's rows follow them).
+struct Assembly {
+  ClarabelTriplets triplets;
+  std::vector<double> q;
+  std::size_t constraint_rows = 0;
+
+  void reserve(const Reserve& r) {
+    triplets.reserve(r.values, r.rhs, r.cones);
+    q.reserve(r.variables);
   }
 };
 
@@ -74,13 +115,15 @@ struct ConicProgram {
   std::vector<double> b;
   std::vector<clarabel::Cone> cones;
 
+  std::vector<RowBlock> blocks;
+  std::size_t constraint_rows = 0;
+
   std::size_t rows() const { return b.size(); }
   std::size_t vars() const { return q.size(); }
 };
 
-// Consumes the assembled triplets and the cost (n = q.size() variables, m = b.size() rows). An entry
-// outside the m x n matrix is a fault of the assembling code, reported as CoreError::other.
-Result<ConicProgram> make_conic_program(std::string_view component, ClarabelTriplets&& triplets,
-                                        std::vector<double>&& q);
+// Consumes the assembly (n = q.size() variables, m = b.size() rows). An entry outside the m x n
+// matrix is a fault of the assembling code, reported as CoreError::other.
+Result<ConicProgram> make_conic_program(std::string_view component, Assembly&& assembly);
 
 }  // namespace qarn

@@ -7,12 +7,13 @@
 #include <span>
 #include <utility>
 
-#include "qarn/conic_program.hpp"
+#include "qarn/conic/program.hpp"
 
 namespace qarn {
 
-// u^2 <= a as the slacks (a + 1/4, a - 1/4, u) of one SecondOrderCone(3): three rows.
-void push_sqrt_bound_rows(std::size_t a_col, std::size_t u_col, ClarabelTriplets& triplets);
+// u^2 <= a as the slacks (a + c, a - c, 2 sqrt(c) u) of one SecondOrderCone(3), c > 0 fixing where
+// the cone is balanced (c = 1/4 gives (a + 1/4, a - 1/4, u)): three rows.
+void push_sqrt_bound_rows(std::size_t a_col, std::size_t u_col, double c, ClarabelTriplets& triplets);
 
 // u w >= 1 (u, w >= 0) as the slacks (u + w, u - w, 2) of one SecondOrderCone(3): three rows.
 void push_reciprocal_rows(std::size_t u_col, std::size_t w_col, ClarabelTriplets& triplets);

@@ -2,8 +2,8 @@
 // orders (a near 1e-6 beside time variables near 1e3 in one cone when the limits are small), and
 // the solver's tolerances then act on the large ones only. The stage solves an equivalent program
 // in which every variable and row is near one, and maps the solution back:
-//   - columns: x = D x^ with D from the problem's profile references (each solver declares its
-//     column classes: a, b and auxiliaries as powers of the references);
+//   - columns: x = D x^ with D the magnitude each solver expects of its variables (taken from the
+//     problem's profile references, see references.hpp);
 //   - second-order cones of the rotated form (s0 + s1)(s0 - s1) >= |rest|^2: a hyperbolic
 //     rotation (boost) of rows 0 and 1 that balances s0 + s1 against s0 - s1, which keeps the cone;
 //   - rows: one factor per zero or nonnegative row (an inequality by its bound), one per
@@ -17,39 +17,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "qarn/clarabel_bridge.hpp"
-#include "qarn/conic_program.hpp"
-#include "qarn/profile_scale.hpp"
+#include "qarn/conic/program.hpp"
 
 namespace qarn {
-
-// Which reference a column class scales with.
-enum class ScaleBase : std::uint8_t { A, B };
-
-// Which a reference a column of an A class takes: the window's one, or (given per-station
-// references) that of the column's station (column i of the class is station i of the window), or
-// the geometric mean of the two stations of interval i.
-enum class Spread : std::uint8_t { Uniform, Station, Interval };
-
-// Columns [first, first + count) have the magnitude base^power (power a multiple of 1/2; for
-// example r = sqrt(a): {A, 0.5}, a time bound 1 / sqrt(a): {A, -0.5}).
-struct ColumnClass {
-  std::size_t first;
-  std::size_t count;
-  ScaleBase base;
-  double power;
-  Spread spread = Spread::Uniform;
-};
-
-// How a solver's variables scale: the references and the column classes. Columns outside every
-// class keep scale 1. The empty description scales only rows, cones and cost.
-struct ColumnScaling {
-  ProfileScale reference;
-  std::vector<ColumnClass> classes;
-  std::vector<double> a_at;  // per-station references of a; empty: the window's one everywhere
-};
 
 // The factors of one program, and the transformed program handed to the solver.
 struct ScaledProgram {
@@ -64,8 +38,9 @@ struct ScaledProgram {
   double cost = 1.0;  // q^ = cost * D q, P^ = cost * D P D
 };
 
-// Scales `program` (whose data are finite) as described above.
-ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& columns);
+// Scales `program` (whose data are finite) as described above; column j gets the magnitude
+// column_scale[j] (1 beyond the span and where it is no positive finite number).
+ScaledProgram scale_program(const ConicProgram& program, std::span<const double> column_scale);
 
 // Maps the solver's output on the scaled program back to the units of the original program:
 // x, z, s, obj_val and obj_val_dual. The residuals and statistics stay the solver's.

@@ -1,5 +1,5 @@
 // Triplet assembly and the compressed-column build of a conic program.
-#include "qarn/conic_program.hpp"
+#include "qarn/conic/program.hpp"
 
 #include <string>
 #include <utility>
@@ -50,8 +50,9 @@ clarabel::CscMatrix compressed_columns(std::size_t m, std::size_t n, std::span<c
   return a;
 }
 
-Result<ConicProgram> make_conic_program(std::string_view component, ClarabelTriplets&& triplets,
-                                        std::vector<double>&& q) {
+Result<ConicProgram> make_conic_program(std::string_view component, Assembly&& assembly) {
+  ClarabelTriplets& triplets = assembly.triplets;
+  std::vector<double>& q = assembly.q;
   const std::size_t m = triplets.b.size();
   const std::size_t n = q.size();
   const std::size_t nnz = triplets.vals.size();
@@ -73,6 +74,8 @@ Result<ConicProgram> make_conic_program(std::string_view component, ClarabelTrip
   program.q = std::move(q);
   program.b = std::move(triplets.b);
   program.cones = std::move(triplets.cones);
+  program.blocks = std::move(triplets.blocks);
+  program.constraint_rows = assembly.constraint_rows;
   triplets = ClarabelTriplets{};  // the entry arrays are not needed past the build
   return program;
 }

@@ -1,5 +1,5 @@
 // The scale stage: column, cone and row factors, the program in scaled units, and the way back.
-#include "qarn/conic_scaling.hpp"
+#include "qarn/conic/scaling.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -24,18 +24,6 @@ double inequality_scale(double largest_entry, double bound) {
   constexpr double kNegligibleBound = 1e-6;
   const double size = std::fabs(bound);
   return size > 0 ? std::max(size, kNegligibleBound * largest_entry) : largest_entry;
-}
-
-// The scale of column i of class c: its reference to the class's power, 1 when that is no positive
-// finite number.
-double column_scale(const ColumnScaling& columns, const ColumnClass& c, std::size_t i) {
-  double base = c.base == ScaleBase::A ? columns.reference.a : columns.reference.b;
-  if (c.base == ScaleBase::A && !columns.a_at.empty()) {
-    if (c.spread == Spread::Station) base = columns.a_at[i];
-    if (c.spread == Spread::Interval) base = std::sqrt(columns.a_at[i] * columns.a_at[i + 1]);
-  }
-  const double d = std::pow(base, c.power);
-  return d > 0 && std::isfinite(d) ? d : 1.0;
 }
 
 // The boost by lambda of a pair (v0, v1): v0 + v1 multiplied by lambda, v0 - v1 divided by it.
@@ -72,16 +60,16 @@ void for_column(const clarabel::CscMatrix& a, std::size_t col, const std::vector
 
 }  // namespace
 
-ScaledProgram scale_program(const ConicProgram& program, const ColumnScaling& columns) {
+ScaledProgram scale_program(const ConicProgram& program, std::span<const double> column_scale) {
   ScaledProgram out;
   const std::size_t m = program.rows();
   const std::size_t n = program.vars();
 
   // Columns.
   out.column.assign(n, 1.0);
-  for (const ColumnClass& c : columns.classes) {
-    const std::size_t end = std::min(n, c.first + std::min(c.count, n));
-    for (std::size_t j = std::min(c.first, n); j < end; ++j) out.column[j] = column_scale(columns, c, j - c.first);
+  for (std::size_t j = 0; j < std::min(n, column_scale.size()); ++j) {
+    const double d = column_scale[j];
+    if (d > 0 && std::isfinite(d)) out.column[j] = d;
   }
   clarabel::CscMatrix a = program.A;
   for (std::size_t j = 0; j < n; ++j) {

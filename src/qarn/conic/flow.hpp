@@ -1,0 +1,196 @@
+// The one solve flow of every conic solver (QARN2, TOPP3 LP, TOPP3 SOCP, QARN3): the solver's
+// checks, the reservation, its assembly stages, the compressed-column build, the profile
+// references, the solve through the scale stage, acceptance, the split into a profile and its
+// audit. Each solver is a small policy type; the flow is instantiated once per solver and
+// verbosity level, so the SILENT instance formats nothing and reads no clock.
+//
+// Where the first solve ends inexactly, its profile fails the audit, or its profile lies far from
+// the references (the references are estimates: a velocity limit the motion never reaches, a
+// reference profile far from the result), the same program is solved once more in the units of the
+// first solution, and the better of the two outcomes is kept.
+//
+// A policy `Solver` provides:
+//   using Problem, Profile, Context;           // Context: what assembly computes for the later stages
+//   static constexpr const char* kName;        // component and log prefix
+//   static constexpr const char* kSomeProfile; // "Some(a)" / "Some(Topp3Profile)" in the trace line
+//   static constexpr bool kReadyBeforeMatrix;  // order of the "ready to solve" and "matrix built" lines
+//   static constexpr bool kQRangeInMatrixLine; // "matrix built" line ends with q_range
+//   template <Verbosity V> static Status begin(const Problem&, const ClarabelOptions&);
+//     (its lines and checks before anything is assembled)
+//   template <Verbosity V> static void reserve(const Problem&, Assembly&);  (with its capacity line)
+//   template <Verbosity V> static Status assemble(const Problem&, Context&, Assembly&);
+//     (every stage; sets assembly.constraint_rows after its constraint stage)
+//   static ProfileReference reference(const Problem&, const Context&);
+//   static ProfileReference reference_from(const Problem&, const Context&, const Profile&, const ProfileReference&);
+//   static std::vector<double> column_scales(const Problem&, const Context&, const ProfileReference&);
+//   static Profile split(const Problem&, const Context&, const clarabel::SolveOutput&);
+//   static std::span<const double> profile_a(const Profile&);
+//   static std::vector<double> audit_values(const Profile&);  // the profile's columns, in order
+//   static std::size_t stations(const Problem&);
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diag/format.hpp"
+#include "diag/log.hpp"
+#include "diag/result.hpp"
+#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/audit.hpp"
+#include "qarn/conic/log.hpp"
+#include "qarn/conic/program.hpp"
+#include "qarn/conic/references.hpp"
+#include "qarn/conic/solve.hpp"
+
+namespace qarn {
+
+// The outcome of every conic solve: the solver's vectors and statistics whatever the status; the
+// profile only when the options accept the status and the profile passes its audit; the audit's
+// finding when an accepted status gave a profile that failed it.
+template <class Profile>
+struct ConicOutcome : clarabel::SolveOutput {
+  std::optional<Profile> profile;
+  std::optional<std::string> audit_failure;
+};
+
+namespace detail {
+
+template <class Solver, Verbosity V>
+Result<ConicProgram> build_stage(Assembly&& assembly) {
+  const TripletLengths assembled = assembly.triplets.lengths();
+  const std::size_t n_var = assembly.q.size();
+  Result<ConicProgram> program = make_conic_program(Solver::kName, std::move(assembly));
+  if (!program) return program;
+  const auto ready = [&] {
+    if constexpr (V >= Verbosity::Summary) log_line(ready_to_solve_line(Solver::kName, assembled, n_var));
+  };
+  if constexpr (Solver::kReadyBeforeMatrix) ready();
+  if constexpr (V >= Verbosity::Trace) {
+    std::string line = matrix_built_line(Solver::kName, *program);
+    if constexpr (Solver::kQRangeInMatrixLine) {
+      const auto [q_min, q_max] = value_range(program->q);
+      line += fmt::format(", q_range=[{}, {}]", q_min, q_max);
+    }
+    log_line(line);
+  }
+  if constexpr (!Solver::kReadyBeforeMatrix) ready();
+  return program;
+}
+
+// One solve judged: the outcome, and how good it is (an audited profile beats an accepted one
+// that failed its audit, which beats none; then Solved beats the inexact statuses).
+template <class Profile>
+struct Judged {
+  ConicOutcome<Profile> outcome;
+  int rank = 0;
+};
+
+template <class Solver>
+Judged<typename Solver::Profile> judge(const typename Solver::Problem& problem, const typename Solver::Context& context,
+                                      const ConicProgram& program, clarabel::SolveOutput&& out,
+                                      const ClarabelOptions& options) {
+  Judged<typename Solver::Profile> judged;
+  if (options.allow(out.status)) {
+    typename Solver::Profile profile = Solver::split(problem, context, out);
+    const RowAudit audit = audit_constraint_rows(program, Solver::audit_values(profile), Solver::stations(problem),
+                                                 problem.idx_s_start, options.profile_tolerance());
+    if (audit.holds()) {
+      judged.outcome.profile = std::move(profile);
+      judged.rank = 2;
+    } else {
+      judged.outcome.audit_failure = audit.describe();
+      judged.rank = 1;
+    }
+  }
+  judged.rank = 2 * judged.rank + (out.status == SolverStatus::Solved ? 1 : 0);
+  static_cast<clarabel::SolveOutput&>(judged.outcome) = std::move(out);
+  return judged;
+}
+
+template <class Solver, Verbosity V>
+Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver::Problem& problem,
+                                                          const ClarabelOptions& options) {
+  constexpr const char* kName = Solver::kName;
+  const Stopwatch<V> clock;
+  QARN_TRY(Solver::template begin<V>(problem, options));
+
+  Assembly assembly;
+  Solver::template reserve<V>(problem, assembly);
+  if constexpr (V >= Verbosity::Trace) log_line(capacities_line(kName, assembly.triplets));
+  typename Solver::Context context;
+  QARN_TRY(Solver::template assemble<V>(problem, context, assembly));
+  Result<ConicProgram> program = build_stage<Solver, V>(std::move(assembly));
+  if (!program) return std::move(program).error();
+
+  ProfileReference reference = Solver::reference(problem, context);
+  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(
+      kName, *program, Solver::column_scales(problem, context, reference), options, clock);
+  if (!solved) return std::move(solved).error();
+  Judged<typename Solver::Profile> best = judge<Solver>(problem, context, *program, std::move(*solved), options);
+
+  // The second look, in the units of the first solution.
+  const ConicOutcome<typename Solver::Profile>& first = best.outcome;
+  if (!first.x.empty()) {
+    const typename Solver::Profile seen = first.profile ? *first.profile : Solver::split(problem, context, first);
+    if (first.audit_failure || needs_rescaled_solve(first.status, Solver::profile_a(seen), reference)) {
+      reference = Solver::reference_from(problem, context, seen, reference);
+      Result<clarabel::SolveOutput> again = solve_conic_stage<V>(
+          kName, *program, Solver::column_scales(problem, context, reference), options, clock);
+      if (!again) return std::move(again).error();
+      Judged<typename Solver::Profile> second = judge<Solver>(problem, context, *program, std::move(*again), options);
+      if (second.rank >= best.rank) best = std::move(second);
+    }
+  }
+  if constexpr (V >= Verbosity::Trace) {
+    log_line(acceptance_line(kName, options.allow(best.outcome.status),
+                             best.outcome.profile ? Solver::kSomeProfile : "None"));
+  }
+  return std::move(best.outcome);
+}
+
+}  // namespace detail
+
+// A program exactly as the solver `Solver` hands it to the scale stage, assembled silently (the
+// benchmarks time assembly and solve apart), with the magnitudes the scale stage gives its columns.
+struct PreparedProgram {
+  ConicProgram program;
+  std::vector<double> column_scales;
+};
+
+template <class Solver>
+Result<PreparedProgram> prepare_program(const typename Solver::Problem& problem) {
+  Assembly assembly;
+  Solver::template reserve<Verbosity::Silent>(problem, assembly);
+  typename Solver::Context context;
+  QARN_TRY(Solver::template assemble<Verbosity::Silent>(problem, context, assembly));
+  Result<ConicProgram> program = make_conic_program(Solver::kName, std::move(assembly));
+  if (!program) return std::move(program).error();
+  std::vector<double> scales = Solver::column_scales(problem, context, Solver::reference(problem, context));
+  return PreparedProgram{std::move(*program), std::move(scales)};
+}
+
+// Runs the flow of `Solver` at the options' verbosity. An unaccepted status is no error: the
+// outcome has no profile.
+template <class Solver>
+Result<ConicOutcome<typename Solver::Profile>> solve_conic_problem(const typename Solver::Problem& problem,
+                                                                   const ClarabelOptions& options) {
+  return with_verbosity(options.verbosity, [&](auto level) {
+    return detail::conic_flow<Solver, decltype(level)::value>(problem, options);
+  });
+}
+
+// The accepted profile alone: the audit's failure as a Clarabel error, an unaccepted status as
+// ClarabelStatus, both from the solver.
+template <class Solver>
+Result<typename Solver::Profile> conic_entry(const typename Solver::Problem& problem, const ClarabelOptions& options) {
+  Result<ConicOutcome<typename Solver::Profile>> outcome = solve_conic_problem<Solver>(problem, options);
+  if (!outcome) return std::move(outcome).error();
+  if (outcome->audit_failure) return failed_audit_error(Solver::kName, outcome->status, *outcome->audit_failure);
+  if (!outcome->profile) return CoreError::clarabel_status(Solver::kName, outcome->status);
+  return std::move(*outcome->profile);
+}
+
+}  // namespace qarn

@@ -1,0 +1,61 @@
+// The magnitudes a conic solve expects of its profile, station by station: the unit in which the
+// scale stage (scaling.hpp) hands each variable to the solver. They must come from what binds: a
+// unit far above the profile (a velocity limit far looser than the acceleration and jerk limits
+// allow the motion to reach) leaves a to the solver's tolerance at that unit, and its equalities
+// between a and b hold only to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "diag/solver_status.hpp"
+#include "qarn/problem2.hpp"
+
+namespace qarn {
+
+// Per station of a window: the expected magnitude of a = (ds/dt)^2 and, for third-order solves,
+// of b = dds/dt (empty for second-order ones). Every entry is positive and finite.
+struct ProfileReference {
+  std::vector<double> a;
+  std::vector<double> b;
+};
+
+// The largest a the first- and second-order limits allow at every station of the window: the
+// time-optimal profile of reachability analysis, which is the pointwise largest feasible one.
+// Empty when reachability fails.
+std::vector<double> reachable_a(const Topp2Problem& window);
+
+// Makes every entry positive and finite: a zero (a rest station, a forced stop) or a value that is
+// no number takes the largest of its neighbours' values shrunk by 16 per station of distance;
+// `fallback` everywhere when no entry is positive.
+void fill_from_neighbours(std::span<double> values, double fallback);
+
+// The b reference of a profile a over stations s: half its slope (b = da/ds / 2) held within 16
+// times the neighbours' values, at least the magnitude |b_hint| where a hint is given, and at least
+// a over the window's length (the b that changes a by its own size along the window).
+std::vector<double> b_reference(std::span<const double> s, std::span<const double> a,
+                                std::span<const double> b_hint = {});
+
+// The reference of a second-order solve: reachable_a, else the stored limits' station scales,
+// filled.
+ProfileReference second_order_reference(const Topp2Problem& window);
+
+// The reference taken from a solution's profile (a, and b for third order), where the first one
+// proved far from the solution: its positive finite values, the earlier reference elsewhere.
+ProfileReference reference_of_profile(std::span<const double> s, std::span<const double> a,
+                                      std::span<const double> b, const ProfileReference& earlier);
+
+// Whether a solve should be repeated in the units of its own solution: its status is an inexact
+// one the solver may reach because of poor units (AlmostSolved, InsufficientProgress,
+// NumericalError, the almost-infeasible ones), or its profile a lies more than a factor 30 from the
+// reference where it matters (the reference's largest value against the profile's, and any station
+// whose a is at least 1% of the profile's largest).
+bool needs_rescaled_solve(SolverStatus status, std::span<const double> a, const ProfileReference& reference);
+
+// Floors a block of column scales at `fraction` of its largest value (an auxiliary variable
+// expected near zero at the reference still needs a unit of the block's size).
+void floor_relative(std::span<double> scales, double fraction = 1e-3);
+
+}  // namespace qarn
