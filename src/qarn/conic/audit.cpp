@@ -26,11 +26,12 @@ const char* label_of(std::span<const RowBlock> blocks, std::size_t row) {
 
 }  // namespace
 
-double row_excess(double value, double largest_term, double bound, bool equality) {
+double row_excess(double value, double largest_term, double bound, bool equality, double noise_floor) {
   constexpr double kNegligibleBound = 1e-6;
   const double size = std::fabs(bound);
   double scale = size > kNegligibleBound * largest_term ? size : largest_term;
   if (equality) scale = std::fmax(size, largest_term);
+  scale = std::fmax(scale, noise_floor);
   const double miss = equality ? std::fabs(value - bound) : value - bound;
   if (std::isnan(miss)) return kInf;
   if (!(miss > 0)) return 0.0;
@@ -43,11 +44,12 @@ std::string RowAudit::describe() const {
 }
 
 RowAudit audit_constraint_rows(const ConicProgram& program, std::span<const double> x, std::size_t stations,
-                               std::uint64_t idx_s_start, double tolerance) {
+                               std::uint64_t idx_s_start, double tolerance, std::span<const double> units) {
+  constexpr double kNoise = 1e-2;
   RowAudit audit;
   audit.tolerance = tolerance;
   const std::size_t rows = std::min(program.constraint_rows, program.rows());
-  std::vector<double> value(rows, 0.0), largest(rows, 0.0);
+  std::vector<double> value(rows, 0.0), largest(rows, 0.0), in_units(rows, 0.0);
   std::vector<std::size_t> first_column(rows, kNoColumn);
   std::vector<char> profile_only(rows, 1);
   const clarabel::CscMatrix& A = program.A;
@@ -62,6 +64,7 @@ RowAudit audit_constraint_rows(const ConicProgram& program, std::span<const doub
       const double term = A.nzval[k] * x[c];
       value[r] += term;
       largest[r] = std::fmax(largest[r], std::fabs(term));
+      if (c < units.size()) in_units[r] = std::fmax(in_units[r], std::fabs(A.nzval[k] * units[c]));
       first_column[r] = std::min(first_column[r], c);
     }
   }
@@ -71,7 +74,7 @@ RowAudit audit_constraint_rows(const ConicProgram& program, std::span<const doub
     const std::size_t end = std::min(rows, r + cone.dim);
     for (; r < end; ++r) {
       if (cone.kind == clarabel::ConeKind::SecondOrder || !profile_only[r] || !std::isfinite(program.b[r])) continue;
-      const double excess = row_excess(value[r], largest[r], program.b[r], equality);
+      const double excess = row_excess(value[r], largest[r], program.b[r], equality, kNoise * in_units[r]);
       if (!(excess > audit.worst)) continue;
       audit.worst = excess;
       audit.row = r;

@@ -90,13 +90,13 @@ struct Judged {
 
 template <class Solver>
 Judged<typename Solver::Profile> judge(const typename Solver::Problem& problem, const typename Solver::Context& context,
-                                      const ConicProgram& program, clarabel::SolveOutput&& out,
-                                      const ClarabelOptions& options) {
+                                      const ConicProgram& program, std::span<const double> units,
+                                      clarabel::SolveOutput&& out, const ClarabelOptions& options) {
   Judged<typename Solver::Profile> judged;
   if (options.allow(out.status)) {
     typename Solver::Profile profile = Solver::split(problem, context, out);
     const RowAudit audit = audit_constraint_rows(program, Solver::audit_values(profile), Solver::stations(problem),
-                                                 problem.idx_s_start, options.profile_tolerance());
+                                                 problem.idx_s_start, options.profile_tolerance(), units);
     if (audit.holds()) {
       judged.outcome.profile = std::move(profile);
       judged.rank = 2;
@@ -126,10 +126,10 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
   if (!program) return std::move(program).error();
 
   ProfileReference reference = Solver::reference(problem, context);
-  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(
-      kName, *program, Solver::column_scales(problem, context, reference), options, clock);
+  std::vector<double> units = Solver::column_scales(problem, context, reference);
+  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, units, options, clock);
   if (!solved) return std::move(solved).error();
-  Judged<typename Solver::Profile> best = judge<Solver>(problem, context, *program, std::move(*solved), options);
+  Judged<typename Solver::Profile> best = judge<Solver>(problem, context, *program, units, std::move(*solved), options);
 
   // The second look, in the units of the first solution.
   const ConicOutcome<typename Solver::Profile>& first = best.outcome;
@@ -137,10 +137,11 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
     const typename Solver::Profile seen = first.profile ? *first.profile : Solver::split(problem, context, first);
     if (first.audit_failure || needs_rescaled_solve(first.status, Solver::profile_a(seen), reference)) {
       reference = Solver::reference_from(problem, context, seen, reference);
-      Result<clarabel::SolveOutput> again = solve_conic_stage<V>(
-          kName, *program, Solver::column_scales(problem, context, reference), options, clock);
+      units = Solver::column_scales(problem, context, reference);
+      Result<clarabel::SolveOutput> again = solve_conic_stage<V>(kName, *program, units, options, clock);
       if (!again) return std::move(again).error();
-      Judged<typename Solver::Profile> second = judge<Solver>(problem, context, *program, std::move(*again), options);
+      Judged<typename Solver::Profile> second =
+          judge<Solver>(problem, context, *program, units, std::move(*again), options);
       if (second.rank >= best.rank) best = std::move(second);
     }
   }

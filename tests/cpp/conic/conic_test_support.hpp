@@ -119,4 +119,35 @@ inline std::vector<std::pair<clarabel::Cone, std::vector<double>>> cone_slices(c
   return out;
 }
 
+// How every conic solver treats a status the options do not accept (MaxIterations here): the raw
+// outcome (x of x_len entries, z and s) without a profile, ClarabelStatus from the plain entry.
+// Accepting it is the caller's choice, but a profile that breaks its constraint rows is never
+// handed out: the outcome holds either the profile or the audit's finding, and the plain entry
+// fails naming that finding.
+template <class Solve, class Entry, class Problem>
+void expect_status_handling(Solve solve, Entry entry, const Problem& problem, const std::string& name,
+                            std::size_t x_len) {
+  ClarabelOptions options;
+  options.settings.max_iter = 2;
+  const auto text = [](const auto& r) { return r.ok() ? std::string("<ok>") : r.error().display(); };
+  const auto result = solve(problem, options);
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result->status, SolverStatus::MaxIterations);
+  EXPECT_FALSE(result->profile);
+  EXPECT_EQ(result->x.size(), x_len);
+  EXPECT_EQ(result->z.size(), result->s.size());
+  EXPECT_FALSE(result->z.empty());
+  EXPECT_EQ(text(entry(problem, options)), name + " reported a failure in Clarabel solver with status MaxIterations");
+  options.allow_max_iterations = true;
+  const auto accepted = solve(problem, options);
+  ASSERT_TRUE(accepted.ok());
+  EXPECT_NE(accepted->profile.has_value(), accepted->audit_failure.has_value());
+  EXPECT_EQ(accepted->x.size(), x_len);
+  if (accepted->audit_failure) {
+    EXPECT_EQ(text(entry(problem, options)), name + " reported an error in Clarabel solver: the solution accepted with "
+                                                    "status MaxIterations fails its audit: " +
+                                                    *accepted->audit_failure);
+  }
+}
+
 }  // namespace qarn::conic_test

@@ -215,37 +215,8 @@ TEST(Qarn2Socp, AnInfeasibleProblemReportsItsStatus) {
 TEST(Qarn2Socp, AnUnacceptedStatusKeepsTheRawOutcome) {
   auto robot = point_mass_line(20, 1.0, 1.0, 1.0);
   const std::vector<ObjectiveView> objectives{{ObjectiveKind::Time, 1.0, {}, {}}};
-  const Qarn2Problem problem{*robot, objectives, 0, 20, 0.0, 0.0};
-  clarabel::Settings few = ClarabelOptions::default_settings();
-  few.max_iter = 2;
-
-  Result<Qarn2SocpOutcome> out = qarn2_socp(problem, ClarabelOptionsBuilder().settings(few).build());
-  ASSERT_TRUE(out.ok());
-  EXPECT_EQ(out->status, SolverStatus::MaxIterations);
-  EXPECT_FALSE(out->profile.has_value());
-  EXPECT_EQ(out->x.size(), 2u * 21 + 20);
-  EXPECT_FALSE(out->z.empty());
-  EXPECT_EQ(out->iterations, 2u);
-
-  Result<std::vector<double>> plain = qarn2_socp_entry(problem, ClarabelOptionsBuilder().settings(few).build());
-  ASSERT_FALSE(plain.ok());
-  EXPECT_EQ(plain.error().display(), "qarn2_socp reported a failure in Clarabel solver with status MaxIterations");
-
-  // Accepting MaxIterations would turn an iterate two steps from the start into a profile; it
-  // breaks the limits, so the outcome keeps the raw vectors and says which row instead, and the
-  // plain entry fails naming it.
-  const ClarabelOptions accept = ClarabelOptionsBuilder().settings(few).allow_max_iterations(true).build();
-  Result<Qarn2SocpOutcome> accepted = qarn2_socp(problem, accept);
-  ASSERT_TRUE(accepted.ok());
-  EXPECT_FALSE(accepted->profile.has_value());
-  ASSERT_TRUE(accepted->audit_failure.has_value());
-  EXPECT_EQ(accepted->x.size(), 2u * 21 + 20);
-  Result<std::vector<double>> refused = qarn2_socp_entry(problem, accept);
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().kind(), CoreError::Kind::Clarabel);
-  EXPECT_EQ(refused.error().display(),
-            "qarn2_socp reported an error in Clarabel solver: the solution accepted with status MaxIterations fails "
-            "its audit: " + *accepted->audit_failure);
+  conic_test::expect_status_handling(qarn2_socp, qarn2_socp_entry, Qarn2Problem{*robot, objectives, 0, 20, 0.0, 0.0},
+                                     "qarn2_socp", 2u * 21 + 20);
 }
 
 TEST(Qarn2Socp, AnObjectiveFailureIsReturnedAsItIs) {

@@ -10,7 +10,6 @@
 
 #include "conic/conic_test_support.hpp"
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/conic/audit.hpp"
 #include "qarn/profile_violation.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
@@ -76,39 +75,8 @@ TEST(Topp3Flow, ChecksRunBeforeTheStartLineOrAfterIt) {
 
 TEST(Topp3Flow, AnUnacceptedStatusKeepsTheSolverOutputButNoProfile) {
   Line line;
-  ClarabelOptions options;
-  options.settings.max_iter = 2;
-  struct Solver {
-    Result<Qarn3SocpResult> (*solve)(const Topp3Problem&, const ClarabelOptions&);
-    Result<Topp3Profile> (*entry)(const Topp3Problem&, const ClarabelOptions&);
-    const char* name;
-  };
-  for (const auto& [solve, entry, name] :
-       {Solver{topp3_lp, topp3_lp_entry, "topp3_lp"}, Solver{topp3_socp, topp3_socp_entry, "topp3_socp"}}) {
-    const auto result = solve(line.problem, options);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result->status, SolverStatus::MaxIterations);
-    EXPECT_FALSE(result->profile);
-    EXPECT_GE(result->x.size(), 24u);
-    EXPECT_EQ(result->z.size(), result->s.size());
-    EXPECT_FALSE(result->z.empty());
-    EXPECT_EQ(error_of(entry(line.problem, options)),
-              std::string(name) + " reported a failure in Clarabel solver with status MaxIterations");
-    // Accepting it is the caller's choice, but a profile that breaks its constraint rows is never
-    // handed out: either the early iterate holds them or the audit's finding comes back instead.
-    options.allow_max_iterations = true;
-    const auto accepted = solve(line.problem, options);
-    ASSERT_TRUE(accepted.ok());
-    EXPECT_NE(accepted->profile.has_value(), accepted->audit_failure.has_value());
-    if (accepted->audit_failure) {
-      EXPECT_EQ(error_of(entry(line.problem, options))
-                    .rfind(std::string(name) + " reported an error in Clarabel solver: the solution accepted with "
-                                               "status MaxIterations fails its audit: the ",
-                           0),
-                0u);
-    }
-    options.allow_max_iterations = false;
-  }
+  conic_test::expect_status_handling(topp3_lp, topp3_lp_entry, line.problem, "topp3_lp", 24);
+  conic_test::expect_status_handling(topp3_socp, topp3_socp_entry, line.problem, "topp3_socp", 24 + 2 * 10);
 }
 
 TEST(SplitAbSolution, ClampsAKeepsTheJunctionsAndWritesTheEndsExactly) {

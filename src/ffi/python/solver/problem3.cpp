@@ -97,8 +97,10 @@ void define_setup_attributes(ClassDef<T>& c, const char* s_len_doc) {
       .template field<&T::setup, &S::b_boundary>("b_boundary", "Return boundary values `(b_start, b_final)`.")
       .template field<&T::setup, &S::num_stationary_max>("num_stationary_max",
                                                           "Return stationary-interval upper bounds `(start, end)`.")
-      .template field<&T::setup, &S::a_linearization_floor>("a_linearization_floor",
-                                                             "Return the third-order linearization denominator floor.")
+      .template field<&T::setup, &S::a_linearization_floor>(
+          "a_linearization_floor",
+          "Return the floor of the reference a in the jerk linearization, relative to the reference profile's "
+          "largest value.")
       .template field<&T::setup, &S::b_linearization>(
           "b_linearization", "Return a copy of the adaptive-linearization `b` profile, if present.")
       .template getter<problem_s_len<T>>("s_len", s_len_doc);

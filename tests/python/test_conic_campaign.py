@@ -1,0 +1,133 @@
+"""The conic solvers never hand out a wrong profile: the reproducers of limits far looser than what
+binds, and the random campaign of conic_campaign.py (a small run by default; `pytest -m slow -s
+tests/python/test_conic_campaign.py` runs 2,000 problems at up to 400 stations)."""
+
+import numpy as np
+import pytest
+
+from qarn_py import _native as q
+from conic_campaign import Case, build, campaign, consistency, limit_excess, station_time
+
+
+def line_case(n, length, v, acc, jerk, dim=1):
+    direction = np.ones(dim) * length / np.sqrt(dim)
+    ones = np.ones(dim)
+    return Case(0, dim, "line", n, length, v * ones, acc * ones, jerk * ones, direction, None, False, "line")
+
+
+def line(n, length, v, acc, jerk=1e30, dim=1):
+    """Axes moving along q(s) = s * direction, s in [0, 1], |direction| = length: the shape of
+    every straight joint move."""
+    return build(line_case(n, length, v, acc, jerk, dim))
+
+
+def relinearized(robot, n, passes):
+    reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    for _ in range(passes):
+        reference = q.topp3_lp(q.Topp3Problem(robot.constraints, reference)).a
+    return reference
+
+
+# (axes, stations, length, v, acc, jerk, LP passes before the compared solve). Before: topp3_socp
+# reported AlmostSolved with a and b disagreeing by 0.68 of max a (the first row; 3e-3 on the
+# 6-axis move of the last), or raised on short moves (the second), or came back 0.4% slower than
+# the LP (the third).
+THIRD_ORDER_CASES = [(1, 50, 1.0, 1e4, 1.0, 1.0, 0), (1, 155, 0.01, 50.0, 0.5, 17.0, 2),
+                     (1, 155, 0.01, 5.0, 0.5, 17.0, 2), (6, 100, 0.005 * np.sqrt(6), 2.0, 6.0, 40.0, 1)]
+
+
+@pytest.mark.parametrize("dim, n, length, v, acc, jerk, passes", THIRD_ORDER_CASES)
+def test_third_order_solvers_agree_on_lines_under_loose_limits(dim, n, length, v, acc, jerk, passes):
+    robot, s, derivatives, limits = line(n, length, v, acc, jerk, dim)
+    reference = relinearized(robot, n, passes)
+    lp = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
+    socp = q.topp3_socp(q.Topp3Problem(robot.constraints, reference))
+    qarn3 = q.qarn3_socp(q.Qarn3Problem(robot, [q.Time(1.0)], reference))
+    for p in (lp, socp, qarn3):
+        assert consistency(s, p) <= 1e-8
+        assert limit_excess(s, p, derivatives, limits) <= 1e-6
+        assert np.isfinite(q.s_to_t_topp3(s, p)[0])
+    assert station_time(s, socp) <= station_time(s, lp) * (1 + 1e-6)
+    assert station_time(s, qarn3) == pytest.approx(station_time(s, socp), rel=1e-6)
+
+
+# (stations, length, v, acc). Before: qarn2_socp raised (the limit rows broken at AlmostSolved) on
+# the first and last, and ended AlmostSolved 0.19% slower than topp2_ra on the second.
+SECOND_ORDER_CASES = [(50, 1.0, 1e4, 1.0), (250, 10.0, 500.0, 2.0), (155, 0.01, 50.0, 0.5)]
+
+
+@pytest.mark.parametrize("n, length, v, acc", SECOND_ORDER_CASES)
+def test_qarn2_is_never_slower_than_reachability_on_lines(n, length, v, acc):
+    robot, s, _, _ = line(n, length, v, acc)
+    ra = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    result = q.qarn2_socp_expert(q.Qarn2Problem(robot, [q.Time(1.0)], (0, n - 1)))
+    assert result.solver_status == q.ClarabelSolverStatus.SOLVED and result.audit_failure is None
+    assert q.s_to_t_topp2(s, result.a)[0] <= q.s_to_t_topp2(s, ra)[0] * (1 + 1e-6)
+    # Before: InsufficientProgress.
+    cool = q.qarn2_socp_expert(q.Qarn2Problem(robot, [q.Time(1.0), q.ThermalEnergy(0.1, [1.0])], (0, n - 1)))
+    assert cool.solver_status == q.ClarabelSolverStatus.SOLVED
+
+
+def test_objectives_bounded_without_limits_are_solved():
+    # Before: "The reachable set is unbounded" for every objective; only the time alone has no
+    # optimum when nothing bounds a.
+    n = 50
+    robot = q.Robot(1)
+    s = np.linspace(0.0, 1.0, n)
+    robot.append_s(s)
+    robot.set_q(s[:, None], np.ones((n, 1)), np.zeros((n, 1)), 0, dddq=np.zeros((n, 1)))
+    reference = np.full(n, 0.5)
+    for objective in (q.Linear(1.0, np.ones(n), np.zeros(n)), q.ThermalEnergy(1.0, [1.0]),
+                      q.TotalVariationTorque(1.0, [1.0])):
+        assert np.max(q.qarn3_socp(q.Qarn3Problem(robot, [objective], reference)).a) <= 1e-9
+        second = objective if not isinstance(objective, q.Linear) else q.Linear(1.0, np.ones(n), np.zeros(n - 1))
+        assert np.max(q.qarn2_socp(q.Qarn2Problem(robot, [second], (0, n - 1)))) <= 1e-9
+    with pytest.raises(q.QarnError, match="unboundedness"):
+        q.qarn3_socp(q.Qarn3Problem(robot, [q.Time(1.0)], reference))
+
+
+def test_the_expert_result_keeps_its_diagnostics_when_the_audit_fails():
+    # Before: topp3_lp_expert raised instead of returning its raw vectors.
+    robot, s, _, _ = line(100, 1.0, 1.0, 1.0, 2.0)
+    problem = q.Topp3Problem(robot.constraints, relinearized(robot, 100, 0))
+    options = q.ClarabelOptions(clarabel_settings=q.ClarabelSettings(max_iter=4), allow_max_iterations=True)
+    result = q.topp3_lp_expert(problem, options)
+    assert result.solver_status == q.ClarabelSolverStatus.MAX_ITERATIONS and len(result.x) == 200
+    assert (result.profile is None) == (result.audit_failure is not None)
+    if result.audit_failure is not None:
+        with pytest.raises(q.QarnError, match="fails its audit: " + result.audit_failure.replace(".", r"\.")):
+            q.topp3_lp(problem, options)
+
+
+@pytest.mark.parametrize("weight", [1e-3, 1.0, 1e3])
+def test_thermal_energy_under_gravity_is_solved(weight):
+    # Before: AlmostSolved or InsufficientProgress, depending on the reference.
+    dim, n = 6, 200
+    path = q.Path.from_waypoints(np.random.default_rng(3).uniform(-1.5, 1.5, (5, dim)))
+    mass, gravity = np.array([8.0, 6.0, 4.0, 2.0, 1.0, 0.5]), np.array([0.0, 200.0, 90.0, 25.0, 4.0, 0.5])
+    robot = q.Robot(dim, capacity=n, inverse_dynamics=lambda qq, dq, ddq: mass * ddq + gravity * np.cos(qq))
+    s = np.linspace(0.0, 1.0, n)
+    robot.append_s(s)
+    robot.set_q_from_path_3rd(path, 0, n)
+    for add, limit in ((robot.add_velocity_limits, 2.0), (robot.add_acceleration_limits, 6.0),
+                       (robot.add_jerk_limits, 40.0)):
+        add(np.full(dim, limit), np.full(dim, -limit), start_idx_s=0)
+    torque = 1.2 * gravity + 30.0 * mass
+    robot.add_torque_limits(torque, -torque, start_idx_s=0)
+    reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    for objectives in ([q.Time(1.0), q.ThermalEnergy(weight, 1.0 / torque)],):
+        result = q.qarn3_socp_expert(q.Qarn3Problem(robot, objectives, reference))
+        assert result.solver_status == q.ClarabelSolverStatus.SOLVED and result.profile is not None
+        second = q.qarn2_socp_expert(q.Qarn2Problem(robot, objectives, (0, n - 1)))
+        assert second.solver_status == q.ClarabelSolverStatus.SOLVED and second.a is not None
+
+
+def test_random_campaign():
+    findings = campaign(range(150), stations=(50, 100))
+    assert not findings, findings
+
+
+@pytest.mark.slow
+def test_random_campaign_in_full():
+    findings = campaign(range(2000))
+    assert not findings, findings
