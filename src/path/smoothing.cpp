@@ -29,6 +29,14 @@ constexpr double kLambdaDecay = 0.25;
 
 PathError failed(std::string text) { return PathError::SmoothingFailed{std::move(text)}; }
 
+// Noisy dense waypoints are the usual cause: below several times the noise, the curve must follow
+// it and needs spans in proportion to the points.
+PathError budget_exceeded(const char* stage, std::size_t spans, const SmoothingConfig& config) {
+  return failed(fmt::format("{} segment budget exceeded: {} spans needed, max_segments = {}; raise `max_segments`, "
+                            "or the tolerance above the noise of the waypoints",
+                            stage, spans, config.max_segments));
+}
+
 double point(const WaypointMatrix& points, std::size_t i, std::size_t axis) {
   return points(static_cast<Eigen::Index>(axis), static_cast<Eigen::Index>(i));
 }
@@ -152,7 +160,7 @@ Result<FittedPath> fit(const WaypointMatrix& points, const SmoothingConfig& conf
 
   const bool off_chord = smoothing::exceeds_chord_deviation(data);
   const std::vector<double> interior = off_chord ? smoothing::place_initial_knots(data) : std::vector<double>{};
-  if (interior.size() >= config.max_segments) return failed("initial segment budget exceeded");
+  if (interior.size() >= config.max_segments) return budget_exceeded("initial", interior.size() + 1, config);
   auto created = chord_spline(data, interior);
   if (!created) return std::move(created).error();
   QuinticBSpline& spline = *created;
@@ -172,9 +180,8 @@ Result<FittedPath> fit(const WaypointMatrix& points, const SmoothingConfig& conf
       return failed(fmt::format("refinement limit reached; error/tolerance={}", worst));
     }
     const std::vector<double> knots = refinement_knots(spline, audit, m);
-    if (spline.n_ctrl() + knots.size() - kBSplineDegree > config.max_segments) {
-      return failed("refinement segment budget exceeded");
-    }
+    const std::size_t spans = spline.n_ctrl() + knots.size() - kBSplineDegree;
+    if (spans > config.max_segments) return budget_exceeded("refinement", spans, config);
     QARN_TRY(insert_knots(spline, knots));
     ++report.refinements;
     const double lambda = kInitialLambda * std::pow(kLambdaDecay, static_cast<double>(report.refinements));

@@ -80,8 +80,17 @@ std::vector<double> place_initial_knots(const FitData& data) {
       // taken as infinite. A NaN knot would make the sort below undefined.
       turn = std::fmax(turn, std::isnan(change) ? std::numeric_limits<double>::infinity() : change);
     }
-    const double w = std::min(0.45 * std::min(dl, dr), 0.35 / (0.13671875 * turn));
-    knots.insert(knots.end(), {data.u[k] - w, data.u[k], data.u[k] + w});
+    // A C^4 blend of half-width `blend` rounds the corner off by 0.35 tolerances. Where the turn is
+    // too gentle for that blend to fit between the neighbouring corners, the polyline bends rather
+    // than breaks: the flanking knots would only split its segments, and a spline over dense
+    // segments follows the bend without a knot of its own.
+    const double room = 0.45 * std::min(dl, dr);
+    const double blend = 0.35 / (0.13671875 * turn);
+    if (blend > room) {
+      if (std::min(k - p, q - k) <= kDensePoints) knots.push_back(data.u[k]);
+      continue;
+    }
+    knots.insert(knots.end(), {data.u[k] - blend, data.u[k], data.u[k] + blend});
   }
   std::sort(knots.begin(), knots.end());
   std::vector<double> kept;

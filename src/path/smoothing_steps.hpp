@@ -13,6 +13,10 @@
 
 namespace qarn::path::smoothing {
 
+// A knot span or polyline segment holding more than this many waypoints is dense: the fit pins the
+// curve to its points there, and a sparser one to the integral of the polyline.
+inline constexpr std::size_t kDensePoints = 7;
+
 // n strictly increasing parameters u (u[0] = 0, u[n-1] = 1) and n x m coordinates, point-major:
 // y[i * m + j] is point i on fitted axis j.
 struct FitData {
@@ -27,8 +31,10 @@ struct FitData {
 // Whether some point lies more than 0.95 (scaled units) off the chord from the first to the last.
 bool exceeds_chord_deviation(const FitData& data);
 
-// Interior knots, ascending, at least 2^-45 apart and from the ends: three around each corner of
-// the polyline that slope corridors of half-width 0.65 find, closer together at sharper turns.
+// Interior knots, ascending, at least 2^-45 apart and from the ends, at the corners of the polyline
+// that slope corridors of half-width 0.65 find: three around a sharp corner, closer together at
+// sharper turns; one at a gentle corner between short segments; none at a gentle corner between
+// dense segments, where the refinement adds spans only where the audit asks for them.
 std::vector<double> place_initial_knots(const FitData& data);
 
 struct WindowPass {

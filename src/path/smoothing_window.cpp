@@ -18,10 +18,6 @@ constexpr std::array<double, 6> kWeights6 = {0.08566224618958516, 0.180380786524
 constexpr std::array<double, 3> kNodes3 = {0.1127016653792583, 0.5, 0.8872983346207417};
 constexpr std::array<double, 3> kWeights3 = {5.0 / 18.0, 4.0 / 9.0, 5.0 / 18.0};
 
-// A span holding more than this many data parameters is fitted through its points; a sparser one
-// through the integral of the polyline, so that the curve is held along the whole segment.
-constexpr std::size_t kDensePoints = 7;
-
 std::size_t lower_index(std::span<const double> u, double x) {
   return static_cast<std::size_t>(std::lower_bound(u.begin(), u.end(), x) - u.begin());
 }

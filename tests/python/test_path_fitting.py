@@ -6,7 +6,7 @@ import re
 
 import numpy as np
 import pytest
-from scipy.interpolate import make_interp_spline
+from scipy.interpolate import make_interp_spline, make_lsq_spline
 
 from qarn_py import _native as q
 
@@ -21,6 +21,11 @@ def noisy_waypoints(n=50, seed=3):
     s = np.linspace(0.0, 1.0, n)
     clean = np.c_[np.sin(3 * s), np.cos(2 * s) - 1, 0.5 * s**2]
     return clean + rng.normal(0.0, 3e-4, clean.shape)
+
+
+def budget_exceeded(stage, spans, budget):
+    return (f"{stage} segment budget exceeded: {spans} spans needed, max_segments = {budget}; raise `max_segments`, "
+            "or the tolerance above the noise of the waypoints")
 
 
 def smoothing_failed(text):
@@ -89,6 +94,25 @@ class TestFitGuarantees:
             scale = np.abs(exact).max(axis=0)
             assert np.all(np.abs(difference - exact) <= 1e-6 * scale), (low, high)
 
+    @pytest.mark.parametrize("n, noise", [(1000, 0.0), (10000, 5e-4)])
+    def test_dense_waypoints_get_spans_only_where_the_audit_needs_them(self, n, noise):
+        # A smooth curve needs a few quintic spans, not one per bend of its polyline; with noise of
+        # half the tolerance the curve must follow the noise, within the default budget of spans.
+        u = np.linspace(0.0, 1.0, n)
+        w = np.c_[np.sin(3 * u), np.cos(2 * u) - 1, 0.5 * u**2] + np.random.default_rng(0).normal(0.0, noise, (n, 3))
+        report = q.Path.from_waypoints_fitting(w, tolerance=1e-3).smoothing_report
+        assert np.all(report.max_errors <= 1e-3)
+        if noise == 0.0:
+            fine = np.linspace(0.0, 1.0, 20001)
+            polyline = np.column_stack([np.interp(fine, u, w[:, j]) for j in range(3)])
+            for spans in range(1, 20):
+                knots = np.r_[np.zeros(6), np.linspace(0.0, 1.0, spans + 1)[1:-1], np.ones(6)]
+                if np.abs(make_lsq_spline(u, w, knots, k=5)(fine) - polyline).max() <= 0.5e-3:
+                    break
+            assert report.segments <= 4 * spans
+        else:
+            assert report.segments < n
+
     def test_two_waypoints_give_the_straight_line(self):
         w = np.array([[1.0, -2.0, 0.5], [3.0, 2.0, 0.5]])
         path = q.Path.from_waypoints_fitting(w, parameters=[1.0, 3.0])
@@ -113,7 +137,7 @@ class TestFitGuarantees:
         assert report.refinements > 0 and report.fitting_rows > 0
         # Initial and final audits of all five intervals plus the windows re-audited.
         assert report.checked_intervals > 10
-        with smoothing_failed("refinement segment budget exceeded"):
+        with smoothing_failed(budget_exceeded("refinement", report.segments, report.segments - 1)):
             q.Path.from_waypoints_fitting(ZIGZAG, tolerance=0.01, max_segments=report.segments - 1)
 
     def test_refinement_limit_reports_the_worst_ratio(self):
@@ -144,7 +168,8 @@ class TestFitFailures:
         (ZIGZAG[:2], {"parameters": [0.0, 1e-310]}, "parameter range cannot be represented reliably"),
         (ZIGZAG[:3], {"parameters": [0.0, 1e-320, 1e300]}, "parameter range cannot be represented reliably"),
         ([[0.0], [1e308]], {"tolerance": 1e-10}, "coordinate/tolerance scale overflow"),
-        (ZIGZAG, {"tolerance": 0.01, "max_segments": 0}, "initial segment budget exceeded"),
+        # Four sharp corners, three knots each.
+        (ZIGZAG, {"tolerance": 0.01, "max_segments": 0}, budget_exceeded("initial", 13, 0)),
     ])
     def test_each_check_has_its_text(self, waypoints, keywords, text):
         with smoothing_failed(text):

@@ -1,11 +1,12 @@
-// The tolerance fit's curve is C^4 at its breakpoints, and its initial knots stay finite and its
-// corner search advances when slopes overflow.
+// The tolerance fit's curve is C^4 at its breakpoints; its initial knots follow how sharply the
+// polyline turns, stay finite, and its corner search advances when slopes overflow.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "path/smoothing.hpp"
 #include "path/smoothing_steps.hpp"
@@ -55,6 +56,41 @@ TEST(SmoothingFit, NoisyFitIsC4AtEveryBreakpoint) {
         EXPECT_LE(std::abs(left[k] - right[k]), 1e-6 * scale[k]) << "axis " << a << ", breakpoint " << p << ", order " << k;
       }
     }
+  }
+}
+
+// n points of y = c u^2 (tolerance units) at uniform u.
+std::vector<double> parabola(std::size_t n, double c, std::vector<double>& u) {
+  u.resize(n);
+  std::vector<double> y(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    u[i] = static_cast<double>(i) / static_cast<double>(n - 1);
+    y[i] = c * u[i] * u[i];
+  }
+  return y;
+}
+
+TEST(SmoothingFit, KnotsAtACornerFollowHowSharplyItTurns) {
+  // A turn of 40 tolerances per unit u between segments of 0.5 is sharp: its blend, 0.35 / (35/256
+  // * 40), fits between the neighbours and is flanked by knots. A turn of 4 would need a blend
+  // wider than the room there: a bend, with its centre knot between short segments and no knot
+  // between dense ones. The corners of the parabolas (found by hand) sit at their middle point.
+  const double blend = 0.35 / (0.13671875 * 40.0);
+  const std::vector<double> kink_u = {0.0, 0.5, 1.0};
+  std::vector<double> short_u, dense_u;
+  const std::vector<double> short_y = parabola(11, 10.0, short_u);
+  const std::vector<double> dense_y = parabola(21, 10.0, dense_u);
+  const struct {
+    const char* name;
+    std::vector<double> u, y, knots;
+  } rows[] = {
+      {"sharp corner", kink_u, {0.0, 10.0, 0.0}, {0.5 - blend, 0.5, 0.5 + blend}},
+      {"gentle corner", kink_u, {0.0, 1.0, 0.0}, {0.5}},
+      {"bend between segments of 5 points", short_u, short_y, {0.5}},
+      {"bend between segments of 10 points", dense_u, dense_y, {}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(smoothing::place_initial_knots({row.u, row.y, 1}), row.knots) << row.name;
   }
 }
 

@@ -1,0 +1,101 @@
+"""Joint velocities, accelerations and jerks at the time samples of a planned motion.
+
+The solvers return the path speed at the stations: a = (ds/dt)^2 (and for jerk-limited profiles also
+b = d2s/dt2), and t_to_s_topp2* / t_to_s_topp3* give s at the time samples. The joints then follow by
+the chain rule from the path's derivatives q', q'', q''' at those s:
+
+    dq/dt    = q' sd
+    d2q/dt2  = q'' sd^2 + q' sdd
+    d3q/dt3  = q''' sd^3 + 3 q'' sd sdd + q' sddd
+
+with sd = ds/dt, sdd = d2s/dt2 and sddd = d3s/dt3 of the profile between its stations:
+
+- second order (an array a): a is linear in s on each interval, sdd is the interval's constant
+  b = (a[k+1] - a[k]) / (2 h) and sddd = 0. sdd jumps at the stations, so the joint jerk is finite
+  only between them.
+- third order (a Profile3rd): on a free interval b is linear in s (slope kappa), so
+  a = a[k] + 2 b[k] u + kappa u^2 with u = s - s[k], and sddd = kappa sd. The num_stationary intervals
+  next to a rest end have the closed form of a start (or stop) at constant path jerk: a grows as
+  (distance from the end)^(4/3) up to its value at the junction station j, b = a / (1.5 distance), and
+  sddd = a[j]^(3/2) / (4.5 (distance of station j)^2), the same constant at both ends.
+
+Run it with `.venv/bin/python examples/joint_motion.py`; `joint_motion` is the part to copy.
+"""
+
+import numpy as np
+
+import qarn_py as q
+
+
+def path_motion(s, profile, s_t):
+    """ds/dt, d2s/dt2 and d3s/dt3 at the path parameters s_t of a profile over the stations s: a
+    second-order profile (the array a of topp2_ra or qarn2_socp) or a Profile3rd."""
+    s, s_t = np.asarray(s, float), np.asarray(s_t, float)
+    k = np.clip(np.searchsorted(s, s_t, side="right") - 1, 0, len(s) - 2)  # the interval holding each s_t
+    u, h = s_t - s[k], s[k + 1] - s[k]
+    if not isinstance(profile, q.Profile3rd):
+        a = np.asarray(profile, float)
+        b = (a[k + 1] - a[k]) / (2 * h)
+        return np.sqrt(np.maximum(a[k] + 2 * b * u, 0.0)), b, np.zeros_like(s_t)
+    a_n, b_n = profile.a, profile.b
+    kappa = (b_n[k + 1] - b_n[k]) / h
+    a = np.maximum(a_n[k] + 2 * b_n[k] * u + kappa * u**2, 0.0)  # rounding may leave -0.0 or -1e-17
+    b, sddd = b_n[k] + kappa * u, kappa * np.sqrt(a)
+    start, end = profile.num_stationary
+    for count, junction, edge, sign in ((start, start, s[0], 1.0), (end, len(s) - 1 - end, s[-1], -1.0)):
+        if count == 0:
+            continue
+        width = sign * (s[junction] - edge)
+        distance = sign * (s_t - edge)
+        inside = (distance >= 0) & (distance <= width)
+        a[inside] = a_n[junction] * (distance[inside] / width) ** (4 / 3)
+        with np.errstate(invalid="ignore", divide="ignore"):  # b = 0 at the end itself
+            b[inside] = np.where(distance[inside] > 0, sign * a[inside] / (1.5 * distance[inside]), 0.0)
+        sddd[inside] = a_n[junction] ** 1.5 / (4.5 * width**2)
+    return np.sqrt(a), b, sddd
+
+
+def joint_motion(path, s, profile, s_t):
+    """q, dq/dt, d2q/dt2 and d3q/dt3 at the path parameters s_t (one row per sample)."""
+    sd, sdd, sddd = (x[:, None] for x in path_motion(s, profile, s_t))
+    d = path.evaluate_up_to_3rd(s_t)
+    return (d.q, d.dq * sd, d.ddq * sd**2 + d.dq * sdd,
+            d.dddq * sd**3 + 3 * d.ddq * sd * sdd + d.dq * sddd)
+
+
+def plan(n=1000):
+    """The quickstart's 6-axis motion: a time-optimal and a jerk-limited profile on n stations."""
+    waypoints = np.array([[0.0, -0.6, 0.9, 0.0, 0.5, 0.0], [0.8, -0.2, 0.5, 0.6, 0.9, -0.4],
+                          [1.4, 0.3, 0.1, 0.2, 1.2, 0.3], [0.9, 0.6, -0.4, -0.5, 0.7, 1.1],
+                          [0.2, 0.1, 0.2, -0.2, 0.3, 0.6]])
+    limits = {"velocity": np.array([2.0, 2.0, 2.5, 3.0, 3.0, 4.0]),
+              "acceleration": np.array([6.0, 5.0, 7.0, 10.0, 10.0, 14.0]),
+              "jerk": np.array([30.0, 25.0, 35.0, 50.0, 50.0, 70.0])}
+    path = q.Path.from_waypoints(waypoints)
+    s = np.linspace(0.0, 1.0, n)
+    robot = q.Robot(path.dim)
+    robot.append_s(s)
+    robot.set_q_from_path_3rd(path, 0, n)
+    robot.add_velocity_limits(limits["velocity"], -limits["velocity"], start_idx_s=0)
+    robot.add_acceleration_limits(limits["acceleration"], -limits["acceleration"], start_idx_s=0)
+    robot.add_jerk_limits(limits["jerk"], -limits["jerk"], start_idx_s=0)
+    a = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    reference = a
+    for _ in range(4):  # the jerk rows are linearized around the last profile
+        profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
+        reference = profile.a
+    return path, s, a, profile, limits
+
+
+if __name__ == "__main__":
+    DT = 0.001
+    path, s, a, profile, limits = plan()
+    for name, p, t_of_s, s_of_t in (("velocity + acceleration", a, q.s_to_t_topp2, q.t_to_s_topp2_uniform),
+                                    ("+ jerk limits", profile, q.s_to_t_topp3, q.t_to_s_topp3_uniform)):
+        duration, t_s = t_of_s(s, p)
+        s_t = s_of_t(s, p, t_s, DT)
+        _, velocity, acceleration, jerk = joint_motion(path, s, p, s_t)
+        peaks = [np.max(np.abs(x) / limits[key]) for x, key in
+                 ((velocity, "velocity"), (acceleration, "acceleration"), (jerk, "jerk"))]
+        print(f"{name:24} {duration:.3f} s, {len(s_t)} samples {DT * 1e3:g} ms apart; peak |d^k q/dt^k| / limit "
+              f"for k = 1, 2, 3: {peaks[0]:.3f}, {peaks[1]:.3f}, {peaks[2]:.3f}")
