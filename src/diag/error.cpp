@@ -138,6 +138,11 @@ CoreError CoreError::clarabel_status(std::string component, SolverStatus status)
 CoreError CoreError::other(std::string component, std::string message) {
   return {Kind::Other, std::move(component), Text{std::move(message)}};
 }
+CoreError CoreError::out_of_memory(std::string component, std::string message) {
+  CoreError error = other(std::move(component), std::move(message));
+  error.out_of_memory_ = true;
+  return error;
+}
 
 const std::string& CoreError::message() const {
   static const std::string empty;

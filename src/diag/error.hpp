@@ -119,6 +119,10 @@ class CoreError {
   static CoreError clarabel(std::string component, std::string solver_text);
   static CoreError clarabel_status(std::string component, SolverStatus status);
   static CoreError other(std::string component, std::string message);
+  // Memory that could not be had, as an error value where an exception cannot travel (pool jobs)
+  // or where the operation reports its errors as values; kind Other, raised in Python as
+  // MemoryError.
+  static CoreError out_of_memory(std::string component, std::string message);
 
   Kind kind() const { return kind_; }
   std::string display() const;
@@ -131,6 +135,7 @@ class CoreError {
   // Message of kinds 0, 4-8 and 10 (the solver's text for Clarabel), empty otherwise.
   const std::string& message() const;
   SolverStatus status() const;  // kind ClarabelStatus only; Unsolved otherwise
+  bool is_out_of_memory() const { return out_of_memory_; }
 
  private:
   struct Text { std::string text; };
@@ -141,6 +146,7 @@ class CoreError {
   Kind kind_;
   std::string component_;
   Payload payload_;
+  bool out_of_memory_ = false;
 };
 
 inline void format_value(std::string& out, const ConstraintError& e, fmt::Spec spec) {
