@@ -1,6 +1,7 @@
 // NumPy conversions through the buffer protocol, and the buffer owner behind output arrays.
 #include "ffi/python/array.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -82,9 +83,11 @@ void owned_buffer_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+// Only a NumPy that cannot be imported is reported as missing; any other failure of the import
+// (a RecursionError, a MemoryError) propagates unchanged.
 Ref import_numpy(std::optional<std::string_view> argument) {
   PyObject* numpy = PyImport_ImportModule("numpy");
-  if (numpy == nullptr && argument) {
+  if (numpy == nullptr && argument && PyErr_ExceptionMatches(PyExc_ImportError)) {
     const std::string reason = Error::fetch().message();
     throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", *argument, reason));
   }
@@ -128,6 +131,26 @@ Ref NumpyF64::ascontiguousarray(PyObject* x) const {
 }
 
 Ref NumpyF64::asarray(PyObject* x) const { return call_with_float64(numpy_.get(), float64_.get(), "asarray", x); }
+
+Ref NumpyF64::asarray_as_is(PyObject* x) const {
+  const Ref asarray = new_ref(PyObject_GetAttrString(numpy_.get(), "asarray"));
+  return new_ref(PyObject_CallOneArg(asarray.get(), x));
+}
+
+std::optional<std::size_t> NumpyF64::first_non_real(PyObject* array) const {
+  const Ref dtype = new_ref(PyObject_GetAttrString(array, "dtype"));
+  const Ref kind = new_ref(PyObject_GetAttrString(dtype.get(), "kind"));
+  if (PyUnicode_CompareWithASCIIString(kind.get(), "c") != 0) return std::nullopt;
+  const Ref imag = ascontiguousarray(new_ref(PyObject_GetAttrString(array, "imag")).get());
+  const Ref flat = new_ref(PyObject_CallMethod(imag.get(), "ravel", nullptr));
+  const Error layout_error = Error::runtime("the imaginary parts of a complex array are not contiguous");
+  const std::optional<F64VectorView> parts = F64VectorView::of(flat.get(), layout_error);
+  if (!parts) throw Fault("the imaginary parts of a complex array are not a float64 vector");
+  const std::span<const double> im = parts->values();
+  if (im.empty()) return std::nullopt;
+  const auto non_real = std::find_if(im.begin(), im.end(), [](double v) { return v != 0.0; });
+  return non_real == im.end() ? 0 : static_cast<std::size_t>(non_real - im.begin());
+}
 
 Ref NumpyF64::array_owning(OwnedValues values) const {
   PyTypeObject* type = owned_buffer_type();

@@ -138,6 +138,12 @@ class NumpyF64 {
   explicit NumpyF64(std::optional<std::string_view> argument = std::nullopt);
   Ref ascontiguousarray(PyObject* x) const;
   Ref asarray(PyObject* x) const;  // numpy.asarray(x, numpy.float64)
+  // numpy.asarray(x), keeping x's dtype (for first_non_real).
+  Ref asarray_as_is(PyObject* x) const;
+  // For a non-empty array of complex dtype, the flat C-order index of its first entry whose
+  // imaginary part is not zero (0 when none is); none for a real dtype or an empty array. A float64
+  // conversion would keep only the real parts, silently, so callers refuse such arrays.
+  std::optional<std::size_t> first_non_real(PyObject* array) const;
   // A new 1-D float64 array owning `values` (no copy), as vector_to_numpy.
   Ref array_owning(OwnedValues values) const;
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ffi/python/array.hpp"
+#include "ffi/python/recursion_guard.hpp"
 
 namespace qarn::py {
 namespace {
@@ -27,6 +28,7 @@ class PythonInverseDynamics final : public InverseDynamics {
       // The solver or limit builder may or may not hold the interpreter lock; take it if not.
       gil::Attach attach;
       try {
+        const RecursionGuard guard(" while calling a Python inverse_dynamics callback");
         const std::vector<double> values = evaluate(q, qd, qdd, tau.size());
         std::copy(values.begin(), values.end(), tau.begin());
       } catch (Error& error) {
