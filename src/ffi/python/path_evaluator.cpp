@@ -27,11 +27,9 @@ thread_local EvaluatorErrorScope* innermost_scope = nullptr;
 void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, std::span<const double> s, const char* method,
                 const char* field, PyObject* value, std::span<double> out) {
   const std::size_t n = s.size();
-  const Ref as_is = numpy.asarray_as_is(value);
-  const std::optional<std::size_t> non_real = numpy.first_non_real(as_is.get());
-  const Ref real = non_real ? new_ref(PyObject_GetAttrString(as_is.get(), "real")) : as_is;
-  const Ref array = numpy.ascontiguousarray(real.get());
-  const F64MatrixView m = F64MatrixView::of(fmt::format("`{}` return field `{}`", method, field), array.get());
+  const NumpyF64::RealArray real = numpy.ascontiguousarray_real(value);
+  const std::optional<std::size_t> non_real = real.non_real;
+  const F64MatrixView m = F64MatrixView::of(fmt::format("`{}` return field `{}`", method, field), real.array.get());
   const bool sample_major = state.layout == MatrixLayout::SampleMajor;
   const std::size_t rows = sample_major ? n : state.dim;
   const std::size_t cols = sample_major ? state.dim : n;
