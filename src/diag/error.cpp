@@ -116,6 +116,12 @@ std::string PathError::display() const {
       value);
 }
 
+PathError::PathError(const PathError&) = default;
+PathError::PathError(PathError&&) noexcept = default;
+PathError& PathError::operator=(const PathError&) = default;
+PathError& PathError::operator=(PathError&&) noexcept = default;
+PathError::~PathError() = default;
+
 CoreError CoreError::io(std::string message) { return {Kind::Io, {}, Text{std::move(message)}}; }
 CoreError CoreError::infeasible(std::string component, std::string message) {
   return {Kind::Infeasible, std::move(component), Text{std::move(message)}};

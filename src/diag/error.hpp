@@ -69,6 +69,13 @@ struct PathError {
   template <class V>
     requires std::is_constructible_v<Value, V&&>
   PathError(V&& v) : value(std::forward<V>(v)) {}  // NOLINT: implicit, like an enum variant
+  // Out of line: inlined, the moves of the variant's string alternatives draw GCC's false
+  // "may be used uninitialized" warnings at every call site that returns a PathError.
+  PathError(const PathError&);
+  PathError(PathError&&) noexcept;
+  PathError& operator=(const PathError&);
+  PathError& operator=(PathError&&) noexcept;
+  ~PathError();
 
   std::string display() const;
   template <class V> bool is() const { return std::holds_alternative<V>(value); }

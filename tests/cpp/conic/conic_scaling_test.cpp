@@ -65,7 +65,9 @@ void expect_kkt(const ConicProgram& p, const clarabel::SolveOutput& out, double 
       z_size = std::max(z_size, std::fabs(z[i]));
     }
     EXPECT_GE(conic_test::cone_margin(cone, s), -tol * s_size) << r;
-    if (cone.kind != clarabel::ConeKind::Zero) EXPECT_GE(conic_test::cone_margin(cone, z), -tol * z_size) << r;
+    if (cone.kind != clarabel::ConeKind::Zero) {
+      EXPECT_GE(conic_test::cone_margin(cone, z), -tol * z_size) << r;
+    }
     r += cone.dim;
   }
 }
@@ -74,7 +76,7 @@ TEST(ConicScaling, TheTimeConeIsSolvedToItsOptimumAtAnyMagnitude) {
   for (const double v_max : {1e-9, 1e-5, 1e-2, 1.0, 3e3, 1e7}) {
     const ConicProgram p = time_cone(v_max);
     const ColumnScaling columns{{v_max * v_max, 1.0},
-                                {{0, 1, ScaleBase::A, 0.5}, {1, 1, ScaleBase::A, -0.5}}};
+                                {{0, 1, ScaleBase::A, 0.5}, {1, 1, ScaleBase::A, -0.5}}, {}};
     Result<clarabel::SolveOutput> out = solve_conic(kComponent, p, columns, ClarabelOptions{});
     ASSERT_TRUE(out.ok()) << v_max;
     EXPECT_EQ(out->status, SolverStatus::Solved) << v_max;
@@ -89,7 +91,7 @@ TEST(ConicScaling, TheTimeConeIsSolvedToItsOptimumAtAnyMagnitude) {
 TEST(ConicScaling, TheRotatedConeIsBalancedAndTheFactorsFollowTheData) {
   const ConicProgram p = time_cone(1e-4);
   const ScaledProgram scaled =
-      scale_program(p, {{1e-8, 1.0}, {{0, 1, ScaleBase::A, 0.5}, {1, 1, ScaleBase::A, -0.5}}});
+      scale_program(p, {{1e-8, 1.0}, {{0, 1, ScaleBase::A, 0.5}, {1, 1, ScaleBase::A, -0.5}}, {}});
   EXPECT_DOUBLE_EQ(scaled.column[0], 1e-4);
   EXPECT_DOUBLE_EQ(scaled.column[1], 1e4);
   ASSERT_EQ(scaled.boosts.size(), 1u);
@@ -170,7 +172,7 @@ TEST(ConicScaling, ARandomProgramGivesTheUnitSolutionInTheCallersUnits) {
     tight.settings.tol_gap_abs = tight.settings.tol_gap_rel = tight.settings.tol_feas = 1e-10;
     Result<clarabel::SolveOutput> reference = solve_conic(kComponent, unit, {}, tight);
     const ColumnScaling columns{{big_k, 1.0},
-                                {{0, n / 2, ScaleBase::A, 1.0}, {n / 2, n - n / 2, ScaleBase::A, -0.5}}};
+                                {{0, n / 2, ScaleBase::A, 1.0}, {n / 2, n - n / 2, ScaleBase::A, -0.5}}, {}};
     Result<clarabel::SolveOutput> out = solve_conic(kComponent, caller, columns, tight);
     ASSERT_TRUE(reference.ok() && out.ok());
     ASSERT_EQ(reference->status, SolverStatus::Solved);

@@ -47,7 +47,7 @@ Status check_bounded3(std::string_view component, const Topp3Problem& problem) {
 ColumnScaling column_scaling3(const Topp3Problem& problem, std::vector<ColumnClass> extra) {
   const std::size_t n = problem.s_len();
   ColumnScaling columns{profile_scale(problem.constraints, problem.idx_s_start, n),
-                        {{0, n, ScaleBase::A, 1.0}, {n, n, ScaleBase::B, 1.0}}};
+                        {{0, n, ScaleBase::A, 1.0}, {n, n, ScaleBase::B, 1.0}}, {}};
   columns.classes.insert(columns.classes.end(), extra.begin(), extra.end());
   return columns;
 }
