@@ -28,7 +28,6 @@ void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, std::span<
                 const char* field, PyObject* value, std::span<double> out) {
   const std::size_t n = s.size();
   const NumpyF64::RealArray real = numpy.ascontiguousarray_real(value);
-  const std::optional<std::size_t> non_real = real.non_real;
   const F64MatrixView m = F64MatrixView::of(fmt::format("`{}` return field `{}`", method, field), real.array.get());
   const bool sample_major = state.layout == MatrixLayout::SampleMajor;
   const std::size_t rows = sample_major ? n : state.dim;
@@ -37,8 +36,8 @@ void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, std::span<
     throw Error::value(fmt::format("`{}` returned `{}` with shape ({}, {}); expected shape ({}, {})", method, field,
                                    m.rows(), m.cols(), rows, cols));
   }
-  if (non_real) {
-    const std::size_t row = *non_real / cols, col = *non_real % cols;
+  if (real.non_real) {
+    const std::size_t row = *real.non_real / cols, col = *real.non_real % cols;
     const std::size_t axis = sample_major ? col : row, k = sample_major ? row : col;
     throw Error::value(fmt::format("`{}` returned complex values in `{}`: axis {} at s = {}; a path must be real",
                                    method, field, axis, s[k]));
