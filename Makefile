@@ -4,9 +4,9 @@ PY     := $(VENV)/bin/python
 export PATH := $(HOME)/.cargo/bin:$(PATH)
 # One build directory (build/py, see pyproject.toml) serves the package and the C++ tests.
 PIP_BUILD := $(PY) -m pip install --no-build-isolation --no-deps -q \
-             -Ccmake.define.QARN_BUILD_TESTS=ON -Cbuild.verbose=false .
+             -Ccmake.define.QARN_BUILD_TESTS=ON -Ccmake.define.QARN_WERROR=ON -Cbuild.verbose=false .
 
-.PHONY: all setup build demo test test-cpp test-python test-asan bench clean
+.PHONY: all setup build demo test test-cpp test-python test-asan clean
 
 all: build
 

@@ -24,18 +24,37 @@ def _require(module, constructor, package=None):
         ) from error
 
 
+_DERIVATIVES = ("q", "dq", "ddq", "dddq")
+
+
+def _real(values, constructor, order, s):
+    """The (n, dim) values of the derivative of `order` at the queries `s` as float64. Complex values
+    are refused, naming the first entry that is not real: float64 would silently keep the real part."""
+    values = np.asarray(values)
+    if np.iscomplexobj(values) and values.size:
+        non_real = np.flatnonzero(values.imag)
+        k, axis = divmod(int(non_real[0]) if non_real.size else 0, values.shape[1])
+        raise ValueError(
+            f"`Path.{constructor}`: entry {axis} of the path evaluates to complex values "
+            f"({_DERIVATIVES[order]} at s = {float(s[k])!r})"
+        )
+    return values.astype(np.float64, copy=False)
+
+
 class _Evaluator:
     """A third-order evaluator over ``orders(s, k)``, which returns the derivatives of orders
-    0..k at the queries ``s`` as float64 arrays of shape (n, dim)."""
+    0..k at the queries ``s`` as arrays of shape (n, dim), real or complex; the evaluator refuses
+    complex ones and hands out float64."""
 
-    def __init__(self, dim, orders, layout):
+    def __init__(self, dim, orders, layout, constructor):
         self.dim = dim
         self._orders = orders
         self._dim_major = layout == "dim_major"
+        self._constructor = constructor
 
     def _evaluate(self, s, k):
         s = np.asarray(s, dtype=np.float64)
-        arrays = self._orders(s, k)
+        arrays = [_real(a, self._constructor, order, s) for order, a in enumerate(self._orders(s, k))]
         if self._dim_major:
             arrays = [a.T for a in arrays]
         return tuple(arrays)
@@ -50,21 +69,76 @@ class _Evaluator:
         return self._evaluate(s, 3)
 
 
-def _build(dim, orders, s_min, s_max, layout):
+def _build(dim, orders, s_min, s_max, layout, constructor):
     from qarn_py._native import Path
 
-    return Path.from_evaluator_3rd(_Evaluator(dim, orders, layout), s_min, s_max, layout=layout)
+    return Path.from_evaluator_3rd(_Evaluator(dim, orders, layout, constructor), s_min, s_max, layout=layout)
 
 
 def _columns(values, n):
     """Per-axis values (arrays of n, or scalars for constant entries) as one (n, dim) array."""
-    out = np.empty((n, len(values)), dtype=np.float64)
-    for axis, value in enumerate(values):
-        value = np.asarray(value)
-        if np.iscomplexobj(value):  # float64 would silently keep the real part
-            raise ValueError(f"`Path.from_sympy`: entry {axis} of the path evaluates to complex values")
-        out[:, axis] = np.broadcast_to(value.astype(np.float64, copy=False), (n,))
-    return out
+    return np.stack([np.broadcast_to(np.asarray(value), (n,)) for value in values], axis=1)
+
+
+def _dirac_delta(x, k=0):
+    """DiracDelta(x, k), which the derivatives of Abs, sign and Heaviside bring in: 0 away from its
+    singular point, where the derivative it stands in is 0; NaN at it, where there is none."""
+    x = np.asarray(x, dtype=np.float64)
+    return np.where(x == 0.0, np.nan, 0.0)
+
+
+_SYMPY_MODULES = [{"DiracDelta": _dirac_delta}, "numpy"]
+
+
+def _sympy_compiled(sympy, entries, symbol, probe):
+    """`entries` compiled for NumPy and evaluated once at the `probe` queries; raises what fails."""
+    function = sympy.lambdify(symbol, entries, modules=_SYMPY_MODULES, cse=True)
+    with np.errstate(all="ignore"), warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        _columns(function(probe) if isinstance(entries, list) else [function(probe)], probe.shape[0])
+    return function
+
+
+def _sympy_unevaluable(sympy, entries, symbol, probe, order):
+    """The ValueError for derivatives that NumPy cannot evaluate, naming the innermost subexpression
+    that fails on its own (a function NumPy lacks, say), or None when each one alone succeeds."""
+    seen = set()
+    for axis, expr in enumerate(entries):
+        for node in sympy.postorder_traversal(expr):
+            # Conditions and the pairs of a Piecewise are no values of their own.
+            if node in seen or not isinstance(node, sympy.Expr) or node.is_Symbol or node.is_Rational:
+                continue
+            seen.add(node)
+            try:
+                _sympy_compiled(sympy, node, symbol, probe)
+            except Exception as error:
+                refusal = ValueError(
+                    f"`Path.from_sympy`: NumPy cannot evaluate `{node.func.__name__}` "
+                    f"(in {_DERIVATIVES[order]} of entry {axis}: {node})"
+                )
+                refusal.__cause__ = error
+                return refusal
+    return None
+
+
+def _sympy_functions(sympy, exprs, symbol, s_min, s_max):
+    """q and its three derivatives compiled for NumPy, each tried once on a few queries of the
+    range, so that what NumPy cannot evaluate is refused here rather than at the first evaluation."""
+    with np.errstate(all="ignore"):
+        probe = np.array([s_min, 0.5 * s_min + 0.5 * s_max, s_max], dtype=np.float64)
+    derivatives = [exprs]
+    for _ in range(3):
+        derivatives.append([sympy.diff(e, symbol) for e in derivatives[-1]])
+    functions = []
+    for order, entries in enumerate(derivatives):
+        try:
+            functions.append(_sympy_compiled(sympy, entries, symbol, probe))
+        except Exception as error:
+            refusal = _sympy_unevaluable(sympy, entries, symbol, probe, order)
+            if refusal is None:
+                raise ValueError(f"`Path.from_sympy`: NumPy cannot evaluate {_DERIVATIVES[order]}") from error
+            raise refusal from refusal.__cause__
+    return functions
 
 
 def _from_sympy(q_exprs, symbol, s_min, s_max, layout):
@@ -81,15 +155,18 @@ def _from_sympy(q_exprs, symbol, s_min, s_max, layout):
     if others:
         names = ", ".join(sorted(str(x) for x in others))
         raise ValueError(f"`q_exprs` may depend on `symbol` alone; also found {names}")
-    derivatives = [exprs]
-    for _ in range(3):
-        derivatives.append([sympy.diff(e, symbol) for e in derivatives[-1]])
-    functions = [sympy.lambdify(symbol, d, modules="numpy", cse=True) for d in derivatives]
+    if not symbol.is_real:
+        # s is real: differentiated in a symbol that may be complex, Abs and sign would bring in
+        # re, im and Derivative terms that have no numerical value.
+        real = sympy.Dummy(symbol.name, real=True)
+        exprs = [e.subs(symbol, real) for e in exprs]
+        symbol = real
+    functions = _sympy_functions(sympy, exprs, symbol, s_min, s_max)
 
     def orders(s, k):
         return [_columns(functions[order](s), s.shape[0]) for order in range(k + 1)]
 
-    return _build(len(exprs), orders, s_min, s_max, layout)
+    return _build(len(exprs), orders, s_min, s_max, layout, "from_sympy")
 
 
 def _from_casadi(q_expr, symbol, s_min, s_max, layout):
@@ -127,38 +204,39 @@ def _from_casadi(q_expr, symbol, s_min, s_max, layout):
         results = results if isinstance(results, (list, tuple)) else [results]
         return [np.ascontiguousarray(np.asarray(r.full(), dtype=np.float64).T) for r in results]
 
-    return _build(q_expr.size1(), orders, s_min, s_max, layout)
+    return _build(q_expr.size1(), orders, s_min, s_max, layout, "from_casadi")
 
 
-def _probe_dim(values, constructor):
-    """The number of values `q_fn` gives at one s: a scalar is one axis."""
-    q0 = np.asarray(values, dtype=np.float64)
+def _probe_dim(values, constructor, s_min):
+    """The number of values `q_fn` gives at s_min: a scalar is one axis."""
+    q0 = np.asarray(values)
     if q0.ndim > 1 or q0.size == 0:
         raise ValueError(
             f"`Path.{constructor}`: `q_fn(s)` must return a scalar or a non-empty one-dimensional array; "
             f"got shape {q0.shape}"
         )
+    _real(q0.reshape(1, -1), constructor, 0, [s_min])
     return q0.size
 
 
 def _from_autograd(q_fn, s_min, s_max, layout):
     autograd = _require("autograd", "from_autograd")
-    dim = _probe_dim(q_fn(float(s_min)), "from_autograd")
+    dim = _probe_dim(q_fn(float(s_min)), "from_autograd", s_min)
     functions = [q_fn]
     for _ in range(3):
         functions.append(autograd.deriv(functions[-1]))
 
     def orders(s, k):
-        out = [np.empty((s.shape[0], dim), dtype=np.float64) for _ in range(k + 1)]
+        n = s.shape[0]
         with warnings.catch_warnings():
             # A derivative that does not depend on s (a straight axis) is correct, only constant.
             warnings.filterwarnings("ignore", message="Output seems independent of input")
-            for i, si in enumerate(s):
-                for order in range(k + 1):
-                    out[order][i] = functions[order](float(si))
-        return out
+            values = [[functions[order](float(si)) for si in s] for order in range(k + 1)]
+        # Stacked as computed, real or complex: _real refuses complex values, which float64
+        # storage would cut to their real part.
+        return [np.reshape(np.array(v) if n else np.empty(0), (n, dim)) for v in values]
 
-    return _build(dim, orders, s_min, s_max, layout)
+    return _build(dim, orders, s_min, s_max, layout, "from_autograd")
 
 
 def _x64(jax):
@@ -174,7 +252,7 @@ def _x64(jax):
 def _from_jax(q_fn, s_min, s_max, layout, jit, require_x64):
     jax = _require("jax", "from_jax", "jax[cpu]")
     with _x64(jax):
-        dim = _probe_dim(q_fn(np.float64(s_min)), "from_jax")
+        dim = _probe_dim(q_fn(np.float64(s_min)), "from_jax", s_min)
     jnp = jax.numpy
 
     def up_to(k):
@@ -208,11 +286,13 @@ def _from_jax(q_fn, s_min, s_max, layout, jit, require_x64):
             results = functions[k](batch)
         arrays = []
         for r in results:
-            if r.dtype != np.float64:
+            r = np.asarray(r)
+            # Complex values go on to _real, which refuses them by name.
+            if r.dtype != np.float64 and not np.iscomplexobj(r):
                 if require_x64:
                     raise TypeError(f"`Path.from_jax`: `q_fn` computed in {r.dtype}, not float64")
                 warnings.warn(f"`Path.from_jax`: `q_fn` computed in {r.dtype}; widened to float64", stacklevel=2)
-            arrays.append(np.asarray(r, dtype=np.float64).reshape(padded, dim)[:n])
+            arrays.append(r.reshape(padded, dim)[:n])
         return arrays
 
-    return _build(dim, orders, s_min, s_max, layout)
+    return _build(dim, orders, s_min, s_max, layout, "from_jax")

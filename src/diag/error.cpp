@@ -116,6 +116,12 @@ std::string PathError::display() const {
       value);
 }
 
+PathError::PathError(const PathError&) = default;
+PathError::PathError(PathError&&) noexcept = default;
+PathError& PathError::operator=(const PathError&) = default;
+PathError& PathError::operator=(PathError&&) noexcept = default;
+PathError::~PathError() = default;
+
 CoreError CoreError::io(std::string message) { return {Kind::Io, {}, Text{std::move(message)}}; }
 CoreError CoreError::infeasible(std::string component, std::string message) {
   return {Kind::Infeasible, std::move(component), Text{std::move(message)}};
@@ -137,6 +143,11 @@ CoreError CoreError::clarabel_status(std::string component, SolverStatus status)
 }
 CoreError CoreError::other(std::string component, std::string message) {
   return {Kind::Other, std::move(component), Text{std::move(message)}};
+}
+CoreError CoreError::out_of_memory(std::string component, std::string message) {
+  CoreError error = other(std::move(component), std::move(message));
+  error.out_of_memory_ = true;
+  return error;
 }
 
 const std::string& CoreError::message() const {

@@ -69,6 +69,13 @@ struct PathError {
   template <class V>
     requires std::is_constructible_v<Value, V&&>
   PathError(V&& v) : value(std::forward<V>(v)) {}  // NOLINT: implicit, like an enum variant
+  // Out of line: inlined, the moves of the variant's string alternatives draw GCC's false
+  // "may be used uninitialized" warnings at every call site that returns a PathError.
+  PathError(const PathError&);
+  PathError(PathError&&) noexcept;
+  PathError& operator=(const PathError&);
+  PathError& operator=(PathError&&) noexcept;
+  ~PathError();
 
   std::string display() const;
   template <class V> bool is() const { return std::holds_alternative<V>(value); }
@@ -119,6 +126,10 @@ class CoreError {
   static CoreError clarabel(std::string component, std::string solver_text);
   static CoreError clarabel_status(std::string component, SolverStatus status);
   static CoreError other(std::string component, std::string message);
+  // Memory that could not be had, as an error value where an exception cannot travel (pool jobs)
+  // or where the operation reports its errors as values; kind Other, raised in Python as
+  // MemoryError.
+  static CoreError out_of_memory(std::string component, std::string message);
 
   Kind kind() const { return kind_; }
   std::string display() const;
@@ -131,6 +142,7 @@ class CoreError {
   // Message of kinds 0, 4-8 and 10 (the solver's text for Clarabel), empty otherwise.
   const std::string& message() const;
   SolverStatus status() const;  // kind ClarabelStatus only; Unsolved otherwise
+  bool is_out_of_memory() const { return out_of_memory_; }
 
  private:
   struct Text { std::string text; };
@@ -141,6 +153,7 @@ class CoreError {
   Kind kind_;
   std::string component_;
   Payload payload_;
+  bool out_of_memory_ = false;
 };
 
 inline void format_value(std::string& out, const ConstraintError& e, fmt::Spec spec) {

@@ -4,7 +4,7 @@
 namespace qarn::path {
 
 CoreError too_large(const char* component, const char* what) {
-  return CoreError::other(component, fmt::format("{} is too large to allocate", what));
+  return CoreError::out_of_memory(component, fmt::format("{} is too large to allocate", what));
 }
 
 }  // namespace qarn::path

@@ -112,7 +112,7 @@ class Constraints {
   // Appends stations with the given s at ids idx_s_end() onward. The values must be numbers,
   // strictly increasing and above the last stored s; else NonIncreasingS with the local index
   // of the first offending value (a NaN counts as offending). Grows the ring when len + 2n
-  // exceeds capacity; a growth that cannot be allocated is CoreError::Other. Nothing changes on
+  // exceeds capacity; a growth that cannot be allocated is CoreError::out_of_memory. Nothing changes on
   // any error.
   Status append_s(std::span<const double> s);
   // Writes q, dq, ddq (and dddq, or zeroes it when absent) of stations idx_s .. idx_s + n - 1,

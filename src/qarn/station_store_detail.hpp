@@ -15,7 +15,7 @@ namespace detail {
 
 // Allocation failure while growing the store is reported, not fatal: the store stays as it was.
 inline CoreError out_of_memory(const char* operation) {
-  return CoreError::other(operation, "not enough memory to grow the station store");
+  return CoreError::out_of_memory(operation, "not enough memory to grow the station store");
 }
 
 }  // namespace detail

@@ -155,13 +155,18 @@ class TestCalls:
             assert got[0] == 0.0
             assert got[1] == pytest.approx(worst, rel=1e-12, abs=1e-12)
 
-    @pytest.mark.parametrize("result", [lambda ddq: list(ddq), lambda ddq: ddq.astype(np.int64),
-                                        lambda ddq: tuple(ddq.tolist())])
-    def test_result_conversions(self, result):
-        add_torque(robot_on_line(callback=lambda qq, dq, ddq: result(ddq), n=2))
-
-    def test_bare_float_for_one_axis(self):
-        add_torque(robot_on_line(dim=1, callback=lambda qq, dq, ddq: float(ddq[0]), n=2))
+    @pytest.mark.parametrize("dim, result", [(2, lambda ddq: list(ddq)), (2, lambda ddq: ddq.astype(np.int64)),
+                                             (2, lambda ddq: tuple(ddq.tolist())), (1, lambda ddq: float(ddq[0]))])
+    def test_result_conversions(self, dim, result):
+        """Each result gives the rows of a model returning NumPy's float64 array of it."""
+        robots = [robot_on_line(dim=dim, n=2, dq=np.full(dim, 3.0), callback=model)
+                  for model in (lambda qq, dq, ddq: result(ddq),
+                                lambda qq, dq, ddq: np.atleast_1d(np.asarray(result(ddq), dtype=np.float64)))]
+        for robot in robots:
+            add_torque(robot, bound=2.0)
+        for a in ([3.0, 5.0], [7.0, 9.0], [12.0, 4.0]):  # each exceeds the limits
+            got, expected = (robot.constraints.exceed_topp2(np.array(a)) for robot in robots)
+            assert expected[1] > 0.0 and got == expected
 
 
 class TestWithoutTheInterpreterLock:

@@ -1,8 +1,9 @@
-"""Memory pressure: under an address-space limit (RLIMIT_AS) a Clarabel solve answers MemoryError
-instead of ending the interpreter, an allocation failure inside a call that holds the robot leaves
-the robot usable (not poisoned) with its store as it was or fully written, and a limit window past
-the store is refused before anything is built for it. Each case runs in a fresh interpreter that
-sweeps the headroom above what it has mapped, from nothing to plenty."""
+"""Memory pressure: under an address-space limit (RLIMIT_AS) a Clarabel solve or a fit answers
+MemoryError instead of ending the interpreter, an allocation failure inside a call that holds the
+robot raises MemoryError and leaves the robot usable (not poisoned) with its store as it was or
+fully written, and a limit window past the store is refused before anything is built for it. Each
+case runs in a fresh interpreter that sweeps the headroom above what it has mapped, from nothing to
+plenty."""
 
 import json
 import os
@@ -103,14 +104,17 @@ def test_a_failed_write_leaves_the_store_as_it_was_or_fully_written():
         # store with only the upper side of the limit would give a third answer.
         probe = np.linspace(1.0, 0.0, n) ** 2
 
+        b = np.gradient(probe, s) / 2.0  # d(ds/dt)/dt = (da/ds) / 2
+
         def fresh():
             robot = q.Robot(dim, capacity=n)
             robot.append_s(s)
-            robot.set_q_from_path_2nd(q.Path.from_waypoints(np.random.default_rng(3).uniform(-1.0, 1.0, (6, dim))), 0, n)
+            robot.set_q_from_path_3rd(q.Path.from_waypoints(np.random.default_rng(3).uniform(-1.0, 1.0, (6, dim))), 0, n)
             return robot
 
         writes = {
             "acceleration": lambda r: r.add_acceleration_limits([5.0] * dim, [-4.0] * dim, start_idx_s=0),
+            "jerk": lambda r: r.add_jerk_limits([50.0] * dim, [-40.0] * dim, start_idx_s=0),
             "torque": lambda r: r.add_torque_limits([5.0] * dim, [-4.0] * dim, start_idx_s=0),
             "append": lambda r: r.append_s(np.linspace(2.0, 3.0, 3 * n)),
         }
@@ -118,7 +122,7 @@ def test_a_failed_write_leaves_the_store_as_it_was_or_fully_written():
         for name, write in writes.items():
             before, after = fresh(), fresh()
             write(after)
-            observe = lambda r: [len(r), r.capacity, *r.constraints.exceed_topp2(probe)]
+            observe = lambda r: [len(r), r.capacity, *r.constraints.exceed_topp3(probe, b)]
             states = [observe(before), observe(after)]
             seen = []
             for headroom in [0, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024]:
@@ -130,10 +134,21 @@ def test_a_failed_write_leaves_the_store_as_it_was_or_fully_written():
     """)
     for name, seen in outcomes.items():
         kinds = [kind for kind, _ in seen]
-        assert set(kinds) <= {"ok", "MemoryError", "QarnError"}, (name, seen)
+        assert set(kinds) <= {"ok", "MemoryError"}, (name, seen)
         assert kinds[0] != "ok" and kinds[-1] == "ok", (name, seen)
         # A refused write changed nothing; a write that went through is complete.
         assert [state for kind, state in seen] == [0 if kind != "ok" else 1 for kind in kinds], (name, seen)
+
+
+def test_a_fit_without_memory_raises_memory_error():
+    outcomes = run_isolated("""
+        t = np.linspace(0.0, 1.0, 200_000)
+        waypoints = np.stack([np.sin(6 * t), np.cos(5 * t), t ** 2], axis=1)
+        fit = lambda: q.Path.from_waypoints_fitting(waypoints, tolerance=1e-4).dim
+        print(json.dumps([with_headroom(headroom * MIB, fit) for headroom in [0, 4, 16, 64, 256, 1024]]))
+    """)
+    assert outcomes[-1] == 3, outcomes
+    assert outcomes[0] != 3 and all(o == 3 or o[0] == "MemoryError" for o in outcomes), outcomes
 
 
 def test_a_limit_window_past_the_store_is_refused_before_its_matrix_is_built():

@@ -1,6 +1,7 @@
 // NumPy conversions through the buffer protocol, and the buffer owner behind output arrays.
 #include "ffi/python/array.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -82,9 +83,11 @@ void owned_buffer_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+// Only a NumPy that cannot be imported is reported as missing; any other failure of the import
+// (a RecursionError, a MemoryError) propagates unchanged.
 Ref import_numpy(std::optional<std::string_view> argument) {
   PyObject* numpy = PyImport_ImportModule("numpy");
-  if (numpy == nullptr && argument) {
+  if (numpy == nullptr && argument && PyErr_ExceptionMatches(PyExc_ImportError)) {
     const std::string reason = Error::fetch().message();
     throw Error::value(fmt::format("`{}` requires NumPy for ArrayLike conversion: {}", *argument, reason));
   }
@@ -128,6 +131,28 @@ Ref NumpyF64::ascontiguousarray(PyObject* x) const {
 }
 
 Ref NumpyF64::asarray(PyObject* x) const { return call_with_float64(numpy_.get(), float64_.get(), "asarray", x); }
+
+NumpyF64::RealArray NumpyF64::ascontiguousarray_real(PyObject* x) const {
+  // Converted in its own dtype first: a native float64 result, the common case, is then used as it is.
+  constexpr const char* kNativeF64 = std::endian::native == std::endian::little ? "<f8" : ">f8";
+  const Ref ascontiguousarray = new_ref(PyObject_GetAttrString(numpy_.get(), "ascontiguousarray"));
+  Ref array = new_ref(PyObject_CallOneArg(ascontiguousarray.get(), x));
+  const Ref dtype = new_ref(PyObject_GetAttrString(array.get(), "dtype"));
+  const Ref code = new_ref(PyObject_GetAttrString(dtype.get(), "str"));
+  if (PyUnicode_CompareWithASCIIString(code.get(), kNativeF64) == 0) return {std::move(array), {}};
+  const Ref kind = new_ref(PyObject_GetAttrString(dtype.get(), "kind"));
+  if (PyUnicode_CompareWithASCIIString(kind.get(), "c") != 0) return {this->ascontiguousarray(array.get()), {}};
+  const Ref imag = this->ascontiguousarray(new_ref(PyObject_GetAttrString(array.get(), "imag")).get());
+  const Ref flat = new_ref(PyObject_CallMethod(imag.get(), "ravel", nullptr));
+  const std::optional<F64VectorView> parts =
+      F64VectorView::of(flat.get(), Error::runtime("the imaginary parts of a complex array are not contiguous"));
+  if (!parts) throw Fault("the imaginary parts of a complex array are not a float64 vector");
+  const std::span<const double> im = parts->values();
+  Ref real = this->ascontiguousarray(new_ref(PyObject_GetAttrString(array.get(), "real")).get());
+  if (im.empty()) return {std::move(real), {}};
+  const auto non_real = std::find_if(im.begin(), im.end(), [](double v) { return v != 0.0; });
+  return {std::move(real), non_real == im.end() ? 0 : static_cast<std::size_t>(non_real - im.begin())};
+}
 
 Ref NumpyF64::array_owning(OwnedValues values) const {
   PyTypeObject* type = owned_buffer_type();

@@ -138,6 +138,16 @@ class NumpyF64 {
   explicit NumpyF64(std::optional<std::string_view> argument = std::nullopt);
   Ref ascontiguousarray(PyObject* x) const;
   Ref asarray(PyObject* x) const;  // numpy.asarray(x, numpy.float64)
+  // ascontiguousarray for values that must be real, which a float64 conversion of complex ones
+  // would silently cut to their real parts: `array` as ascontiguousarray makes it, and for an `x`
+  // of complex dtype with at least one entry also `non_real`, the flat C-order index of its first
+  // entry whose imaginary part is not zero (0 when none is), `array` then holding the real parts.
+  // Callers refuse such values, naming the entry.
+  struct RealArray {
+    Ref array;
+    std::optional<std::size_t> non_real;
+  };
+  RealArray ascontiguousarray_real(PyObject* x) const;
   // A new 1-D float64 array owning `values` (no copy), as vector_to_numpy.
   Ref array_owning(OwnedValues values) const;
 

@@ -121,6 +121,7 @@ Ref new_ref(PyObject* object) {
 }
 
 Error error_to_pyerr(const CoreError& error) {
+  if (error.is_out_of_memory()) return {[] { return PyExc_MemoryError; }, error.display()};
   switch (error.kind()) {
     case CoreError::Kind::Constraint:
       return {constraint_error_type, error.display()};

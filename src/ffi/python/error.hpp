@@ -67,7 +67,8 @@ class Error {
 Ref new_ref(PyObject* object);
 
 // The Python error for a core error: ConstraintError, PathError, or QarnError for every other kind,
-// with the error's display text. Touches no Python object.
+// with the error's display text; MemoryError for memory that could not be had. Touches no Python
+// object.
 Error error_to_pyerr(const CoreError& error);
 
 // A mutex-guarded optional Python exception. Callback bridges store the exception that a Python

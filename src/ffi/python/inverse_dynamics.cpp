@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ffi/python/array.hpp"
+#include "ffi/python/recursion_guard.hpp"
 
 namespace qarn::py {
 namespace {
@@ -27,6 +28,7 @@ class PythonInverseDynamics final : public InverseDynamics {
       // The solver or limit builder may or may not hold the interpreter lock; take it if not.
       gil::Attach attach;
       try {
+        const RecursionGuard guard(" while calling a Python inverse_dynamics callback");
         const std::vector<double> values = evaluate(q, qd, qdd, tau.size());
         std::copy(values.begin(), values.end(), tau.begin());
       } catch (Error& error) {
@@ -40,8 +42,11 @@ class PythonInverseDynamics final : public InverseDynamics {
 
  private:
   std::vector<double> evaluate(std::span<const double> q, std::span<const double> qd, std::span<const double> qdd,
-                               std::size_t dim) const {
-    const NumpyF64 numpy;  // one import for the three arguments and the result
+                               std::size_t dim) {
+    // NumPy is imported at the first call and kept: the callback runs four times per station, and
+    // the import would cost about as much as the conversions themselves.
+    if (!numpy_) numpy_.emplace();
+    const NumpyF64& numpy = *numpy_;
     const auto fresh_array = [&](std::span<const double> values) {
       return numpy.array_owning(std::vector<double>(values.begin(), values.end()));
     };
@@ -54,7 +59,12 @@ class PythonInverseDynamics final : public InverseDynamics {
       Ref method = new_ref(PyObject_GetAttrString(callback_.get(), "inverse_dynamics"));
       result = new_ref(PyObject_Vectorcall(method.get(), args, 3, nullptr));
     }
-    Ref array = numpy.ascontiguousarray(result.get());
+    NumpyF64::RealArray real = numpy.ascontiguousarray_real(result.get());
+    if (real.non_real) {
+      throw Error::value(fmt::format("`inverse_dynamics` returned complex values: tau[{}]; torques must be real",
+                                     *real.non_real));
+    }
+    const Ref array = std::move(real.array);
     std::optional<std::vector<double>> values = read_f64_vector(
         array.get(), Error::value("`inverse_dynamics` must return a contiguous one-dimensional float64 array"));
     if (!values) {
@@ -69,6 +79,7 @@ class PythonInverseDynamics final : public InverseDynamics {
 
   Ref callback_;
   PyErrSlot& slot_;
+  std::optional<NumpyF64> numpy_;
 };
 
 }  // namespace

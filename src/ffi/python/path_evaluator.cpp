@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ffi/python/array.hpp"
+#include "ffi/python/recursion_guard.hpp"
 
 namespace qarn::py {
 namespace {
@@ -20,17 +21,26 @@ constexpr std::array<const char*, 4> kFieldNames{"q", "dq", "ddq", "dddq"};
 
 thread_local EvaluatorErrorScope* innermost_scope = nullptr;
 
-// Copies one returned field, laid out as the state says, into its sample-major buffer.
-void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, const char* method, const char* field,
-                PyObject* value, std::size_t n, std::span<double> out) {
-  const Ref array = numpy.ascontiguousarray(value);
-  const F64MatrixView m = F64MatrixView::of(fmt::format("`{}` return field `{}`", method, field), array.get());
+// Copies one returned field, laid out as the state says, into its sample-major buffer. Complex
+// values are refused once the shape is known to be right, so that the message can name the axis
+// and the query of the first value that is not real.
+void copy_field(const NumpyF64& numpy, const PyEvaluatorState& state, std::span<const double> s, const char* method,
+                const char* field, PyObject* value, std::span<double> out) {
+  const std::size_t n = s.size();
+  const NumpyF64::RealArray real = numpy.ascontiguousarray_real(value);
+  const F64MatrixView m = F64MatrixView::of(fmt::format("`{}` return field `{}`", method, field), real.array.get());
   const bool sample_major = state.layout == MatrixLayout::SampleMajor;
   const std::size_t rows = sample_major ? n : state.dim;
   const std::size_t cols = sample_major ? state.dim : n;
   if (m.rows() != rows || m.cols() != cols) {
     throw Error::value(fmt::format("`{}` returned `{}` with shape ({}, {}); expected shape ({}, {})", method, field,
                                    m.rows(), m.cols(), rows, cols));
+  }
+  if (real.non_real) {
+    const std::size_t row = *real.non_real / cols, col = *real.non_real % cols;
+    const std::size_t axis = sample_major ? col : row, k = sample_major ? row : col;
+    throw Error::value(fmt::format("`{}` returned complex values in `{}`: axis {} at s = {}; a path must be real",
+                                   method, field, axis, s[k]));
   }
   const std::span<const double> from = m.values();
   if (sample_major) {
@@ -55,7 +65,7 @@ void call_python(const PyEvaluatorState& state, const char* method, std::span<co
       new_ref(PyObject_VectorcallMethod(name.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   const std::size_t fields = outputs.size();
   if (fields == 1) {
-    copy_field(numpy, state, method, kFieldNames[0], result.get(), s.size(), *outputs.begin());
+    copy_field(numpy, state, s, method, kFieldNames[0], result.get(), *outputs.begin());
     return;
   }
   if (!PyTuple_Check(result.get())) {
@@ -67,7 +77,7 @@ void call_python(const PyEvaluatorState& state, const char* method, std::span<co
   }
   std::size_t i = 0;
   for (const std::span<double> out : outputs) {
-    copy_field(numpy, state, method, kFieldNames[i], PyTuple_GET_ITEM(result.get(), i), s.size(), out);
+    copy_field(numpy, state, s, method, kFieldNames[i], PyTuple_GET_ITEM(result.get(), i), out);
     ++i;
   }
 }
@@ -80,6 +90,7 @@ Status call_evaluator(const PyEvaluatorState& state, const char* method, std::sp
   {
     gil::Attach attach;
     try {
+      const RecursionGuard guard(" while calling a Python path evaluator");
       call_python(state, method, s, outputs);
     } catch (Error& error) {
       failure = std::move(error);

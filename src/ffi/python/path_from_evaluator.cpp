@@ -17,7 +17,7 @@ constexpr const char* kEvaluatorProtocol =
     "``evaluate_up_to_2nd(s) -> (q, dq, ddq)`` and ``evaluate_up_to_3rd(s) -> (q, dq, ddq, dddq)``, each "
     "array of shape (n, dim) with the sample-major ``layout`` and (dim, n) with the dim-major one. Queries "
     "outside [s_min, s_max] raise ``PathError`` before the evaluator is called; an exception raised by the "
-    "evaluator reaches the caller unchanged.";
+    "evaluator reaches the caller unchanged, and an array of complex dtype raises ValueError naming the axis.";
 
 // One instantiation per public name, so that each names itself in argument errors; the message of a
 // missing method names `from_evaluator_3rd` for the alias too.
@@ -116,8 +116,10 @@ void define_path_evaluator_constructors(ClassDef<PyPath>& c) {
           "Build a path from SymPy expressions (a sequence or column of dim entries, or one expression) in the "
           "symbol ``symbol``.\n\n"
           "The derivatives are differentiated symbolically and compiled to NumPy functions; constant entries "
-          "are broadcast over the queries. The result is a third-order evaluator path built through "
-          "``Path.from_evaluator_3rd``. Needs sympy.");
+          "are broadcast over the queries. An expression NumPy cannot evaluate raises ValueError naming the "
+          "function when the path is built; the DiracDelta that differentiating ``Abs``, ``sign`` or "
+          "``Heaviside`` brings in is 0 away from its singular point and NaN at it. The result is a third-order "
+          "evaluator path built through ``Path.from_evaluator_3rd``. Needs sympy.");
 }
 
 }  // namespace qarn::py

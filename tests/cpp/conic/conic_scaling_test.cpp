@@ -65,7 +65,9 @@ void expect_kkt(const ConicProgram& p, const clarabel::SolveOutput& out, double 
       z_size = std::max(z_size, std::fabs(z[i]));
     }
     EXPECT_GE(conic_test::cone_margin(cone, s), -tol * s_size) << r;
-    if (cone.kind != clarabel::ConeKind::Zero) EXPECT_GE(conic_test::cone_margin(cone, z), -tol * z_size) << r;
+    if (cone.kind != clarabel::ConeKind::Zero) {
+      EXPECT_GE(conic_test::cone_margin(cone, z), -tol * z_size) << r;
+    }
     r += cone.dim;
   }
 }

@@ -177,16 +177,24 @@ bool has(const Received& received, const char* name) {
   return received.contains(name);
 }
 void expect_received(const Received& received, const char* name, double v) {
-  if (has(received, name)) EXPECT_EQ(std::stod(received.at(name)), v) << name;  // shortest form, exact
+  if (has(received, name)) {
+    EXPECT_EQ(std::stod(received.at(name)), v) << name;  // shortest form, exact
+  }
 }
 void expect_received(const Received& received, const char* name, std::uint32_t v) {
-  if (has(received, name)) EXPECT_EQ(received.at(name), std::to_string(v)) << name;
+  if (has(received, name)) {
+    EXPECT_EQ(received.at(name), std::to_string(v)) << name;
+  }
 }
 void expect_received(const Received& received, const char* name, bool v) {
-  if (has(received, name)) EXPECT_EQ(received.at(name), v ? "true" : "false") << name;
+  if (has(received, name)) {
+    EXPECT_EQ(received.at(name), v ? "true" : "false") << name;
+  }
 }
 void expect_received(const Received& received, const char* name, const std::string& v) {
-  if (has(received, name)) EXPECT_EQ(received.at(name), "\"" + v + "\"") << name;
+  if (has(received, name)) {
+    EXPECT_EQ(received.at(name), "\"" + v + "\"") << name;
+  }
 }
 
 TEST(ClarabelAbi, EverySettingReachesClarabelUnderItsOwnNameAndComesBack) {

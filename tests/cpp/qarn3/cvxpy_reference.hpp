@@ -7,13 +7,16 @@
 #include <unistd.h>
 
 #include <Eigen/Core>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -73,19 +76,23 @@ inline void write_problem_fields(std::ostream& out, const test2::SinePath& path,
 }
 
 // Runs tests/cpp/qarn3/third_order_reference.py on the problem given as JSON and returns the
-// numbers it prints; nothing when cvxpy with Clarabel is not installed.
+// numbers it prints; nothing when cvxpy with Clarabel is not installed, the one reason to skip.
+// Any other failure to run it (no temporary file, no process) throws, failing the test.
 inline std::optional<std::vector<double>> cvxpy_reference(const std::string& json) {
+  const auto fail = [](const std::string& what) {
+    throw std::runtime_error("cvxpy reference: " + what + ": " + std::strerror(errno));
+  };
   // A file of its own: test runs of several checkouts share the temporary directory.
   std::string name = (std::filesystem::temp_directory_path() / "qarn_reference_XXXXXX.json").string();
   const int fd = mkstemps(name.data(), 5);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) fail("cannot create " + name);
   close(fd);
   const std::filesystem::path input = name;
-  std::ofstream(input) << json;
+  if (!(std::ofstream(input) << json)) fail("cannot write " + name);
   const std::string command = std::string(QARN_TEST_PYTHON) + " " + QARN_TEST_DIR + "/qarn3/third_order_reference.py " +
                               input.string();
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
+  if (pipe == nullptr) fail("cannot run " + command);
   std::string text;
   char buf[4096];
   while (std::fgets(buf, sizeof buf, pipe) != nullptr) text += buf;

@@ -31,7 +31,9 @@ std::optional<double> expected_ln(int sign, double ln_abs, bool allows_zero, int
 
 void expect_ln(std::optional<double> got, std::optional<double> want, const std::string& what) {
   ASSERT_EQ(got.has_value(), want.has_value()) << what;
-  if (want) EXPECT_LE(ulps_apart(*got, *want), 2.0) << what << ": " << *got << " vs " << *want;
+  if (want) {
+    EXPECT_LE(ulps_apart(*got, *want), 2.0) << what << ": " << *got << " vs " << *want;
+  }
 }
 
 TEST(ExactDyadic, SignsAndLogarithmsMatchTheRationalReference) {

@@ -67,7 +67,7 @@ TEST(Qarn3Socp, TimeAndSpaceScalingGiveTheScaledProfile) {
   ASSERT_TRUE(unit.ok() && unit->profile);
   const std::vector<double>& a0 = unit->profile->a;
   const double a_max = *std::max_element(a0.begin(), a0.end());
-  for (const auto [k, c] : {std::pair{1e-3, 1.0}, std::pair{1e3, 1.0}, std::pair{1.0, 1e-3}, std::pair{1.0, 1e3}}) {
+  for (const auto& [k, c] : {std::pair{1e-3, 1.0}, std::pair{1e3, 1.0}, std::pair{1.0, 1e-3}, std::pair{1.0, 1e3}}) {
     const double f = k * k;
     const auto robot = path.robot(k, c);
     std::vector<double> scaled_reference = reference;

@@ -111,6 +111,7 @@ TEST(StationStoreGrowth, GrowthThatCannotBeAllocatedIsAnErrorAndChangesNothing) 
   const Status r = c.append_s(std::vector<double>{1.0});
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind(), CoreError::Kind::Other);
+  EXPECT_TRUE(r.error().is_out_of_memory());
   EXPECT_EQ(error_text(r), "Constraints::append_s reported an error: not enough memory to grow the station store");
   EXPECT_EQ(c.capacity(), 0u);
   EXPECT_TRUE(c.is_empty());

@@ -1,0 +1,137 @@
+"""The seams between Python and the core refuse what they cannot honour: complex values from any
+evaluator or callback, symbolic functions NumPy cannot evaluate (when the path is built), runaway
+recursion through the module (RecursionError at any recursion limit, never a crash), sizes that
+cannot be allocated (MemoryError); and honour what they can: the derivatives of Abs, and an empty
+query on a path of 2**62 axes."""
+
+import subprocess
+import sys
+import warnings
+
+import numpy as np
+import pytest
+import sympy as sp
+
+import qarn_py as q
+
+X = sp.Symbol("x", real=True)
+
+
+class Plain:
+    """A third-order evaluator of `dim` axes returning make(s) for every order, counting its calls."""
+
+    def __init__(self, make, dim=2):
+        self.dim, self.make, self.calls = dim, make, []
+
+    def evaluate_up_to_3rd(self, s):
+        self.calls.append(len(s))
+        return (self.make(s),) * 4
+
+
+def plain(make, layout="sample_major", dim=2):
+    return lambda: q.Path.from_evaluator_3rd(Plain(make, dim), 0, 1, layout=layout).evaluate_up_to_3rd([0.25, 0.5])
+
+
+def backend(module, build):
+    """build(module), the backend imported first; skipped when it is not installed."""
+    return lambda: build(pytest.importorskip(module))
+
+
+def torque(callback):
+    robot = q.Robot(2, inverse_dynamics=callback)
+    robot.append_s([0.0, 1.0])
+    robot.set_q(np.zeros((2, 2)), np.ones((2, 2)), np.zeros((2, 2)), 0)
+    return lambda: robot.add_torque_limits([1.0, 1.0], [-1.0, -1.0], start_idx_s=0)
+
+
+def jax_complex(require_x64):
+    return backend("jax.numpy", lambda jnp: q.Path.from_jax(lambda t: jnp.array([t, t + 1j * (t + 1)]), 0, 1,
+                                                            require_x64=require_x64))
+
+
+SYMPY = "^`Path.from_sympy`: NumPy cannot evaluate "
+# case: (call, exception, message); the issue's reproducers, each refused with a message naming it.
+REFUSED = {
+    "evaluator": (plain(lambda s: np.stack([s + 1j, s], axis=1)), ValueError,
+                  r"^`evaluate_up_to_3rd` returned complex values in `q`: axis 0 at s = 0.25; a path must be real$"),
+    "evaluator, dim-major": (plain(lambda s: np.stack([s, s + 1j * (s - 0.25)]), "dim_major"), ValueError,
+                             r"complex values in `q`: axis 1 at s = 0.5;"),
+    "autograd": (backend("autograd.numpy", lambda anp: q.Path.from_autograd(lambda t: anp.sqrt(t - 2 + 0j), 0, 1)),
+                 ValueError, r"^`Path.from_autograd`: entry 0 of the path evaluates to complex values \(q at s = 0.0\)$"),
+    "jax": (jax_complex(True), ValueError, r"^`Path.from_jax`: entry 1 of the path evaluates to complex values"),
+    "jax, widening": (jax_complex(False), ValueError, r"^`Path.from_jax`: entry 1 of the path evaluates to complex"),
+    "sympy": (lambda: q.Path.from_sympy([X, X + sp.I * (X - 0.5)], symbol=X).evaluate_q([0.5, 1.0]), ValueError,
+              r"^`Path.from_sympy`: entry 1 of the path evaluates to complex values \(q at s = 1.0\)$"),
+    "inverse dynamics": (torque(lambda qq, dq, ddq: ddq + np.array([0.0, 1j])), ValueError,
+                         r"^`inverse_dynamics` returned complex values: tau\[1\]; torques must be real$"),
+    "besselj": (lambda: q.Path.from_sympy(sp.besselj(0, X), symbol=X), ValueError,
+                SYMPY + r"`besselj` \(in q of entry 0: besselj\(0, x\)\)$"),
+    "LambertW": (lambda: q.Path.from_sympy([X, X + sp.LambertW(X)], symbol=X), ValueError,
+                 SYMPY + r"`LambertW` \(in q of entry 1: LambertW\(x\)\)$"),
+    "gamma": (lambda: q.Path.from_sympy(sp.gamma(X + 1), symbol=X), ValueError, SYMPY + "`gamma`"),
+    "erf": (lambda: q.Path.from_sympy(sp.erf(X), symbol=X), ValueError, SYMPY + "`erf`"),
+    "zoo": (lambda: q.Path.from_sympy(sp.zoo * X, symbol=X), ValueError, SYMPY + r"`ComplexInfinity` \(in q of"),
+    "2**62 axes": (plain(None, dim=2**62), MemoryError,
+                   r"^evaluate_path_samples reported an error: the sample matrix is too large to allocate$"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSED)
+def test_refused(case):
+    call, kind, message = REFUSED[case]
+    with warnings.catch_warnings():
+        warnings.filterwarnings("error", message="Casting complex values")  # nothing is cast on the way
+        with pytest.raises(kind, match=message):
+            call()
+
+
+@pytest.mark.parametrize("symbol", [X, sp.Symbol("x")], ids=["real symbol", "plain symbol"])
+def test_derivatives_of_abs_are_those_of_its_pieces_and_nan_at_the_corner(symbol):
+    path = q.Path.from_sympy([sp.Abs(symbol - 0.5), (symbol - 0.5) * sp.Abs(symbol - 0.5)], symbol=symbol)
+    s = np.array([0.1, 0.3, 0.5, 0.8])
+    u, corner = s - 0.5, (s == 0.5)[:, None]
+    d = path.evaluate_up_to_3rd(s)
+    np.testing.assert_array_equal(d.q, np.stack([np.abs(u), u * np.abs(u)], axis=1))
+    np.testing.assert_array_equal(d.dq, np.stack([np.sign(u), 2 * np.abs(u)], axis=1))
+    np.testing.assert_array_equal(d.ddq, np.where(corner, np.nan, np.stack([0 * u, 2 * np.sign(u)], axis=1)))
+    np.testing.assert_array_equal(d.dddq, np.where(corner, np.nan, np.zeros((4, 2))))
+    robot = q.Robot(2)
+    robot.append_s(s)
+    with pytest.raises(q.ConstraintError, match="`ddq` at idx_s=2, axis 0 is NaN"):  # not planned through
+        robot.set_q_from_path_3rd(path, 0, 4)
+
+
+def test_an_empty_query_of_2_62_axes_calls_the_evaluator_once():
+    evaluator = Plain(lambda s: {}["NumPy has no (0, 2**62) array"], dim=2**62)
+    with pytest.raises(KeyError, match="NumPy has no"):  # the evaluator's own refusal
+        q.Path.from_evaluator_3rd(evaluator, 0, 1).evaluate_up_to_3rd([])
+    assert evaluator.calls == [0]
+
+
+RECURSION = """
+import sys, numpy as np, qarn_py as q
+class Evaluator:
+    dim = 1
+    def evaluate_up_to_3rd(self, s):
+        path.evaluate_q(s)
+def inverse_dynamics(qq, dq, ddq):
+    robot = q.Robot(1, inverse_dynamics=inverse_dynamics)
+    robot.append_s([0.0, 1.0])
+    robot.set_q(np.zeros((2, 1)), np.ones((2, 1)), np.zeros((2, 1)), 0)
+    robot.add_torque_limits([1.0], [-1.0], start_idx_s=0)
+path = q.Path.from_evaluator_3rd(Evaluator(), 0.0, 1.0)
+sys.setrecursionlimit(int(sys.argv[1]))
+for call in (lambda: path.evaluate_q([0.5]), lambda: inverse_dynamics(None, None, None)):
+    try:
+        call()
+    except RecursionError as error:
+        print(error)
+"""
+
+
+@pytest.mark.parametrize("limit", [1000, 2500, 5000, 100_000])
+def test_runaway_recursion_raises_recursion_error_at_any_limit(limit):
+    done = subprocess.run([sys.executable, "-c", RECURSION, str(limit)], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    lines = done.stdout.splitlines()
+    assert len(lines) == 2 and all(line.startswith("maximum recursion depth exceeded") for line in lines), lines
