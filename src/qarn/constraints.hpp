@@ -182,6 +182,15 @@ class Constraints {
   // Bounds on A from the third-order rows of station idx_s for a rest window of signed span h;
   // (-inf, +inf) when a row makes the window impossible, (+inf, 0) without rows.
   BoundPair jerk_cube_root_bound(std::uint64_t idx_s, double h) const;
+  // How many intervals from the rest station `rest` towards `far` (both stored, either order) a
+  // motion from rest spends in its constant-jerk phase, at least 1 and at most `cap`: station j
+  // belongs while the motion at the largest jerk the rest station allows (a_j = the cube-root
+  // bound at d_j = s_j - s_rest, b_j = a_j / (1.5 d_j), db/ds = a_j / (4.5 d_j^2)) holds every
+  // row of j, with room for the speed to double (a_j <= amax_j / 4), and while |d_j| stays
+  // within a twelfth of the span to `far`: past half its speed, its acceleration limit or that
+  // twelfth (where a jerk-limited move between two rests turns), the jerk of an optimal motion
+  // changes.
+  std::uint64_t constant_jerk_intervals(std::uint64_t rest, std::uint64_t far, std::uint64_t cap) const;
   // (j, amax) for j in [from, to) in order, wherever station base + j is stored and its amax finite.
   std::vector<FiniteAmax> collect_finite_amax(std::uint64_t base, std::uint64_t from, std::uint64_t to) const;
 

@@ -1,6 +1,7 @@
 // Bounds on the profile at the edge of a stationary window. A third-order profile that starts
 // (or ends) at rest follows a = A * w over its first (last) k intervals, w = x^(4/3) with x the
 // fraction of the window's s span; these readers bound A from every row the window's stations hold.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -100,6 +101,37 @@ BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref
   return rest_window_bounds(*this, e, h, count, [&](std::uint64_t j) {
     return station_window_term(*this, e - j, e, h, a_ref[static_cast<std::size_t>(m - 1 - j)]);
   });
+}
+
+std::uint64_t Constraints::constant_jerk_intervals(std::uint64_t rest, std::uint64_t far, std::uint64_t cap) const {
+  const bool forward = far > rest;
+  const std::uint64_t room = forward ? far - rest : rest - far;
+  const double reach = std::fabs(s_at(far) - s_at(rest)) / 12.0;
+  std::uint64_t k = 1;
+  for (std::uint64_t j = 1; j <= std::min(cap, room); ++j) {
+    const std::uint64_t idx = forward ? rest + j : rest - j;
+    const double d = s_at(idx) - s_at(rest);
+    if (!(std::fabs(d) <= reach)) break;
+    const double a = jerk_cube_root_bound(rest, d).upper;
+    if (!(a > 0 && std::isfinite(a))) break;  // no jerk limit at the rest station: no such phase
+    const double b = a / (1.5 * d);
+    const double c = a / (4.5 * d * d);
+    const double amax = amax_at(idx);
+    if (std::isfinite(amax) && !(a <= 0.25 * amax)) break;
+    bool holds = true;
+    const SecondOrderRows acc = second_order_rows_at(idx);
+    for (std::size_t i = 0; holds && i < acc.size(); ++i) {
+      holds = !std::isfinite(acc.acc_max[i]) || acc.acc_a[i] * a + acc.acc_b[i] * b <= acc.acc_max[i];
+    }
+    const ThirdOrderRows jerk = third_order_rows_at(idx);
+    for (std::size_t i = 0; holds && i < jerk.size(); ++i) {
+      const double value = std::sqrt(a) * (jerk.jerk_a[i] * a + jerk.jerk_b[i] * b + jerk.jerk_c[i] * c + jerk.jerk_d[i]);
+      holds = !std::isfinite(jerk.jerk_max[i]) || value <= jerk.jerk_max[i];
+    }
+    if (!holds) break;
+    k = j;
+  }
+  return k;
 }
 
 BoundPair Constraints::jerk_cube_root_bound(std::uint64_t idx_s, double h) const {

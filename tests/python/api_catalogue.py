@@ -485,7 +485,7 @@ ENTRIES = [
            P("idx_s_interval", PAIR_U64, (0, 5)), P("a_boundary", PAIR_F64, (0.0, 0.0)))),
     Entry("Topp3Problem", lambda env: q.Topp3Problem,
           (P("constraints", OBJ, _env("constraints")), P("a_linearization", VEC, A3[1:]),
-           P("idx_s_start", U64, 1, True), P("num_stationary_max", ANY, (1, 0), True),
+           P("idx_s_start", U64, 1, True), P("num_stationary_max", ANY, (1, 2), True),
            P("b_boundary", PAIR_F64, (0.0, 0.0), True), P("b_linearization", VEC, None, True),
            P("a_linearization_floor", F64, 1e-9, True))),
     Entry("Qarn3Problem", lambda env: q.Qarn3Problem,

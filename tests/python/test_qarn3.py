@@ -40,7 +40,7 @@ class TestQarn3Problem:
                            "num_stationary_max=(2, 3), objective_count=2)")
         assert q.Qarn3Problem.__text_signature__ == (
             "(robot, objectives, a_linearization, *, idx_s_start=0, a_boundary=(0.0, 0.0), b_boundary=(0.0, 0.0), "
-            "num_stationary_max=1, a_linearization_floor=1e-10, b_linearization=None)")
+            "num_stationary_max=None, a_linearization_floor=1e-10, b_linearization=None)")
         assert p.validate() is None
         assert q.Qarn3Problem(robot, q.Time(1.0), np.full(41, 0.5)).objective_count == 1
 
@@ -65,8 +65,8 @@ class TestQarn3Problem:
         robot, s = line
         with pytest.raises(TypeError, match="^argument 'robot': 'Constraints' object is not an instance of 'Robot'$"):
             q.Qarn3Problem(robot.constraints, q.Time(1.0), np.full(41, 0.5))
-        with pytest.raises(ValueError, match="^`num_stationary_max` must be an integer or a pair of integers$"):
-            q.Qarn3Problem(robot, {"kind": "jerk"}, [[1.0]], num_stationary_max=None)
+        with pytest.raises(ValueError, match="^`num_stationary_max` must be an integer, a pair of integers or None$"):
+            q.Qarn3Problem(robot, {"kind": "jerk"}, [[1.0]], num_stationary_max=1.5)
         # Arrays are converted before the objectives are parsed.
         with pytest.raises(ValueError, match="a_linearization"):
             q.Qarn3Problem(robot, {"kind": "jerk"}, [[1.0]])

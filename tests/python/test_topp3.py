@@ -65,16 +65,16 @@ class TestTopp3Problem:
         reference[:] = -1.0  # copied at construction
         assert p.constraints is not robot.constraints and isinstance(p.constraints, q.Constraints)
         assert (p.idx_s_start, p.idx_s_final, p.s_len) == (0, len(s) - 1, len(s))
-        assert (p.a_boundary, p.b_boundary, p.num_stationary_max) == ((0.0, 0.0), (0.0, 0.0), (1, 1))
+        assert (p.a_boundary, p.b_boundary, p.num_stationary_max) == ((0.0, 0.0), (0.0, 0.0), None)
         assert p.a_linearization_floor == 1e-10 and p.b_linearization is None
         np.testing.assert_array_equal(p.a_linearization, np.full(len(s), 0.5))
         p.a_linearization[:] = 3.0
         np.testing.assert_array_equal(p.a_linearization, np.full(len(s), 0.5))
         assert repr(p) == ("Topp3Problem(idx_s_start=0, s_len=201, a_boundary=(0, 0), b_boundary=(0, 0), "
-                           "num_stationary_max=(1, 1), a_linearization_floor=0.0000000001)")
+                           "num_stationary_max=None, a_linearization_floor=0.0000000001)")
         assert q.Topp3Problem.__text_signature__ == (
             "(constraints, a_linearization, *, idx_s_start=0, a_boundary=(0.0, 0.0), b_boundary=(0.0, 0.0), "
-            "num_stationary_max=1, a_linearization_floor=1e-10, b_linearization=None)")
+            "num_stationary_max=None, a_linearization_floor=1e-10, b_linearization=None)")
         assert p.validate() is None
         c = robot.constraints
         assert q.Topp3Problem(c, reference * 0 + 0.5).constraints is c
@@ -82,20 +82,26 @@ class TestTopp3Problem:
                                 b_boundary=(0.125, -1.5))
         np.testing.assert_array_equal(with_b.b_linearization, np.zeros(len(s)))
         assert repr(with_b) == ("Topp3Problem(idx_s_start=0, s_len=201, a_boundary=(0.25, 0), "
-                                "b_boundary=(0.125, -1.5), num_stationary_max=(1, 1), a_linearization_floor=0.0000000001)")
+                                "b_boundary=(0.125, -1.5), num_stationary_max=None, a_linearization_floor=0.0000000001)")
 
-    @pytest.mark.parametrize("value, expected", [(2, (2, 2)), ((0, 3), (0, 3)), (np.uint8(1), (1, 1)),
-                                                 (True, (1, 1))])
+    @pytest.mark.parametrize("value, expected", [(2, (2, 2)), ((1, 3), (1, 3)), (np.uint8(1), (1, 1)),
+                                                 (True, (1, 1)), (None, None)])
     def test_num_stationary_max_forms(self, line, value, expected):
         robot, s = line
         p = q.Topp3Problem(robot.constraints, np.full(len(s), 0.5), num_stationary_max=value)
         assert p.num_stationary_max == expected
 
-    @pytest.mark.parametrize("value", [[1, 1], -1, 1.0, None, (1, 2, 3), (1, -1), "1"])
+    @pytest.mark.parametrize("value", [[1, 1], -1, 1.0, (1, 2, 3), (1, -1), "1"])
     def test_num_stationary_max_refusals(self, line, value):
         robot, s = line
-        with pytest.raises(ValueError, match="^`num_stationary_max` must be an integer or a pair of integers$"):
+        with pytest.raises(ValueError, match="^`num_stationary_max` must be an integer, a pair of integers or None$"):
             q.Topp3Problem(robot.constraints, np.full(len(s), 0.5), num_stationary_max=value)
+        # A rest end without its stationary interval: before, every profile took infinite time.
+        for value, end in ((0, "start"), ((0, 1), "start"), ((1, 0), "end")):
+            with pytest.raises(ValueError, match=f"^`num_stationary_max` = .* leaves the rest {end} "):
+                q.Topp3Problem(robot.constraints, np.full(len(s), 0.5), num_stationary_max=value)
+        moving = q.Topp3Problem(robot.constraints, np.full(len(s), 0.5), num_stationary_max=0, a_boundary=(0.1, 0.1))
+        assert moving.num_stationary_max == (0, 0)
 
     def test_window_inside_the_store(self):
         robot, s = jerk_line_robot(15)
@@ -108,10 +114,10 @@ class TestTopp3Problem:
         c = robot.constraints
         cases = [
             (dict(a_linearization=[]), "a_linearization cannot be empty"),
-            (dict(a_linearization=[0.5, 0.5, 0.5]),
+            (dict(a_linearization=[0.5, 0.5, 0.5], num_stationary_max=1),
              r"2 station intervals must exceed num_stationary.0.max\(1\) \+ num_stationary.1.max\(1\) = 2 "
              r"\(num_stationary = \(1, 1\)\)"),
-            (dict(a_linearization=np.full(4, 0.5), num_stationary_max=(2, 0)),
+            (dict(a_linearization=np.full(4, 0.5), num_stationary_max=(2, 1)),
              r"3 station intervals must exceed .* = 3"),
             (dict(a_linearization=np.full(len(s), 0.5), a_linearization_floor=0.0),
              "a_linearization_floor must be positive, got 0"),
@@ -123,7 +129,7 @@ class TestTopp3Problem:
         for kwargs, message in cases:
             with pytest.raises(q.QarnError, match=message):
                 q.Topp3Problem(c, **kwargs)
-        assert q.Topp3Problem(c, np.full(4, 0.5), num_stationary_max=(0, 0)).s_len == 4
+        assert q.Topp3Problem(c, np.full(4, 0.5), num_stationary_max=(1, 1)).s_len == 4
 
     def test_argument_errors_in_order(self, line):
         robot, s = line
@@ -197,7 +203,7 @@ class TestTopp3Solvers:
 
     def test_expert_result(self, line):
         robot, s = line
-        problem = q.Topp3Problem(robot.constraints, np.full(len(s), 0.5))
+        problem = q.Topp3Problem(robot.constraints, np.full(len(s), 0.5), num_stationary_max=1)
         result = q.topp3_lp_expert(problem)
         assert result.solver_status is q.ClarabelSolverStatus.SOLVED and result.solver_status == 1
         np.testing.assert_array_equal(result.profile.a, q.topp3_lp(problem).a)

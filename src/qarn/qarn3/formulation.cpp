@@ -26,8 +26,11 @@ Status check_finite_boundary(const char* label, double value) {
   return {};
 }
 
-// Builder steps 1 to 11, everything before the linearization; gives the effective (k0, k1).
-Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& in, const Constraints* window_store) {
+// Builder steps 1 to 11, everything before the linearization; gives the effective (k0, k1). The
+// QARN3 builder checks the window against the store here (`check_window`), the TOPP3 builder
+// leaves it to the linearization.
+Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& in, const Constraints& store,
+                                   bool check_window) {
   const auto [a_start, a_final] = in.a_boundary;
   const auto [b_start, b_final] = in.b_boundary;
   QARN_TRY(check_boundary_values(a_start, a_final, b_start, b_final));
@@ -35,7 +38,7 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
   const std::size_t n = in.a_linearization.size();
   if (n == 0) return CoreError::invalid_input(component, "a_linearization cannot be empty");
   QARN_TRY(check_index_span(component, in.idx_s_start, n));
-  if (window_store != nullptr && !window_store->contains(in.idx_s_start, n)) {
+  if (check_window && !store.contains(in.idx_s_start, n)) {
     return ConstraintError::OutOfSBounds{in.idx_s_start, n};
   }
   if (in.a_linearization_floor <= 0.0) {
@@ -44,8 +47,19 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
                                     fmt::format("a_linearization_floor must be positive, got {}", in.a_linearization_floor));
   }
   // -0.0 counts as a rest value, as it does in the sign checks.
-  const NumStationary k{a_start == 0.0 && b_start == 0.0 ? in.num_stationary_max.first : 0,
-                        a_final == 0.0 && b_final == 0.0 ? in.num_stationary_max.second : 0};
+  const bool start_rest = a_start == 0.0 && b_start == 0.0;
+  const bool end_rest = a_final == 0.0 && b_final == 0.0;
+  NumStationary k{0, 0};
+  if (in.num_stationary_max) {
+    k = {start_rest ? in.num_stationary_max->first : 0, end_rest ? in.num_stationary_max->second : 0};
+  } else if (store.contains(in.idx_s_start, n)) {
+    // A quarter of the intervals at most, so that free intervals remain between two long phases.
+    const std::uint64_t first = in.idx_s_start, last = in.idx_s_start + n - 1, cap = std::max<std::size_t>(1, (n - 1) / 4);
+    k = {start_rest ? store.constant_jerk_intervals(first, last, cap) : 0,
+         end_rest ? store.constant_jerk_intervals(last, first, cap) : 0};
+  } else {
+    k = {start_rest ? 1 : 0, end_rest ? 1 : 0};  // a window outside the store fails in the linearization
+  }
   QARN_TRY(check_station_intervals(component, n, k.first, k.second));
   QARN_TRY(check_b_linearization_len(component, n, in.b_linearization));
   return k;
@@ -153,7 +167,7 @@ CoreError topp3_linearization_error(const ConstraintError& error) { return linea
 CoreError qarn3_linearization_error(const ConstraintError& error) { return linearization_error(kQarn3Builder, error); }
 
 Result<Topp3Problem> Topp3ProblemBuilder::build_with_linearization() const {
-  const Result<NumStationary> k = check_inputs(kTopp3Builder, inputs, nullptr);
+  const Result<NumStationary> k = check_inputs(kTopp3Builder, inputs, constraints, false);
   if (!k) return k.error();
   QARN_TRY(linearize(constraints, inputs, *k, topp3_linearization_error));
   return record_of(constraints, inputs, *k);
@@ -161,7 +175,7 @@ Result<Topp3Problem> Topp3ProblemBuilder::build_with_linearization() const {
 
 Result<Qarn3Problem> Qarn3ProblemBuilder::build_with_linearization() const {
   Constraints& store = robot.constraints();
-  const Result<NumStationary> k = check_inputs(kQarn3Builder, inputs, &store);
+  const Result<NumStationary> k = check_inputs(kQarn3Builder, inputs, store, true);
   if (!k) return k.error();
   QARN_TRY(linearize(store, inputs, *k, qarn3_linearization_error));
   return Qarn3Problem{record_of(store, inputs, *k), robot, objectives};

@@ -59,7 +59,10 @@ struct Problem3Inputs {
   std::uint64_t idx_s_start = 0;
   std::pair<double, double> a_boundary{0.0, 0.0};  // (a_start, a_final)
   std::pair<double, double> b_boundary{0.0, 0.0};  // (b_start, b_final)
-  NumStationary num_stationary_max{1, 1};           // stationary intervals asked for at a rest end
+  // Stationary intervals at a rest end: the pair asked for, or nothing for the constant-jerk phase
+  // the limits give each rest end (Constraints::constant_jerk_intervals), which the Python problem
+  // classes take by default.
+  std::optional<NumStationary> num_stationary_max = NumStationary{1, 1};
   double a_linearization_floor = 1e-10;  // relative to the reference's largest value (see the builders)
   std::optional<std::span<const double>> b_linearization = std::nullopt;  // reference b, lowers a* where it loads a row
 };

@@ -85,22 +85,23 @@ TEST(Topp3StandardConstraints, TwoStationaryIntervalsAtEachEnd) {
       {6, 2, 1.0}, {6, 3, -1.0}, {6, 8, 0.5}, {6, 9, 0.5},                 // trapezoid on interval 2
       {7, 2, 1.0}, {8, 2, -1.0}, {9, 3, 1.0}, {10, 3, -1.0},               // junction bounds
       {11, 2, -2.0}, {11, 8, -0.5}, {12, 2, -2.0}, {12, 8, -1.0}, {12, 9, -0.5},  // interval 2
-      {13, 2, 1.5}, {13, 8, 0.5 - 2 * 2}, {13, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
-      {14, 3, 1.5}, {15, 3, -0.75},                                        // jerk at 3, interval before
-      {14, 8, -(2 * 2.0)}, {15, 8, -(-3 * 2.0)},
-      {14, 9, 0.5 + 2 * 2.0}, {15, 9, 1 + 2 * -3.0},
+      {13, 2, -1.0}, {13, 8, -0.5},                                        // its middle ordinate a_2 + h b_2
+      {14, 2, 1.5}, {14, 8, 0.5 - 2 * 2}, {14, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
+      {15, 3, 1.5}, {16, 3, -0.75},                                        // jerk at 3, interval before
+      {15, 8, -(2 * 2.0)}, {16, 8, -(-3 * 2.0)},
+      {15, 9, 0.5 + 2 * 2.0}, {16, 9, 1 + 2 * -3.0},
   };
   EXPECT_EQ(entries(t), expected);
-  EXPECT_EQ(t.b, (std::vector<double>{0, 0, 0, 0, 0, 0, 0, start.upper, -start.lower, end.upper, -end.lower, 0, 0, 4,
-                                      4, 3}));
-  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(9)});
+  EXPECT_EQ(t.b, (std::vector<double>{0, 0, 0, 0, 0, 0, 0, start.upper, -start.lower, end.upper, -end.lower, 0, 0, 0,
+                                      4, 4, 3}));
+  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(10)});
   EXPECT_EQ(log,
             "clarabel_standard_constraint_topp3[boundary]: row=4, col=4, val=4, b=4, cones=0\n"
             "clarabel_standard_constraint_topp3[dynamic+zero_cone]: row=12, col=12, val=12, b=7, cones=1\n"
             "clarabel_standard_constraint_topp3[first_order]: row=16, col=16, val=16, b=11, cones=1\n"
-            "clarabel_standard_constraint_topp3[interval_first_order]: row=21, col=21, val=21, b=13, cones=1\n"
-            "clarabel_standard_constraint_topp3[second_order]: row=21, col=21, val=21, b=13, cones=1\n"
-            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=30, col=30, val=30, b=16, "
+            "clarabel_standard_constraint_topp3[interval_first_order]: row=23, col=23, val=23, b=14, cones=1\n"
+            "clarabel_standard_constraint_topp3[second_order]: row=23, col=23, val=23, b=14, cones=1\n"
+            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=32, col=32, val=32, b=17, "
             "cones=2\n");
 
   // The quiet instances build the same record and print nothing.
@@ -124,11 +125,11 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   ASSERT_TRUE(clarabel_standard_constraint_topp3<Verbosity::Silent>(p, w.s, t, 0, 0).ok());
 
   // Equalities: 4 boundary rows and 5 trapezoid rows. Inequalities: a_i >= 0 at 1..4, two amax
-  // rows, 10 interval rows, second order at 1..4 (one row each, two at local 2), jerk at 0
+  // rows, 15 interval rows, second order at 1..4 (one row each, two at local 2), jerk at 0
   // (forward only), 2 and 3 (both intervals; two rows at 3).
-  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 10 + 5 + 7)});
-  EXPECT_EQ(t.b.size(), 37u);
-  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 25 + 10 + 21);
+  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 15 + 5 + 7)});
+  EXPECT_EQ(t.b.size(), 42u);
+  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 35 + 10 + 21);
   const std::vector<double> boundary(t.b.begin(), t.b.begin() + 4);
   EXPECT_EQ(boundary, (std::vector<double>{0.5, 0.25, 0.1, -0.2}));
 
@@ -145,21 +146,25 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   EXPECT_EQ(t.b[13], 5.0);
   EXPECT_EQ(t.b[14], 6.0);
   // Second order at local 2 (id 3): the store's rows in order, a entries before b entries.
-  const std::vector<Entry> local2(all.begin() + 55 + 2, all.begin() + 55 + 6);
-  EXPECT_EQ(local2, (std::vector<Entry>{{26, 2, 4.0}, {27, 2, 2.0}, {26, 8, 0.5}, {27, 8, -1.0}}));
-  EXPECT_EQ(t.b[26], 13.0);
-  EXPECT_EQ(t.b[27], 7.0);
+  // Its interval rows: 2 a_0 + h b_0, 2 a_0 + 2 h b_0 + h b_1 and a_0 + h b_0, all >= 0.
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 30, all.begin() + 37),
+            (std::vector<Entry>{{15, 0, -2.0}, {15, 6, -0.5}, {16, 0, -2.0}, {16, 6, -1.0}, {16, 7, -0.5},
+                                {17, 0, -1.0}, {17, 6, -0.5}}));
+  const std::vector<Entry> local2(all.begin() + 65 + 2, all.begin() + 65 + 6);
+  EXPECT_EQ(local2, (std::vector<Entry>{{31, 2, 4.0}, {32, 2, 2.0}, {31, 8, 0.5}, {32, 8, -1.0}}));
+  EXPECT_EQ(t.b[31], 13.0);
+  EXPECT_EQ(t.b[32], 7.0);
   // Jerk at station 0 uses the forward difference (g = 1 / 0.5): columns a_0, b_0, b_1.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 65, all.begin() + 68),
-            (std::vector<Entry>{{30, 0, 1.5}, {30, 6, 0.5 - 2 * 2.0}, {30, 7, 2 * 2.0}}));
-  EXPECT_EQ(t.b[30], 4.0);
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 75, all.begin() + 78),
+            (std::vector<Entry>{{35, 0, 1.5}, {35, 6, 0.5 - 2 * 2.0}, {35, 7, 2 * 2.0}}));
+  EXPECT_EQ(t.b[35], 4.0);
   // At local 3 (g = 2 before, g = 1 after) the two rows of the interval before, then after.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 74, all.end()),
-            (std::vector<Entry>{{33, 3, 1.5}, {34, 3, -0.75}, {33, 8, -(2 * 2.0)}, {34, 8, -(-3 * 2.0)},
-                                {33, 9, 0.5 + 2 * 2.0}, {34, 9, 1 + 2 * -3.0},
-                                {35, 3, 1.5}, {36, 3, -0.75}, {35, 9, 0.5 - 1 * 2.0}, {36, 9, 1 - 1 * -3.0},
-                                {35, 10, 1 * 2.0}, {36, 10, 1 * -3.0}}));
-  EXPECT_EQ(std::vector<double>(t.b.begin() + 33, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 84, all.end()),
+            (std::vector<Entry>{{38, 3, 1.5}, {39, 3, -0.75}, {38, 8, -(2 * 2.0)}, {39, 8, -(-3 * 2.0)},
+                                {38, 9, 0.5 + 2 * 2.0}, {39, 9, 1 + 2 * -3.0},
+                                {40, 3, 1.5}, {41, 3, -0.75}, {40, 9, 0.5 - 1 * 2.0}, {41, 9, 1 - 1 * -3.0},
+                                {40, 10, 1 * 2.0}, {41, 10, 1 * -3.0}}));
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 38, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
 }
 
 TEST(Topp3StandardConstraints, AnInvertedJunctionBoundIsInfeasible) {

@@ -76,17 +76,17 @@ TEST(Topp3ProblemBuilder, ChecksInOrderWithTheirTexts) {
        {.a_linearization = twelve, .a_linearization_floor = 0.0},
        std::string(kTopp3) + "a_linearization_floor must be positive, got 0"},
       {"three stations never have enough intervals",
-       {.a_linearization = three, .num_stationary_max = {0, 0}},
+       {.a_linearization = three, .num_stationary_max = NumStationary{0, 0}},
        std::string(kTopp3) +
            "2 station intervals must exceed num_stationary.0.max(1) + num_stationary.1.max(1) = 2 (num_stationary = "
            "(0, 0))"},
       {"requested stationary counts at rest need n >= 12",
-       {.a_linearization = std::span<const double>(twelve).first(11), .num_stationary_max = {5, 5}},
+       {.a_linearization = std::span<const double>(twelve).first(11), .num_stationary_max = NumStationary{5, 5}},
        std::string(kTopp3) +
            "10 station intervals must exceed num_stationary.0.max(1) + num_stationary.1.max(1) = 10 (num_stationary = "
            "(5, 5))"},
       {"the interval sum saturates instead of wrapping",
-       {.a_linearization = twelve, .num_stationary_max = {std::numeric_limits<std::uint64_t>::max(), 3}},
+       {.a_linearization = twelve, .num_stationary_max = NumStationary{std::numeric_limits<std::uint64_t>::max(), 3}},
        std::string(kTopp3) + "11 station intervals must exceed num_stationary.0.max(1) + num_stationary.1.max(1) = "
                              "18446744073709551615 (num_stationary = (18446744073709551615, 3))"},
       {"b reference of another length, after the interval check",

@@ -42,7 +42,7 @@ struct Window {
     }
   }
   Qarn3Problem problem(std::span<const ObjectiveView> objectives) const {
-    const auto built = Qarn3ProblemBuilder{*robot, objectives, {.a_linearization = reference, .num_stationary_max = {2, 1}}}
+    const auto built = Qarn3ProblemBuilder{*robot, objectives, {.a_linearization = reference, .num_stationary_max = NumStationary{2, 1}}}
                            .build_with_linearization();
     EXPECT_TRUE(built.ok());
     return *built;

@@ -42,7 +42,7 @@ TEST(Qarn3Reference, SameObjectiveAndTermsAsCvxpy) {
                                               {ObjectiveKind::TotalVariationTorque, 0.02, variation_normalize, {}},
                                               {ObjectiveKind::Linear, 0.3, alpha, beta}};
   const auto problem =
-      Qarn3ProblemBuilder{*robot, objectives, {.a_linearization = reference, .num_stationary_max = {2, 2}}}
+      Qarn3ProblemBuilder{*robot, objectives, {.a_linearization = reference, .num_stationary_max = NumStationary{2, 2}}}
           .build_with_linearization();
   ASSERT_TRUE(problem.ok()) << problem.error().display();
   // Both sides solve well below the 1e-6 compared: the unweighted terms are only as accurate as the

@@ -127,7 +127,7 @@ def standard_constraints(p):
     for i in range(k0, j_end):
         h = s[i + 1] - s[i]
         cons.append(a[i + 1] - a[i] == h * (b[i] + b[i + 1]))  # da/ds = 2 b, trapezoid
-        cons += [2 * a[i] + h * b[i] >= 0, 2 * a[i] + 2 * h * b[i] + h * b[i + 1] >= 0]
+        cons += [2 * a[i] + h * b[i] >= 0, 2 * a[i] + 2 * h * b[i] + h * b[i + 1] >= 0, a[i] + h * b[i] >= 0]
     for (k, rest, step, junction) in ((k0, 0, 1, k0), (k1, n - 1, -1, j_end)):
         if k > 0:
             upper, lower = junction_bounds(p, rest, k, step)
@@ -174,7 +174,9 @@ def solve(problem):
 def topp3_lp(p):
     s, k0, k1 = p["s"], p["k0"], p["k1"]
     a, b, cons = standard_constraints(p)
-    w = np.array(time_weights(s, k0, k1))
+    # The slope of the traversal time sum W_j / sqrt(a_j) at the reference.
+    a_ref = np.maximum(np.array(p["a_ref"], dtype=float), p["floor"])
+    w = 0.5 * np.array(time_weights(s, k0, k1)) / a_ref ** 1.5
     problem = cp.Problem(cp.Minimize(-w @ a), cons)
     solve(problem)
     return [problem.value] + [float(v.value) for v in full_profile(p, a, b)[0]]

@@ -23,7 +23,7 @@ TEST(Topp3LpReference, SameObjectiveAndProfileAsCvxpy) {
   const auto robot = test3::robot_on_path(path.s, path.q, path.dq, path.ddq, path.dddq, limits);
   const std::vector<double> reference = test3::topp2_reference(*robot);
   const auto problem =
-      Topp3ProblemBuilder{robot->constraints(), {.a_linearization = reference, .num_stationary_max = {2, 2}}}
+      Topp3ProblemBuilder{robot->constraints(), {.a_linearization = reference, .num_stationary_max = NumStationary{2, 2}}}
           .build_with_linearization();
   ASSERT_TRUE(problem.ok()) << problem.error().display();
   ASSERT_EQ(problem->num_stationary, (NumStationary{2, 2}));

@@ -65,7 +65,7 @@ TEST(Topp3Socp, ObjectiveIsTheWeightedTimeAndNotAboveTheLp) {
     const std::vector<double> s = *robot->constraints().s_values(0, 201);
     const std::vector<double> reference = test3::topp2_reference(*robot);
     const auto problem =
-        Topp3ProblemBuilder{robot->constraints(), {.a_linearization = reference, .num_stationary_max = {2, 3}}}
+        Topp3ProblemBuilder{robot->constraints(), {.a_linearization = reference, .num_stationary_max = NumStationary{2, 3}}}
             .build_with_linearization();
     ASSERT_TRUE(problem.ok()) << problem.error().display();
     const auto socp = topp3_socp(*problem, {});

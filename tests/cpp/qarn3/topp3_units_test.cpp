@@ -50,7 +50,7 @@ TEST(Topp3Units, TimeAndSpaceScalingGiveTheScaledProfile) {
 
   for (const auto solve : {topp3_lp, topp3_socp}) {
     const auto unit_problem = Topp3ProblemBuilder{unit_robot->constraints(),
-                                                  {.a_linearization = reference, .num_stationary_max = {2, 1}}}
+                                                  {.a_linearization = reference, .num_stationary_max = NumStationary{2, 1}}}
                                   .build_with_linearization();
     ASSERT_TRUE(unit_problem.ok());
     const auto unit = solve(*unit_problem, {});
@@ -65,7 +65,7 @@ TEST(Topp3Units, TimeAndSpaceScalingGiveTheScaledProfile) {
       for (double& a : scaled_reference) a *= f;
       const auto problem =
           Topp3ProblemBuilder{robot->constraints(),
-                              {.a_linearization = scaled_reference, .num_stationary_max = {2, 1},
+                              {.a_linearization = scaled_reference, .num_stationary_max = NumStationary{2, 1},
                                .a_linearization_floor = 1e-10 * f}}
               .build_with_linearization();
       ASSERT_TRUE(problem.ok()) << problem.error().display();

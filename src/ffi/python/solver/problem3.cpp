@@ -12,9 +12,10 @@
 namespace qarn::py {
 namespace {
 
-// The `num_stationary_max` argument: one count for both ends, or a (start, end) tuple.
+// The `num_stationary_max` argument: None (the constant-jerk phase at each rest end), one count for
+// both ends, or a (start, end) tuple.
 struct NumStationaryMax {
-  qarn3::NumStationary value;
+  std::optional<qarn3::NumStationary> value;
 };
 
 }  // namespace
@@ -23,23 +24,40 @@ template <>
 struct FromPy<NumStationaryMax> {
   // The conversion errors of both forms are dropped for the one message.
   static NumStationaryMax convert(PyObject* object, std::string_view) {
+    if (object == Py_None) return {std::nullopt};
     try {
       const std::uint64_t both = index_to_u64(object);
-      return {{both, both}};
+      return {qarn3::NumStationary{both, both}};
     } catch (const Error&) {
     }
     if (PyTuple_Check(object) && PyTuple_GET_SIZE(object) == 2) {
       try {
         const std::uint64_t start = index_to_u64(PyTuple_GET_ITEM(object, 0));
-        return {{start, index_to_u64(PyTuple_GET_ITEM(object, 1))}};
+        return {qarn3::NumStationary{start, index_to_u64(PyTuple_GET_ITEM(object, 1))}};
       } catch (const Error&) {
       }
     }
-    throw Error::value("`num_stationary_max` must be an integer or a pair of integers");
+    throw Error::value("`num_stationary_max` must be an integer, a pair of integers or None");
   }
 };
 
 namespace {
+
+// A rest end (a = b = 0) needs its closed-form interval: over free intervals a profile that starts
+// (or ends) with a = b = 0 never leaves (never reaches) rest, its traversal time is infinite.
+void check_rest_ends(const Problem3Setup& setup) {
+  if (!setup.num_stationary_max) return;
+  const auto [k0, k1] = *setup.num_stationary_max;
+  const auto at_rest = [](double a, double b) { return a == 0.0 && b == 0.0; };
+  const char* end = k0 == 0 && at_rest(setup.a_boundary.first, setup.b_boundary.first)    ? "start"
+                    : k1 == 0 && at_rest(setup.a_boundary.second, setup.b_boundary.second) ? "end"
+                                                                                           : nullptr;
+  if (end == nullptr) return;
+  throw Error::value(fmt::format(
+      "`num_stationary_max` = ({}, {}) leaves the rest {} (a = b = 0) without a stationary interval: a profile "
+      "from rest over free intervals takes infinite time; give it at least 1 there, or None",
+      k0, k1, end));
+}
 
 // The scalars come converted by the entry frame; the arrays are read after them.
 Problem3Setup setup_of(PyObject* a_linearization, PyObject* b_linearization, std::uint64_t idx_s_start,
@@ -53,6 +71,7 @@ Problem3Setup setup_of(PyObject* a_linearization, PyObject* b_linearization, std
   setup.b_boundary = b_boundary;
   setup.num_stationary_max = num_stationary_max.value;
   setup.a_linearization_floor = a_linearization_floor;
+  check_rest_ends(setup);
   return setup;
 }
 
@@ -80,10 +99,12 @@ std::uint64_t problem_idx_s_final(Shared<T> self) {
 }
 
 std::string setup_repr(const Problem3Setup& s) {
-  return fmt::format("idx_s_start={}, s_len={}, a_boundary=({}, {}), b_boundary=({}, {}), num_stationary_max=({}, {})",
+  const std::string k = s.num_stationary_max
+                            ? fmt::format("({}, {})", s.num_stationary_max->first, s.num_stationary_max->second)
+                            : std::string("None");
+  return fmt::format("idx_s_start={}, s_len={}, a_boundary=({}, {}), b_boundary=({}, {}), num_stationary_max={}",
                      s.idx_s_start, s.a_linearization.size(), s.a_boundary.first, s.a_boundary.second,
-                     s.b_boundary.first, s.b_boundary.second, s.num_stationary_max.first,
-                     s.num_stationary_max.second);
+                     s.b_boundary.first, s.b_boundary.second, k);
 }
 
 template <class T>
@@ -96,7 +117,8 @@ void define_setup_attributes(ClassDef<T>& c, const char* s_len_doc) {
       .template field<&T::setup, &S::a_boundary>("a_boundary", "Return boundary values `(a_start, a_final)`.")
       .template field<&T::setup, &S::b_boundary>("b_boundary", "Return boundary values `(b_start, b_final)`.")
       .template field<&T::setup, &S::num_stationary_max>("num_stationary_max",
-                                                          "Return stationary-interval upper bounds `(start, end)`.")
+                                                          "Return the stationary intervals asked for at the rest ends, `(start, end)`, or `None` "
+                                                          "for the constant-jerk phase the limits give each rest end.")
       .template field<&T::setup, &S::a_linearization_floor>(
           "a_linearization_floor",
           "Return the floor of the reference a in the jerk linearization, relative to the reference profile's "
@@ -150,7 +172,7 @@ std::string qarn3_problem_repr(Shared<PyQarn3Problem> self) {
 }
 
 constexpr const char* kKeywords =
-    "*, idx_s_start=0, a_boundary=(0.0, 0.0), b_boundary=(0.0, 0.0), num_stationary_max=1, "
+    "*, idx_s_start=0, a_boundary=(0.0, 0.0), b_boundary=(0.0, 0.0), num_stationary_max=None, "
     "a_linearization_floor=1e-10, b_linearization=None)";
 
 }  // namespace

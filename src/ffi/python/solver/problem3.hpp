@@ -25,7 +25,7 @@ struct Problem3Setup {
   std::uint64_t idx_s_start = 0;
   std::pair<double, double> a_boundary{0.0, 0.0};
   std::pair<double, double> b_boundary{0.0, 0.0};
-  qarn3::NumStationary num_stationary_max{1, 1};
+  std::optional<qarn3::NumStationary> num_stationary_max;  // None: the constant-jerk phase at each rest end
   double a_linearization_floor = 1e-10;
 
   // The builders' view of these inputs; it borrows the arrays.

@@ -89,8 +89,9 @@ void add_interval_first_order_constraints(std::span<const double> s, std::size_t
     triplets.push_entry(r + 1, i, -2.0);
     triplets.push_entry(r + 1, n + i, h * -2.0);
     triplets.push_entry(r + 1, n + i + 1, -h);
-    triplets.b.push_back(0.0);
-    triplets.b.push_back(0.0);
+    triplets.push_entry(r + 2, i, -1.0);
+    triplets.push_entry(r + 2, n + i, -h);
+    triplets.b.insert(triplets.b.end(), 3, 0.0);
   }
 }
 

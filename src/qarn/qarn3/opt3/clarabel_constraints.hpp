@@ -39,8 +39,10 @@ void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n,
 // a_i <= amax_i where amax is finite. False when a junction's bounds are inverted.
 bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std::uint64_t k0, std::uint64_t k1,
                                  ClarabelTriplets& triplets);
-// 2 a_i + h_i b_i >= 0 and 2 a_i + 2 h_i b_i + h_i b_(i+1) >= 0 on every free interval: a stays
-// non-negative along the interval's quadratic.
+// On every free interval, 2 a_i + h_i b_i >= 0 and 2 a_i + 2 h_i b_i + h_i b_(i+1) >= 0, which keep
+// the interval's quadratic a(s) >= 0 but let it touch zero inside (where the time to cross it
+// diverges), then a_i + h_i b_i >= 0: the middle Bezier ordinate of that quadratic, so that a(s)
+// stays positive inside wherever one of its stations' a is.
 void add_interval_first_order_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0,
                                           std::uint64_t k1, ClarabelTriplets& triplets);
 // acc_a a_i + acc_b b_i <= acc_max at the stations strictly between the junctions.

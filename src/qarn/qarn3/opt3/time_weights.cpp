@@ -3,6 +3,7 @@
 #include "qarn/qarn3/opt3/time_weights.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "math/numerical/saturating.hpp"
 
@@ -34,6 +35,16 @@ std::vector<double> time_objective_weights(std::span<const double> s, std::size_
     const std::size_t m = n - 1;
     const std::size_t j = m - static_cast<std::size_t>(k1);
     w[j] = (s[m] * 6.0 + s[j] * -5.0 - s[j - 1]) * 0.5;
+  }
+  return w;
+}
+
+std::vector<double> linearized_time_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                            std::uint64_t k1, std::span<const double> a_ref, double floor) {
+  std::vector<double> w = time_objective_weights(s, n, k0, k1);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double a = std::fmax(a_ref[i], floor);  // fmax: a NaN reference takes the floor
+    w[i] *= 0.5 / (a * std::sqrt(a));
   }
   return w;
 }

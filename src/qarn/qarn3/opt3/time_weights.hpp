@@ -20,6 +20,14 @@ inline std::size_t first_time_station(std::uint64_t k0) { return k0 > 0 ? static
 std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
                                            std::uint64_t k1);
 
+// The TOPP3 LP's weights: the slope of the traversal time sum_j W_j / sqrt(a_j) at the reference,
+// W_j / (2 a_ref_j^(3/2)) (a_ref floored at `floor`, a NaN reference taking the floor), so that the
+// linear program maximises the first-order gain in time. Weighting a alone (W_j) let a pass trade
+// a near-zero a at one station, which costs time without bound, for more room elsewhere, and the
+// next linearization around that near-zero a held it there.
+std::vector<double> linearized_time_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
+                                            std::uint64_t k1, std::span<const double> a_ref, double floor);
+
 // Split form: the junction keeps only its free half interval and the stationary segment's weight
 // sits on the rest station (index 0 or n-1).
 std::vector<double> time_objective_weights_split(std::span<const double> s, std::size_t n, std::uint64_t k0,

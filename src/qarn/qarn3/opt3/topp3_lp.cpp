@@ -1,5 +1,5 @@
 // TOPP3 LP on the third-order policy: no variables, rows or cones beyond the standard constraints,
-// only the linear cost q = (-W, 0) with W the merged time weights.
+// only the linear cost q = (-w, 0), w the slope of the traversal time at the reference.
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
 
 #include "qarn/qarn3/opt3/time_weights.hpp"
@@ -31,7 +31,8 @@ struct Topp3Lp : ThirdOrderPolicy<Topp3Lp> {
   static Status assemble_own(const Problem& problem, const Context& context, Assembly& assembly) {
     const std::size_t n = problem.s_len();
     const auto [k0, k1] = problem.num_stationary;
-    const std::vector<double> w = time_objective_weights(context.s, n, k0, k1);
+    const std::vector<double> w = linearized_time_weights(context.s, n, k0, k1, problem.a_linearization,
+                                                         problem.constraints.a_linearization_floor());
     assembly.q.assign(2 * n, 0.0);
     for (std::size_t i = 0; i < n; ++i) assembly.q[i] = -w[i];
     return {};

@@ -1,6 +1,7 @@
 // TOPP3 LP: a jerk-limited time-optimal profile as a linear program. Over the a and b of every
-// station it maximises the time-weighted sum of a (a surrogate of the traversal time) under the
-// third-order standard constraints, whose jerk rows are linearized around the problem's reference.
+// station it maximises the first-order gain in traversal time at the reference (a weighted sum of
+// a) under the third-order standard constraints, whose jerk rows are linearized around the
+// problem's reference.
 #pragma once
 
 #include "diag/result.hpp"
