@@ -57,20 +57,21 @@ struct FreeInterval {
 };
 
 // s(t) on a free interval of the motion whose b is linear in s (s''' = kappa s'), in the model the
-// time integration used: from the node it integrated from (the near node), with a and b there
-// and b at the far node, so that the values stay consistent with the arrival times even where
-// the profile's own a at the far node differs from the model's. Lengths and times are counted in
+// time integration used: seen from the node it integrated from (the near node), with a = A and
+// b = B0 there and b = B1 at the far node, where the model's a(h) stands for the profile's own
+// value, so that s stays consistent with the arrival times. Lengths and times are counted in
 // powers of two near the interval's length and duration: an exact rescaling that keeps every
 // intermediate in range at any magnitude.
 //
-// Seen from the near node (a = A, b = B0 there, B1 at the far node, time and distance counted
-// away from it), the closed form from the near node, x = tau (sqrt(A) S(z) + G(B0, tau, z)), adds
-// two terms of one sign when B0 >= 0, and the one from the far node, h - x = sigma (sqrt(a(h))
-// S(z) - G(B1, sigma, z)) with the model's a(h), when B1 <= 0. With a minimum of a inside
-// (B0 < 0 < B1) both cancel where a dips far below its node values, since their terms grow like
-// sinh while s barely moves. There the speed is alpha e^(r tau) + beta e^(-r tau) with
-// r = sqrt(kappa), two positive exponentials integrated apart, and alpha = Q / (4 beta (B1 - B0))
-// comes from the exact Q = h (A kappa - B0^2), so that it keeps its digits however deep the dip.
+// From the near node the distance is x = tau (sqrt(A) S(z) + G(B0, tau, z)), and from the far node
+// h - x = sigma (sqrt(a(h)) S(z) - G(B1, sigma, z)). A form adds two terms of one sign, and is
+// accurate, when the motion speeds up away from its node (B0 >= 0, B1 <= 0) or close to the node
+// (|b| u <= sqrt(a), |z| <= 1); each query takes the form of the node it is closer to in time
+// when that one is accurate. With a minimum of a inside (B0 < 0 < B1) both cancel in the middle
+// where a dips far below its node values, since their terms grow like sinh while s barely moves.
+// There the speed is alpha e^(r tau) + beta e^(-r tau) with r = sqrt(kappa), two positive
+// exponentials integrated apart, and alpha = Q / (4 beta (B1 - B0)) comes from the exact
+// Q = h (A kappa - B0^2), so that it keeps its digits however deep the dip.
 class FreeIntervalMotion {
  public:
   FreeIntervalMotion() = default;
@@ -92,60 +93,52 @@ class FreeIntervalMotion {
     per_time_unit_ = std::ldexp(from_end ? -1.0 : 1.0, -et);
     const double hs = scaled(h, -eh);
     const double As = scaled(A, 2 * (et - eh));
-    const double B0 = scaled(b_near, 2 * et - eh);
-    const double B1 = scaled(b_far, 2 * et - eh);
-    kappa_ = (B1 - B0) / hs;
+    b0_ = scaled(b_near, 2 * et - eh);
+    b1_ = scaled(b_far, 2 * et - eh);
+    kappa_ = (b1_ - b0_) / hs;
+    root_near_ = std::sqrt(As);
+    // a(h) = A + h B0 + h B1, correctly rounded where the rounded sum cancels.
+    const double D1 = std::fma(hs, b0_, As);
+    double D2 = std::fma(hs, b1_, D1);
+    if (!(std::fabs(D2) >= 0.25 * std::fabs(D1))) D2 = exact_mul_add_pair(hs, As, b0_, b1_).to_double();
+    root_far_ = std::sqrt(std::fmax(D2, 0.0));
 
-    if (b_near >= 0) {
-      form_ = Form::Near;
-      root_a_ = std::sqrt(As);
-      b_ = B0;
-    } else if (b_far <= 0) {
-      form_ = Form::Far;
-      // a(h) = A + h B0 + h B1, correctly rounded where the rounded sum cancels.
-      const double D1 = std::fma(hs, B0, As);
-      double D2 = std::fma(hs, B1, D1);
-      if (!(std::fabs(D2) >= 0.25 * std::fabs(D1))) D2 = exact_mul_add_pair(hs, As, B0, B1).to_double();
-      root_a_ = std::sqrt(std::fmax(D2, 0.0));
-      b_ = B1;
-    } else {
-      const double Q = exact_three_product_form(hs, As, B0, B1).to_double();
+    if (b0_ < 0 && b1_ > 0) {
+      const double Q = exact_three_product_form(hs, As, b0_, b1_).to_double();
       r_ = std::sqrt(kappa_);
-      beta_ = 0.5 * (std::sqrt(As) - B0 / r_);
-      alpha_ = Q / (4 * beta_ * (B1 - B0));
-      // Q <= 0: a reaches zero inside and no motion gets across; the near form stands for it.
-      form_ = alpha_ > 0 && alpha_ < kInf && beta_ < kInf && r_ < kInf ? Form::Exponential : Form::Near;
-      root_a_ = std::sqrt(As);
-      b_ = B0;
+      beta_ = 0.5 * (root_near_ - b0_ / r_);
+      alpha_ = Q / (4 * beta_ * (b1_ - b0_));
+      // Q <= 0: a reaches zero inside and no motion gets across; the node forms stand for it.
+      exponential_ = alpha_ > 0 && alpha_ < kInf && beta_ < kInf && r_ < kInf;
     }
   }
 
   double at(double t) const {
     if (t >= t1_) return s1_;
     if (t <= t0_) return s0_;
-    switch (form_) {
-      case Form::Near: {
-        const double tau = (t - t_near_) * per_time_unit_;
-        const double z = kappa_ * tau * tau;
-        return inside(s_near_ + tau * std::fma(root_a_, s_factor(z), g_term(b_, tau, z)) * length_unit_);
-      }
-      case Form::Far: {
-        const double sigma = (t_far_ - t) * per_time_unit_;
-        const double z = kappa_ * sigma * sigma;
-        return inside(s_far_ - sigma * std::fma(root_a_, s_factor(z), -g_term(b_, sigma, z)) * length_unit_);
-      }
-      case Form::Exponential: {
-        const double x = r_ * ((t - t_near_) * per_time_unit_);
-        // Past e^709 the growing term alone is the distance, taken through its logarithm.
-        const double grow = x < 709 ? alpha_ * std::expm1(x) : std::exp(std::log(alpha_) + x);
-        return inside(s_near_ + (grow - beta_ * std::expm1(-x)) / r_ * length_unit_);
-      }
+    const double tau = (t - t_near_) * per_time_unit_;
+    const double sigma = (t_far_ - t) * per_time_unit_;
+    if (tau <= sigma ? fits(tau, b0_, root_near_) || !(fits(sigma, -b1_, root_far_) || exponential_)
+                     : !fits(sigma, -b1_, root_far_) && (fits(tau, b0_, root_near_) || !exponential_)) {
+      const double z = kappa_ * tau * tau;
+      return inside(s_near_ + tau * std::fma(root_near_, s_factor(z), g_term(b0_, tau, z)) * length_unit_);
     }
-    return kNaN;
+    if (fits(sigma, -b1_, root_far_) || !exponential_) {
+      const double z = kappa_ * sigma * sigma;
+      return inside(s_far_ - sigma * std::fma(root_far_, s_factor(z), -g_term(b1_, sigma, z)) * length_unit_);
+    }
+    const double x = r_ * tau;
+    // Past e^709 the growing term alone is the distance, taken through its logarithm.
+    const double grow = x < 709 ? alpha_ * std::expm1(x) : std::exp(std::log(alpha_) + x);
+    return inside(s_near_ + (grow - beta_ * std::expm1(-x)) / r_ * length_unit_);
   }
 
  private:
-  enum class Form : std::uint8_t { Near, Far, Exponential };
+  // Whether the form from a node with the speed `root` and the b `push` (positive: speeding up away
+  // from the node) adds terms of one sign, or nearly, after the time u.
+  bool fits(double u, double push, double root) const {
+    return push >= 0 || (-push * u <= root && std::fabs(kappa_ * u * u) <= 1);
+  }
 
   // Rounding, or times that do not fit the profile, must not carry s out of the interval; a NaN
   // (data far outside any motion) gives the start.
@@ -154,10 +147,9 @@ class FreeIntervalMotion {
   double s0_ = 0, s1_ = 0, t0_ = 0, t1_ = 0;
   double s_near_ = 0, s_far_ = 0, t_near_ = 0, t_far_ = 0;
   double length_unit_ = 1, per_time_unit_ = 1;  // negative when the near node is the end
-  double kappa_ = 0;
-  double root_a_ = 0, b_ = 0;            // at the node of the node forms
+  double kappa_ = 0, b0_ = 0, b1_ = 0, root_near_ = 0, root_far_ = 0;
   double alpha_ = 0, beta_ = 0, r_ = 0;  // of the exponential form
-  Form form_ = Form::Near;
+  bool exponential_ = false;
 };
 
 // A stationary segment next to a rest end: a = a_j x^(4/3) reaches the junction j, at the signed
