@@ -71,6 +71,10 @@ inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 28;
 // largest count (a plain conversion of such values is undefined).
 std::uint64_t saturating_floor_to_u64(double v);
 
+// v kept within [lo, hi], NaN giving lo: how the samplers keep s(t) inside its interval. Written
+// with comparisons, since std::fmin and std::fmax are library calls in their hot loops.
+inline double within(double v, double lo, double hi) { return v > hi ? hi : v >= lo ? v : lo; }
+
 // The arrival times t_s on a grid of s_len stations: as many, finite and strictly increasing.
 Status check_station_times(std::string_view name, std::span<const double> t_s, std::size_t s_len);
 // Explicit query times: not empty, finite, strictly increasing.

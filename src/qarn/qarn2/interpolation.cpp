@@ -28,7 +28,7 @@ double s_on_interval(std::span<const double> s, std::span<const double> a, std::
   const double tau = t - t_s[k];
   const double h = s[k + 1] - s[k];
   const double x = tau * std::fma(a[k + 1] - a[k], (tau / h) * 0.25, std::sqrt(a[k]));
-  return std::fmin(std::fmax(s[k] + x, s[k]), s[k + 1]);
+  return within(s[k] + x, s[k], s[k + 1]);
 }
 
 // One ascending pass over the intervals for ascending query times; a value below the one before
@@ -50,7 +50,8 @@ void sample_into(std::vector<double>& out, std::span<const double> s, std::span<
       out.push_back(kNaN);
       continue;
     }
-    latest = std::fmax(latest, s_on_interval(s, a, t_s, k, t));
+    const double v = s_on_interval(s, a, t_s, k, t);
+    if (v > latest) latest = v;
     out.push_back(latest);
   }
 }

@@ -89,8 +89,8 @@ class FreeIntervalMotion {
       eh = scale_exponent(h);
       et = scale_exponent(iv.t1 - iv.t0);
     }
-    length_unit_ = std::ldexp(from_end ? -1.0 : 1.0, eh);
-    per_time_unit_ = std::ldexp(from_end ? -1.0 : 1.0, -et);
+    length_unit_ = scaled(from_end ? -1.0 : 1.0, eh);
+    per_time_unit_ = scaled(from_end ? -1.0 : 1.0, -et);
     const double hs = scaled(h, -eh);
     const double As = scaled(A, 2 * (et - eh));
     b0_ = scaled(b_near, 2 * et - eh);
@@ -142,7 +142,7 @@ class FreeIntervalMotion {
 
   // Rounding, or times that do not fit the profile, must not carry s out of the interval; a NaN
   // (data far outside any motion) gives the start.
-  double inside(double s) const { return std::fmin(std::fmax(s, s0_), s1_); }
+  double inside(double s) const { return within(s, s0_, s1_); }
 
   double s0_ = 0, s1_ = 0, t0_ = 0, t1_ = 0;
   double s_near_ = 0, s_far_ = 0, t_near_ = 0, t_far_ = 0;
@@ -165,8 +165,8 @@ class StationarySegment {
         lo_(std::fmin(s_edge, s_junction)), hi_(std::fmax(s_edge, s_junction)) {}
 
   double at(double t) const {
-    const double f = std::fmin(std::fabs(t - t_edge_) / duration_, 1.0);
-    return std::fmin(std::fmax(s_edge_ + d_ * (f * f * f), lo_), hi_);
+    const double f = within(std::fabs(t - t_edge_) / duration_, 0.0, 1.0);
+    return within(s_edge_ + d_ * (f * f * f), lo_, hi_);
   }
 
  private:
@@ -188,7 +188,7 @@ class Topp3Sampler {
     if (!(t >= t_s_[0]) || past_end_) return kNaN;
     const double v = on_profile(t);
     if (std::isnan(v)) return v;
-    latest_ = std::fmax(latest_, v);
+    if (v > latest_) latest_ = v;
     return latest_;
   }
 
