@@ -51,7 +51,8 @@ TEST(TToSReference, ThirdOrderIntervalsOfEveryBranch) {
     const bool last = to_double(row[5]) != 0;
     const V s = last ? V{0, h} : V{0, h, 2 * h};
     const V t_s = last ? V{0, t1} : V{0, t1, 2 * t1};
-    const Topp3Profile p = last ? Topp3Profile{{a0, a1}, {b0, b1}, {0, 0}} : Topp3Profile{{a0, a1, a1}, {b0, b1, b1}, {0, 0}};
+    const Topp3Profile p =
+        last ? Topp3Profile{{a0, a1}, {b0, b1}, {0, 0}} : Topp3Profile{{a0, a1, a1}, {b0, b1, b1}, {0, 0}};
     check_row(row, 7, h, [&](const V& t) { return t_to_s_topp3(s, p, t_s, SampleTimes{t}); });
   }
 }
