@@ -1,28 +1,22 @@
-// The time conversions on the profiles of a 1,000-station 6-axis path (the path and limits of
-// third_order_bench): s -> t and s(t) on a 1 ms grid, for the second-order optimum of topp2_ra
-// and the jerk-limited profile of one TOPP3 LP around it. Target: the 1 ms grid of the third-order
-// profile in well under a millisecond.
+// The time conversions on the third-order benchmarks' 1,000-station path: s -> t and s(t) on a
+// 1 ms grid, for the second-order optimum of topp2_ra and the jerk-limited profile of one TOPP3 LP
+// around it. Target: the 1 ms grid of the third-order profile in well under a millisecond.
 #include <benchmark/benchmark.h>
 
-#include <Eigen/Core>
 #include <cstdlib>
 #include <memory>
-#include <random>
 #include <vector>
 
-#include "../tests/cpp/qarn2/sine_path.hpp"
+#include "jerk_limited_robot.hpp"
 #include "qarn/qarn2/dp2/topp2_ra.hpp"
 #include "qarn/qarn2/interpolation.hpp"
 #include "qarn/qarn3/interpolation.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
-#include "robot/robot_core.hpp"
 
 namespace {
 
 using namespace qarn;
 
-constexpr std::size_t kStations = 1000;
-constexpr Eigen::Index kAxes = 6;
 constexpr double kGridStep = 1e-3;
 
 struct Profiles {
@@ -32,24 +26,12 @@ struct Profiles {
   std::vector<double> t_s3;
 
   Profiles() {
-    std::mt19937_64 rng(2024);
-    const test2::SinePath p = test2::sine_path(rng, kAxes, kStations - 1);
-    auto robot = std::make_unique<Robot>(kAxes, kStations);
+    const std::unique_ptr<Robot> robot = bench::jerk_limited_robot();
     Constraints& c = robot->constraints();
-    if (!c.append_s(p.s).ok() || !c.set_q(p.q, p.dq, p.ddq, p.dddq, 0).ok()) std::abort();
-    const auto n = static_cast<Eigen::Index>(kStations);
-    Eigen::MatrixXd v(kAxes, n), acc(kAxes, n), jerk(kAxes, n);
-    for (Eigen::Index j = 0; j < kAxes; ++j) {
-      v.row(j).setConstant(1.0 + 0.2 * static_cast<double>(j));
-      acc.row(j).setConstant(3.0 + 0.5 * static_cast<double>(j));
-      jerk.row(j).setConstant(20.0 + 5.0 * static_cast<double>(j));
-    }
-    if (!robot->add_velocity_limits(v, -v, 0).ok() || !robot->add_acceleration_limits(acc, -acc, 0).ok() ||
-        !robot->add_jerk_limits(jerk, -jerk, 0).ok()) {
-      std::abort();
-    }
-    s = p.s;
-    Result<std::vector<double>> a = qarn2::topp2_ra({c, 0, kStations - 1, 0.0, 0.0}, {});
+    Result<std::vector<double>> stations = c.s_values(0, bench::kStations);
+    if (!stations) std::abort();
+    s = std::move(*stations);
+    Result<std::vector<double>> a = qarn2::topp2_ra({c, 0, bench::kStations - 1, 0.0, 0.0}, {});
     if (!a) std::abort();
     a2 = std::move(*a);
     Result<StationTimes> times2 = qarn2::s_to_t_topp2(s, a2, 0.0);
