@@ -8,9 +8,9 @@ free_intervals.txt  travel times over one free interval, the integral of ds / sq
                   checked against the closed-form antiderivative), plus one point inside the
                   interval with its time for the inverse conversion.
 
-t_to_s_topp3.txt  s at query times on one free interval of every branch, with a down to 1e-30
-                  (inside) and 1e-300 (at a node) of its node values and magnitudes near
-                  1e+-300: the model seen from the node the time integration starts at, its time
+t_to_s_topp3.txt  s at query times on one free interval of every branch, with a down to 1e-18
+                  (inside: as deep as rounded data let it be) and 1e-298 (at a node) of its node
+                  values and magnitudes near 1e+-300: the model seen from the node the time integration starts at, its time
                   from the antiderivative and s from the motion (mpmath, 120 digits, the two
                   checked against each other to 60 digits);
 t_to_s_topp2.txt  the same for second-order intervals (a linear in s), a down to 1e-300.
@@ -249,7 +249,7 @@ def inverse_case(rng, kind):
     if kind == 1:  # from rest: rest to rest, or on
         B0 = 10.0 ** rng.uniform(-2, 2)
         return 0.0, B0, rng.choice((-B0, rng.uniform(-0.9, 3) * B0)), h
-    if kind == 2:  # a minimum inside, down to 1e-30 of the node values
+    if kind == 2:  # a minimum inside, as deep as the rounding of A lets it be (about 1e-18)
         c, u0 = 10.0 ** rng.uniform(-1, 1), h * rng.uniform(0.2, 0.8)
         A = c * u0 * u0 * (1 + 10.0 ** -rng.uniform(1, 30))
         return A, -c * u0, -c * u0 + c * h, h
@@ -257,7 +257,7 @@ def inverse_case(rng, kind):
         A = 10.0 ** -rng.uniform(0, 300)
         B0 = rng.uniform(0.1, 1) / h
         return A, B0, rng.uniform(-0.4, 1) * B0, h
-    if kind == 4:  # slowing down to a far node where a is down to 1e-30 of the near node's
+    if kind == 4:  # slowing down to a far node where a is down to about 1e-18 of the near node's
         A = 10.0 ** rng.uniform(-1, 1)
         B0 = -rng.uniform(0.1, 1) * A / h
         return A, B0, (A * 10.0 ** -rng.uniform(1, 30) - A) / h - B0, h

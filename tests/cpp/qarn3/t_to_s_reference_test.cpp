@@ -1,5 +1,5 @@
 // t -> s of both orders against make_reference.py's s(t) at 120 digits, on intervals of every
-// branch with a down to 1e-30 (inside) and 1e-300 (at a node) of its node values and magnitudes
+// branch with a down to 1e-18 (inside) and 1e-298 (at a node) of its node values and magnitudes
 // near 1e+-300: within a few units in the last place of the interval's length (the promise is
 // 1e-12 of it), inside the interval, never decreasing.
 #include <gtest/gtest.h>
