@@ -6,14 +6,12 @@
 // Targets: TOPP3 LP under 0.3 s, assembly under 5% of the solve.
 #include <benchmark/benchmark.h>
 
-#include <Eigen/Core>
 #include <memory>
-#include <random>
 #include <string>
 #include <type_traits>
 #include <vector>
 
-#include "../tests/cpp/qarn2/sine_path.hpp"
+#include "jerk_limited_robot.hpp"
 #include "qarn/conic/solve.hpp"
 #include "qarn/qarn2/dp2/topp2_ra.hpp"
 #include "qarn/qarn3/opt3/qarn3_socp.hpp"
@@ -26,31 +24,15 @@ namespace {
 using namespace qarn;
 using namespace qarn::qarn3;
 
-constexpr std::size_t kStations = 1000;
-constexpr Eigen::Index kAxes = 6;
+using bench::kAxes;
+using bench::kStations;
 
-// A random smooth 6-axis path with limits per axis: |velocity| <= 1 + 0.2 j, |acceleration| <=
-// 3 + 0.5 j, |jerk| <= 20 + 5 j.
 struct Setup {
-  std::unique_ptr<Robot> robot = std::make_unique<Robot>(kAxes, kStations);
+  std::unique_ptr<Robot> robot = bench::jerk_limited_robot();
   std::vector<double> reference;
 
   Setup() {
-    std::mt19937_64 rng(2024);
-    const test2::SinePath p = test2::sine_path(rng, kAxes, kStations - 1);
     Constraints& c = robot->constraints();
-    if (!c.append_s(p.s).ok() || !c.set_q(p.q, p.dq, p.ddq, p.dddq, 0).ok()) std::abort();
-    const auto n = static_cast<Eigen::Index>(kStations);
-    Eigen::MatrixXd v(kAxes, n), acc(kAxes, n), jerk(kAxes, n);
-    for (Eigen::Index j = 0; j < kAxes; ++j) {
-      v.row(j).setConstant(1.0 + 0.2 * static_cast<double>(j));
-      acc.row(j).setConstant(3.0 + 0.5 * static_cast<double>(j));
-      jerk.row(j).setConstant(20.0 + 5.0 * static_cast<double>(j));
-    }
-    if (!robot->add_velocity_limits(v, -v, 0).ok() || !robot->add_acceleration_limits(acc, -acc, 0).ok() ||
-        !robot->add_jerk_limits(jerk, -jerk, 0).ok()) {
-      std::abort();
-    }
     Result<std::vector<double>> a = qarn2::topp2_ra({c, 0, kStations - 1, 0.0, 0.0}, {});
     if (!a) std::abort();
     reference = std::move(*a);

@@ -15,6 +15,17 @@ CoreError invalid(std::string_view name, std::string message) {
   return CoreError::invalid_input(std::string(name), std::move(message));
 }
 
+// The quotient (t_end - t0) / dt whose floor counts the grid points. One within four units in the
+// last place below an integer counts as that integer: the rounding of the span, of the step and
+// of the division must not drop the point before it (0.7 / 0.1 rounds to 6.999999999999999, and
+// the grid would lack its point 0.6).
+double grid_quotient(const UniformTimes& grid, double t_end) {
+  const double q = (t_end - grid.t0) / grid.dt;
+  const double next = std::floor(q) + 1;
+  const double ulp = std::nextafter(std::fabs(q), std::numeric_limits<double>::infinity()) - std::fabs(q);
+  return next - q <= 4 * ulp ? next : q;
+}
+
 }  // namespace
 
 Status check_finite_values(std::string_view name, std::string_view label, std::span<const double> v) {
@@ -118,11 +129,14 @@ Result<std::size_t> uniform_sample_count(std::string_view name, const UniformTim
   QARN_TRY(check_finite_scalar(name, "t0", grid.t0));
   QARN_TRY(check_finite_scalar(name, "dt", grid.dt));
   if (!(grid.dt > 0)) return invalid(name, fmt::format("`dt` = {} must be positive", grid.dt));
-  const std::uint64_t count = saturating_floor_to_u64((t_end - grid.t0) / grid.dt);
+  const double quotient = grid_quotient(grid, t_end);
+  const std::uint64_t count = saturating_floor_to_u64(quotient);
   // A tiny step over a long span would ask for more samples than memory holds: refuse it
-  // before anything is reserved.
+  // before anything is reserved. Beyond the integer range the quotient itself is told.
   if (count > kMaxUniformSamples) {
-    return invalid(name, fmt::format("`dt` = {} gives {} samples, more than the limit of {}", grid.dt, count,
+    const std::string asked =
+        count < std::numeric_limits<std::uint64_t>::max() ? fmt::format("{}", count) : fmt::debug(std::floor(quotient));
+    return invalid(name, fmt::format("`dt` = {} gives {} samples, more than the limit of {}", grid.dt, asked,
                                      kMaxUniformSamples));
   }
   return static_cast<std::size_t>(count);
@@ -136,9 +150,15 @@ Status check_sample_times(std::string_view name, std::span<const double> t_sampl
 
 void append_final_station(std::vector<double>& samples, const UniformTimes& grid, double s_last, double t_end) {
   if (!grid.include_final) return;
-  // A NaN last sample compares false and appends nothing.
-  const bool append = samples.empty() ? grid.t0 <= t_end : samples.back() < s_last;
-  if (append) samples.push_back(s_last);
+  bool short_of_end = grid.t0 <= t_end;
+  if (!samples.empty()) {
+    // A NaN last sample lies outside the profile's time span: before its start when its time
+    // precedes t_end (the whole grid came too early), else past its end.
+    const double last = samples.back();
+    short_of_end = std::isnan(last) ? grid.t0 + grid.dt * static_cast<double>(samples.size() - 1) < t_end
+                                    : last < s_last;
+  }
+  if (short_of_end) samples.push_back(s_last);
 }
 
 }  // namespace qarn

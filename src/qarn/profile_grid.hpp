@@ -48,8 +48,10 @@ struct StationTimes {
   std::vector<double> t_s;  // arrival time at every station
 };
 
-// Query times t0 + dt * i, i = 0 .. floor((t_s[last] - t0) / dt) - 1; `include_final` appends the
-// last station when the grid stops short of it.
+// Query times t0 + dt * i, i = 0 .. floor((t_s[last] - t0) / dt) - 1, a quotient within rounding
+// below an integer counting as that integer; the point t0 + dt * floor(..) is never on the grid,
+// even where it equals t_s[last]. `include_final` appends the last station when the grid stops
+// short of it.
 struct UniformTimes {
   double t0;
   double dt;
@@ -69,15 +71,20 @@ inline constexpr std::uint64_t kMaxUniformSamples = std::uint64_t{1} << 28;
 // largest count (a plain conversion of such values is undefined).
 std::uint64_t saturating_floor_to_u64(double v);
 
+// v kept within [lo, hi], NaN giving lo: how the samplers keep s(t) inside its interval. Written
+// with comparisons, since std::fmin and std::fmax are library calls in their hot loops.
+inline double within(double v, double lo, double hi) { return v > hi ? hi : v >= lo ? v : lo; }
+
 // The arrival times t_s on a grid of s_len stations: as many, finite and strictly increasing.
 Status check_station_times(std::string_view name, std::span<const double> t_s, std::size_t s_len);
 // Explicit query times: not empty, finite, strictly increasing.
 Status check_sample_times(std::string_view name, std::span<const double> t_sample);
-// The number of points of `grid` before t_end, after the checks of t0 and dt; a count above
-// kMaxUniformSamples is refused before anything is allocated.
+// The number of points of `grid` for the final time t_end (see UniformTimes), after the checks of
+// t0 and dt; a count above kMaxUniformSamples is refused before anything is allocated.
 Result<std::size_t> uniform_sample_count(std::string_view name, const UniformTimes& grid, double t_end);
-// With include_final: appends s_last when the grid stopped short of the final station (when
-// nothing was sampled: when the grid starts no later than t_end). A NaN last sample appends nothing.
+// With include_final: appends s_last when the grid stopped short of the final station: its last
+// sample is below s_last, or NaN at a time before t_end (the grid ended before the profile
+// began), or, when nothing was sampled, the grid starts no later than t_end.
 void append_final_station(std::vector<double>& samples, const UniformTimes& grid, double s_last, double t_end);
 
 }  // namespace qarn

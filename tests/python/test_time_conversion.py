@@ -1,9 +1,11 @@
 """Time conversions of both orders from Python: segment profile, arrival times and s sampled in time,
 against closed-form motions, with the argument order, the keyword rule of the wrappers and the core's
-messages; the positive-a repair of third-order profiles."""
+messages; the positive-a repair of third-order profiles; faults found before, against values
+computed independently."""
 
 import math
 
+import mpmath
 import numpy as np
 import pytest
 
@@ -230,3 +232,90 @@ class TestThirdOrder:
         with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
             profile.force_positive_a(Grid())
         assert profile.force_positive_a(s) is True
+
+
+def motion(s0, a0, b0, b1, h, t):
+    """s at the time t from station s0 of a third-order interval (s''' = kappa s', 60 digits)."""
+    mpmath.mp.dps = 60
+    a0, b0, kappa, t = mpmath.mpf(a0), mpmath.mpf(b0), (mpmath.mpf(b1) - b0) / h, mpmath.mpf(t)
+    r = mpmath.sqrt(abs(kappa))
+    if kappa > 0:
+        return float(s0 + (mpmath.sqrt(a0) * mpmath.sinh(r * t) + b0 / r * (mpmath.cosh(r * t) - 1)) / r)
+    return float(s0 + (mpmath.sqrt(a0) * mpmath.sin(r * t) + b0 / r * (1 - mpmath.cos(r * t))) / r)
+
+
+def dip_case(a0, b0, b1):
+    """s on a fine grid over the first of two intervals of unit length (b constant on the second),
+    and the 60-digit motion."""
+    a1 = a0 + b0 + b1
+    s, profile = [0.0, 1.0, 2.0], q.Profile3rd([a0, a1, a1 + 2 * b1], [b0, b1, b1])
+    t_s = q.s_to_t_topp3(s, profile)[1]
+    t = np.linspace(0.0, t_s[1], 2001)
+    return q.t_to_s_topp3_samples(s, profile, t_s, t), [motion(0, a0, b0, b1, 1, x) for x in t]
+
+
+def stationary(k, length, at):
+    """s at the fraction `at` of the span on a profile of stationary ends around a constant a = (k length)^2."""
+    s, profile = np.array([0.0, 1, 2, 3]) * length, q.Profile3rd(np.array([0, k * k, k * k, 0]) * length ** 2,
+                                                                  [0.0] * 4, (1, 1))
+    t_s = q.s_to_t_topp3(s, profile)[1]
+    return q.t_to_s_topp3_samples(s, profile, t_s, [t_s[0] + at * (t_s[-1] - t_s[0])])[0]
+
+
+def rest_to_rest(h, b):
+    return q.s_to_t_topp3([0.0, h], q.Profile3rd([0.0, 0.0], [b, -b]))[0]
+
+
+# Reproducers of faults once found, with independent values: (what, computed, expected, rtol, atol).
+A_DIP = 0.25 + 2 ** -54  # a(u) = (u - 0.5)^2 + 2^-54 on the first interval
+FAULTS = [
+    ("s ran backwards through a minimum of a 2^-54 deep", lambda: dip_case(A_DIP, -0.5, 0.5), None, 0, 1e-13),
+    ("s passed s[1] slowing down to a = 1e-14 there", lambda: dip_case(1.0, -(1 - 1e-14), 0.0), None, 0, 1e-13),
+    ("rest to rest over 2^600", lambda: rest_to_rest(2.0 ** 600, 2.0 ** -500),
+     lambda: float(mpmath.pi * mpmath.sqrt(mpmath.mpf(2) ** 1099)), 4e-16, 0),
+    ("rest to rest with b = 1e308", lambda: rest_to_rest(1.0, 1e308),
+     lambda: float(mpmath.pi / mpmath.sqrt(2 * mpmath.mpf(1e308))), 4e-16, 0),
+    ("rest to rest with b = 1e-160, h = 1e160", lambda: rest_to_rest(1e160, 1e-160),
+     lambda: float(mpmath.pi * mpmath.sqrt(mpmath.mpf(1e160) / (2 * mpmath.mpf(1e-160)))), 4e-16, 0),
+    ("stationary start at k = 2^-400", lambda: stationary(2.0 ** -400, 1.0, 1.5 / 7), 0.125, 1e-15, 0),
+    ("stationary end at k = 2^400", lambda: stationary(2.0 ** 400, 1.0, 1.0), 3.0, 0, 0),
+    ("stationary start at k = 1e-150, s up to 3e150", lambda: stationary(1e-150, 1e150, 1.5 / 7), 1.25e149, 1e-15, 0),
+    ("stationary start at k = 2^500, s up to 3 * 2^-500", lambda: stationary(2.0 ** 500, 2.0 ** -500, 1.5 / 7),
+     0.125 * 2.0 ** -500, 1e-15, 0),
+    ("second-order grid 0.7 / 0.1", lambda: q.t_to_s_topp2_uniform([0, 0.35, 0.7], [1.0] * 3, [0, 0.35, 0.7], 0.1),
+     np.arange(8) / 10, 0, 1e-15),
+    ("third-order grid 0.7 / 0.1", lambda: q.t_to_s_topp3_uniform([0, 0.35, 0.7], q.Profile3rd([1.0] * 3, [0.0] * 3),
+                                                                    [0, 0.35, 0.7], 0.1), np.arange(8) / 10, 0, 1e-15),
+    ("grid ending before the profile begins", lambda: q.t_to_s_topp2_uniform(S3, A3, [10, 10.5, 11], 10.6),
+     [math.nan, 1.0], 0, 0),
+]
+
+
+@pytest.mark.parametrize("what, computed, expected, rtol, atol", FAULTS, ids=[f[0] for f in FAULTS])
+def test_faults_found_before(what, computed, expected, rtol, atol):
+    got = computed()
+    if expected is None:  # (samples, motion): within the interval, non-decreasing and on the motion
+        got, want = got
+        assert np.all(np.diff(got) >= 0) and 0 <= got[0] and got[-1] <= 1
+        np.testing.assert_allclose(got, want, rtol=rtol, atol=atol)
+    else:
+        np.testing.assert_allclose(got, expected() if callable(expected) else expected, rtol=rtol, atol=atol)
+
+
+MESSAGE_FAULTS = [
+    (lambda: q.s_to_t_topp3([0.0, 1, 2], q.Profile3rd([1.0, 1, 1], [-2.0, 0, 0])), q.QarnError,
+     r"\(t = NaN\), num_stationary = \(0, 0\): a turns negative inside \[s\[0\], s\[1\]\] "
+     r"\(`Profile3rd.force_positive_a` lifts such dips\)\n  \[0\] a = 1.000000, b = -2.000000, s = 0.000000"),
+    (lambda: q.s_to_t_topp3([0.0, 1, 2], q.Profile3rd([1.0, 1e-9, 1], [-1.0, 0, 1])), q.QarnError,
+     r"\n  \[1\] a = 1.000000e-9, b = 0.000000, s = 1.000000\n"),
+    (lambda: q.Profile3rd([1.0], [0.0], num_stationary=(1, 1, 1)), ValueError,
+     "^argument 'num_stationary': expected tuple of length 2, but got tuple of length 3$"),
+    (lambda: q.t_to_s_topp2_uniform(S3, A3, [0.0, 0.5, 1.0], 1.0, t0=-1e300), q.QarnError,
+     "`dt` = 1 gives 1e300 samples, more than the limit of 268435456$"),
+]
+
+
+@pytest.mark.parametrize("call, error, message", MESSAGE_FAULTS)
+def test_messages_found_unclear_before(call, error, message):
+    with pytest.raises(error, match=message):
+        call()

@@ -133,6 +133,15 @@ std::vector<double> t_to_s_topp3(PyObject* s, Shared<PyProfile3rd> profile, PyOb
   return sample3(grids, profile->profile, WrapperTimes(t0, dt, include_final, t_sample).mode());
 }
 
+// The uniform grid and the values on it, as both orders' uniform functions document them.
+#define QARN_UNIFORM_GRID_DOC                                                                                  \
+  "The grid is ``t0 + i * dt`` for ``i = 0 .. floor((t_s[-1] - t0) / dt) - 1``, where a quotient within a "    \
+  "few units in the last place below an integer counts as that integer (so that a step dividing the span "     \
+  "loses no point to rounding). The time ``t0 + floor((t_s[-1] - t0) / dt) * dt`` is never on it, even when "  \
+  "it equals ``t_s[-1]``: ``include_final`` (the default) appends ``s[-1]`` when the grid stops short of the " \
+  "final station. Query times outside ``[t_s[0], t_s[-1]]`` give NaN; the other values lie between the "       \
+  "stations around their times and never decrease along the grid."
+
 constexpr const char* kAToBDoc =
     "Compute the segment acceleration-like profile ``b`` from a TOPP2/QARN2 node profile ``a``.\n\n"
     "``b[k] = 0.5 * (a[k+1] - a[k]) / (s[k+1] - s[k])`` for every interval, so ``b`` has ``len(s) - 1`` "
@@ -156,9 +165,7 @@ constexpr const char* kUniformDoc =
     "Sample the inverse mapping ``s(t)`` of a TOPP2/QARN2 profile on a uniform time grid.\n\n"
     "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp2``.\n\n"
     "Parameters: ``s`` strictly increasing; ``a`` and ``t_s`` (for example from ``s_to_t_topp2``) of the "
-    "length of ``s``, ``t_s`` strictly increasing; the grid is ``t0, t0 + dt, t0 + 2 dt, ...`` with "
-    "``dt`` positive; ``include_final`` appends ``s[-1]`` when the grid does not already reach the final "
-    "station. Query times outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "length of ``s``, ``t_s`` strictly increasing; ``dt`` positive. " QARN_UNIFORM_GRID_DOC "\n\n"
     "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.\n\n"
     "Example: with ``s = [0.0, 0.5, 1.0]``, ``a = [1.0, 1.0, 1.0]``, ``t_s`` from ``s_to_t_topp2`` and "
     "``dt = 0.25`` the result is ``[0.0, 0.25, 0.5, 0.75, 1.0]``.";
@@ -168,15 +175,15 @@ constexpr const char* kSamplesDoc =
     "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp2``.\n\n"
     "Parameters: ``s`` strictly increasing; ``a`` and ``t_s`` of the length of ``s``, ``t_s`` strictly "
     "increasing; ``t_sample`` one-dimensional, finite, non-empty and strictly increasing. Query times "
-    "outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "outside ``[t_s[0], t_s[-1]]`` give NaN; the other values never decrease along ``t_sample``.\n\n"
     "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kWrapperDoc =
     "Compatibility wrapper for sampling inverse TOPP2/QARN2 mappings.\n\n"
     "Prefer ``t_to_s_topp2_uniform`` or ``t_to_s_topp2_samples``. Exactly one sampling mode must be "
-    "selected: ``dt`` for a uniform grid starting at ``t0``, or ``t_sample`` for an explicit strictly "
-    "increasing grid (``t0`` and ``include_final`` are then ignored). Query times outside "
-    "``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
+    "selected: ``dt`` for a uniform grid starting at ``t0`` (the grid of ``t_to_s_topp2_uniform``), or "
+    "``t_sample`` for an explicit strictly increasing grid (``t0`` and ``include_final`` are then ignored). "
+    "Query times outside ``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
     "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
     "``QarnError`` when the core rejects the arguments.";
 
@@ -195,9 +202,8 @@ constexpr const char* kUniform3Doc =
     "Sample the inverse mapping ``s(t)`` of a TOPP3/QARN3 profile on a uniform time grid.\n\n"
     "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp3``.\n\n"
     "Parameters: ``s`` strictly increasing, one station per entry of ``profile``; ``t_s`` (for example "
-    "from ``s_to_t_topp3``) of the length of ``s`` and strictly increasing; the grid is ``t0, t0 + dt, "
-    "t0 + 2 dt, ...`` with ``dt`` positive; ``include_final`` appends ``s[-1]`` when the grid does not "
-    "already reach the final station. Query times outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "from ``s_to_t_topp3``) of the length of ``s`` and strictly increasing; ``dt`` positive. " QARN_UNIFORM_GRID_DOC
+    "\n\n"
     "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kSamples3Doc =
@@ -205,17 +211,20 @@ constexpr const char* kSamples3Doc =
     "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp3``.\n\n"
     "Parameters: ``s`` strictly increasing, one station per entry of ``profile``; ``t_s`` of the length "
     "of ``s`` and strictly increasing; ``t_sample`` one-dimensional, finite, non-empty and strictly "
-    "increasing. Query times outside ``[t_s[0], t_s[-1]]`` give NaN.\n\n"
+    "increasing. Query times outside ``[t_s[0], t_s[-1]]`` give NaN; the other values never decrease "
+    "along ``t_sample``.\n\n"
     "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kWrapper3Doc =
     "Compatibility wrapper for sampling inverse TOPP3/QARN3 mappings.\n\n"
     "Prefer ``t_to_s_topp3_uniform`` or ``t_to_s_topp3_samples``. Exactly one sampling mode must be "
-    "selected: ``dt`` for a uniform grid starting at ``t0``, or ``t_sample`` for an explicit strictly "
-    "increasing grid (``t0`` and ``include_final`` are then ignored). Query times outside "
-    "``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
+    "selected: ``dt`` for a uniform grid starting at ``t0`` (the grid of ``t_to_s_topp3_uniform``), or "
+    "``t_sample`` for an explicit strictly increasing grid (``t0`` and ``include_final`` are then ignored). "
+    "Query times outside ``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
     "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
     "``QarnError`` when the core rejects the arguments.";
+
+#undef QARN_UNIFORM_GRID_DOC
 
 }  // namespace
 

@@ -19,28 +19,40 @@ CoreError invalid(std::string_view name, std::string message) {
   return CoreError::invalid_input(std::string(name), std::move(message));
 }
 
-// s at time t on interval k, under constant path acceleration from speed sqrt(a[k]).
+// s at time t on interval k, under constant path acceleration from speed sqrt(a[k]), kept inside
+// the interval (its time and this form round apart). The acceleration term is written with
+// tau / h, about one over the speed, so that no intermediate leaves the range of doubles at
+// extreme magnitudes; the two terms cancel at most to half (the speed stays non-negative).
 double s_on_interval(std::span<const double> s, std::span<const double> a, std::span<const double> t_s,
                      std::size_t k, double t) {
   const double tau = t - t_s[k];
-  const double half_acc = (a[k + 1] - a[k]) / (s[k + 1] - s[k]);
-  return s[k] + tau * std::fma(half_acc, tau * 0.25, std::sqrt(a[k]));
+  const double h = s[k + 1] - s[k];
+  const double x = tau * std::fma(a[k + 1] - a[k], (tau / h) * 0.25, std::sqrt(a[k]));
+  return within(s[k] + x, s[k], s[k + 1]);
 }
 
-// One ascending pass over the intervals for ascending query times.
+// One ascending pass over the intervals for ascending query times; a value below the one before
+// it (both within rounding of the motion) repeats the one before.
 template <class TimeAt>
 void sample_into(std::vector<double>& out, std::span<const double> s, std::span<const double> a,
                  std::span<const double> t_s, std::size_t count, TimeAt time_at) {
   const std::size_t last = t_s.size() - 1;
   std::size_t k = 0;
+  double latest = -std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < count; ++i) {
     const double t = time_at(i);
-    if (t < t_s[0]) {
+    if (!(t >= t_s[0])) {
       out.push_back(kNaN);
       continue;
     }
     while (k < last && !(t <= t_s[k + 1])) ++k;
-    out.push_back(k < last ? s_on_interval(s, a, t_s, k, t) : kNaN);
+    if (k == last) {
+      out.push_back(kNaN);
+      continue;
+    }
+    const double v = s_on_interval(s, a, t_s, k, t);
+    if (v > latest) latest = v;
+    out.push_back(latest);
   }
 }
 

@@ -1,13 +1,12 @@
-// Third-order s -> t and t -> s. Each free interval's time has a closed form chosen by the
-// curvature z of its model; the rounded sign tests fall back to exact arithmetic when they cannot
-// decide, and the forms near z = 1 and at extreme magnitudes work with logarithms.
+// Third-order s -> t. Each free interval's time has a closed form chosen by the curvature z of its
+// model; the rounded sign tests fall back to exact arithmetic when they cannot decide, and the
+// forms near z = 1 and at extreme magnitudes work with logarithms. (t -> s is in sampling.cpp.)
 #include "qarn/qarn3/interpolation.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
-#include <variant>
 
 #include "diag/format.hpp"
 #include "qarn/qarn3/exact_interval.hpp"
@@ -48,6 +47,14 @@ double f_of_z(double z) {
   const double r = std::sqrt(std::fabs(z));
   if (z < 0) return std::atan(r) / r;
   return 0.5 * std::log1p(2 * r / (1 - r)) / r;
+}
+
+// Half a period of s''' = kappa s' from rest to rest, pi / sqrt(-kappa) with kappa = (B1 - B0) / h < 0,
+// written as pi sqrt(h) / sqrt(B0 - B1): kappa itself under- or overflows at extreme magnitudes.
+double rest_to_rest_time(double B0, double B1, double h) {
+  const double drop = B0 - B1;
+  if (std::isfinite(drop)) return std::numbers::pi * (std::sqrt(h) / std::sqrt(drop));
+  return (std::numbers::pi / std::numbers::sqrt2) * (std::sqrt(h) / std::sqrt(0.5 * B0 - 0.5 * B1));
 }
 
 enum class Case { Positive, Negative };
@@ -118,7 +125,7 @@ double free_interval_time(double A, double B0, double B1, double h) {
   const double c = (B1 - B0) / h;
   const double r = std::sqrt(A);
   if (A == 0) {
-    if ((B0 > 0 && B1 == -B0) || (c < 0 && q == 0)) return std::numbers::pi / std::sqrt(-c);  // rest to rest
+    if ((B0 > 0 && B1 == -B0) || (B1 < B0 && q == 0)) return rest_to_rest_time(B0, B1, h);
     if (B0 == 0 && B1 >= 0) return kInf;
   }
   if (singular || (B0 <= 0 && q == 0 && B1 == 0)) return kInf;
@@ -198,77 +205,12 @@ double interval_time(double a0, double b0, double a1, double b1, double h, bool 
   return free_interval_time(a0, b0, b1, h);
 }
 
-// ---- t -> s ----
-
-// sinh(r)/r (sin for z < 0) and 2 beta u (sinh(r/2)/r)^2 with r = sqrt|z|: the displacement
-// factors of s''' = kappa s' over a time u with z = kappa u^2.
-double s_factor(double z) {
-  if (std::fabs(z) < 1e-3) {
-    return std::fma(std::fma(std::fma(0.0001984126984126984, z, 0.008333333333333333), z, 0.16666666666666666), z, 1.0);
-  }
-  const double r = std::sqrt(std::fabs(z));
-  return (z > 0 ? std::sinh(r) : std::sin(r)) / r;
+// Six decimals, or six in the exponent form where they would show none of the digits (below
+// 1e-4) or too many (from 1e16).
+std::string readable(double v) {
+  const double m = std::fabs(v);
+  return m == 0 || (m >= 1e-4 && m < 1e16) ? fmt::fixed(v, 6) : fmt::exp(v, 6);
 }
-
-double g_term(double beta, double u, double z) {
-  if (std::fabs(z) < 1e-3) {
-    const double series =
-        std::fma(std::fma(std::fma(4.96031746031746e-5, z, 0.002777777777777778), z, 0.08333333333333333), z, 1.0);
-    return 0.5 * beta * u * series;
-  }
-  const double r = std::sqrt(std::fabs(z));
-  const double half = (z > 0 ? std::sinh(r / 2) : std::sin(r / 2)) / r;
-  return 2 * beta * u * half * half;
-}
-
-// Evaluates s(t) for ascending query times with a cursor over the free intervals.
-class Topp3Sampler {
- public:
-  Topp3Sampler(std::span<const double> s, const Topp3Profile& p, std::span<const double> t_s)
-      : s_(s), a_(p.a), b_(p.b), t_s_(t_s), k0_(p.num_stationary.first), k1_(p.num_stationary.second),
-        n_(s.size()), last_free_(n_ - 2 - k1_), k_(k0_) {}
-
-  double at(double t) {
-    if (!(t >= t_s_[0]) || past_end_) return kNaN;
-    if (k0_ > 0 && t <= t_s_[k0_]) return s_[0] + stationary_coefficient(k0_, s_[0]) * cube(t - t_s_[0]);
-    while (k_ < last_free_ && !(t <= t_s_[k_ + 1])) ++k_;
-    if (t <= t_s_[k_ + 1]) return on_free_interval(k_, t);
-    if (k1_ > 0 && t <= t_s_[n_ - 1]) {
-      return s_[n_ - 1] + stationary_coefficient(n_ - 1 - k1_, s_[n_ - 1]) * cube(t - t_s_[n_ - 1]);
-    }
-    past_end_ = true;
-    return kNaN;
-  }
-
- private:
-  static double cube(double x) { return x * x * x; }
-
-  // s - s_edge = C (t - t_edge)^3 on a stationary segment with the junction j.
-  double stationary_coefficient(std::size_t j, double s_edge) const {
-    const double d = s_[j] - s_edge;
-    return a_[j] * std::sqrt(a_[j]) / (27 * (d * d));
-  }
-
-  double on_free_interval(std::size_t k, double t) const {
-    if (t == t_s_[k + 1]) return s_[k + 1];
-    if (t == t_s_[k]) return s_[k];
-    const double kappa = (b_[k + 1] - b_[k]) / (s_[k + 1] - s_[k]);
-    if (a_[k] > 0 && (a_[k + 1] == 0 || k == last_free_)) {
-      const double sigma = t_s_[k + 1] - t;
-      if (sigma == 0) return s_[k + 1];
-      const double z = kappa * sigma * sigma;
-      return s_[k + 1] - sigma * std::fma(std::sqrt(a_[k + 1]), s_factor(z), -g_term(b_[k + 1], sigma, z));
-    }
-    const double tau = t - t_s_[k];
-    if (tau == 0) return s_[k];
-    const double z = kappa * tau * tau;
-    return s_[k] + tau * std::fma(std::sqrt(a_[k]), s_factor(z), g_term(b_[k], tau, z));
-  }
-
-  std::span<const double> s_, a_, b_, t_s_;
-  std::size_t k0_, k1_, n_, last_free_, k_;
-  bool past_end_ = false;
-};
 
 }  // namespace
 
@@ -279,7 +221,7 @@ std::string format_profile_dump_lines(std::size_t i, std::span<const double> s, 
   const std::size_t to = std::min(i + 1, s.size() - 1);
   for (std::size_t k = from; k <= to; ++k) {
     if (k != from) out += '\n';
-    out += fmt::format("  [{}] a = {:.6}, b = {:.6}, s = {:.6}", k, a[k], b[k], s[k]);
+    out += fmt::format("  [{}] a = {}, b = {}, s = {}", k, readable(a[k]), readable(b[k]), readable(s[k]));
   }
   return out;
 }
@@ -297,7 +239,7 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
   std::vector<double>& t_s = out.t_s;
   t_s.resize(n);
   t_s[0] = t0;
-  for (std::size_t i = 1; i <= k0; ++i) t_s[i] = t0 + 3 * (s[i] - s[0]) / std::sqrt(a[i]);
+  for (std::size_t i = 1; i <= k0; ++i) t_s[i] = t0 + stationary_travel_time(s[i] - s[0], a[i]);
   const std::size_t j = n - 1 - k1;  // the end junction
   for (std::size_t k = k0; k < j; ++k) {
     t_s[k + 1] = t_s[k] + interval_time(a[k], b[k], a[k + 1], b[k + 1], s[k + 1] - s[k], k + 1 == j);
@@ -305,57 +247,27 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
   // Only a stationary end has this shape; without one the last station is already timed (and
   // may be a rest end, where 0 / sqrt(0) would poison it).
   if (k1 > 0) {
-    const double T = t_s[j] + 3 * (s[n - 1] - s[j]) / std::sqrt(a[j]);
+    const double T = t_s[j] + stationary_travel_time(s[n - 1] - s[j], a[j]);
     t_s[n - 1] = T;
-    for (std::size_t i = j + 1; i + 1 < n; ++i) t_s[i] = T - 3 * (s[n - 1] - s[i]) / std::sqrt(a[i]);
+    for (std::size_t i = j + 1; i + 1 < n; ++i) t_s[i] = T - stationary_travel_time(s[n - 1] - s[i], a[i]);
   }
 
   const auto bad = std::find_if(t_s.begin(), t_s.end(), [](double v) { return !std::isfinite(v); });
   if (bad != t_s.end()) {
     const auto i = static_cast<std::size_t>(bad - t_s.begin());
+    // A free interval's time is NaN exactly when its model of a turns negative inside it.
+    const bool negative_a = std::isnan(*bad) && i > k0 && i <= j;
+    const std::string cause =
+        negative_a ? fmt::format(": a turns negative inside [s[{}], s[{}]] (`Profile3rd.force_positive_a` lifts "
+                                 "such dips)",
+                                 i - 1, i)
+                   : std::string();
     return invalid(kName, fmt::format("computed time profile contains NaN or infinity: first at index {} (t = {}), "
-                                      "num_stationary = {}\n{}",
-                                      i, *bad, profile.num_stationary, format_profile_dump_lines(i, s, a, b)));
+                                      "num_stationary = {}{}\n{}",
+                                      i, *bad, profile.num_stationary, cause, format_profile_dump_lines(i, s, a, b)));
   }
   QARN_TRY(check_strictly_increasing(kName, "t_s", t_s));
   out.t_final = t_s.back();
-  return out;
-}
-
-Result<std::vector<double>> t_to_s_topp3(std::span<const double> s, const Topp3Profile& profile,
-                                         std::span<const double> t_s, const TimeSampling& mode) {
-  constexpr std::string_view kName = "t_to_s_topp3";
-  QARN_TRY(validate_topp3_profile(kName, s, profile.a, profile.b, profile.num_stationary.first,
-                                  profile.num_stationary.second));
-  QARN_TRY(check_station_times(kName, t_s, s.size()));
-  if (const auto* samples = std::get_if<SampleTimes>(&mode)) {
-    QARN_TRY(check_sample_times(kName, samples->t_sample));
-    return sample_s_at_times_topp3(s, profile, t_s, samples->t_sample);
-  }
-  const UniformTimes& grid = std::get<UniformTimes>(mode);
-  auto count = uniform_sample_count(kName, grid, t_s.back());
-  if (!count) return std::move(count).error();
-  std::vector<double> out = sample_s_uniform_topp3(s, profile, t_s, grid.t0, grid.dt, *count);
-  append_final_station(out, grid, s.back(), t_s.back());
-  return out;
-}
-
-std::vector<double> sample_s_uniform_topp3(std::span<const double> s, const Topp3Profile& profile,
-                                           std::span<const double> t_s, double t0, double dt, std::size_t count) {
-  std::vector<double> out;
-  out.reserve(count + 1);
-  Topp3Sampler sampler(s, profile, t_s);
-  // Each time from its integer index, so that rounding does not accumulate along the grid.
-  for (std::size_t i = 0; i < count; ++i) out.push_back(sampler.at(t0 + dt * static_cast<double>(i)));
-  return out;
-}
-
-std::vector<double> sample_s_at_times_topp3(std::span<const double> s, const Topp3Profile& profile,
-                                            std::span<const double> t_s, std::span<const double> t_sample) {
-  std::vector<double> out;
-  out.reserve(t_sample.size() + 1);
-  Topp3Sampler sampler(s, profile, t_s);
-  for (const double t : t_sample) out.push_back(sampler.at(t));
   return out;
 }
 

@@ -7,6 +7,7 @@
 // follow a = a_j * x^(4/3), x the distance from the end relative to that of the junction j.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -20,9 +21,13 @@
 
 namespace qarn::qarn3 {
 
+// The time a stationary segment takes from rest to a station at the distance d with the value a:
+// 3 d / sqrt(a), divided first so that no intermediate leaves the range of doubles.
+inline double stationary_travel_time(double d, double a) { return 3 * (d / std::sqrt(a)); }
+
 // Arrival times t_s (t_s[0] = t0) of a valid profile. Fails with InvalidInput of "s_to_t_topp3"
-// on invalid input, on an interval that is no valid motion (NaN) or takes forever (+inf), naming
-// the first such station with its neighbourhood, and on a zero duration.
+// on invalid input, on an interval that is no valid motion (NaN: its a turns negative) or takes
+// forever (+inf), naming the first such station with its neighbourhood, and on a zero duration.
 Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile& profile, double t0);
 
 // "  [i] a = .., b = .., s = .." for the nodes max(i-1, 0) .. min(i+1, n-1), joined by "\n".
@@ -30,7 +35,8 @@ std::string format_profile_dump_lines(std::size_t i, std::span<const double> s, 
                                       std::span<const double> b);
 
 // s at the query times (NaN outside [t_s[0], t_s[last]]), after the checks of the profile, of t_s
-// and of the sampling mode; failures are InvalidInput of "t_to_s_topp3".
+// and of the sampling mode; failures are InvalidInput of "t_to_s_topp3". Each value lies within
+// the interval of its query time, and the values never decrease along the queries.
 Result<std::vector<double>> t_to_s_topp3(std::span<const double> s, const Topp3Profile& profile,
                                          std::span<const double> t_s, const TimeSampling& mode);
 

@@ -8,6 +8,13 @@ free_intervals.txt  travel times over one free interval, the integral of ds / sq
                   checked against the closed-form antiderivative), plus one point inside the
                   interval with its time for the inverse conversion.
 
+t_to_s_topp3.txt  s at query times on one free interval of every branch, with a down to 1e-18
+                  (inside: as deep as rounded data let it be) and 1e-298 (at a node) of its node
+                  values and magnitudes near 1e+-300: the model seen from the node the time integration starts at, its time
+                  from the antiderivative and s from the motion (mpmath, 120 digits, the two
+                  checked against each other to 60 digits);
+t_to_s_topp2.txt  the same for second-order intervals (a linear in s), a down to 1e-300.
+
 Doubles are written in hexadecimal form, exactly. Run: .venv/bin/python tests/cpp/qarn3/make_reference.py
 """
 import math
@@ -213,7 +220,122 @@ def write_intervals(rng):
     (OUT / "free_intervals.txt").write_text("\n".join(lines) + "\n")
 
 
+# ---- s(t) on one interval ----
+
+N_INVERSE = 1_500
+N_INVERSE2 = 400
+QUERY_FRACTIONS = (1e-12, 1e-6, 0.01, 0.3, 0.7, 0.99, 1 - 1e-9)
+# (length, time) scales: a and b then scale by length^2 / time^2 and length / time^2.
+SCALES = ((1.0, 1.0),) * 4 + ((1e150, 1.0), (1e-150, 1.0), (1.0, 1e150), (1.0, 1e-150), (1e300, 1e300),
+                              (1e-300, 1e-300))
+
+
+def distance(A, B0, c, tau):
+    """The distance covered in the time tau from speed sqrt(A) and s'' = B0 when s''' = c s'."""
+    if c == 0:
+        return mpmath.sqrt(A) * tau + B0 * tau * tau / 2
+    r = mpmath.sqrt(abs(c))
+    if c > 0:
+        return (mpmath.sqrt(A) * mpmath.sinh(r * tau) + B0 / r * (mpmath.cosh(r * tau) - 1)) / r
+    return (mpmath.sqrt(A) * mpmath.sin(r * tau) + B0 / r * (1 - mpmath.cos(r * tau))) / r
+
+
+def inverse_case(rng, kind):
+    """(A, B0, B1, h) seen from the node the integration starts at, in units of order one."""
+    h = 10.0 ** rng.uniform(-1, 1)
+    if kind == 0:  # speed at both ends, either curvature
+        A = 10.0 ** rng.uniform(-2, 2)
+        return A, rng.uniform(-1, 1) * A / h, rng.uniform(-1, 1) * A / h, h
+    if kind == 1:  # from rest: rest to rest, or on
+        B0 = 10.0 ** rng.uniform(-2, 2)
+        return 0.0, B0, rng.choice((-B0, rng.uniform(-0.9, 3) * B0)), h
+    if kind == 2:  # a minimum inside, as deep as the rounding of A lets it be (about 1e-18)
+        c, u0 = 10.0 ** rng.uniform(-1, 1), h * rng.uniform(0.2, 0.8)
+        A = c * u0 * u0 * (1 + 10.0 ** -rng.uniform(1, 30))
+        return A, -c * u0, -c * u0 + c * h, h
+    if kind == 3:  # leaving a node where a is down to 1e-300 of the far node's
+        A = 10.0 ** -rng.uniform(0, 300)
+        B0 = rng.uniform(0.1, 1) / h
+        return A, B0, rng.uniform(-0.4, 1) * B0, h
+    if kind == 4:  # slowing down to a far node where a is down to about 1e-18 of the near node's
+        A = 10.0 ** rng.uniform(-1, 1)
+        B0 = -rng.uniform(0.1, 1) * A / h
+        return A, B0, (A * 10.0 ** -rng.uniform(1, 30) - A) / h - B0, h
+    A = 10.0 ** rng.uniform(-2, 2)  # constant b
+    B0 = rng.choice((0.0, rng.uniform(-0.4, 1) * A / h))
+    return A, B0, B0, h
+
+
+def query_times(rng, T):
+    return sorted({float(T * f) for f in QUERY_FRACTIONS + (rng.random(),)} - {0.0})
+
+
+def inverse_row(rng, kind):
+    """One row: a0 b0 a1 b1 h last t1, then triples (t, s, s'). The interval is the profile's
+    last when `last` (integrated from its end when it starts with speed), else the first of three
+    stations (integrated from its start unless it ends at rest). t1 rounds the time T over it, so
+    that the motion cannot pass through both node times: s is that through the time of the node
+    the integration starts at, s' that through the other one."""
+    length, time = rng.choice(SCALES)
+    A, B0, B1, h = inverse_case(rng, kind)
+    speed, acc = length / time, length / time / time
+    A, B0, B1, h = A * speed * speed, B0 * acc, B1 * acc, h * length
+    if classify(A, B0, B1, h) != "finite":
+        return None
+    mpmath.mp.dps = 120
+    mA, mB0, mB1, mh = map(mpmath.mpf, (A, B0, B1, h))
+    c = (mB1 - mB0) / mh
+    T = mpmath.re(closed_form(mA, mB0, c, mh))
+    if abs(distance(mA, mB0, c, T) - mh) > mpmath.mpf(10) ** -60 * mh:
+        raise RuntimeError(f"antiderivative and motion disagree for {(A, B0, B1, h)}")
+    a_far = float(mA + mh * (mB0 + mB1))
+    last = rng.random() < 0.5
+    from_end = last and a_far > 0
+    if not from_end and A > 0 and (a_far == 0 or last):
+        return None  # the time integration would start at the other node
+    row = [a_far, -B1, A, -B0] if from_end else [A, B0, a_far, B1]
+    t1 = float(T)
+    row += [h, float(last), t1]
+    for t in query_times(rng, T):
+        tau = mpmath.mpf(t1) - t if from_end else mpmath.mpf(t)  # from the near node's time
+        row.append(t)
+        for shift in (0, T - t1):
+            x = min(max(distance(mA, mB0, c, tau + shift), 0), mh)
+            row.append(float(mh - x if from_end else x))
+    return row
+
+
+def inverse_row2(rng):
+    """One second-order row: a0 a1 h t1, then triples (t, s, s') as above; a down to 1e-300 at
+    either node."""
+    length, time = rng.choice(SCALES)
+    a0 = 10.0 ** rng.uniform(-2, 2)
+    a1 = rng.choice((0.0, a0 * 10.0 ** -rng.uniform(0, 300), 10.0 ** rng.uniform(-2, 2)))
+    a0, a1 = (a0 * (length / time) ** 2, a1 * (length / time) ** 2)[:: rng.choice((1, -1))]
+    h = 10.0 ** rng.uniform(-1, 1) * length
+    mpmath.mp.dps = 60
+    ma0, ma1, mh = map(mpmath.mpf, (a0, a1, h))
+    T = 2 * mh / (mpmath.sqrt(ma0) + mpmath.sqrt(ma1))
+    row = [a0, a1, h, float(T)]
+    for t in query_times(rng, T):
+        row.append(t)
+        for tau in (mpmath.mpf(t), t + T - float(T)):
+            x = mpmath.sqrt(ma0) * tau + (ma1 - ma0) / (4 * mh) * tau ** 2
+            row.append(float(min(max(x, 0), mh)))
+    return row
+
+
+def write_inverse(rng):
+    rows = []
+    while len(rows) < N_INVERSE:
+        rows += filter(None, [inverse_row(rng, len(rows) % 6)])
+    (OUT / "t_to_s_topp3.txt").write_text("\n".join(" ".join(map(hexf, r)) for r in rows) + "\n")
+    rows = [inverse_row2(rng) for _ in range(N_INVERSE2)]
+    (OUT / "t_to_s_topp2.txt").write_text("\n".join(" ".join(map(hexf, r)) for r in rows) + "\n")
+
+
 if __name__ == "__main__":
     OUT.mkdir(exist_ok=True)
     write_exact(random.Random(15))
     write_intervals(random.Random(16))
+    write_inverse(random.Random(17))

@@ -12,17 +12,39 @@
 namespace qarn::py {
 namespace {
 
+// The `num_stationary` argument, a (start, end) tuple; a tuple of another length is refused
+// naming the argument, as a conversion of the wrong type is.
+struct StationaryCounts {
+  qarn3::NumStationary value;
+};
+
+}  // namespace
+
+template <>
+struct FromPy<StationaryCounts> {
+  static StationaryCounts convert(PyObject* object, std::string_view name) {
+    try {
+      return {FromPy<qarn3::NumStationary>::convert(object, name)};
+    } catch (const Error& error) {
+      if (!error.is(PyExc_ValueError)) throw;
+      throw Error::value(fmt::format("argument '{}': {}", name, error.message()));
+    }
+  }
+};
+
+namespace {
+
 using qarn3::Topp3Profile;
 
 // num_stationary is converted (by the entry frame) before the arrays.
-PyProfile3rd profile_new(PyObject* a, PyObject* b, qarn3::NumStationary num_stationary) {
+PyProfile3rd profile_new(PyObject* a, PyObject* b, StationaryCounts num_stationary) {
   std::vector<double> a_values = to_contiguous_f64_1d("a", a);
   std::vector<double> b_values = to_contiguous_f64_1d("b", b);
   if (a_values.size() != b_values.size()) {
     throw Error::value(fmt::format("`a` and `b` must have the same length, got {} and {}", a_values.size(),
                                    b_values.size()));
   }
-  return {{std::move(a_values), std::move(b_values), num_stationary}};
+  return {{std::move(a_values), std::move(b_values), num_stationary.value}};
 }
 
 std::uint64_t profile_len(Shared<PyProfile3rd> self) { return self->profile.a.size(); }
