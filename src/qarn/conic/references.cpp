@@ -15,13 +15,12 @@ constexpr double kNeighbourRatio = 16.0;
 
 bool usable(double v) { return v > 0 && std::isfinite(v); }
 
-// Raises every entry to at least its neighbours' values shrunk by kNeighbourRatio per station.
+}  // namespace
+
 void hold_within_neighbours(std::span<double> v) {
   for (std::size_t k = 1; k < v.size(); ++k) v[k] = std::fmax(v[k], v[k - 1] / kNeighbourRatio);
   for (std::size_t k = v.size(); k-- > 1;) v[k - 1] = std::fmax(v[k - 1], v[k] / kNeighbourRatio);
 }
-
-}  // namespace
 
 std::vector<double> reachable_a(const Topp2Problem& window) {
   Result<std::vector<double>> a = qarn2::topp2_ra(window, qarn2::ReachSet2Options{});

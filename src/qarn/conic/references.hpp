@@ -27,6 +27,10 @@ struct ProfileReference {
 // Empty when reachability fails.
 std::vector<double> reachable_a(const Topp2Problem& window);
 
+// Raises every entry to at least its neighbours' values shrunk by 16 per station of distance (NaN
+// entries count as 0), so that a value far below both of its neighbours is lifted towards them.
+void hold_within_neighbours(std::span<double> values);
+
 // Makes every entry positive and finite: a zero (a rest station, a forced stop) or a value that is
 // no number takes the largest of its neighbours' values shrunk by 16 per station of distance;
 // `fallback` everywhere when no entry is positive.

@@ -10,6 +10,7 @@
 
 #include "diag/format.hpp"
 #include "math/numerical/saturating.hpp"
+#include "qarn/conic/references.hpp"
 #include "qarn/profile_scale.hpp"
 
 namespace qarn::qarn3 {
@@ -84,10 +85,11 @@ double floor_in_units_of_a(const Constraints& store, const Problem3Inputs& in) {
 Status linearize(Constraints& store, const Problem3Inputs& in, NumStationary k,
                  CoreError (*wrap)(const ConstraintError&)) {
   const double floor = floor_in_units_of_a(store, in);
+  const std::vector<double> a_ref = linearization_reference(in.a_linearization);
   Status done = in.b_linearization
-                    ? store.linearize_jerk_constraints_with_b(in.a_linearization, *in.b_linearization, in.idx_s_start,
-                                                              k.first, k.second, floor)
-                    : store.linearize_jerk_constraints(in.a_linearization, in.idx_s_start, floor);
+                    ? store.linearize_jerk_constraints_with_b(a_ref, *in.b_linearization, in.idx_s_start, k.first,
+                                                              k.second, floor)
+                    : store.linearize_jerk_constraints(a_ref, in.idx_s_start, floor);
   if (done) return {};
   const ConstraintError* error = done.error().constraint();
   return error != nullptr ? wrap(*error) : std::move(done).error();
@@ -132,6 +134,13 @@ Status check_boundary_values(double a_start, double a_final, double b_start, dou
         fmt::format("The terminal a = {} is zero, so the terminal b = {} must be non-positive.", a_final, b_final));
   }
   return {};
+}
+
+std::vector<double> linearization_reference(std::span<const double> a_ref) {
+  std::vector<double> lifted(a_ref.begin(), a_ref.end());
+  if (std::find_if(lifted.begin(), lifted.end(), [](double a) { return a < 0.0; }) != lifted.end()) return lifted;
+  hold_within_neighbours(lifted);
+  return lifted;
 }
 
 Status check_index_span(std::string_view component, std::uint64_t idx_s_start, std::size_t n) {

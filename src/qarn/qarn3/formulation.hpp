@@ -93,6 +93,15 @@ struct Qarn3ProblemBuilder {
 // signs: a_start, a_final >= 0, and at a zero a the b must not point out of the path ("qarn3_socp").
 Status check_boundary_values(double a_start, double a_final, double b_start, double b_final);
 
+// The reference the builders linearize the jerk rows around (and the TOPP3 LP weighs a by): the
+// caller's a_linearization, each value held within 16 times its neighbours'. The tangent at a
+// reference a* bounds a by 3 a*, so a station where one pass left a near zero (a reference far
+// above the result makes the linearized jerk rows that conservative) stayed there in every later
+// pass, and the motion never got past it; any a* > 0 gives a tangent below the jerk's true bound,
+// so lifting a dip keeps every profile safe. A reference with a negative value is returned as it
+// is, for the linearization to refuse.
+std::vector<double> linearization_reference(std::span<const double> a_ref);
+
 // The window of n stations from idx_s_start spans at least two intervals (n >= 3).
 Status check_index_span(std::string_view component, std::uint64_t idx_s_start, std::size_t n);
 

@@ -51,10 +51,11 @@ ProfileReference third_order_reference(const Topp3Problem& problem, std::span<co
   const std::vector<double> reachable =
       reachable_a({store, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final});
   const double floor = store.a_linearization_floor();
+  const std::vector<double> a_ref = linearization_reference(problem.a_linearization);
   std::vector<double> a(n);
   for (std::size_t i = 0; i < n; ++i) {
     // fmax: a NaN reference falls back to the floor, as in the linearization.
-    const double linearized = 3.0 * std::fmax(problem.a_linearization[i], floor);
+    const double linearized = 3.0 * std::fmax(a_ref[i], floor);
     a[i] = reachable.size() == n ? std::fmin(reachable[i], linearized) : linearized;
   }
   fill_from_neighbours(a, *std::max_element(a.begin(), a.end()));
