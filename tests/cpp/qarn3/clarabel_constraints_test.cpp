@@ -86,22 +86,23 @@ TEST(Topp3StandardConstraints, TwoStationaryIntervalsAtEachEnd) {
       {7, 2, 1.0}, {8, 2, -1.0}, {9, 3, 1.0}, {10, 3, -1.0},               // junction bounds
       {11, 2, -2.0}, {11, 8, -0.5}, {12, 2, -2.0}, {12, 8, -1.0}, {12, 9, -0.5},  // interval 2
       {13, 2, -1.0}, {13, 8, -0.5},                                        // its middle ordinate a_2 + h b_2
-      {14, 2, 1.5}, {14, 8, 0.5 - 2 * 2}, {14, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
-      {15, 3, 1.5}, {16, 3, -0.75},                                        // jerk at 3, interval before
-      {15, 8, -(2 * 2.0)}, {16, 8, -(-3 * 2.0)},
-      {15, 9, 0.5 + 2 * 2.0}, {16, 9, 1 + 2 * -3.0},
+      {14, 2, 1.0}, {14, 8, 0.5},                                          // ... below the velocity bound
+      {15, 2, 1.5}, {15, 8, 0.5 - 2 * 2}, {15, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
+      {16, 3, 1.5}, {17, 3, -0.75},                                        // jerk at 3, interval before
+      {16, 8, -(2 * 2.0)}, {17, 8, -(-3 * 2.0)},
+      {16, 9, 0.5 + 2 * 2.0}, {17, 9, 1 + 2 * -3.0},
   };
   EXPECT_EQ(entries(t), expected);
   EXPECT_EQ(t.b, (std::vector<double>{0, 0, 0, 0, 0, 0, 0, start.upper, -start.lower, end.upper, -end.lower, 0, 0, 0,
-                                      4, 4, 3}));
-  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(10)});
+                                      5, 4, 4, 3}));
+  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(11)});
   EXPECT_EQ(log,
             "clarabel_standard_constraint_topp3[boundary]: row=4, col=4, val=4, b=4, cones=0\n"
             "clarabel_standard_constraint_topp3[dynamic+zero_cone]: row=12, col=12, val=12, b=7, cones=1\n"
             "clarabel_standard_constraint_topp3[first_order]: row=16, col=16, val=16, b=11, cones=1\n"
-            "clarabel_standard_constraint_topp3[interval_first_order]: row=23, col=23, val=23, b=14, cones=1\n"
-            "clarabel_standard_constraint_topp3[second_order]: row=23, col=23, val=23, b=14, cones=1\n"
-            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=32, col=32, val=32, b=17, "
+            "clarabel_standard_constraint_topp3[interval_first_order]: row=25, col=25, val=25, b=15, cones=1\n"
+            "clarabel_standard_constraint_topp3[second_order]: row=25, col=25, val=25, b=15, cones=1\n"
+            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=34, col=34, val=34, b=18, "
             "cones=2\n");
 
   // The quiet instances build the same record and print nothing.
@@ -125,11 +126,13 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   ASSERT_TRUE(clarabel_standard_constraint_topp3<Verbosity::Silent>(p, w.s, t, 0, 0).ok());
 
   // Equalities: 4 boundary rows and 5 trapezoid rows. Inequalities: a_i >= 0 at 1..4, two amax
-  // rows, 15 interval rows, second order at 1..4 (one row each, two at local 2), jerk at 0
-  // (forward only), 2 and 3 (both intervals; two rows at 3).
-  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 15 + 5 + 7)});
-  EXPECT_EQ(t.b.size(), 42u);
-  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 35 + 10 + 21);
+  // rows, 15 interval rows, 2 interval velocity rows (intervals 3 and 4, whose stations both have
+  // an amax), second order at 1..4 (one row each, two at local 2), jerk at 0 (forward only), 2 and
+  // 3 (both intervals; two rows at 3).
+  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 15 + 2 + 5 + 7)});
+  EXPECT_EQ(t.b.size(), 44u);
+  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 35 + 4 + 10 + 21);
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 30, t.b.begin() + 32), (std::vector<double>{6.0, 6.0}));
   const std::vector<double> boundary(t.b.begin(), t.b.begin() + 4);
   EXPECT_EQ(boundary, (std::vector<double>{0.5, 0.25, 0.1, -0.2}));
 
@@ -150,21 +153,21 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   EXPECT_EQ(std::vector<Entry>(all.begin() + 30, all.begin() + 37),
             (std::vector<Entry>{{15, 0, -2.0}, {15, 6, -0.5}, {16, 0, -2.0}, {16, 6, -1.0}, {16, 7, -0.5},
                                 {17, 0, -1.0}, {17, 6, -0.5}}));
-  const std::vector<Entry> local2(all.begin() + 65 + 2, all.begin() + 65 + 6);
-  EXPECT_EQ(local2, (std::vector<Entry>{{31, 2, 4.0}, {32, 2, 2.0}, {31, 8, 0.5}, {32, 8, -1.0}}));
-  EXPECT_EQ(t.b[31], 13.0);
-  EXPECT_EQ(t.b[32], 7.0);
+  const std::vector<Entry> local2(all.begin() + 69 + 2, all.begin() + 69 + 6);
+  EXPECT_EQ(local2, (std::vector<Entry>{{33, 2, 4.0}, {34, 2, 2.0}, {33, 8, 0.5}, {34, 8, -1.0}}));
+  EXPECT_EQ(t.b[33], 13.0);
+  EXPECT_EQ(t.b[34], 7.0);
   // Jerk at station 0 uses the forward difference (g = 1 / 0.5): columns a_0, b_0, b_1.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 75, all.begin() + 78),
-            (std::vector<Entry>{{35, 0, 1.5}, {35, 6, 0.5 - 2 * 2.0}, {35, 7, 2 * 2.0}}));
-  EXPECT_EQ(t.b[35], 4.0);
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 79, all.begin() + 82),
+            (std::vector<Entry>{{37, 0, 1.5}, {37, 6, 0.5 - 2 * 2.0}, {37, 7, 2 * 2.0}}));
+  EXPECT_EQ(t.b[37], 4.0);
   // At local 3 (g = 2 before, g = 1 after) the two rows of the interval before, then after.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 84, all.end()),
-            (std::vector<Entry>{{38, 3, 1.5}, {39, 3, -0.75}, {38, 8, -(2 * 2.0)}, {39, 8, -(-3 * 2.0)},
-                                {38, 9, 0.5 + 2 * 2.0}, {39, 9, 1 + 2 * -3.0},
-                                {40, 3, 1.5}, {41, 3, -0.75}, {40, 9, 0.5 - 1 * 2.0}, {41, 9, 1 - 1 * -3.0},
-                                {40, 10, 1 * 2.0}, {41, 10, 1 * -3.0}}));
-  EXPECT_EQ(std::vector<double>(t.b.begin() + 38, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 88, all.end()),
+            (std::vector<Entry>{{40, 3, 1.5}, {41, 3, -0.75}, {40, 8, -(2 * 2.0)}, {41, 8, -(-3 * 2.0)},
+                                {40, 9, 0.5 + 2 * 2.0}, {41, 9, 1 + 2 * -3.0},
+                                {42, 3, 1.5}, {43, 3, -0.75}, {42, 9, 0.5 - 1 * 2.0}, {43, 9, 1 - 1 * -3.0},
+                                {42, 10, 1 * 2.0}, {43, 10, 1 * -3.0}}));
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 40, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
 }
 
 TEST(Topp3StandardConstraints, AnInvertedJunctionBoundIsInfeasible) {

@@ -128,6 +128,9 @@ def standard_constraints(p):
         h = s[i + 1] - s[i]
         cons.append(a[i + 1] - a[i] == h * (b[i] + b[i + 1]))  # da/ds = 2 b, trapezoid
         cons += [2 * a[i] + h * b[i] >= 0, 2 * a[i] + 2 * h * b[i] + h * b[i + 1] >= 0, a[i] + h * b[i] >= 0]
+        bounds = (amax_of_station(p, i), amax_of_station(p, i + 1))
+        if all(math.isfinite(v) for v in bounds):
+            cons.append(a[i] + h * b[i] <= max(bounds))
     for (k, rest, step, junction) in ((k0, 0, 1, k0), (k1, n - 1, -1, j_end)):
         if k > 0:
             upper, lower = junction_bounds(p, rest, k, step)

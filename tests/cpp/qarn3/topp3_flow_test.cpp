@@ -135,8 +135,8 @@ TEST(Topp3Flow, CapacityEstimatesSaturate) {
   EXPECT_EQ(huge.rhs, kMax);
   EXPECT_EQ(huge.variables, kMax);
   const Reserve small = standard_capacity3(7, 14, 14);
-  EXPECT_EQ(small.values, 192u);  // 13 * 6 + 2 * 14 + 6 * 14 + 2
-  EXPECT_EQ(small.rhs, 80u);      // 6 * 6 + 14 + 2 * 14 + 2
+  EXPECT_EQ(small.values, 204u);  // 15 * 6 + 2 * 14 + 6 * 14 + 2
+  EXPECT_EQ(small.rhs, 86u);      // 7 * 6 + 14 + 2 * 14 + 2
   EXPECT_EQ((small + huge).cones, 4u);
 }
 

@@ -95,6 +95,18 @@ void add_interval_first_order_constraints(std::span<const double> s, std::size_t
   }
 }
 
+void add_interval_velocity_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,
+                                       std::size_t n, std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets) {
+  for (std::size_t i = static_cast<std::size_t>(k0); i + 1 + k1 < n; ++i) {
+    const double at_i = store.amax_at(idx_s_start + i), at_next = store.amax_at(idx_s_start + i + 1);
+    if (!std::isfinite(at_i) || !std::isfinite(at_next)) continue;
+    const std::size_t r = triplets.row_count();
+    triplets.push_entry(r, i, 1.0);
+    triplets.push_entry(r, n + i, s[i + 1] - s[i]);
+    triplets.b.push_back(std::fmax(at_i, at_next));
+  }
+}
+
 void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
                                   std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets) {
   for (std::size_t i = static_cast<std::size_t>(k0) + 1; i + 1 + k1 < n; ++i) {
@@ -161,6 +173,8 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
   log_block<V>("first_order", triplets);
   triplets.label_rows("interval row");
   add_interval_first_order_constraints(s, n, k0, k1, triplets);
+  triplets.label_rows("interval velocity row");
+  add_interval_velocity_constraints(store, problem.idx_s_start, s, n, k0, k1, triplets);
   log_block<V>("interval_first_order", triplets);
   triplets.label_rows("second-order row");
   add_second_order_constraints(store, problem.idx_s_start, n, k0, k1, triplets);

@@ -45,6 +45,14 @@ bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std
 // stays positive inside wherever one of its stations' a is.
 void add_interval_first_order_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0,
                                           std::uint64_t k1, ClarabelTriplets& triplets);
+
+// On every free interval whose stations both have a finite first-order bound, a_i + h_i b_i <=
+// max(amax_i, amax_(i+1)): the middle Bezier ordinate again, so that a(s) cannot bulge above the
+// velocity bound between stations that both sit at it. Without it, b could alternate in sign from
+// station to station at a cruise (a trapezoid rule's free mode), the speed exceeding its limit by
+// 1.6% between stations on a straight line.
+void add_interval_velocity_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,
+                                       std::size_t n, std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
 // acc_a a_i + acc_b b_i <= acc_max at the stations strictly between the junctions.
 void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
                                   std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);

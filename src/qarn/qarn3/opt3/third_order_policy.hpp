@@ -40,7 +40,7 @@ namespace qarn::qarn3 {
 using Qarn3SocpResult = ConicOutcome<Topp3Profile>;
 
 // The standard constraints' share over a window of n stations holding r2 second-order and r3
-// third-order rows: 13 (n-1) + 2 r2 + 6 r3 + 2 entries, 6 (n-1) + r2 + 2 r3 + 2 right-hand
+// third-order rows: 15 (n-1) + 2 r2 + 6 r3 + 2 entries, 7 (n-1) + r2 + 2 r3 + 2 right-hand
 // sides, 2 cones, and the 2n variables a and b.
 Reserve standard_capacity3(std::size_t n, std::uint64_t r2, std::uint64_t r3);
 // The standard share of a problem's window, its row counts read from the store's run maps.
