@@ -17,8 +17,10 @@ import numpy as np
 import qarn_py as q
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "examples"))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
+from third_order_cases import jerk_line_robot  # noqa: E402
 
 
 def double_s_time(length, v, acc, jerk):
@@ -30,17 +32,6 @@ def double_s_time(length, v, acc, jerk):
     if peak * jerk >= acc * acc:
         return 2.0 * (peak / acc + acc / jerk)
     return 4.0 * np.sqrt((length * np.sqrt(jerk) / 2.0) ** (2.0 / 3.0) / jerk)
-
-
-def line_robot(n, length, v, acc, jerk):
-    s = np.linspace(0.0, length, n)
-    robot = q.Robot(1, capacity=n)
-    robot.append_s(s)
-    robot.set_q(s[:, None], np.ones((n, 1)), np.zeros((n, 1)), 0, dddq=np.zeros((n, 1)))
-    robot.add_velocity_limits([v], [-v], start_idx_s=0)
-    robot.add_acceleration_limits([acc], [-acc], start_idx_s=0)
-    robot.add_jerk_limits([jerk], [-jerk], start_idx_s=0)
-    return robot, s
 
 
 LINES = {"trapezoidal acceleration, cruise": (4.0, 1.0, 1.0, 2.0),
@@ -55,7 +46,7 @@ def lines():
         exact = double_s_time(length, v, acc, jerk)
         print(f"  {label}: exact {exact:.6g} s")
         for n in (100, 300, 1000, 3000):
-            robot, s = line_robot(n, length, v, acc, jerk)
+            robot, s = jerk_line_robot(n, length, v, acc, jerk, module=q)
             first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
             cells = []
             for k in (None, 1, 2):
