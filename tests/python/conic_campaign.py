@@ -31,6 +31,16 @@ class Case:
     label: str
 
 
+def case_of(kind, dim, n, length, v, acc, jerk, seed=0):
+    """A fixed case: limits given as scalars or one value per axis, lines along the diagonal."""
+    rng = np.random.default_rng(seed)
+    direction = np.ones(dim) * length / np.sqrt(dim)
+    waypoints = rng.uniform(-1, 1, (int(rng.integers(3, 7)), dim)) * length
+    as_axes = lambda x: np.broadcast_to(np.asarray(x, float), (dim,)).copy()
+    return Case(seed, dim, kind, n, length, as_axes(v), as_axes(acc), as_axes(jerk), direction, waypoints, False,
+                f"seed {seed}: {kind}, {dim} axes, {n} stations, length {length:.2g}")
+
+
 def make_case(seed, stations=(50, 100, 200, 400)):
     rng = np.random.default_rng(90_000 + seed)
     dim = int(rng.choice([1, 2, 3, 6, 7, 12, 20]))

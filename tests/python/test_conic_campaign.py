@@ -6,19 +6,13 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from conic_campaign import Case, build, campaign, consistency, limit_excess, station_time
-
-
-def line_case(n, length, v, acc, jerk, dim=1):
-    direction = np.ones(dim) * length / np.sqrt(dim)
-    ones = np.ones(dim)
-    return Case(0, dim, "line", n, length, v * ones, acc * ones, jerk * ones, direction, None, False, "line")
+from conic_campaign import build, campaign, case_of, consistency, limit_excess, station_time
 
 
 def line(n, length, v, acc, jerk=1e30, dim=1):
     """Axes moving along q(s) = s * direction, s in [0, 1], |direction| = length: the shape of
     every straight joint move."""
-    return build(line_case(n, length, v, acc, jerk, dim))
+    return build(case_of("line", dim, n, length, v, acc, jerk))
 
 
 def relinearized(robot, n, passes):
