@@ -141,16 +141,40 @@ def _sympy_functions(sympy, exprs, symbol, s_min, s_max):
     return functions
 
 
+# Most entries of `Path.from_sympy`'s expressions, one per axis: far more than any robot has; each
+# costs some 30 ms of differentiation and compilation, so this many already take minutes.
+_MAX_SYMPY_AXES = 10_000
+
+
+def _entry_count(value):
+    """The entries `value` holds as its shape or length tell them, without walking it (1 for a
+    single expression)."""
+    shape = getattr(value, "shape", None)
+    if isinstance(shape, tuple) and all(isinstance(n, int) for n in shape):  # matrices and arrays
+        return int(np.prod(shape, dtype=object))
+    return 1 if isinstance(value, (str, bytes)) or not hasattr(value, "__len__") else len(value)
+
+
+def _sympy_entries(sympy, q_exprs):
+    """The expressions of `q_exprs`, their number (the path's dimension) checked before they are
+    walked: an empty or an absurdly large input is refused at once."""
+    count = _entry_count(q_exprs)
+    if isinstance(q_exprs, (list, tuple)) and count <= _MAX_SYMPY_AXES:
+        count = sum(_entry_count(row) for row in q_exprs)  # the rows of a nested list
+    if count == 0:
+        raise ValueError("`q_exprs` must hold at least one expression")
+    if count > _MAX_SYMPY_AXES:
+        raise ValueError(f"`q_exprs` holds {count} entries; a path has at most {_MAX_SYMPY_AXES} axes")
+    if isinstance(q_exprs, (sympy.MatrixBase, list, tuple)):
+        return [sympy.sympify(e) for e in sympy.Matrix(q_exprs)]
+    return [sympy.sympify(q_exprs)]
+
+
 def _from_sympy(q_exprs, symbol, s_min, s_max, layout):
     sympy = _require("sympy", "from_sympy")
     if not isinstance(symbol, sympy.Symbol):
         raise TypeError(f"`symbol` must be a sympy Symbol, not {type(symbol).__name__}")
-    if isinstance(q_exprs, (sympy.MatrixBase, list, tuple)):
-        exprs = [sympy.sympify(e) for e in sympy.Matrix(q_exprs)]
-    else:
-        exprs = [sympy.sympify(q_exprs)]
-    if not exprs:
-        raise ValueError("`q_exprs` must hold at least one expression")
+    exprs = _sympy_entries(sympy, q_exprs)
     others = set().union(*(e.free_symbols for e in exprs)) - {symbol}
     if others:
         names = ", ".join(sorted(str(x) for x in others))

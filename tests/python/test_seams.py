@@ -1,8 +1,9 @@
 """The seams between Python and the core refuse what they cannot honour: complex values from any
-evaluator or callback, symbolic functions NumPy cannot evaluate (when the path is built), runaway
-recursion through the module (RecursionError at any recursion limit, never a crash), sizes that
-cannot be allocated (MemoryError); and honour what they can: the derivatives of Abs, and an empty
-query on a path of 2**62 axes."""
+argument, evaluator or callback, raw constraint rows no solver can read, symbolic functions NumPy
+cannot evaluate (when the path is built), runaway recursion through the module (RecursionError at
+any recursion limit, never a crash), sizes that cannot be allocated (MemoryError) or are absurd
+(ValueError); and honour what they can: the derivatives of Abs, and an empty query on a path of
+2**62 axes."""
 
 import subprocess
 import sys
@@ -49,7 +50,34 @@ def jax_complex(require_x64):
                                                             require_x64=require_x64))
 
 
+class Long:
+    """A sequence that says it holds 2**62 items."""
+
+    def __len__(self):
+        return 2**62
+
+    def __getitem__(self, i):
+        return 0
+
+
+def raw_rows(order, name, entry, value, layout="sample_major"):
+    """add_constraint_{order} over two stations of one row each, entry `entry` of `name` set to `value`."""
+    names = {1: ["amax"], 2: ["acc_a", "acc_b", "acc_max"], 3: ["jerk_a", "jerk_b", "jerk_c", "jerk_d", "jerk_max"]}
+    store = q.Constraints(1)
+    store.append_s([0.0, 1.0])
+    rows = {n: np.ones((2, 1) if layout == "sample_major" else (1, 2)) for n in names[order]}
+    rows[name] = rows[name].astype(type(value))
+    rows[name][entry] = value
+    add = getattr(store, f"add_constraint_{order}{['st', 'nd', 'rd'][order - 1]}")
+    return lambda: add(*rows.values(), 0, layout=layout)
+
+
 SYMPY = "^`Path.from_sympy`: NumPy cannot evaluate "
+NOT_REAL = r"^`{0}` must be real; {0}{1} is complex$"
+ROWS = r"^`{0}` must be finite; {0}\[{1}\] = {2}$"
+BOUND = r"^`{0}` must not be NaN \(an infinite bound leaves its row inactive\); {0}\[{1}\] = NaN$"
+AXES = r"^`axes` has 4611686018427387904 items; no memory holds as many$"
+S_T = ([0.0, 1.0], [1.0, 1.0], [0.0, 1.0])
 # case: (call, exception, message); the issue's reproducers, each refused with a message naming it.
 REFUSED = {
     "evaluator": (plain(lambda s: np.stack([s + 1j, s], axis=1)), ValueError,
@@ -73,6 +101,40 @@ REFUSED = {
     "zoo": (lambda: q.Path.from_sympy(sp.zoo * X, symbol=X), ValueError, SYMPY + r"`ComplexInfinity` \(in q of"),
     "2**62 axes": (plain(None, dim=2**62), MemoryError,
                    r"^evaluate_path_samples reported an error: the sample matrix is too large to allocate$"),
+    # Float arguments: complex values are refused whatever their type, never cut to their real parts.
+    "append_s": (lambda: q.Constraints(1).append_s([2 + 1j, 3 + 1j]), ValueError, NOT_REAL.format("s", r"\[0\]")),
+    "complex dtype": (lambda: q.Constraints(1).append_s(np.array([1, 2 + 0j])), ValueError,
+                      NOT_REAL.format("s", r"\[0\]")),
+    "t_sample": (lambda: q.t_to_s_topp2_samples(*S_T, [0.1, 0.2 + 1j]), ValueError,
+                 NOT_REAL.format("t_sample", r"\[1\]")),
+    "scalar": (lambda: q.s_to_t_topp2(*S_T[:2], t0=np.complex64(1j)), ValueError, NOT_REAL.format("t0", "")),
+    "limit": (lambda: q.Robot(2).add_velocity_limits([1, 1j], [-1, -1], start_idx_s=0), ValueError,
+              NOT_REAL.format("upper", r"\[1\]")),
+    "tolerance": (lambda: q.SmoothingConfig(tolerance=np.complex128(1e-3)), ValueError,
+                  NOT_REAL.format("tolerance", "")),
+    "waypoints": (lambda: q.Path.from_waypoints(np.eye(3) * 1j), ValueError,
+                  NOT_REAL.format("waypoints", r"\[0, 0\]")),
+    "objective weight": (lambda: q.Qarn2Problem(q.Robot(1), {"kind": "time", "weight": 1j}, (0, 1)), ValueError,
+                         NOT_REAL.format("weight", "")),
+    # Raw constraint rows: coefficients finite, bounds not NaN (+-inf leaves a row inactive).
+    "acc_a NaN": (raw_rows(2, "acc_a", (1, 0), np.nan), ValueError, ROWS.format("acc_a", "1, 0", "NaN")),
+    "acc_b -inf": (raw_rows(2, "acc_b", (0, 0), -np.inf), ValueError, ROWS.format("acc_b", "0, 0", "-inf")),
+    "acc_b complex": (raw_rows(2, "acc_b", (1, 0), 1j), ValueError, NOT_REAL.format("acc_b", r"\[1, 0\]")),
+    "acc_max NaN": (raw_rows(2, "acc_max", (1, 0), np.nan), ValueError, BOUND.format("acc_max", "1, 0")),
+    "jerk_c inf, dim-major": (raw_rows(3, "jerk_c", (0, 1), np.inf, "dim_major"), ValueError,
+                              ROWS.format("jerk_c", "0, 1", "inf")),
+    "jerk_max NaN": (raw_rows(3, "jerk_max", (0, 0), np.nan), ValueError, BOUND.format("jerk_max", "0, 0")),
+    "amax NaN": (raw_rows(1, "amax", (1, 0), np.nan), ValueError, BOUND.format("amax", "1, 0")),
+    # Sizes: no memory holds 2**62 axes; no path has them.
+    "SmoothingConfig axes": (lambda: q.SmoothingConfig(axes=Long()), MemoryError, AXES),
+    "fitting axes": (lambda: q.Path.from_waypoints_fitting(np.eye(3), axes=Long()), MemoryError, AXES),
+    "axes setter": (lambda: setattr(q.SmoothingConfig(), "axes", Long()), MemoryError, AXES),
+    "sympy 2**62": (lambda: q.Path.from_sympy(Long(), symbol=X), ValueError,
+                    r"^`q_exprs` holds 4611686018427387904 entries; a path has at most 10000 axes$"),
+    "sympy 2**27": (lambda: q.Path.from_sympy(np.zeros(2**27), symbol=X), ValueError, "^`q_exprs` holds 134217728 "),
+    "sympy rows": (lambda: q.Path.from_sympy([X, np.zeros(2**27)], symbol=X), ValueError, "^`q_exprs` holds 134217729"),
+    "sympy empty": (lambda: q.Path.from_sympy(np.empty((10**6, 0)), symbol=X), ValueError,
+                    r"^`q_exprs` must hold at least one expression$"),
 }
 
 

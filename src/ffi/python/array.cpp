@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace qarn::py {
 
@@ -132,26 +133,40 @@ Ref NumpyF64::ascontiguousarray(PyObject* x) const {
 
 Ref NumpyF64::asarray(PyObject* x) const { return call_with_float64(numpy_.get(), float64_.get(), "asarray", x); }
 
-NumpyF64::RealArray NumpyF64::ascontiguousarray_real(PyObject* x) const {
-  // Converted in its own dtype first: a native float64 result, the common case, is then used as it is.
-  constexpr const char* kNativeF64 = std::endian::native == std::endian::little ? "<f8" : ">f8";
-  const Ref ascontiguousarray = new_ref(PyObject_GetAttrString(numpy_.get(), "ascontiguousarray"));
-  Ref array = new_ref(PyObject_CallOneArg(ascontiguousarray.get(), x));
-  const Ref dtype = new_ref(PyObject_GetAttrString(array.get(), "dtype"));
-  const Ref code = new_ref(PyObject_GetAttrString(dtype.get(), "str"));
-  if (PyUnicode_CompareWithASCIIString(code.get(), kNativeF64) == 0) return {std::move(array), {}};
-  const Ref kind = new_ref(PyObject_GetAttrString(dtype.get(), "kind"));
-  if (PyUnicode_CompareWithASCIIString(kind.get(), "c") != 0) return {this->ascontiguousarray(array.get()), {}};
+NumpyF64::RealArray NumpyF64::real(PyObject* x) const {
+  const Ref asarray = new_ref(PyObject_GetAttrString(numpy_.get(), "asarray"));
+  Ref array = new_ref(PyObject_CallOneArg(asarray.get(), x));
+  if (!is_complex(array.get())) return {std::move(array), {}};
   const Ref imag = this->ascontiguousarray(new_ref(PyObject_GetAttrString(array.get(), "imag")).get());
   const Ref flat = new_ref(PyObject_CallMethod(imag.get(), "ravel", nullptr));
   const std::optional<F64VectorView> parts =
       F64VectorView::of(flat.get(), Error::runtime("the imaginary parts of a complex array are not contiguous"));
   if (!parts) throw Fault("the imaginary parts of a complex array are not a float64 vector");
   const std::span<const double> im = parts->values();
-  Ref real = this->ascontiguousarray(new_ref(PyObject_GetAttrString(array.get(), "real")).get());
-  if (im.empty()) return {std::move(real), {}};
   const auto non_real = std::find_if(im.begin(), im.end(), [](double v) { return v != 0.0; });
-  return {std::move(real), non_real == im.end() ? 0 : static_cast<std::size_t>(non_real - im.begin())};
+  return {new_ref(PyObject_GetAttrString(array.get(), "real")),
+          non_real == im.end() ? 0 : static_cast<std::size_t>(non_real - im.begin())};
+}
+
+Ref NumpyF64::real_argument(std::string_view name, PyObject* x) const {
+  RealArray real = this->real(x);
+  if (!real.non_real) return std::move(real.array);
+  // The entry's index in the argument's own shape: "" for a 0-d array, "[i]", "[i, j]", ...
+  const Ref shape = new_ref(PyObject_GetAttrString(real.array.get(), "shape"));
+  const Py_ssize_t ndim = PyTuple_Size(shape.get());
+  std::string entry;
+  std::size_t flat = *real.non_real;
+  for (Py_ssize_t axis = ndim - 1; axis >= 0; --axis) {
+    const std::size_t extent = std::max<std::size_t>(index_to_u64(PyTuple_GET_ITEM(shape.get(), axis)), 1);
+    entry.insert(0, fmt::format(axis == ndim - 1 ? "{}" : "{}, ", flat % extent));
+    flat /= extent;
+  }
+  throw ComplexRefused(name, ndim > 0 ? fmt::format("[{}]", entry) : entry);
+}
+
+NumpyF64::RealArray NumpyF64::ascontiguousarray_real(PyObject* x) const {
+  RealArray real = this->real(x);
+  return {this->ascontiguousarray(real.array.get()), real.non_real};
 }
 
 Ref NumpyF64::array_owning(OwnedValues values) const {
@@ -177,7 +192,7 @@ std::optional<F64VectorView> F64VectorView::of(PyObject* array, const Error& lay
 }
 
 F64VectorView F64VectorView::convert(std::string_view name, PyObject* x) {
-  Ref array = ascontiguousarray_f64(x, name);
+  Ref array = ascontiguousarray_f64(name, x);
   std::optional<F64VectorView> view = of(
       array.get(), Error::value(fmt::format("`{}` must be convertible to a contiguous one-dimensional float64 array",
                                             name)));
@@ -197,8 +212,9 @@ std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error&
   return std::vector<double>(view->values().begin(), view->values().end());
 }
 
-Ref ascontiguousarray_f64(PyObject* x, std::optional<std::string_view> argument) {
-  return NumpyF64(argument).ascontiguousarray(x);
+Ref ascontiguousarray_f64(std::string_view name, PyObject* x) {
+  const NumpyF64 numpy(name);
+  return numpy.ascontiguousarray(numpy.real_argument(name, x).get());
 }
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
@@ -207,7 +223,7 @@ std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
 }
 
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
-  return read_f64_matrix(name, ascontiguousarray_f64(x, name).get());
+  return read_f64_matrix(name, ascontiguousarray_f64(name, x).get());
 }
 
 F64MatrixView F64MatrixView::of(std::string_view name, PyObject* array) {
@@ -240,7 +256,8 @@ Matrix read_f64_matrix(std::string_view name, PyObject* array) {
 }
 
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
-  Ref array = ascontiguousarray_f64(x);
+  const NumpyF64 numpy;  // a failed import propagates unchanged
+  Ref array = numpy.ascontiguousarray(numpy.real_argument(name, x).get());
   std::optional<std::vector<double>> values = read_f64_vector(
       array.get(), Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name)));
   if (!values) {

@@ -24,9 +24,9 @@ struct Matrix {
   std::vector<double> values;
 };
 
-// numpy.ascontiguousarray(x, numpy.float64). A failed NumPy import propagates unchanged, or, given
-// the name of the argument being converted, becomes a ValueError that names it.
-Ref ascontiguousarray_f64(PyObject* x, std::optional<std::string_view> argument = std::nullopt);
+// numpy.ascontiguousarray(x, numpy.float64) for the argument `name`, under the rule of every float
+// input (NumpyF64::real). A failed NumPy import becomes a ValueError that names the argument.
+Ref ascontiguousarray_f64(std::string_view name, PyObject* x);
 
 class BufferView;  // a buffer exported by a Python object, released with its owner
 
@@ -138,15 +138,21 @@ class NumpyF64 {
   explicit NumpyF64(std::optional<std::string_view> argument = std::nullopt);
   Ref ascontiguousarray(PyObject* x) const;
   Ref asarray(PyObject* x) const;  // numpy.asarray(x, numpy.float64)
-  // ascontiguousarray for values that must be real, which a float64 conversion of complex ones
-  // would silently cut to their real parts: `array` as ascontiguousarray makes it, and for an `x`
-  // of complex dtype with at least one entry also `non_real`, the flat C-order index of its first
-  // entry whose imaginary part is not zero (0 when none is), `array` then holding the real parts.
-  // Callers refuse such values, naming the entry.
+
+  // The one rule of every float input, arguments and callback results alike: the values are read
+  // in their own dtype first, because a float64 conversion would silently cut complex ones to their
+  // real parts. `array` is numpy.asarray(x), or its real parts when it has a complex dtype; then
+  // `non_real` is the flat C-order index of its first entry whose imaginary part is not zero (0
+  // when none is, or when it is empty): a complex dtype is refused, naming that entry.
   struct RealArray {
     Ref array;
     std::optional<std::size_t> non_real;
   };
+  RealArray real(PyObject* x) const;
+  // real(x) for the argument `name`: the array in its own dtype, a complex one refused with
+  // ValueError "`name` must be real; name[i, j] is complex".
+  Ref real_argument(std::string_view name, PyObject* x) const;
+  // real(x) made C-contiguous float64, for callback results that name their own entries.
   RealArray ascontiguousarray_real(PyObject* x) const;
   // A new 1-D float64 array owning `values` (no copy), as vector_to_numpy.
   Ref array_owning(OwnedValues values) const;

@@ -72,6 +72,7 @@ void constraints_pop_back(Shared<PyConstraints> self, std::uint64_t value) {
 
 void constraints_add_1st(Shared<PyConstraints> self, PyObject* amax, std::uint64_t idx_s, PyMatrixLayout layout) {
   const StationColumns amax_m = matrix_with_layout("amax", amax, layout.value);
+  require_row_values("amax", amax_m, layout.value, RowPart::Bound);
   with_store(*self, [&](Constraints& store) { check(store.add_constraint_1st(amax_m.view(), idx_s)); });
 }
 
@@ -80,6 +81,9 @@ void constraints_add_2nd(Shared<PyConstraints> self, PyObject* acc_a, PyObject* 
   const StationColumns a = matrix_with_layout("acc_a", acc_a, layout.value);
   const StationColumns b = matrix_with_layout("acc_b", acc_b, layout.value);
   const StationColumns max = matrix_with_layout("acc_max", acc_max, layout.value);
+  require_row_values("acc_a", a, layout.value, RowPart::Coefficient);
+  require_row_values("acc_b", b, layout.value, RowPart::Coefficient);
+  require_row_values("acc_max", max, layout.value, RowPart::Bound);
   with_store(*self, [&](Constraints& store) {
     check(store.add_constraint_2nd(a.view(), b.view(), max.view(), idx_s, is_negative));
   });
@@ -93,6 +97,11 @@ void constraints_add_3rd(Shared<PyConstraints> self, PyObject* jerk_a, PyObject*
   const StationColumns c = matrix_with_layout("jerk_c", jerk_c, layout.value);
   const StationColumns d = matrix_with_layout("jerk_d", jerk_d, layout.value);
   const StationColumns max = matrix_with_layout("jerk_max", jerk_max, layout.value);
+  require_row_values("jerk_a", a, layout.value, RowPart::Coefficient);
+  require_row_values("jerk_b", b, layout.value, RowPart::Coefficient);
+  require_row_values("jerk_c", c, layout.value, RowPart::Coefficient);
+  require_row_values("jerk_d", d, layout.value, RowPart::Coefficient);
+  require_row_values("jerk_max", max, layout.value, RowPart::Bound);
   with_store(*self, [&](Constraints& store) {
     check(store.add_constraint_3rd(a.view(), b.view(), c.view(), d.view(), max.view(), idx_s, is_negative));
   });
@@ -138,7 +147,8 @@ void define(ClassDef<PyConstraints>& c) {
   c.name("Constraints", "Raw constraint-buffer proxy returned by [`PyRobot::constraints`].")
       .init<constraints_new>("Constraints(dim, *, capacity=None)")
       .method<constraints_append_s>("append_s($self, s)",
-                                    "Append strictly increasing station samples to the constraint buffer.")
+                                    "Append strictly increasing station samples to the constraint buffer.\n\n"
+                                    "``s`` is a one-dimensional array of real values.")
       .method<constraints_read<&Constraints::s_values>>(
           "s_values($self, idx_s_from=None, idx_s_to=None)",
           "Export station samples over a half-open station-id interval.")
@@ -146,7 +156,9 @@ void define(ClassDef<PyConstraints>& c) {
           "amax_values($self, idx_s_from=None, idx_s_to=None)",
           "Export first-order upper bounds over a half-open station-id interval.")
       .method<constraints_amax_substitute>("amax_substitute($self, amax, idx_s)",
-                                           "Overwrite first-order bounds over a station interval.")
+                                           "Overwrite first-order bounds over a station interval.\n\n"
+                                           "``amax`` holds one real value per station from ``idx_s`` on, "
+                                           "stored as given.")
       .method<constraints_clear>("clear($self, *, keep_idx_s=False)", "Clear all stored constraints and station data.")
       .method<constraints_pop_front<PopMode::Count>>("pop_front_n($self, n_cols)",
                                                      "Remove ``n_cols`` station samples from the front.")
@@ -157,14 +169,29 @@ void define(ClassDef<PyConstraints>& c) {
       .method<constraints_pop_back<PopMode::Until>>(
           "pop_back_until($self, idx_s_cut)", "Remove back samples until the kept window ends before ``idx_s_cut``.")
       .method<constraints_add_1st>("add_constraint_1st($self, amax, idx_s, *, layout='sample_major')",
-                                   "Add or tighten first-order raw constraints.")
+                                   "Add or tighten first-order raw constraints.\n\n"
+                                   "``amax`` is a matrix of bounds on ``a``, one row per station with the "
+                                   "sample-major ``layout`` (one column per station with the dim-major one); "
+                                   "each station's bound becomes the least of its values and the stored one. "
+                                   "Values are positive, +inf for no bound; NaN is refused.")
       .method<constraints_add_2nd>(
           "add_constraint_2nd($self, acc_a, acc_b, acc_max, idx_s, *, is_negative=False, layout='sample_major')",
-          "Add second-order raw constraints.")
+          "Add second-order raw constraints.\n\n"
+          "Each row ``acc_a * a + acc_b * b <= acc_max`` (``>=`` with ``is_negative``) joins the rows of "
+          "its station. The three matrices have one row per station with the sample-major ``layout`` (one "
+          "column per station with the dim-major one) and one entry per row. The coefficients ``acc_a`` "
+          "and ``acc_b`` must be finite; a bound ``acc_max`` that is infinite leaves its row inactive, and "
+          "NaN is refused. A refused value raises ValueError naming the entry, and nothing is stored.")
       .method<constraints_add_3rd>(
           "add_constraint_3rd($self, jerk_a, jerk_b, jerk_c, jerk_d, jerk_max, idx_s, *, is_negative=False, "
           "layout='sample_major')",
-          "Add third-order raw constraints.")
+          "Add third-order raw constraints.\n\n"
+          "Each row ``jerk_a * a + jerk_b * b + jerk_c * c + jerk_d <= jerk_max / sqrt(a)`` (``>=`` with "
+          "``is_negative``), where ``c = db/ds``, joins the rows of its station. The five matrices have "
+          "one row per station with the sample-major ``layout`` (one column per station with the "
+          "dim-major one) and one entry per row. The coefficients ``jerk_a`` to ``jerk_d`` must be "
+          "finite; a bound ``jerk_max`` that is infinite leaves its row inactive, and NaN is refused. A "
+          "refused value raises ValueError naming the entry, and nothing is stored.")
       .method<constraints_exceed_topp2>(
           "exceed_topp2($self, a, *, idx_s_start=0)",
           "Evaluate maximum TOPP2 constraint violations of an ``a`` profile.\n\n"

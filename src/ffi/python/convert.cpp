@@ -25,7 +25,28 @@ bool has_callable(PyObject* object, const char* name) {
   return PyCallable_Check(attribute.get()) != 0;
 }
 
-double FromPy<double>::convert(PyObject* object, std::string_view) {
+bool is_complex(PyObject* object) {
+  if (PyComplex_Check(object)) return true;
+  if (PyFloat_CheckExact(object) || PyLong_CheckExact(object)) return false;
+  const Ref dtype = Ref::steal(PyObject_GetAttrString(object, "dtype"));
+  if (!dtype) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
+    PyErr_Clear();
+    return false;
+  }
+  const Ref kind = Ref::steal(PyObject_GetAttrString(dtype.get(), "kind"));
+  if (!kind) {
+    PyErr_Clear();  // a `dtype` that is no NumPy dtype says nothing
+    return false;
+  }
+  return PyUnicode_Check(kind.get()) && PyUnicode_CompareWithASCIIString(kind.get(), "c") == 0;
+}
+
+ComplexRefused::ComplexRefused(std::string_view name, std::string_view entry)
+    : Error(Error::value(fmt::format("`{}` must be real; {}{} is complex", name, name, entry))) {}
+
+double FromPy<double>::convert(PyObject* object, std::string_view name) {
+  if (is_complex(object)) throw ComplexRefused(name, "");
   const double value = PyFloat_AsDouble(object);
   if (value == -1.0 && PyErr_Occurred()) throw Error::fetch();
   return value;

@@ -25,6 +25,19 @@ std::string type_name(PyObject* object);
 // exception other than AttributeError from the lookup propagates.
 bool has_callable(PyObject* object, const char* name);
 
+// Float inputs are real: a complex value is refused wherever a float is read, never cut to its
+// real part. Whether `object` is complex, a Python complex or anything of a complex NumPy dtype
+// (a scalar or an array).
+bool is_complex(PyObject* object);
+// The refusal of a complex value given as the argument `name` (`entry` is "" for a scalar, or the
+// index of the array entry, such as "[1, 0]"): ValueError "`name` must be real; name[1, 0] is
+// complex". A type of its own, so that conversions that put a message of their own in place of
+// their failures let it through.
+class ComplexRefused : public Error {
+ public:
+  ComplexRefused(std::string_view name, std::string_view entry);
+};
+
 template <class T>
 struct FromPy;
 
@@ -55,7 +68,8 @@ struct FromPy<PyObject*> {
   static PyObject* convert(PyObject* object, std::string_view) { return object; }
 };
 
-// Any object Python converts to a float (float, int, objects with __float__ or __index__).
+// Any object Python converts to a float (float, int, objects with __float__ or __index__) that
+// is not complex (ValueError naming the argument).
 template <>
 struct FromPy<double> {
   static double convert(PyObject* object, std::string_view);

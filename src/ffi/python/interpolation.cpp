@@ -148,7 +148,7 @@ constexpr const char* kAToBDoc =
     "entries.\n\n"
     "Parameters: ``s`` is a strictly increasing grid of at least two finite stations; ``a`` holds one "
     "finite value per station.\n\n"
-    "Raises ValueError when an argument cannot be read as a one-dimensional float array, and "
+    "Raises ValueError when an argument cannot be read as a one-dimensional real array, and "
     "``QarnError`` when the core rejects the grid or the profile.\n\n"
     "Example: ``a_to_b_topp2([0.0, 0.5, 1.0], [1.0, 1.0, 1.0])`` gives ``[0.0, 0.0]``.";
 
@@ -159,14 +159,16 @@ constexpr const char* kSToTDoc =
     "time at the first station.\n\n"
     "Returns ``(t_final, t_s)``: ``t_s`` has the length of ``s`` and starts at ``t0``, and ``t_final`` "
     "equals ``t_s[-1]``.\n\n"
-    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kUniformDoc =
     "Sample the inverse mapping ``s(t)`` of a TOPP2/QARN2 profile on a uniform time grid.\n\n"
     "This explicit entry point is preferred over the compatibility wrapper ``t_to_s_topp2``.\n\n"
     "Parameters: ``s`` strictly increasing; ``a`` and ``t_s`` (for example from ``s_to_t_topp2``) of the "
     "length of ``s``, ``t_s`` strictly increasing; ``dt`` positive. " QARN_UNIFORM_GRID_DOC "\n\n"
-    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.\n\n"
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and ``QarnError`` when the core rejects them.\n\n"
     "Example: with ``s = [0.0, 0.5, 1.0]``, ``a = [1.0, 1.0, 1.0]``, ``t_s`` from ``s_to_t_topp2`` and "
     "``dt = 0.25`` the result is ``[0.0, 0.25, 0.5, 0.75, 1.0]``.";
 
@@ -176,7 +178,8 @@ constexpr const char* kSamplesDoc =
     "Parameters: ``s`` strictly increasing; ``a`` and ``t_s`` of the length of ``s``, ``t_s`` strictly "
     "increasing; ``t_sample`` one-dimensional, finite, non-empty and strictly increasing. Query times "
     "outside ``[t_s[0], t_s[-1]]`` give NaN; the other values never decrease along ``t_sample``.\n\n"
-    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kWrapperDoc =
     "Compatibility wrapper for sampling inverse TOPP2/QARN2 mappings.\n\n"
@@ -184,7 +187,8 @@ constexpr const char* kWrapperDoc =
     "selected: ``dt`` for a uniform grid starting at ``t0`` (the grid of ``t_to_s_topp2_uniform``), or "
     "``t_sample`` for an explicit strictly increasing grid (``t0`` and ``include_final`` are then ignored). "
     "Query times outside ``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
-    "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and when no mode or both modes are given, and "
     "``QarnError`` when the core rejects the arguments.";
 
 constexpr const char* kSToT3Doc =
@@ -204,7 +208,8 @@ constexpr const char* kUniform3Doc =
     "Parameters: ``s`` strictly increasing, one station per entry of ``profile``; ``t_s`` (for example "
     "from ``s_to_t_topp3``) of the length of ``s`` and strictly increasing; ``dt`` positive. " QARN_UNIFORM_GRID_DOC
     "\n\n"
-    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kSamples3Doc =
     "Sample the inverse mapping ``s(t)`` of a TOPP3/QARN3 profile at explicit query times.\n\n"
@@ -213,7 +218,8 @@ constexpr const char* kSamples3Doc =
     "of ``s`` and strictly increasing; ``t_sample`` one-dimensional, finite, non-empty and strictly "
     "increasing. Query times outside ``[t_s[0], t_s[-1]]`` give NaN; the other values never decrease "
     "along ``t_sample``.\n\n"
-    "Raises ValueError for arguments of the wrong form and ``QarnError`` when the core rejects them.";
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and ``QarnError`` when the core rejects them.";
 
 constexpr const char* kWrapper3Doc =
     "Compatibility wrapper for sampling inverse TOPP3/QARN3 mappings.\n\n"
@@ -221,7 +227,8 @@ constexpr const char* kWrapper3Doc =
     "selected: ``dt`` for a uniform grid starting at ``t0`` (the grid of ``t_to_s_topp3_uniform``), or "
     "``t_sample`` for an explicit strictly increasing grid (``t0`` and ``include_final`` are then ignored). "
     "Query times outside ``[t_s[0], t_s[-1]]`` come back as NaN.\n\n"
-    "Raises ValueError for arguments of the wrong form and when no mode or both modes are given, and "
+    "Raises ValueError for arguments of the wrong form (complex values among them) "
+    "and when no mode or both modes are given, and "
     "``QarnError`` when the core rejects the arguments.";
 
 #undef QARN_UNIFORM_GRID_DOC

@@ -22,7 +22,9 @@ constexpr const char* kModuleDoc =
     "``qarn.solver.*`` instead of importing this module directly.\n"
     "\n"
     "Numerical inputs accept NumPy-compatible ArrayLike values and are copied into contiguous float64 "
-    "buffers at the wrapper boundary. Format errors (wrong dimensionality, mutually exclusive keyword "
+    "buffers at the wrapper boundary. Every float input, array or scalar, must be real: a complex "
+    "value (of any complex type or dtype) raises ValueError naming the argument and the entry. Format "
+    "errors (wrong dimensionality, mutually exclusive keyword "
     "arguments, unknown enum strings) are reported as ValueError; errors returned by the core library "
     "are raised as ``qarn.QarnError`` or its typed subclasses ``qarn.PathError`` and "
     "``qarn.ConstraintError``.";

@@ -62,7 +62,9 @@ ObjectiveSpec spec_from_dict(PyObject* dict) {
   if (!PyUnicode_Check(kind_object.get())) throw Error::value("objective dict field `kind` must be a string");
   const std::string kind = normalize_enum_string(extract<std::string>(kind_object.get(), "kind"));
 
-  const double weight = PyFloat_AsDouble(required_dict_item(dict, "weight").get());
+  const Ref weight_object = required_dict_item(dict, "weight");
+  if (is_complex(weight_object.get())) throw ComplexRefused("weight", "");
+  const double weight = PyFloat_AsDouble(weight_object.get());
   if (weight == -1.0 && PyErr_Occurred()) {
     PyErr_Clear();
     throw Error::value("objective dict field `weight` must be a float");

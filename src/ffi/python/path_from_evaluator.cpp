@@ -115,7 +115,8 @@ void define_path_evaluator_constructors(ClassDef<PyPath>& c) {
           "from_sympy(q_exprs, *, symbol, s_min=0.0, s_max=1.0, layout='sample_major')",
           "Build a path from SymPy expressions (a sequence or column of dim entries, or one expression) in the "
           "symbol ``symbol``.\n\n"
-          "The derivatives are differentiated symbolically and compiled to NumPy functions; constant entries "
+          "``q_exprs`` holds 1 to 10,000 entries, one per axis; an empty or a larger input raises ValueError "
+          "before its entries are read. The derivatives are differentiated symbolically and compiled to NumPy functions; constant entries "
           "are broadcast over the queries. An expression NumPy cannot evaluate raises ValueError naming the "
           "function when the path is built; the DiracDelta that differentiating ``Abs``, ``sign`` or "
           "``Heaviside`` brings in is 0 away from its singular point and NaN at it. The result is a third-order "

@@ -3,8 +3,10 @@
 #include "ffi/python/smoothing_config.hpp"
 
 #include <cstdint>
+#include <new>
 #include <string>
 
+#include "diag/out_of_memory.hpp"
 #include "ffi/python/array.hpp"
 #include "ffi/python/path_enums.hpp"
 
@@ -14,12 +16,14 @@ namespace {
 constexpr const char* kToleranceError = "`tolerance` must be a float or a one-dimensional float64 array";
 constexpr const char* kAxesError = "`axes` must be None or a sequence of nonnegative integers";
 
-// Runs `convert`; an ordinary exception it raises becomes ValueError `message`. Interrupts, exits
-// and a MemoryError are not conversion failures: they pass unchanged.
+// Runs `convert`; an ordinary exception it raises becomes ValueError `message`. Interrupts, exits,
+// a MemoryError and the refusal of a complex value are not format failures: they pass unchanged.
 template <class F>
 auto replacing_conversion_errors(const char* message, F&& convert) {
   try {
     return convert();
+  } catch (const ComplexRefused&) {
+    throw;
   } catch (const Error& error) {
     if (error.is(PyExc_Exception) && !error.is(PyExc_MemoryError)) throw Error::value(message);
     throw;
@@ -114,7 +118,8 @@ bool PyTolerance::is_default() const {
 PyTolerance FromPy<PyTolerance>::convert(PyObject* object, std::string_view) {
   if (object == Py_None) return {path::kDefaultSmoothingTolerance};
   const NumpyF64 numpy;  // an import failure propagates unchanged
-  const Ref array = replacing_conversion_errors(kToleranceError, [&] { return numpy.asarray(object); });
+  const Ref array = replacing_conversion_errors(
+      kToleranceError, [&] { return numpy.asarray(numpy.real_argument("tolerance", object).get()); });
   const Ref ndim_object = new_ref(PyObject_GetAttrString(array.get(), "ndim"));
   const std::uint64_t ndim = index_to_u64(ndim_object.get());
   if (ndim == 0) {
@@ -132,7 +137,16 @@ std::optional<std::vector<std::size_t>> parse_axes(PyObject* object) {
     const Py_ssize_t n = PySequence_Size(object);
     if (n < 0) throw Error::fetch();
     std::vector<std::size_t> axes;
-    axes.reserve(static_cast<std::size_t>(n));
+    // The length is the object's own word: one that no memory can hold is MemoryError, not a fault.
+    const auto too_many = [n] {
+      return OutOfMemory(fmt::format("`axes` has {} items; no memory holds as many", n));
+    };
+    if (static_cast<std::size_t>(n) > axes.max_size()) throw too_many();
+    try {
+      axes.reserve(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+      throw too_many();
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
       const Ref item = new_ref(PySequence_GetItem(object, i));
       axes.push_back(index_to_u64(item.get()));

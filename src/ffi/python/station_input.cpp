@@ -1,6 +1,9 @@
-// Conversions of per-station array arguments into column-per-station matrices.
+// Conversions of per-station array arguments into column-per-station matrices, and the check of
+// the values a raw constraint row may hold.
 #include "ffi/python/station_input.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 
@@ -37,6 +40,21 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
   return columns_in_layout(name, to_contiguous_f64_2d(name, object), layout, expected_rows);
 }
 
+void require_row_values(std::string_view name, const StationColumns& m, MatrixLayout layout, RowPart part) {
+  const auto bad = std::find_if(m.values.begin(), m.values.end(), [part](double v) {
+    return part == RowPart::Coefficient ? !std::isfinite(v) : std::isnan(v);
+  });
+  if (bad == m.values.end()) return;
+  const auto at = static_cast<std::size_t>(bad - m.values.begin());
+  const std::size_t station = at / m.rows, component = at % m.rows;
+  const bool sample_major = layout == MatrixLayout::SampleMajor;
+  throw Error::value(fmt::format("`{}` {}; {}[{}, {}] = {}", name,
+                                 part == RowPart::Coefficient ? "must be finite"
+                                                              : "must not be NaN (an infinite bound leaves its row "
+                                                                "inactive)",
+                                 name, sample_major ? station : component, sample_major ? component : station, *bad));
+}
+
 // The object is converted once; the vector form is taken when the result is one-dimensional.
 LimitInput LimitInput::read(std::string_view name, PyObject* object, std::size_t dim,
                             std::optional<std::size_t> length, MatrixLayout layout) {
@@ -46,8 +64,10 @@ LimitInput LimitInput::read(std::string_view name, PyObject* object, std::size_t
   LimitInput out;
   out.length_ = length;
   try {
-    array = ascontiguousarray_f64(object, name);
+    array = ascontiguousarray_f64(name, object);
     out.vector_ = read_f64_vector(array.get(), not_an_array);
+  } catch (const ComplexRefused&) {
+    throw;
   } catch (const Error&) {
     throw not_an_array;
   }

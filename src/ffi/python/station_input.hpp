@@ -1,6 +1,7 @@
 // Per-station data from Python: array arguments turned into column-per-station matrices in a
-// given `MatrixLayout`, and the two forms of an axial limit (one vector for every station, or one
-// column per station). Waypoint matrices of paths use the same conversion.
+// given `MatrixLayout`, the two forms of an axial limit (one vector for every station, or one
+// column per station), and the values a raw constraint row may hold. Waypoint matrices of paths
+// use the same conversion.
 #pragma once
 
 #include <Eigen/Core>
@@ -30,6 +31,12 @@ struct StationColumns {
 // DIM_MAJOR input columns are. With `expected_rows`, a different component count is a ValueError.
 StationColumns matrix_with_layout(std::string_view name, PyObject* object, MatrixLayout layout,
                                   std::optional<std::size_t> expected_rows = std::nullopt);
+
+// Refuses a raw constraint row that no solver can read, naming the argument and the entry as the
+// caller indexed it (ValueError): a coefficient must be finite; a bound may be infinite, which
+// leaves its row inactive, but not NaN.
+enum class RowPart { Coefficient, Bound };
+void require_row_values(std::string_view name, const StationColumns& m, MatrixLayout layout, RowPart part);
 
 // An axial limit of `dim` components as given: one vector for every station, or a matrix in
 // `layout` with one column per station. Converting it builds nothing per station, so that the
