@@ -52,7 +52,7 @@ struct Torque2Coefficients {
 class Robot {
  public:
   // A robot of `dim` axes whose store has `capacity` ring slots; `provider` null means point mass.
-  // Throws std::bad_alloc when the store cannot be allocated.
+  // Throws OutOfMemory when the store's full ring would need more memory than the process can hold.
   Robot(std::size_t dim, std::size_t capacity, std::shared_ptr<InverseDynamics> provider = nullptr);
 
   std::size_t dim() const { return constraints_.dim(); }
