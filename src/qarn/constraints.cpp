@@ -152,7 +152,8 @@ Status Constraints::grow_for(std::size_t extra) {
 
 Status Constraints::allocate_slots(std::size_t end) {
   if (end <= allocated_slots_) return {};
-  const std::size_t target = std::min<std::size_t>(capacity_, std::max<std::uint64_t>(end, saturating_mul(allocated_slots_, 2)));
+  const std::uint64_t doubled_slots = saturating_mul(allocated_slots_, 2);
+  const std::size_t target = std::min<std::size_t>(capacity_, std::max<std::uint64_t>(end, doubled_slots));
   try {
     // A matrix that grew before another failed keeps its columns: they hold the fill value and
     // lie beyond every station, so nothing a reader sees changes.
