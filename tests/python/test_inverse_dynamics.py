@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
+import rigid_body
 
 SQRT2 = math.sqrt(2.0)
 
@@ -155,7 +156,26 @@ class TestCalls:
             assert got[0] == 0.0
             assert got[1] == pytest.approx(worst, rel=1e-12, abs=1e-12)
 
-    @pytest.mark.parametrize("dim, result", [(2, lambda ddq: list(ddq)), (2, lambda ddq: ddq.astype(np.int64)),
+    @pytest.mark.parametrize("viscous", [0.0, 0.1], ids=["rigid body", "rigid body with viscous friction"])
+    def test_a_rigid_body_gives_its_own_torques_and_a_term_linear_in_dq_is_refused(self, viscous):
+        model = lambda qq, dq, ddq: rigid_body.torque(qq, dq, ddq) + viscous * np.array([10, 10, 8, 2, 2, 2]) * dq  # noqa
+        robot, s, path = q.Robot(6, inverse_dynamics=model), np.linspace(0.0, 1.0, 30), q.Path.from_waypoints(
+            np.random.default_rng(5).uniform(-2.0, 2.0, (5, 6)))
+        robot.append_s(s)
+        robot.set_q_from_path_2nd(path, 0, 30)
+        if viscous:
+            with pytest.raises(q.QarnError, match=r"not quadratic in the joint velocity at idx_s=1 on axis \d: "):
+                add_torque(robot, bound=20.0)
+            return
+        add_torque(robot, bound=20.0)
+        d, a = path.evaluate_up_to_2nd(s), np.random.default_rng(6).uniform(0.0, 0.05, 30)
+        b = 0.5 * np.diff(a) / np.diff(s)
+        worst = max(np.abs(model(d.q[p], d.dq[p] * np.sqrt(a[p]), d.ddq[p] * a[p] + d.dq[p] * b[j])).max() - 20.0
+                    for j in range(29) for p in (j, j + 1))
+        assert worst > 0 and robot.constraints.exceed_topp2(a)[1] == pytest.approx(worst, rel=1e-12)
+
+    # The integer result is exact (2 * ddq of 0.5, 1.0, 3.0), so that the model stays linear in ddq.
+    @pytest.mark.parametrize("dim, result", [(2, lambda ddq: list(ddq)), (2, lambda ddq: (2 * ddq).astype(np.int64)),
                                              (2, lambda ddq: tuple(ddq.tolist())), (1, lambda ddq: float(ddq[0]))])
     def test_result_conversions(self, dim, result):
         """Each result gives the rows of a model returning NumPy's float64 array of it."""

@@ -64,6 +64,8 @@ REFUSED = {
               r"^`Path.from_sympy`: entry 1 of the path evaluates to complex values \(q at s = 1.0\)$"),
     "inverse dynamics": (torque(lambda qq, dq, ddq: ddq + np.array([0.0, 1j])), ValueError,
                          r"^`inverse_dynamics` returned complex values: tau\[1\]; torques must be real$"),
+    "viscous friction": (torque(lambda qq, dq, ddq: ddq + 20 * dq), q.QarnError,
+                         r"not quadratic in the joint velocity at idx_s=0 on axis 0: .* such as viscous friction"),
     "besselj": (lambda: q.Path.from_sympy(sp.besselj(0, X), symbol=X), ValueError,
                 SYMPY + r"`besselj` \(in q of entry 0: besselj\(0, x\)\)$"),
     "LambertW": (lambda: q.Path.from_sympy([X, X + sp.LambertW(X)], symbol=X), ValueError,
