@@ -5,8 +5,11 @@
 #include <clarabel_ffi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <initializer_list>
+#include <optional>
+#include <type_traits>
 
 #include "diag/format.hpp"
 #include "diag/out_of_memory.hpp"
@@ -85,6 +88,30 @@ Settings from_ffi(const ClarabelFfiSettings& c) {
   return s;
 }
 
+// Settings Clarabel takes without a word but cannot honour: a NaN anywhere (every comparison with
+// it fails: a NaN time limit never stops the solve, a NaN tolerance decides nothing, and the
+// profile audit reads tol_feas too) and an infinite tolerance (any point meets it). An infinite
+// time limit is the default, no limit.
+Status check_settings(std::string_view component, const Settings& settings) {
+  std::optional<CoreError> refused;
+  const auto check = [&](std::string_view name, const auto& value) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, double>) {
+      const char* fault = std::isnan(value)                                                    ? "NaN"
+                          : std::isinf(value) && name.find("tol") != std::string_view::npos ? "infinite"
+                                                                                             : nullptr;
+      if (fault != nullptr && !refused) {
+        refused = CoreError::invalid_options(
+            std::string(component), fmt::format("`clarabel_settings.{}` = {} must not be {}", name, value, fault));
+      }
+    }
+  };
+#define QARN_CLARABEL_CHECK_FIELD(type, name) check(#name, settings.name);
+  QARN_CLARABEL_SETTINGS_FIELDS(QARN_CLARABEL_CHECK_FIELD)
+#undef QARN_CLARABEL_CHECK_FIELD
+  if (refused) return *std::move(refused);
+  return {};
+}
+
 }  // namespace
 
 Settings Settings::defaults() {
@@ -158,6 +185,7 @@ std::size_t solve_footprint(KktSize kkt) {
 Result<SolveOutput> solve(std::string_view component, const Settings& settings, const CscMatrix& P,
                           std::span<const double> q, const CscMatrix& A, std::span<const double> b,
                           std::span<const Cone> cones) {
+  QARN_TRY(check_settings(component, settings));
   // Cones that do not cover A's rows are refused by Clarabel before it allocates for the program.
   std::size_t cone_rows = 0;
   for (const Cone& cone : cones) cone_rows = saturating_add(cone_rows, cone.dim);

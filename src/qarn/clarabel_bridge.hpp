@@ -136,6 +136,7 @@ KktSize kkt_size(const CscMatrix& P, const CscMatrix& A, std::span<const Cone> c
 std::size_t solve_footprint(KktSize kkt);
 
 // Minimises 1/2 x'Px + q'x subject to Ax + s = b, s in `cones` (which cover the rows in order).
+// Settings with a NaN, or an infinite tolerance, are CoreError::invalid_options naming the setting.
 // A refusal by Clarabel (inconsistent dimensions, bad settings) and a caught panic inside it give
 // CoreError::clarabel(component, Clarabel's text); a malformed matrix gives CoreError::other.
 // Solving is not an error whatever the status: the caller judges the status.

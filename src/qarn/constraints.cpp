@@ -9,6 +9,10 @@
 #include <new>
 #include <utility>
 
+#include "diag/format.hpp"
+#include "diag/memory_limit.hpp"
+#include "diag/out_of_memory.hpp"
+#include "math/numerical/saturating.hpp"
 #include "qarn/station_store_detail.hpp"
 
 namespace qarn {
@@ -30,22 +34,36 @@ std::size_t doubled(std::size_t n) {
 Constraints::Constraints(std::size_t dim, std::size_t capacity)
     : dim_(dim),
       capacity_(capacity),
-      s_(1, capacity, 0.0),
-      q_(dim, capacity, 0.0),
-      dq_(dim, capacity, 0.0),
-      ddq_(dim, capacity, 0.0),
-      dddq_(dim, capacity, 0.0),
-      amax_(1, capacity, kInf),
-      acc_a_(doubled(dim), capacity, 0.0),
-      acc_b_(doubled(dim), capacity, 0.0),
-      acc_max_(doubled(dim), capacity, kInf),
-      jerk_a_(doubled(dim), capacity, 0.0),
-      jerk_b_(doubled(dim), capacity, 0.0),
-      jerk_c_(doubled(dim), capacity, 0.0),
-      jerk_d_(doubled(dim), capacity, 0.0),
-      jerk_max_(doubled(dim), capacity, kInf),
-      jerk_lin_a_(doubled(dim), capacity, 0.0),
-      jerk_lin_max_(doubled(dim), capacity, kInf) {}
+      s_(1, 0.0),
+      q_(dim, 0.0),
+      dq_(dim, 0.0),
+      ddq_(dim, 0.0),
+      dddq_(dim, 0.0),
+      amax_(1, kInf),
+      acc_a_(doubled(dim), 0.0),
+      acc_b_(doubled(dim), 0.0),
+      acc_max_(doubled(dim), kInf),
+      jerk_a_(doubled(dim), 0.0),
+      jerk_b_(doubled(dim), 0.0),
+      jerk_c_(doubled(dim), 0.0),
+      jerk_d_(doubled(dim), 0.0),
+      jerk_max_(doubled(dim), kInf),
+      jerk_lin_a_(doubled(dim), 0.0),
+      jerk_lin_max_(doubled(dim), kInf) {
+  // Nothing is allocated for the slots yet, but a ring that could never be filled is refused now:
+  // filling it would not fail cleanly, the system would end the process.
+  std::uint64_t per_station = 0;
+  for (const StationMatrix* m : matrices()) {
+    per_station = saturating_add(per_station, saturating_mul(m->rows(), sizeof(double)));
+  }
+  const std::uint64_t needed = saturating_mul(per_station, capacity);
+  const std::uint64_t limit = memory_the_process_can_hold();
+  if (needed > limit) {
+    throw OutOfMemory(fmt::format("`capacity` = {} stations of {} axes would need {} bytes, more than this process "
+                                  "can hold ({} bytes)",
+                                  capacity, dim, needed, limit));
+  }
+}
 
 Constraints Constraints::with_capacity(std::size_t dim, std::size_t capacity) { return Constraints(dim, capacity); }
 
@@ -87,8 +105,10 @@ Status Constraints::append_s(std::span<const double> s) {
   }
   const std::size_t room = capacity_ - len_;
   if (n > room / 2) QARN_TRY(grow_for(n));
-
   const std::uint64_t first = idx_s_end();
+  const std::size_t p = slot_of(first);
+  QARN_TRY(allocate_slots(n <= capacity_ - p ? p + n : capacity_));
+
   for_each_slot_block(first, n, [&](std::size_t slot, std::size_t offset, std::size_t count) {
     std::copy_n(s.data() + offset, count, s_.col(slot));
   });
@@ -97,32 +117,51 @@ Status Constraints::append_s(std::span<const double> s) {
   return {};
 }
 
-// Reallocates every column matrix for max(2 * capacity + 1, len + 2 * extra) slots with the
-// stations in order from slot 0. All new matrices are built before any is swapped in, so a
-// failed allocation leaves the store as it was.
+std::array<StationMatrix*, 16> Constraints::matrices() {
+  return {&s_,     &q_,      &dq_,     &ddq_,       &dddq_,       &amax_,        &acc_a_, &acc_b_, &acc_max_,
+          &jerk_a_, &jerk_b_, &jerk_c_, &jerk_d_, &jerk_max_, &jerk_lin_a_, &jerk_lin_max_};
+}
+
+// Sets the capacity to max(2 * capacity + 1, len + 2 * extra) and rebuilds every column matrix
+// with the stations in order from slot 0 and columns for the `extra` slots after them. All new
+// matrices are built before any is swapped in, so a failed allocation leaves the store as it was.
 Status Constraints::grow_for(std::size_t extra) {
   constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
   if (extra > (kMax - len_) / 2 || capacity_ > (kMax - 1) / 2) return out_of_memory("Constraints::append_s");
   const std::size_t new_capacity = std::max(2 * capacity_ + 1, len_ + 2 * extra);
 
-  std::array<StationMatrix*, 16> matrices{&s_,      &q_,      &dq_,     &ddq_,     &dddq_,     &amax_,
-                                          &acc_a_,  &acc_b_,  &acc_max_, &jerk_a_,  &jerk_b_,   &jerk_c_,
-                                          &jerk_d_, &jerk_max_, &jerk_lin_a_, &jerk_lin_max_};
+  const std::array<StationMatrix*, 16> old = matrices();
   std::array<StationMatrix, 16> grown;
   try {
-    for (std::size_t m = 0; m < matrices.size(); ++m) {
-      const StationMatrix& old = *matrices[m];
-      grown[m] = StationMatrix(old.rows(), new_capacity, old.fill());
+    for (std::size_t m = 0; m < old.size(); ++m) {
+      grown[m] = StationMatrix(old[m]->rows(), old[m]->fill());
+      grown[m].reserve_cols(len_ + extra);
       for_each_slot_block(idx_s_start_, len_, [&](std::size_t slot, std::size_t offset, std::size_t count) {
-        std::copy_n(old.col(slot), count * old.rows(), grown[m].col(offset));
+        std::copy_n(old[m]->col(slot), count * old[m]->rows(), grown[m].col(offset));
       });
     }
   } catch (const std::bad_alloc&) {
     return out_of_memory("Constraints::append_s");
   }
-  for (std::size_t m = 0; m < matrices.size(); ++m) std::swap(*matrices[m], grown[m]);
+  for (std::size_t m = 0; m < old.size(); ++m) std::swap(*old[m], grown[m]);
   capacity_ = new_capacity;
+  allocated_slots_ = len_ + extra;
   head_ = 0;
+  return {};
+}
+
+Status Constraints::allocate_slots(std::size_t end) {
+  if (end <= allocated_slots_) return {};
+  const std::uint64_t doubled_slots = saturating_mul(allocated_slots_, 2);
+  const std::size_t target = std::min<std::size_t>(capacity_, std::max<std::uint64_t>(end, doubled_slots));
+  try {
+    // A matrix that grew before another failed keeps its columns: they hold the fill value and
+    // lie beyond every station, so nothing a reader sees changes.
+    for (StationMatrix* m : matrices()) m->reserve_cols(target);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory("Constraints::append_s");
+  }
+  allocated_slots_ = target;
   return {};
 }
 

@@ -4,7 +4,8 @@
 //
 // Stations carry global ids idx_s; the window is [idx_s_start, idx_s_start + len). The slot of a
 // station is (head + idx_s - idx_s_start) mod capacity; appends write at the back, pops move the
-// window at either end without moving data, growth reallocates only when room runs out.
+// window at either end without moving data, growth reallocates only when room runs out. The
+// capacity is a reservation: the columns of the slots are allocated as appends first reach them.
 //
 // Implementation is split by concern: constraints.cpp (store, windowing, derivatives),
 // constraint_rows.cpp (row writers and per-station readers), stationary_window.cpp (bounds at a
@@ -74,8 +75,9 @@ const char* bound_name(AxialLimit kind);
 
 class Constraints {
  public:
-  // An empty store for `dim` axes with `capacity` ring slots (both >= 1 in every caller).
-  // Throws std::bad_alloc when the buffers cannot be allocated.
+  // An empty store for `dim` axes with `capacity` ring slots (both >= 1 in every caller); no slot
+  // is allocated yet. Throws OutOfMemory when the full ring would need more memory than the
+  // process can ever hold.
   static Constraints with_capacity(std::size_t dim, std::size_t capacity);
 
   // ---- scalar fields ----
@@ -225,6 +227,10 @@ class Constraints {
   template <class F>
   void for_each_slot_block(std::uint64_t idx_s, std::uint64_t n, F&& f) const;
   Status grow_for(std::size_t extra);
+  // Allocates the columns of slots [0, end) in every matrix, at least doubling what is allocated
+  // (up to the capacity), so that a ring filling up allocates O(log capacity) times.
+  Status allocate_slots(std::size_t end);
+  std::array<StationMatrix*, 16> matrices();
   Result<std::vector<double>> read_first_row(const StationMatrix& matrix, std::uint64_t from, std::uint64_t to) const;
   void write_station_block(StationMatrix& matrix, const MatrixView& block, std::uint64_t idx_s);
   // One bound block of a row update and the sign its rows are stored with.
@@ -252,6 +258,7 @@ class Constraints {
 
   std::size_t dim_ = 0;
   std::size_t capacity_ = 0;
+  std::size_t allocated_slots_ = 0;  // slots [0, allocated_slots_) have columns in every matrix
   std::size_t head_ = 0;
   std::size_t len_ = 0;
   std::uint64_t idx_s_start_ = 0;

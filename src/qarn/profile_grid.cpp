@@ -2,6 +2,7 @@
 // ordering), so a value that is both NaN and out of order is reported as NaN.
 #include "qarn/profile_grid.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -24,6 +25,30 @@ double grid_quotient(const UniformTimes& grid, double t_end) {
   const double next = std::floor(q) + 1;
   const double ulp = std::nextafter(std::fabs(q), std::numeric_limits<double>::infinity()) - std::fabs(q);
   return next - q <= 4 * ulp ? next : q;
+}
+
+// How far, relative to its closed-form value, the a of a stationary station may stray. The solvers
+// write that value itself (0 measured); a profile stored in single precision strays by about 1e-7.
+constexpr double kStationaryShapeTolerance = 1e-6;
+
+// The stationary stations between the rest station `rest` and the junction j must carry the
+// closed-form a = a[j] x^(4/3), x = (s[i] - s[rest]) / (s[j] - s[rest]): s -> t times each from
+// its own a, t -> s places it by the junction's shape, and a station off that shape would convert
+// one way and not back.
+Status check_stationary_shape(std::string_view name, std::span<const double> s, std::span<const double> a,
+                              std::size_t rest, std::size_t j) {
+  const std::size_t lo = std::min(rest, j) + 1, hi = std::max(rest, j);
+  for (std::size_t i = lo; i < hi; ++i) {
+    const double x = (s[i] - s[rest]) / (s[j] - s[rest]);
+    const double shape = a[j] * (std::cbrt(x) * x);
+    if (!(std::fabs(a[i] - shape) <= kStationaryShapeTolerance * shape)) {
+      return invalid(name, fmt::format("`a[{}]` = {} must be the stationary value a[{}] * x^(4/3) = {} up to {} of it, "
+                                       "x = {} being its distance from the rest station {} relative to the junction's: "
+                                       "both conversions time a stationary station by that shape",
+                                       i, a[i], j, shape, kStationaryShapeTolerance, x, rest));
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -106,7 +131,10 @@ Status validate_topp3_profile(std::string_view name, std::span<const double> s, 
     if (a[i] < 0) return invalid(name, fmt::format("`{}[{}]` = {} must be nonnegative", "a", i, a[i]));
   }
   QARN_TRY(check_finite_values(name, "b", b));
-  return check_strictly_increasing(name, "s", s);
+  QARN_TRY(check_strictly_increasing(name, "s", s));
+  const std::size_t n = s.size();
+  QARN_TRY(check_stationary_shape(name, s, a, 0, static_cast<std::size_t>(k0)));
+  return check_stationary_shape(name, s, a, n - 1, n - 1 - static_cast<std::size_t>(k1));
 }
 
 std::uint64_t saturating_floor_to_u64(double v) {

@@ -36,7 +36,8 @@ std::optional<std::size_t> find_non_increasing_s(std::span<const double> s);
 Status check_stationary_fits(std::string_view name, std::uint64_t s_len, std::uint64_t k0, std::uint64_t k1);
 
 // A third-order profile (a, b) with (k0, k1) stationary stations on the grid s: the counts fit,
-// the lengths agree, everything is finite, a is non-negative and s strictly increasing.
+// the lengths agree, everything is finite, a is non-negative, s strictly increasing, and the a of
+// every stationary station follows the closed-form shape from its junction.
 Status validate_topp3_profile(std::string_view name, std::span<const double> s, std::span<const double> a,
                               std::span<const double> b, std::uint64_t k0, std::uint64_t k1);
 

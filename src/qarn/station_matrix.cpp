@@ -1,5 +1,5 @@
-// Column storage of the station store: allocation with checked sizes and row growth that keeps
-// the old contents when memory runs out.
+// Column storage of the station store: allocation with checked sizes, and column and row growth
+// that keep the old contents when memory runs out.
 #include "qarn/station_matrix.hpp"
 
 #include <algorithm>
@@ -16,8 +16,15 @@ std::size_t checked_size(std::size_t rows, std::size_t cols) {
 
 }  // namespace
 
-StationMatrix::StationMatrix(std::size_t rows, std::size_t cols, double fill)
-    : rows_(rows), cols_(cols), fill_(fill), data_(checked_size(rows, cols), fill) {}
+void StationMatrix::reserve_cols(std::size_t cols) {
+  if (cols <= cols_) return;
+  const std::size_t size = checked_size(rows_, cols);
+  // Column-major: new columns extend the storage at its end. reserve() takes exactly this much,
+  // where a plain resize() might take up to twice it.
+  data_.reserve(size);
+  data_.resize(size, fill_);
+  cols_ = cols;
+}
 
 void StationMatrix::grow_rows(std::size_t new_rows) {
   if (new_rows <= rows_) return;

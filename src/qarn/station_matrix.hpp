@@ -1,6 +1,8 @@
 // Dense column-major storage with one column per ring slot of the station store, whose row
-// count can grow. Kept on std::vector so that every allocation of the store is visible (and
-// countable) through operator new, and so that reads are plain spans.
+// count can grow. Columns are allocated as the store reaches them, not for its whole capacity up
+// front, so a large capacity costs memory only once stations fill it. Kept on std::vector so that
+// every allocation of the store is visible (and countable) through operator new, and so that reads
+// are plain spans.
 #pragma once
 
 #include <cstddef>
@@ -12,10 +14,11 @@ namespace qarn {
 class StationMatrix {
  public:
   StationMatrix() = default;
-  // Throws std::bad_alloc when rows * cols doubles cannot be represented or allocated.
-  StationMatrix(std::size_t rows, std::size_t cols, double fill);
+  // `rows` rows and no columns yet.
+  StationMatrix(std::size_t rows, double fill) : rows_(rows), fill_(fill) {}
 
   std::size_t rows() const { return rows_; }
+  // The columns allocated so far.
   std::size_t cols() const { return cols_; }
   double fill() const { return fill_; }
 
@@ -26,8 +29,11 @@ class StationMatrix {
   double& operator()(std::size_t row, std::size_t slot) { return data_[slot * rows_ + row]; }
   double operator()(std::size_t row, std::size_t slot) const { return data_[slot * rows_ + row]; }
 
+  // Grows to at least `cols` columns (exactly that many when it grows), new entries at the fill
+  // value. Strong guarantee: throws std::bad_alloc and keeps its contents when memory runs out.
+  void reserve_cols(std::size_t cols);
   // Grows to `new_rows` rows (no-op when already that tall); new entries take the fill value.
-  // Strong guarantee: throws std::bad_alloc and keeps its contents when memory runs out.
+  // Strong guarantee as above.
   void grow_rows(std::size_t new_rows);
   // Sets every entry to the fill value.
   void reset();

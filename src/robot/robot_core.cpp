@@ -2,7 +2,9 @@
 //   tau = M(q) (q'' a + q' b) + c(q, q') a + g(q) = coeff_a a + coeff_b b + coeff_g,
 // and four inverse-dynamics evaluations per station recover the three coefficients: with c
 // quadratic in the velocity, ID(q, sqrt(2) q', 2 q'') = 2 (M q'' + c) + g, so subtracting
-// ID(q, q', q'') leaves coeff_a, and ID(q, 0, q') - ID(q, 0, 0) = M q' = coeff_b.
+// ID(q, q', q'') leaves coeff_a, and ID(q, 0, q') - ID(q, 0, 0) = M q' = coeff_b. The same four
+// evaluations tell a model without that form apart, so that it is refused instead of giving rows
+// that hold a different torque.
 #include "robot/robot_core.hpp"
 
 #include <algorithm>
@@ -51,6 +53,38 @@ std::span<double> column(Eigen::MatrixXd& m, Eigen::Index k) {
   return {m.data() + k * m.rows(), static_cast<std::size_t>(m.rows())};
 }
 
+// How far, relative to the station's largest evaluated torque, ID(q, sqrt(2) q', 2 q'') + ID(q, 0, 0)
+// may miss 2 ID(q, q', q''). A velocity term quadratic in q' meets it up to rounding: a six-axis
+// rigid-body model (Newton-Euler with gravity, in double precision) misses by at most 8e-15 over
+// random states and paths. A term linear in q', such as viscous friction D q', misses by
+// (2 - sqrt(2)) D q', typically 1e-2 of the torques for the friction of a real arm, and the rows
+// would put it into their coefficients of a and of 1 instead of sqrt(a). The tolerance leaves a
+// wide margin above double rounding; a model evaluated in single precision (misses up to 5e-6)
+// is refused too.
+constexpr double kVelocityTermTolerance = 1e-9;
+
+// The four evaluations of a station, before they are combined: rest = ID(q, 0, 0),
+// push = ID(q, 0, q'), doubled = ID(q, sqrt(2) q', 2 q''), once = ID(q, q', q'').
+Status check_quadratic_velocity_term(std::uint64_t idx_s, std::span<const double> rest, std::span<const double> push,
+                                     std::span<const double> doubled, std::span<const double> once) {
+  double scale = 0.0;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    scale = std::max({scale, std::fabs(rest[i]), std::fabs(push[i]), std::fabs(doubled[i]), std::fabs(once[i])});
+  }
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const double miss = (doubled[i] + rest[i]) - (once[i] + once[i]);
+    if (std::fabs(miss) > kVelocityTermTolerance * scale) {
+      return DynamicsError{fmt::format(
+          "inverse_dynamics is not quadratic in the joint velocity at idx_s={} on axis {}: tau(q, sqrt(2) * dq, 2 * "
+          "ddq) + tau(q, 0, 0) - 2 * tau(q, dq, ddq) = {}, not 0 up to {} of the station's largest torque {}; the "
+          "torque rows express tau = M(q) ddq + c(q, dq) + g(q) with c quadratic in dq (Coriolis and centrifugal "
+          "terms), not a term linear in dq such as viscous friction, nor a model evaluated in single precision",
+          idx_s, i, miss, kVelocityTermTolerance, scale)};
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Result<TorqueCoefficients> Robot::torque_coefficients(std::uint64_t idx_s_from, std::uint64_t n) const {
@@ -65,22 +99,23 @@ Result<TorqueCoefficients> Robot::torque_coefficients(std::uint64_t idx_s_from, 
   TorqueCoefficients t{Eigen::MatrixXd::Zero(rows, cols), Eigen::MatrixXd::Zero(rows, cols),
                        Eigen::MatrixXd::Zero(rows, cols)};
   const std::vector<double> zero(d, 0.0);
-  std::vector<double> s1(d), s2(d);
+  std::vector<double> s1(d), s2(d), rest(d);
 
   for (Eigen::Index k = 0; k < cols; ++k) {
     const std::uint64_t idx_s = idx_s_from + static_cast<std::uint64_t>(k);
     const std::span<const double> q = store.q_at(idx_s), dq = store.dq_at(idx_s), ddq = store.ddq_at(idx_s);
     const std::span<double> a = column(t.coeff_a, k), b = column(t.coeff_b, k), g = column(t.coeff_g, k);
 
-    QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, 0, 0)", q, zero, zero, g));
+    QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, 0, 0)", q, zero, zero, rest));
     QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, 0, dq)", q, zero, dq, b));
-    for (std::size_t i = 0; i < d; ++i) b[i] -= g[i];
     for (std::size_t i = 0; i < d; ++i) {
       s1[i] = 1.4142135623730951 * dq[i];
       s2[i] = ddq[i] + ddq[i];
     }
     QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, sqrt(2) * dq, 2 * ddq)", q, s1, s2, a));
     QARN_TRY(call_inverse_dynamics_checked(idx_s, "tau(q, dq, ddq)", q, dq, ddq, g));
+    QARN_TRY(check_quadratic_velocity_term(idx_s, rest, b, a, g));
+    for (std::size_t i = 0; i < d; ++i) b[i] -= rest[i];
     for (std::size_t i = 0; i < d; ++i) a[i] -= g[i];
     for (std::size_t i = 0; i < d; ++i) g[i] -= a[i];
   }

@@ -52,7 +52,7 @@ struct Torque2Coefficients {
 class Robot {
  public:
   // A robot of `dim` axes whose store has `capacity` ring slots; `provider` null means point mass.
-  // Throws std::bad_alloc when the store cannot be allocated.
+  // Throws OutOfMemory when the store's full ring would need more memory than the process can hold.
   Robot(std::size_t dim, std::size_t capacity, std::shared_ptr<InverseDynamics> provider = nullptr);
 
   std::size_t dim() const { return constraints_.dim(); }
@@ -72,7 +72,9 @@ class Robot {
 
   // Torque coefficients of stations idx_s_from .. idx_s_from + n - 1 (4 evaluations each). A
   // window outside the store is OutOfSBounds, one with a station lacking q, dq or ddq
-  // NoGivenQInfo, both before any evaluation; evaluation failures are CoreError::RobotDynamics.
+  // NoGivenQInfo, both before any evaluation; evaluation failures are CoreError::RobotDynamics,
+  // and so is a model whose velocity term is not quadratic in the joint velocity, which the
+  // coefficients cannot express (named by station and axis).
   Result<TorqueCoefficients> torque_coefficients(std::uint64_t idx_s_from, std::uint64_t n) const;
   // Torque coefficients per interval of stations idx_s_from .. idx_s_from + n. The stations must
   // be stored (a broken precondition is a fault: std::logic_error); errors as torque_coefficients.

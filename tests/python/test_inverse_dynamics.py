@@ -2,6 +2,7 @@
 arguments, torque rows by hand for a simple model, failures kept as the callback's own exception,
 the protocol errors, and the release of replaced callbacks."""
 
+import contextlib
 import gc
 import math
 import threading
@@ -14,6 +15,32 @@ import pytest
 from qarn_py import _native as q
 
 SQRT2 = math.sqrt(2.0)
+# A six-axis arm: the DH rows (d, a, alpha) of a UR5, link masses, centres of mass, principal inertias.
+DH = [(0.089, 0, np.pi / 2), (0, -0.425, 0), (0, -0.392, 0), (0.109, 0, np.pi / 2), (0.095, 0, -np.pi / 2),
+      (0.082, 0, 0)]
+LINKS = list(zip([3.7, 8.4, 2.3, 1.2, 1.2, 0.19], np.random.default_rng(2).uniform(-0.1, 0.2, (6, 3)),
+                 np.random.default_rng(3).uniform(1e-4, 0.3, (6, 3))))
+
+
+def rigid_body(qq, dq, ddq):
+    """tau = M(q) ddq + c(q, dq) + g(q) of the arm by recursive Newton-Euler in world coordinates."""
+    rot, origin, w, dw, acc, links = np.eye(3), np.zeros(3), np.zeros(3), np.zeros(3), np.array([0, 0, 9.81]), []
+    for i, ((d, a, alpha), (mass, com, inertia)) in enumerate(zip(DH, LINKS)):
+        z, ct, st, ca, sa = rot[:, 2], np.cos(qq[i]), np.sin(qq[i]), np.cos(alpha), np.sin(alpha)
+        end = origin + rot @ [a * ct, a * st, d]
+        rot = rot @ [[ct, -st * ca, st * sa], [st, ct * ca, -ct * sa], [0, sa, ca]]
+        dw, w = dw + z * ddq[i] + np.cross(w, z * dq[i]), w + z * dq[i]
+        arm = lambda r: np.cross(dw, r) + np.cross(w, np.cross(w, r))  # noqa: E731
+        acc, centre, inertia = acc + arm(end - origin), end + rot @ com, rot @ np.diag(inertia) @ rot.T
+        wrench = mass * (acc + arm(centre - end)), inertia @ dw + np.cross(w, inertia @ w)
+        links.append((z, origin, end, centre, *wrench))
+        origin = end
+    tau, force, moment = np.zeros(6), np.zeros(3), np.zeros(3)  # of the next link on this one, about its joint
+    for i in reversed(range(6)):
+        z, joint, end, centre, f, n = links[i]
+        moment = n + np.cross(centre - joint, f) + moment + np.cross(end - joint, force)
+        force, tau[i] = f + force, z @ moment
+    return tau
 
 
 def robot_on_line(dim=2, n=4, callback=None, dq=None, module=q):
@@ -155,7 +182,24 @@ class TestCalls:
             assert got[0] == 0.0
             assert got[1] == pytest.approx(worst, rel=1e-12, abs=1e-12)
 
-    @pytest.mark.parametrize("dim, result", [(2, lambda ddq: list(ddq)), (2, lambda ddq: ddq.astype(np.int64)),
+    @pytest.mark.parametrize("viscous", [0.0, 0.1], ids=["rigid body", "rigid body with viscous friction"])
+    def test_a_rigid_body_gives_its_own_torques_and_a_term_linear_in_dq_is_refused(self, viscous):
+        model = lambda qq, dq, ddq: rigid_body(qq, dq, ddq) + viscous * np.array([10, 10, 8, 2, 2, 2]) * dq  # noqa
+        robot, s, path = q.Robot(6, inverse_dynamics=model), np.linspace(0.0, 1.0, 30), q.Path.from_waypoints(
+            np.random.default_rng(5).uniform(-2.0, 2.0, (5, 6)))  # at rest at both ends
+        robot.append_s(s)
+        robot.set_q_from_path_2nd(path, 0, 30)
+        with pytest.raises(q.QarnError, match=r"not quadratic in the joint velocity at idx_s=1 on axis \d: ") \
+                if viscous else contextlib.nullcontext():
+            add_torque(robot, bound=20.0)
+        d, a = path.evaluate_up_to_2nd(s), np.random.default_rng(6).uniform(0.0, 0.05, 30)
+        b = 0.5 * np.diff(a) / np.diff(s)
+        worst = max(np.abs(model(d.q[p], d.dq[p] * np.sqrt(a[p]), d.ddq[p] * a[p] + d.dq[p] * b[j])).max() - 20.0
+                    for j in range(29) for p in (j, j + 1))
+        assert worst > 0 and robot.constraints.exceed_topp2(a)[1] == (0.0 if viscous else pytest.approx(worst, rel=1e-12))
+
+    # The integer result is exact (2 * ddq of 0.5, 1.0, 3.0), so that the model stays linear in ddq.
+    @pytest.mark.parametrize("dim, result", [(2, lambda ddq: list(ddq)), (2, lambda ddq: (2 * ddq).astype(np.int64)),
                                              (2, lambda ddq: tuple(ddq.tolist())), (1, lambda ddq: float(ddq[0]))])
     def test_result_conversions(self, dim, result):
         """Each result gives the rows of a model returning NumPy's float64 array of it."""

@@ -162,3 +162,19 @@ def test_a_limit_window_past_the_store_is_refused_before_its_matrix_is_built():
     """)
     assert result == [["ConstraintError", "Some error occurred in the Constraint struct: Requested station interval "
                        f"is out of bounds: idx_s=0, len={2 ** 27}."], 10, [float("inf")] * 10]
+
+
+
+def test_a_capacity_is_a_reservation_and_one_no_machine_holds_is_refused():
+    out = run_isolated("""
+        import time
+        rss, start = int(open("/proc/self/statm").read().split()[1]), time.perf_counter()
+        q.Robot(3, capacity=10 ** 7).append_s(np.linspace(0.0, 1.0, 1000))  # 5.9 GB once full
+        out = [time.perf_counter() - start, (int(open("/proc/self/statm").read().split()[1]) - rss) * 4096 / MIB]
+        for make in (q.Robot, q.Robot.point_mass, q.Constraints):
+            out += [with_headroom(1024 * MIB, lambda: make(3, capacity=c).capacity) for c in (2 ** 31, 2 ** 40)]
+        print(json.dumps(out))
+    """)
+    assert out[0] < 1.0 and out[1] < 200, out[:2]
+    for capacity, made in zip([2 ** 31, 2 ** 40] * 3, out[2:]):  # refused or untouched, the process alive
+        assert made == capacity or (made[0] == "MemoryError" and f"`capacity` = {capacity} stations" in made[1]), made

@@ -2,8 +2,9 @@
 argument, evaluator or callback, raw constraint rows no solver can read, symbolic functions NumPy
 cannot evaluate (when the path is built), runaway recursion through the module (RecursionError at
 any recursion limit, never a crash), sizes that cannot be allocated (MemoryError) or are absurd
-(ValueError); and honour what they can: the derivatives of Abs, and an empty query on a path of
-2**62 axes."""
+(ValueError), a torque model the rows cannot express, NaN settings and references at the start of a
+solve, a stationary station off its shape in a conversion; and honour what they can: the
+derivatives of Abs, and an empty query on a path of 2**62 axes."""
 
 import subprocess
 import sys
@@ -43,6 +44,14 @@ def torque(callback):
     robot.append_s([0.0, 1.0])
     robot.set_q(np.zeros((2, 2)), np.ones((2, 2)), np.zeros((2, 2)), 0)
     return lambda: robot.add_torque_limits([1.0, 1.0], [-1.0, -1.0], start_idx_s=0)
+
+
+def topp3(reference=np.full(20, 0.5), **settings):
+    c = q.Constraints(1)
+    c.append_s(np.linspace(0.0, 1.0, 20))
+    c.add_constraint_2nd(np.ones((20, 1)), np.ones((20, 1)), np.full((20, 1), 2.0), 0)
+    options = q.ClarabelOptions(clarabel_settings=q.ClarabelSettings(**settings))
+    return lambda: q.topp3_lp(q.Topp3Problem(c, reference), options)
 
 
 def jax_complex(require_x64):
@@ -92,6 +101,17 @@ REFUSED = {
               r"^`Path.from_sympy`: entry 1 of the path evaluates to complex values \(q at s = 1.0\)$"),
     "inverse dynamics": (torque(lambda qq, dq, ddq: ddq + np.array([0.0, 1j])), ValueError,
                          r"^`inverse_dynamics` returned complex values: tau\[1\]; torques must be real$"),
+    "viscous friction": (torque(lambda qq, dq, ddq: ddq + 20 * dq), q.QarnError,
+                         r"not quadratic in the joint velocity at idx_s=0 on axis 0: .* such as viscous friction"),
+    "NaN tol_feas": (topp3(tol_feas=np.nan), q.QarnError,
+                     r"^topp3_lp reported an invalid options: `clarabel_settings.tol_feas` = NaN must not be NaN$"),
+    "NaN time_limit": (topp3(time_limit=np.nan), q.QarnError, "`clarabel_settings.time_limit` = NaN must not"),
+    "inf tolerance": (topp3(reduced_tol_feas=np.inf), q.QarnError, "`clarabel_settings.reduced_tol_feas` = inf must"),
+    "NaN reference": (topp3(np.r_[[0.5] * 5, np.nan, [0.5] * 14]), q.QarnError,
+                      r"^Topp3ProblemBuilder::build_with_linearization .* `a_linearization\[5\]` = NaN must not be"),
+    "stationary a off its shape": (lambda: q.s_to_t_topp3(np.linspace(0.0, 1.0, 7), q.Profile3rd(
+        [0, .3, .5, .6, .5, .3, 0], [0, .5, .3, 0, -.3, -.5, 0], (2, 2))), q.QarnError,
+        r"^s_to_t_topp3 .* `a\[1\]` = 0.3 must be the stationary value a\[2\] \* x\^\(4/3\) = 0.1984251314960\d* up"),
     "besselj": (lambda: q.Path.from_sympy(sp.besselj(0, X), symbol=X), ValueError,
                 SYMPY + r"`besselj` \(in q of entry 0: besselj\(0, x\)\)$"),
     "LambertW": (lambda: q.Path.from_sympy([X, X + sp.LambertW(X)], symbol=X), ValueError,

