@@ -16,8 +16,8 @@ Reserve standard_capacity3(std::size_t n, std::uint64_t r2, std::uint64_t r3) {
     for (const std::uint64_t t : terms) sum = saturating_add(sum, t);
     return sum;
   };
-  return {add({saturating_mul(15, intervals), saturating_mul(2, r2), saturating_mul(6, r3), 2}),
-          add({saturating_mul(7, intervals), r2, saturating_mul(2, r3), 2}), 2, saturating_mul(2, n)};
+  return {add({saturating_mul(15, intervals), saturating_mul(2, r2), saturating_mul(6, r3), 4}),
+          add({saturating_mul(7, intervals), r2, saturating_mul(2, r3), 4}), 2, saturating_mul(2, n)};
 }
 
 Reserve standard_capacity3(const Topp3Problem& problem) {

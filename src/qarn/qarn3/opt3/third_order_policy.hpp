@@ -31,6 +31,8 @@
 #include "qarn/conic/references.hpp"
 #include "qarn/qarn3/formulation.hpp"
 #include "qarn/qarn3/opt3/clarabel_constraints.hpp"
+#include "qarn/qarn3/opt3/end_rows.hpp"
+#include "qarn/qarn2/dp2/unreachable_ends.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::qarn3 {
@@ -40,7 +42,7 @@ namespace qarn::qarn3 {
 using Qarn3SocpResult = ConicOutcome<Topp3Profile>;
 
 // The standard constraints' share over a window of n stations holding r2 second-order and r3
-// third-order rows: 15 (n-1) + 2 r2 + 6 r3 + 2 entries, 7 (n-1) + r2 + 2 r3 + 2 right-hand
+// third-order rows: 15 (n-1) + 2 r2 + 6 r3 + 4 entries, 7 (n-1) + r2 + 2 r3 + 4 right-hand
 // sides, 2 cones, and the 2n variables a and b.
 Reserve standard_capacity3(std::size_t n, std::uint64_t r2, std::uint64_t r3);
 // The standard share of a problem's window, its row counts read from the store's run maps.
@@ -91,7 +93,7 @@ struct ThirdOrderPolicy {
   static Status begin(const Problem& problem, const ClarabelOptions& options) {
     constexpr const char* kName = Solver::kName;
     if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
-    QARN_TRY(check_boundary_values(problem.a_start, problem.a_final, problem.b_start, problem.b_final));
+    QARN_TRY(check_boundary_values(kName, problem.a_start, problem.a_final, problem.b_start, problem.b_final));
     const std::size_t n = problem.s_len();
     if constexpr (Solver::kSpanCheckFirst) QARN_TRY(check_index_span(kName, problem.idx_s_start, n));
     if constexpr (V >= Verbosity::Summary) log_line(Solver::started_line(problem));
@@ -99,6 +101,7 @@ struct ThirdOrderPolicy {
     // Built records always pass; a record made by hand must not send the stages past the window.
     QARN_TRY(check_station_intervals(kName, n, problem.num_stationary.first, problem.num_stationary.second));
     QARN_TRY(Solver::validate(problem));
+    QARN_TRY(check_end_rows3(kName, problem));
     if (Solver::time_alone(problem)) QARN_TRY(check_bounded3(kName, problem));
     return {};
   }
@@ -144,6 +147,12 @@ struct ThirdOrderPolicy {
   template <class Problem>
   static Profile split(const Problem& problem, const Context& context, const clarabel::SolveOutput& out) {
     return third_order_profile(problem, context.s, out);
+  }
+  template <class Problem>
+  static std::optional<CoreError> explain_unsolved(const Problem& problem, SolverStatus status) {
+    return qarn2::unreachable_ends(
+        Solver::kName, {problem.constraints, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final},
+        status);
   }
   static std::span<const double> profile_a(const Profile& profile) { return profile.a; }
   static std::vector<double> audit_values(const Profile& profile) {
