@@ -6,9 +6,9 @@
 
 #include "diag/log.hpp"
 #include "diag/result.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/clarabel_bridge.hpp"
 #include "qarn/conic/log.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/scaling.hpp"
 

@@ -1,6 +1,6 @@
 // The shared conic plumbing: triplet assembly and its compressed-column form, the options record and
 // its acceptance rule, and the guarded solver call (vacuous rows, non-finite data, refusals).
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/log.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/solve.hpp"

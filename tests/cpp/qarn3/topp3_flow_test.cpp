@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "conic/conic_test_support.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/profile_violation.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"

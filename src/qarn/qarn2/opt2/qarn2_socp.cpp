@@ -7,6 +7,7 @@
 
 #include "diag/format.hpp"
 #include "diag/log.hpp"
+#include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/log.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
 #include "qarn/qarn2/dp2/reach_set2.hpp"

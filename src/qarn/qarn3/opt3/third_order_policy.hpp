@@ -24,15 +24,15 @@
 #include "diag/log.hpp"
 #include "diag/result.hpp"
 #include "math/numerical/saturating.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/flow.hpp"
 #include "qarn/conic/log.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/references.hpp"
+#include "qarn/qarn2/dp2/unreachable_ends.hpp"
 #include "qarn/qarn3/formulation.hpp"
 #include "qarn/qarn3/opt3/clarabel_constraints.hpp"
 #include "qarn/qarn3/opt3/end_rows.hpp"
-#include "qarn/qarn2/dp2/unreachable_ends.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::qarn3 {
@@ -77,6 +77,13 @@ ProfileReference third_order_reference(const Topp3Problem& problem, std::span<co
 
 // The magnitudes of the a and b columns (2n of them).
 std::vector<double> profile_column_scales(const ProfileReference& reference);
+
+// The third-order profile of an accepted solution x (a in columns 0 .. n-1, b in n .. 2n-1, n the
+// problem's station count) on the window's path parameters s: the solver's values from junction to
+// junction, a made nonnegative, the stationary stations filled with the closed-form shape from the
+// junction's a, and the fixed boundary values written exactly (the solver meets its equality rows
+// only to its tolerance, and the conversions test the rest ends exactly).
+Topp3Profile split_ab_solution(const Topp3Problem& problem, std::span<const double> x, std::span<const double> s);
 
 // The profile of a solution (split_ab_solution), stations whose bound is zero at rest.
 Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const double> s,
