@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/scaling.hpp"
 #include "qarn/conic/solve.hpp"
 #include "qarn/qarn2/opt2/qarn2_socp.hpp"

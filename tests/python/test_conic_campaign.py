@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from conic_campaign import build, campaign, case_of, consistency, limit_excess, station_time
+from conic_campaign import build, campaign, case_of, consistency, limit_excess, make_case, station_time
 
 
 def line(n, length, v, acc, jerk=1e30, dim=1):
@@ -122,6 +122,93 @@ def test_thermal_energy_under_gravity_is_solved(seed, scale, margin, weight, ref
     assert result.solver_status == q.ClarabelSolverStatus.SOLVED and result.profile is not None
     second = q.qarn2_socp_expert(q.Qarn2Problem(robot, objectives, (0, n - 1)))
     assert second.a is not None and second.audit_failure is None
+
+
+def end_robot(n=12):
+    """Two axes on [0, 1]: the line q0 = s, whose velocity limit is 0.1 at station 0 (1 elsewhere),
+    and q1 = 10 (1 - cos 2 pi s) / (2 pi)^2, at rest at both ends (dq = dddq = 0, ddq = 10), where
+    its acceleration is 10 a and its jerk 30 sqrt(a) b; acceleration 1 and 0.05, jerk 10 and 1."""
+    s = np.linspace(0.0, 1.0, n)
+    w = 2 * np.pi * s
+    dq = np.column_stack([np.ones(n), 10 * np.sin(w) / (2 * np.pi)])
+    dddq = np.column_stack([np.zeros(n), -20 * np.pi * np.sin(w)])
+    dq[[0, -1], 1] = dddq[[0, -1], 1] = 0.0
+    robot = q.Robot(2, capacity=n)
+    robot.append_s(s)
+    robot.set_q(np.column_stack([s, 10 * (1 - np.cos(w)) / (2 * np.pi) ** 2]), dq,
+                np.column_stack([np.zeros(n), 10 * np.cos(w)]), 0, dddq=dddq)
+    v = np.ones((n, 2))
+    v[0, 0] = 0.1
+    robot.add_velocity_limits(v, -v, start_idx_s=0)
+    robot.add_acceleration_limits([1.0, 0.05], [-1.0, -0.05], start_idx_s=0)
+    robot.add_jerk_limits([10.0, 1.0], [-10.0, -1.0], start_idx_s=0)
+    return robot, n
+
+
+def solve_ends(solver, robot, n, a, b):
+    if solver == "qarn2_socp":
+        return q.qarn2_socp(q.Qarn2Problem(robot, [q.Time(1.0)], (0, n - 1), a))
+    kw = dict(a_boundary=a, b_boundary=b)
+    if solver == "qarn3_socp":
+        return q.qarn3_socp(q.Qarn3Problem(robot, [q.Time(1.0)], np.full(n, 0.004), **kw))
+    return getattr(q, solver)(q.Topp3Problem(robot.constraints, np.full(n, 0.004), **kw))
+
+
+# (a, b) at the start and at the end that break one limit of the end station (the second order takes
+# a alone), and what the refusal says of the initial and of the final state.
+BROKEN_ENDS = {
+    "velocity": ((0.25, 0.0), (1.5, 0.0),
+                 "The initial state a_start = 0.25 cannot be greater than the maximum feasible state a_max[0] = "
+                 "0.010000000000000002 at idx_s_start = 0",
+                 "The final state a_final = 1.5 cannot be greater than the maximum feasible state a_max[n] = 1 at "
+                 "idx_s_final = 11"),
+    "acceleration": ((0.004, -3.0), (0.004, 3.0),
+                     "The initial state a_start = 0.004, b_start = -3 cannot hold the second-order row 2 at "
+                     "idx_s_start = 0: acc_a a + acc_b b = 3 is greater than acc_max = 1",
+                     "The final state a_final = 0.004, b_final = 3 cannot hold the second-order row 0 at "
+                     "idx_s_final = 11: acc_a a + acc_b b = 3 is greater than acc_max = 1"),
+    "jerk": ((0.004, 0.9), (0.004, -0.9),
+             "The initial state a_start = 0.004, b_start = 0.9 cannot hold the third-order row 1 at idx_s_start = 0: "
+             "sqrt(a) (jerk_a a + jerk_b b + jerk_d) = 1.7076299364909246 is greater than jerk_max = 1",
+             "The final state a_final = 0.004, b_final = -0.9 cannot hold the third-order row 3 at idx_s_final = 11: "
+             "sqrt(a) (jerk_a a + jerk_b b + jerk_d) = 1.7076299364909246 is greater than jerk_max = 1"),
+}
+END_CASES = [(solver, end, limit) for solver in ("qarn2_socp", "topp3_lp", "topp3_socp", "qarn3_socp")
+             for end in ("start", "end", "both") for limit in BROKEN_ENDS
+             if not (solver == "qarn2_socp" and limit == "jerk")]
+
+
+@pytest.mark.parametrize("solver, end, limit", END_CASES)
+def test_end_values_that_break_their_station_limits_are_never_returned(solver, end, limit):
+    # Before: every conic solver returned them (a[0] = 0.25 against a_max[0] = 0.01, a joint
+    # acceleration of -3 against its limit of 1). Refused before the solve where the end station
+    # decides; the second order's acceleration rows need the next station and the solve.
+    robot, n = end_robot()
+    broken_start, broken_end, initial, final = BROKEN_ENDS[limit]
+    if solver == "qarn2_socp" and limit == "acceleration":
+        broken_start = broken_end = (0.008, 0.0)  # 10 a above 0.05 whatever b
+    start = broken_start if end != "end" else (0.004, 0.0)
+    final_values = broken_end if end != "start" else (0.004, 0.0)
+    with pytest.raises(q.QarnError) as info:
+        solve_ends(solver, robot, n, (start[0], final_values[0]), (start[1], final_values[1]))
+    if solver == "qarn2_socp" and limit == "acceleration":
+        assert str(info.value).startswith(f"qarn2_socp reported an infeasibility: No profile from a_start = {start[0]} "
+                                          f"to a_final = {final_values[0]} holds the first- and second-order limits")
+        assert f"with a = 0.008 at idx_s = {0 if end == 'start' else 11}, no a " in str(info.value)
+    else:
+        assert str(info.value) == f"{solver} reported an infeasibility: {initial if end != 'end' else final}"
+    solve_ends(solver, robot, n, (0.004, 0.004), (0.0, 0.0))  # valid ends keep solving
+
+
+def test_an_unreachable_start_is_reported_infeasible_whatever_the_status():
+    # Before: "status DualInfeasible" for objectives that cannot be unbounded (the campaign's seed 50).
+    case = make_case(50, stations=(50,))
+    robot, _, _, _ = build(case)
+    a_start = 0.5 * robot.constraints.amax_values(0, 1)[0]
+    objectives = [q.Time(1.0), q.ThermalEnergy(1.0, [1.0]), q.TotalVariationTorque(1.0, [1.0])]
+    with pytest.raises(q.QarnError, match=r"^qarn2_socp reported an infeasibility: No profile from a_start = .* "
+                                          r"The reachable set is empty at index 1 during the forward pass: with a = "):
+        q.qarn2_socp(q.Qarn2Problem(robot, objectives, (0, 49), (a_start, 0.0)))
 
 
 def test_random_campaign():

@@ -228,6 +228,21 @@ class TestTopp2Ra:
         problem = q.Topp2Problem(robot.constraints, (0, 40), (4.0, 0.0))
         with pytest.raises(q.QarnError, match="reported an infeasibility"):
             q.topp2_ra(problem)
+        # Torque 10 + 2 ddq against 5 on q = s^2: no a anywhere. Before: "... backward pass where a_max
+        # = NaN, a_min = -0"; now the limits that empty the set, with finite values.
+        n = 41
+        torque = q.Robot(1, capacity=n, inverse_dynamics=lambda qq, dq, ddq: 10 + 2 * ddq)
+        s = np.linspace(0.0, 1.0, n)
+        torque.append_s(s)
+        torque.set_q((s * s)[:, None], 2 * s[:, None], np.full((n, 1), 2.0), 0)
+        torque.add_torque_limits([5.0], [-5.0], start_idx_s=0)
+        with pytest.raises(q.QarnError) as info:
+            q.topp2_ra(q.Topp2Problem(torque.constraints, (0, n - 1)))
+        assert str(info.value) == (
+            "reach_set2 reported an infeasibility: The reachable set is empty at index 14 during the backward pass: "
+            "with a between 8.928571428571427 and 11.249999999999996 at idx_s = 15, no a >= 0 at idx_s = 14 holds "
+            "both the second-order row 0 at idx_s = 14 (acc_a = 4, acc_b = 1.4000000000000004, acc_max = -5) and the "
+            "second-order row 1 at idx_s = 15 (acc_a = -4, acc_b = -1.5, acc_max = 15)")
         # The store changed after the problem was made: the solve checks it again.
         problem = q.Topp2Problem(robot.constraints, (0, 40))
         robot.constraints.pop_back_n(1)

@@ -27,6 +27,8 @@
 //   static std::span<const double> profile_a(const Profile&);
 //   static std::vector<double> audit_values(const Profile&);  // the profile's columns, in order
 //   static std::size_t stations(const Problem&);
+//   static std::optional<CoreError> explain_unsolved(const Problem&, SolverStatus);
+//     (why no status was usable, where the solver can tell more than the status)
 #pragma once
 
 #include <optional>
@@ -38,9 +40,9 @@
 #include "diag/format.hpp"
 #include "diag/log.hpp"
 #include "diag/result.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/audit.hpp"
 #include "qarn/conic/log.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/references.hpp"
 #include "qarn/conic/solve.hpp"
@@ -184,13 +186,16 @@ Result<ConicOutcome<typename Solver::Profile>> solve_conic_problem(const typenam
 }
 
 // The accepted profile alone: the audit's failure as a Clarabel error, an unaccepted status as
-// ClarabelStatus, both from the solver.
+// the solver's explanation of it or else as ClarabelStatus, all from the solver.
 template <class Solver>
 Result<typename Solver::Profile> conic_entry(const typename Solver::Problem& problem, const ClarabelOptions& options) {
   Result<ConicOutcome<typename Solver::Profile>> outcome = solve_conic_problem<Solver>(problem, options);
   if (!outcome) return std::move(outcome).error();
   if (outcome->audit_failure) return failed_audit_error(Solver::kName, outcome->status, *outcome->audit_failure);
-  if (!outcome->profile) return CoreError::clarabel_status(Solver::kName, outcome->status);
+  if (!outcome->profile) {
+    if (std::optional<CoreError> why = Solver::explain_unsolved(problem, outcome->status)) return std::move(*why);
+    return CoreError::clarabel_status(Solver::kName, outcome->status);
+  }
   return std::move(*outcome->profile);
 }
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "diag/solver_status.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 
 namespace qarn {

@@ -1,5 +1,5 @@
-// The guarded solver call: vacuous rows are removed and reported as Clarabel's presolve reports
-// them, non-finite data is refused before Clarabel sees it.
+// The guarded solver call: vacuous rows (no bound, or decided by the equalities) are removed and
+// reported as Clarabel's presolve reports them, non-finite data is refused before Clarabel sees it.
 #include "qarn/conic/solve.hpp"
 
 #include <algorithm>
@@ -22,17 +22,51 @@ constexpr double kPresolveBound = (1.0 - 10.0 * std::numeric_limits<double>::eps
 // A nonnegative row is vacuous when its bound is NaN (throughout the system a NaN bound means "no
 // bound"; Clarabel would cap it at its infinity and keep the row) or beyond Clarabel's infinity
 // (Clarabel's presolve would remove it, but only when presolve is on, and the scale stage could
-// bring its bound below that infinity). Vacuous rows are removed here in every mode.
+// bring its bound below that infinity), and when the equality rows decide it: every entry on a
+// column that a one-entry equality row fixes, the row holding at those values within 1e-9 of its
+// size (a limit of an end station, whose values the boundary rows fix). Handed to the
+// interior-point method, such a row would change nothing but its path (the equilibration of its
+// columns); one that fails is kept, and the solver proves the program infeasible. Vacuous rows are
+// removed here in every mode.
 std::vector<char> vacuous_rows(const ConicProgram& program) {
-  std::vector<char> vacuous(program.rows(), 0);
+  struct Row {
+    char kind = 0;  // 0 second-order, 1 zero, 2 nonnegative
+    std::size_t entries = 0;
+    std::size_t fixed_entries = 0;
+    double value = 0.0;  // of the fixed entries
+    double size = 0.0;
+  };
+  std::vector<Row> rows(program.rows());
   std::size_t r = 0;
   for (const clarabel::Cone& cone : program.cones) {
-    const std::size_t end = r + cone.dim;
-    for (; r < end; ++r) {
-      if (cone.kind != clarabel::ConeKind::Nonnegative) continue;
-      const double b = program.b[r];
-      vacuous[r] = std::isnan(b) || b > kPresolveBound;
+    const char kind = cone.kind == clarabel::ConeKind::Zero ? 1 : cone.kind == clarabel::ConeKind::Nonnegative ? 2 : 0;
+    for (const std::size_t end = r + cone.dim; r < end; ++r) rows[r].kind = kind;
+  }
+  const clarabel::CscMatrix& A = program.A;
+  for (const std::size_t row : A.rowval) ++rows[row].entries;
+  for (std::size_t c = 0; c < A.n; ++c) {
+    double fixed = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
+      const Row& row = rows[A.rowval[k]];
+      if (row.kind == 1 && row.entries == 1 && A.nzval[k] != 0.0) fixed = program.b[A.rowval[k]] / A.nzval[k];
     }
+    if (std::isnan(fixed)) continue;
+    for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
+      Row& row = rows[A.rowval[k]];
+      const double term = A.nzval[k] * fixed;
+      row.value += term;
+      row.size = std::fmax(row.size, std::fabs(term));
+      ++row.fixed_entries;
+    }
+  }
+  std::vector<char> vacuous(program.rows(), 0);
+  for (r = 0; r < program.rows(); ++r) {
+    const Row& row = rows[r];
+    if (row.kind != 2) continue;
+    const double b = program.b[r];
+    const bool decided = row.entries > 0 && row.fixed_entries == row.entries &&
+                         row.value - b <= 1e-9 * std::fmax(std::fabs(b), row.size);
+    vacuous[r] = std::isnan(b) || b > kPresolveBound || decided;
   }
   return vacuous;
 }

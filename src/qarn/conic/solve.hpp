@@ -6,9 +6,9 @@
 
 #include "diag/log.hpp"
 #include "diag/result.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/clarabel_bridge.hpp"
 #include "qarn/conic/log.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/scaling.hpp"
 
@@ -24,11 +24,13 @@ inline constexpr double kClarabelInfinity = 1e20;
 // settings act relative to the problem's own scale. x, z, s, obj_val and obj_val_dual come back in
 // the units of `program`; the residuals, iteration count and times are the solver's.
 // Vacuous rows never reach the interior-point method: a nonnegative row whose bound is NaN ("no
-// bound") or beyond Clarabel's infinity (+inf included) is removed here, whether presolve is on or
-// off, and reported as Clarabel's presolve reports the rows it removes (s at kClarabelInfinity, z
-// zero), so z and s keep one entry per row of `program`. Any other non-finite entry of A, b or q is
-// refused as CoreError::invalid_input(component, ...) before the call. Clarabel's refusal of the
-// data is CoreError::clarabel(component, its text). A solve is never an error, whatever its status.
+// bound") or beyond Clarabel's infinity (+inf included), or that the one-entry equality rows
+// decide and that holds at their values (a limit of an end station), is removed here, whether
+// presolve is on or off, and reported as Clarabel's presolve reports the rows it removes (s at
+// kClarabelInfinity, z zero), so z and s keep one entry per row of `program`. Any other
+// non-finite entry of A, b or q is refused as CoreError::invalid_input(component, ...) before the
+// call. Clarabel's refusal of the data is CoreError::clarabel(component, its text). A solve is
+// never an error, whatever its status.
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
                                           std::span<const double> column_scale, const ClarabelOptions& options);
 

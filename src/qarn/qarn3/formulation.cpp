@@ -20,10 +20,12 @@ namespace {
 constexpr const char* kTopp3Builder = "Topp3ProblemBuilder::build_with_linearization";
 constexpr const char* kQarn3Builder = "Qarn3ProblemBuilder::build_with_linearization";
 
-Status check_finite_boundary(const char* label, double value) {
-  if (std::isnan(value)) return CoreError::invalid_input("qarn3", fmt::format("{} = {} must not be NaN", label, value));
+Status check_finite_boundary(std::string_view component, const char* label, double value) {
+  if (std::isnan(value)) {
+    return CoreError::invalid_input(std::string(component), fmt::format("{} = {} must not be NaN", label, value));
+  }
   if (std::isinf(value)) {
-    return CoreError::invalid_input("qarn3", fmt::format("{} = {} must not be infinite", label, value));
+    return CoreError::invalid_input(std::string(component), fmt::format("{} = {} must not be infinite", label, value));
   }
   return {};
 }
@@ -35,7 +37,7 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
                                    bool check_window) {
   const auto [a_start, a_final] = in.a_boundary;
   const auto [b_start, b_final] = in.b_boundary;
-  QARN_TRY(check_boundary_values(a_start, a_final, b_start, b_final));
+  QARN_TRY(check_boundary_values(component, a_start, a_final, b_start, b_final));
 
   const std::size_t n = in.a_linearization.size();
   if (n == 0) return CoreError::invalid_input(component, "a_linearization cannot be empty");
@@ -117,25 +119,22 @@ CoreError linearization_error(const char* component, const ConstraintError& erro
 
 }  // namespace
 
-Status check_boundary_values(double a_start, double a_final, double b_start, double b_final) {
-  QARN_TRY(check_finite_boundary("initial a", a_start));
-  QARN_TRY(check_finite_boundary("terminal a", a_final));
-  QARN_TRY(check_finite_boundary("initial b", b_start));
-  QARN_TRY(check_finite_boundary("terminal b", b_final));
-  constexpr const char* kSigns = "qarn3_socp";
-  if (a_start < 0.0) {
-    return CoreError::invalid_input(kSigns, fmt::format("The initial a = {} must be non-negative.", a_start));
-  }
-  if (a_final < 0.0) {
-    return CoreError::invalid_input(kSigns, fmt::format("The terminal a = {} must be non-negative.", a_final));
-  }
+Status check_boundary_values(std::string_view component, double a_start, double a_final, double b_start,
+                             double b_final) {
+  QARN_TRY(check_finite_boundary(component, "initial a", a_start));
+  QARN_TRY(check_finite_boundary(component, "terminal a", a_final));
+  QARN_TRY(check_finite_boundary(component, "initial b", b_start));
+  QARN_TRY(check_finite_boundary(component, "terminal b", b_final));
+  const auto refuse = [&](std::string message) {
+    return CoreError::invalid_input(std::string(component), std::move(message));
+  };
+  if (a_start < 0.0) return refuse(fmt::format("The initial a = {} must be non-negative.", a_start));
+  if (a_final < 0.0) return refuse(fmt::format("The terminal a = {} must be non-negative.", a_final));
   if (a_start == 0.0 && b_start < 0.0) {
-    return CoreError::invalid_input(
-        kSigns, fmt::format("The initial a = {} is zero, so the initial b = {} must be non-negative.", a_start, b_start));
+    return refuse(fmt::format("The initial a = {} is zero, so the initial b = {} must be non-negative.", a_start, b_start));
   }
   if (a_final == 0.0 && b_final > 0.0) {
-    return CoreError::invalid_input(
-        kSigns,
+    return refuse(
         fmt::format("The terminal a = {} is zero, so the terminal b = {} must be non-positive.", a_final, b_final));
   }
   return {};

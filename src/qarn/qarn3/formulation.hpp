@@ -68,10 +68,9 @@ struct Problem3Inputs {
 };
 
 // Checks the inputs in a fixed order, then linearizes the window's jerk rows in the store (the one
-// write; nothing is written when a check before it fails). Errors: InvalidInput from "qarn3"
-// (non-finite boundary value), "qarn3_socp" (boundary signs) or the builder's own name (empty or
-// short reference, floor, station intervals, b length, a failed linearization, which also covers a
-// window outside the store).
+// write; nothing is written when a check before it fails). Errors: InvalidInput from the builder's
+// own name (boundary values, empty or short reference, floor, station intervals, b length, a failed
+// linearization, which also covers a window outside the store).
 struct Topp3ProblemBuilder {
   Constraints& constraints;
   Problem3Inputs inputs;
@@ -89,9 +88,11 @@ struct Qarn3ProblemBuilder {
   Result<Qarn3Problem> build_with_linearization() const;
 };
 
-// The boundary checks every third-order solve runs first: each value a number ("qarn3"), then the
-// signs: a_start, a_final >= 0, and at a zero a the b must not point out of the path ("qarn3_socp").
-Status check_boundary_values(double a_start, double a_final, double b_start, double b_final);
+// The boundary checks every third-order build and solve runs first: each value a number, then the
+// signs: a_start, a_final >= 0, and at a zero a the b must not point out of the path. InvalidInput
+// from `component`, the builder or the solver that checks.
+Status check_boundary_values(std::string_view component, double a_start, double a_final, double b_start,
+                             double b_final);
 
 // The reference the builders linearize the jerk rows around (and the TOPP3 LP weighs a by): the
 // caller's a_linearization, each value held within 16 times its neighbours'. The tangent at a

@@ -1,6 +1,6 @@
 // The shared conic plumbing: triplet assembly and its compressed-column form, the options record and
 // its acceptance rule, and the guarded solver call (vacuous rows, non-finite data, refusals).
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/log.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/solve.hpp"
@@ -275,6 +275,30 @@ TEST(SolveConic, ANaNBoundMeansNoBoundInBothPresolveModes) {
     expect_lp_optimum(*out);
     EXPECT_EQ(out->s[1], kClarabelInfinity);
     EXPECT_EQ(out->z[1], 0.0);
+  }
+}
+
+TEST(SolveConic, ARowTheEqualitiesDecideIsVacuousWhereItHolds) {
+  // x0 = 1.6 fixed by a one-entry equality (the optimum's value); the row 2 x0 <= bound reads only
+  // that column: it holds at 5 (removed, as a limit of an end station is) and fails at 3 (kept:
+  // the solver proves the program infeasible).
+  for (const double bound : {5.0, 3.0}) {
+    SmallLp lp;
+    lp.row({{0, 1.0}}, 1.6);
+    lp.t.cones.push_back(ZeroCone(1));
+    lp.row({{0, 2.0}}, bound);
+    lp.row({{0, 1.0}, {1, 2.0}}, 4.0);
+    lp.row({{0, 3.0}, {1, 1.0}}, 6.0);
+    lp.t.cones.push_back(NonnegativeCone(3));
+    Result<clarabel::SolveOutput> out = solve_conic(kComponent, *lp.program(), {}, presolve(false));
+    ASSERT_TRUE(out.ok()) << out.error().display();
+    if (bound == 5.0) {
+      EXPECT_EQ(out->status, SolverStatus::Solved);
+      EXPECT_EQ(out->s[1], kClarabelInfinity);
+      EXPECT_NEAR(out->obj_val, -2.8, 1e-7);
+    } else {
+      EXPECT_EQ(out->status, SolverStatus::PrimalInfeasible);
+    }
   }
 }
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/solve.hpp"
 #include "robot/robot_core.hpp"

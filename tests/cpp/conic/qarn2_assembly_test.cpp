@@ -29,8 +29,8 @@ struct StandardCase {
 
   StandardCase() {
     Constraints& c = robot->constraints();
-    // amax: only the interior k = 3 (id 4) is finite; ids 1 and 5 are the ends, whose bound the
-    // equality rows decide; NaN at k = 2 means no bound.
+    // amax: finite at the interior k = 3 (id 4) and at the ends k = 0 and 4 (ids 1 and 5), whose
+    // rows bound the values the equality rows fix; NaN at k = 2 means no bound.
     EXPECT_TRUE(c.amax_substitute(std::vector<double>{kInf, 9, kInf, kNaN, 4, 7, 1}, 0).ok());
     // One row at every station, a second one at ids 2 and 3 (local 1 and 2).
     EXPECT_TRUE(c.add_constraint_2nd(matrix({{1, 2, 3, 4, 5, 6, 7}}), matrix({{0.5, 1, 2, -1, 4, 0.25, 3}}),
@@ -52,25 +52,27 @@ TEST(Qarn2StandardConstraints, RowsColumnsValuesAndConesOfAFiveStationWindow) {
 
   const std::vector<Entry> expected{
       {0, 0, 1.0}, {1, 4, 1.0},                                       // a_start, a_final
-      {2, 1, -1.0}, {3, 2, -1.0}, {4, 3, -1.0}, {5, 3, 1.0},          // a_k >= 0, a_3 <= 4
-      {6, 0, 1.0}, {6, 1, 1.0},                                       // k = 0, right (c = 1)
-      {7, 0, -2.0}, {8, 0, 2.0}, {7, 1, 5.0}, {8, 1, 18.0},           // k = 1, left (c = 1)
-      {9, 1, 2.0}, {10, 1, 21.0}, {9, 2, 1.0}, {10, 2, -1.0},         // k = 1, right (c = 0.5)
-      {11, 1, 0.5}, {12, 1, -3.0}, {11, 2, 3.5}, {12, 2, 33.0},       // k = 2, left (c = 0.5)
-      {13, 2, 5.0}, {14, 2, 24.0}, {13, 3, -1.0}, {14, 3, 6.0},       // k = 2, right (c = 1)
-      {15, 2, -4.0}, {15, 3, 9.0},                                    // k = 3, left (c = 1)
-      {16, 3, 3.0}, {16, 4, 2.0},                                     // k = 3, right (c = 0.5)
-      {17, 3, -0.125}, {17, 4, 6.125},                                // k = 4, left (c = 0.5)
+      {2, 1, -1.0}, {3, 2, -1.0}, {4, 3, -1.0},                       // a_k >= 0
+      {5, 0, 1.0}, {6, 3, 1.0}, {7, 4, 1.0},                          // a_0 <= 9, a_3 <= 4, a_4 <= 7
+      {8, 0, 1.0}, {8, 1, 1.0},                                       // k = 0, right (c = 1)
+      {9, 0, -2.0}, {10, 0, 2.0}, {9, 1, 5.0}, {10, 1, 18.0},         // k = 1, left (c = 1)
+      {11, 1, 2.0}, {12, 1, 21.0}, {11, 2, 1.0}, {12, 2, -1.0},       // k = 1, right (c = 0.5)
+      {13, 1, 0.5}, {14, 1, -3.0}, {13, 2, 3.5}, {14, 2, 33.0},       // k = 2, left (c = 0.5)
+      {15, 2, 5.0}, {16, 2, 24.0}, {15, 3, -1.0}, {16, 3, 6.0},       // k = 2, right (c = 1)
+      {17, 2, -4.0}, {17, 3, 9.0},                                    // k = 3, left (c = 1)
+      {18, 3, 3.0}, {18, 4, 2.0},                                     // k = 3, right (c = 0.5)
+      {19, 3, -0.125}, {19, 4, 6.125},                                // k = 4, left (c = 0.5)
   };
   EXPECT_EQ(entries(t), expected);
-  EXPECT_EQ(t.b, (std::vector<double>{0.25, 0.5, 0, 0, 0, 4, 101, 102, 7, 102, 7, 103, 8, 103, 8, 104, 104, 105}));
-  expect_cones(t.cones, {ZeroCone(1), ZeroCone(1), NonnegativeCone(16)});
+  EXPECT_EQ(t.b,
+            (std::vector<double>{0.25, 0.5, 0, 0, 0, 9, 4, 7, 101, 102, 7, 102, 7, 103, 8, 103, 8, 104, 104, 105}));
+  expect_cones(t.cones, {ZeroCone(1), ZeroCone(1), NonnegativeCone(18)});
   EXPECT_EQ(log,
             "clarabel_standard_constraint_topp2[a_start]: row=1, col=1, val=1, b=1, cones=1\n"
             "clarabel_standard_constraint_topp2[a_final]: row=2, col=2, val=2, b=2, cones=2\n"
-            "clarabel_standard_constraint_topp2[first_order]: row=6, col=6, val=6, b=6, cones=2\n"
-            "clarabel_standard_constraint_topp2[second_order]: row=30, col=30, val=30, b=18, cones=2\n"
-            "clarabel_standard_constraint_topp2[final_nonnegative_cone]: row=30, col=30, val=30, b=18, cones=3\n");
+            "clarabel_standard_constraint_topp2[first_order]: row=8, col=8, val=8, b=8, cones=2\n"
+            "clarabel_standard_constraint_topp2[second_order]: row=32, col=32, val=32, b=20, cones=2\n"
+            "clarabel_standard_constraint_topp2[final_nonnegative_cone]: row=32, col=32, val=32, b=20, cones=3\n");
 
   // The quiet instances build the same record and print nothing.
   for (const auto& build : {clarabel_standard_constraint_topp2<Verbosity::Silent>,

@@ -192,11 +192,11 @@ TEST(Qarn2Socp, AnInteriorStationHeldAtZeroGivesAnExactZero) {
 }
 
 TEST(Qarn2Socp, AnInfeasibleProblemReportsItsStatus) {
-  // a_start = 4 is far above the velocity bound 1 of the next station, and the acceleration limit
-  // cannot bring it down within one short interval.
-  auto robot = point_mass_line(10, 1.0, 1.0, 0.5);
+  // a_start = 1 is the velocity bound, and the acceleration limit cannot bring it down to rest
+  // within the path's length (the braking distance is 2).
+  auto robot = point_mass_line(10, 1.0, 1.0, 0.25);
   const std::vector<ObjectiveView> objectives{{ObjectiveKind::Time, 1.0, {}, {}}};
-  const Qarn2Problem problem{*robot, objectives, 0, 10, 4.0, 0.0};
+  const Qarn2Problem problem{*robot, objectives, 0, 10, 1.0, 0.0};
   ASSERT_TRUE(Qarn2ProblemBuilder::build(problem).ok());
 
   Result<Qarn2SocpOutcome> out = qarn2_socp(problem, ClarabelOptions{});
@@ -206,10 +206,21 @@ TEST(Qarn2Socp, AnInfeasibleProblemReportsItsStatus) {
   EXPECT_FALSE(out->x.empty());
   EXPECT_EQ(out->z.size(), out->s.size());
 
+  // The plain entry says why, as reachability analysis finds it.
   Result<std::vector<double>> plain = qarn2_socp_entry(problem, ClarabelOptions{});
   ASSERT_FALSE(plain.ok());
-  EXPECT_EQ(plain.error().kind(), CoreError::Kind::ClarabelStatus);
-  EXPECT_EQ(plain.error().display(), "qarn2_socp reported a failure in Clarabel solver with status PrimalInfeasible");
+  EXPECT_EQ(plain.error().kind(), CoreError::Kind::Infeasible);
+  EXPECT_EQ(plain.error().display(),
+            "qarn2_socp reported an infeasibility: No profile from a_start = 1 to a_final = 0 holds the first- and "
+            "second-order limits (solver status PrimalInfeasible): The reachable set is empty at index 1 during the "
+            "forward pass: with a = 1 at idx_s = 0, no a between 0 and 0.44999999999999996 at idx_s = 1 holds the "
+            "second-order row 1 at idx_s = 0 (acc_a = 0, acc_b = -1, acc_max = 0.25)");
+
+  // A start above its station's bound is refused before the solve (before: a profile with a[0] = 4).
+  const Qarn2Problem above{*robot, objectives, 0, 10, 4.0, 0.0};
+  EXPECT_EQ(qarn2_socp(above, ClarabelOptions{}).error().display(),
+            "qarn2_socp reported an infeasibility: The initial state a_start = 4 cannot be greater than the maximum "
+            "feasible state a_max[0] = 1 at idx_s_start = 0");
 }
 
 TEST(Qarn2Socp, AnUnacceptedStatusKeepsTheRawOutcome) {
@@ -288,10 +299,10 @@ TEST(Qarn2SocpLog, SummaryPrintsStartReadyAndDone) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "");
   EXPECT_EQ(lines[1], "qarn2_socp started: 0 <= idx_s <= 4, objectives = 1, s_len = 5.");
-  // Standard: 2 + 3 + 3 one-entry rows (amax = 1 at k = 1..3) and 2 * 2 * 4 = 16 two-entry
+  // Standard: 2 + 3 + 5 one-entry rows (amax = 1 at k = 0..4) and 2 * 2 * 4 = 16 two-entry
   // second-order rows, 3 cones; square roots: 14 one-entry rows, 5 cones; Time: 12 rows with
   // 24 entries, 4 cones and 4 variables.
-  EXPECT_EQ(lines[2], "qarn2_socp: ready to solve with row/col/val/b/cones = 78/78/78/50/12 and n_var = 14.");
+  EXPECT_EQ(lines[2], "qarn2_socp: ready to solve with row/col/val/b/cones = 80/80/80/52/12 and n_var = 14.");
   EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"(qarn2_socp: solve done, status = Solved, elapsed = [0-9.]+ (ns|us|ms|s)\.)")))
       << lines[3];
 }
@@ -310,12 +321,12 @@ TEST(Qarn2SocpLog, TracePrintsEveryLineInOrder) {
       "clarabel_standard_constraint_topp2[first_order]: ",
       "clarabel_standard_constraint_topp2[second_order]: ",
       "clarabel_standard_constraint_topp2[final_nonnegative_cone]: ",
-      "qarn2_socp: standard-constraints delta row/col/val/b/cones = +40/+40/+40/+24/+3",
+      "qarn2_socp: standard-constraints delta row/col/val/b/cones = +42/+42/+42/+26/+3",
       "qarn2_socp: sqrt-a stage delta row/col/val/b/cones = +14/+14/+14/+14/+5, n_var_old=10",
       "qarn2_socp: objective stage delta row/col/val/b/cones/q = +24/+24/+24/+12/+4/+4, q_range=[0, 2]",
-      "qarn2_socp: after objective assembly row=78, col=78, val=78, b=50, cones=12, q=14",
+      "qarn2_socp: after objective assembly row=80, col=80, val=80, b=52, cones=12, q=14",
       "qarn2_socp: ready to solve with ",
-      "qarn2_socp: matrix built with m=50, n=14, A.nnz=78, P.nnz=0",
+      "qarn2_socp: matrix built with m=52, n=14, A.nnz=80, P.nnz=0",
       "qarn2_socp: solve done, status = Solved, elapsed = ",
       "qarn2_socp: solution x_len=14, head=[",
       "qarn2_socp: allow(status)=true, extracted_profile=Some(a)",

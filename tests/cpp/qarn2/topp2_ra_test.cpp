@@ -262,8 +262,10 @@ TEST(Topp2Ra, ARowWithoutTheNewValueThatFailsIsInfeasible) {
   const auto set = reach_set2_backward(whole_window(store, 1.0, 0.0), ReachSet2Options{});
   ASSERT_TRUE(set.ok());
   EXPECT_EQ(a.error().display(), "topp2_ra reported an infeasibility: The reachable set is empty at index 1 during the "
-                                 "forward pass where a_max = " +
-                                     fmt::plain(set->a_max[1]) + ", a_min = " + fmt::plain(set->a_min[1]));
+                                 "forward pass: with a = 1 at idx_s = 0, no a between 0 and " +
+                                     fmt::plain(set->a_max[1]) +
+                                     " at idx_s = 1 holds the second-order row 2 at idx_s = 0 (acc_a = 1, acc_b = 0, "
+                                     "acc_max = 0.5)");
   EXPECT_EQ(out,
             "\ntopp2_ra started: 0 <= idx_s <= 2, a_start = 1, a_final = 0.\n"
             "reach_set2 started: 0 <= idx_s <= 2, a_start = 1, a_final = 0.\n"

@@ -84,25 +84,27 @@ TEST(Topp3StandardConstraints, TwoStationaryIntervalsAtEachEnd) {
       {5, 3, 1.0}, {5, 9, (3 - 4.5) * -1.5},                               // a_3 = 1.5 (s_3 - s_5) b_3
       {6, 2, 1.0}, {6, 3, -1.0}, {6, 8, 0.5}, {6, 9, 0.5},                 // trapezoid on interval 2
       {7, 2, 1.0}, {8, 2, -1.0}, {9, 3, 1.0}, {10, 3, -1.0},               // junction bounds
-      {11, 2, -2.0}, {11, 8, -0.5}, {12, 2, -2.0}, {12, 8, -1.0}, {12, 9, -0.5},  // interval 2
-      {13, 2, -1.0}, {13, 8, -0.5},                                        // its middle ordinate a_2 + h b_2
-      {14, 2, 1.0}, {14, 8, 0.5},                                          // ... below the velocity bound
-      {15, 2, 1.5}, {15, 8, 0.5 - 2 * 2}, {15, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
-      {16, 3, 1.5}, {17, 3, -0.75},                                        // jerk at 3, interval before
-      {16, 8, -(2 * 2.0)}, {17, 8, -(-3 * 2.0)},
-      {16, 9, 0.5 + 2 * 2.0}, {17, 9, 1 + 2 * -3.0},
+      {11, 0, 1.0}, {12, 5, 1.0},                                          // the rest stations' bounds
+      {13, 2, -2.0}, {13, 8, -0.5}, {14, 2, -2.0}, {14, 8, -1.0}, {14, 9, -0.5},  // interval 2
+      {15, 2, -1.0}, {15, 8, -0.5},                                        // its middle ordinate a_2 + h b_2
+      {16, 2, 1.0}, {16, 8, 0.5},                                          // ... below the velocity bound
+      {17, 0, 2.0}, {17, 6, 0.5}, {18, 5, 7.0}, {18, 11, 0.5},             // second order at the rest stations
+      {19, 2, 1.5}, {19, 8, 0.5 - 2 * 2}, {19, 9, 2 * 2},                  // jerk at 2, interval after (g = 2)
+      {20, 3, 1.5}, {21, 3, -0.75},                                        // jerk at 3, interval before
+      {20, 8, -(2 * 2.0)}, {21, 8, -(-3 * 2.0)},
+      {20, 9, 0.5 + 2 * 2.0}, {21, 9, 1 + 2 * -3.0},
   };
   EXPECT_EQ(entries(t), expected);
-  EXPECT_EQ(t.b, (std::vector<double>{0, 0, 0, 0, 0, 0, 0, start.upper, -start.lower, end.upper, -end.lower, 0, 0, 0,
-                                      5, 4, 4, 3}));
-  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(11)});
+  EXPECT_EQ(t.b, (std::vector<double>{0, 0, 0, 0, 0, 0, 0, start.upper, -start.lower, end.upper, -end.lower, 5, 5, 0,
+                                      0, 0, 5, 11, 16, 4, 4, 3}));
+  expect_cones(t.cones, {ZeroCone(7), NonnegativeCone(15)});
   EXPECT_EQ(log,
             "clarabel_standard_constraint_topp3[boundary]: row=4, col=4, val=4, b=4, cones=0\n"
             "clarabel_standard_constraint_topp3[dynamic+zero_cone]: row=12, col=12, val=12, b=7, cones=1\n"
-            "clarabel_standard_constraint_topp3[first_order]: row=16, col=16, val=16, b=11, cones=1\n"
-            "clarabel_standard_constraint_topp3[interval_first_order]: row=25, col=25, val=25, b=15, cones=1\n"
-            "clarabel_standard_constraint_topp3[second_order]: row=25, col=25, val=25, b=15, cones=1\n"
-            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=34, col=34, val=34, b=18, "
+            "clarabel_standard_constraint_topp3[first_order]: row=18, col=18, val=18, b=13, cones=1\n"
+            "clarabel_standard_constraint_topp3[interval_first_order]: row=27, col=27, val=27, b=17, cones=1\n"
+            "clarabel_standard_constraint_topp3[second_order]: row=31, col=31, val=31, b=19, cones=1\n"
+            "clarabel_standard_constraint_topp3[third_order+final_nonnegative]: row=40, col=40, val=40, b=22, "
             "cones=2\n");
 
   // The quiet instances build the same record and print nothing.
@@ -125,14 +127,14 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   ClarabelTriplets t;
   ASSERT_TRUE(clarabel_standard_constraint_topp3<Verbosity::Silent>(p, w.s, t, 0, 0).ok());
 
-  // Equalities: 4 boundary rows and 5 trapezoid rows. Inequalities: a_i >= 0 at 1..4, two amax
-  // rows, 15 interval rows, 2 interval velocity rows (intervals 3 and 4, whose stations both have
-  // an amax), second order at 1..4 (one row each, two at local 2), jerk at 0 (forward only), 2 and
-  // 3 (both intervals; two rows at 3).
-  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 2 + 15 + 2 + 5 + 7)});
-  EXPECT_EQ(t.b.size(), 44u);
-  EXPECT_EQ(t.vals.size(), 4u + 20 + 6 + 35 + 4 + 10 + 21);
-  EXPECT_EQ(std::vector<double>(t.b.begin() + 30, t.b.begin() + 32), (std::vector<double>{6.0, 6.0}));
+  // Equalities: 4 boundary rows and 5 trapezoid rows. Inequalities: a_i >= 0 at 1..4, four amax
+  // rows (the ends 0 and 5, 3 and 4 between), 15 interval rows, 2 interval velocity rows
+  // (intervals 3 and 4, whose stations both have an amax), second order at 0..5 (one row each,
+  // two at local 2), jerk at 0 (forward only), 2 and 3 (both intervals; two rows at 3).
+  expect_cones(t.cones, {ZeroCone(9), NonnegativeCone(4 + 4 + 15 + 2 + 7 + 7)});
+  EXPECT_EQ(t.b.size(), 48u);
+  EXPECT_EQ(t.vals.size(), 4u + 20 + 8 + 35 + 4 + 14 + 21);
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 32, t.b.begin() + 34), (std::vector<double>{6.0, 6.0}));
   const std::vector<double> boundary(t.b.begin(), t.b.begin() + 4);
   EXPECT_EQ(boundary, (std::vector<double>{0.5, 0.25, 0.1, -0.2}));
 
@@ -143,31 +145,36 @@ TEST(Topp3StandardConstraints, NoStationaryIntervals) {
   EXPECT_EQ(all[9], (Entry{4, 1, -1.0}));
   EXPECT_EQ(all[14], (Entry{4, 6, 0.5}));
   EXPECT_EQ(all[19], (Entry{4, 7, 0.5}));
-  // First order: a_1..a_4 >= 0, then a_3 <= 5 and a_4 <= 6.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 24, all.begin() + 30),
-            (std::vector<Entry>{{9, 1, -1.0}, {10, 2, -1.0}, {11, 3, -1.0}, {12, 4, -1.0}, {13, 3, 1.0}, {14, 4, 1.0}}));
-  EXPECT_EQ(t.b[13], 5.0);
-  EXPECT_EQ(t.b[14], 6.0);
+  // First order: a_1..a_4 >= 0, then a_0 <= 5 (the start), a_3 <= 5, a_4 <= 6 and a_5 <= 5 (the end).
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 24, all.begin() + 32),
+            (std::vector<Entry>{{9, 1, -1.0}, {10, 2, -1.0}, {11, 3, -1.0}, {12, 4, -1.0}, {13, 0, 1.0}, {14, 3, 1.0},
+                                {15, 4, 1.0}, {16, 5, 1.0}}));
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 13, t.b.begin() + 17), (std::vector<double>{5, 5, 6, 5}));
   // Second order at local 2 (id 3): the store's rows in order, a entries before b entries.
   // Its interval rows: 2 a_0 + h b_0, 2 a_0 + 2 h b_0 + h b_1 and a_0 + h b_0, all >= 0.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 30, all.begin() + 37),
-            (std::vector<Entry>{{15, 0, -2.0}, {15, 6, -0.5}, {16, 0, -2.0}, {16, 6, -1.0}, {16, 7, -0.5},
-                                {17, 0, -1.0}, {17, 6, -0.5}}));
-  const std::vector<Entry> local2(all.begin() + 69 + 2, all.begin() + 69 + 6);
-  EXPECT_EQ(local2, (std::vector<Entry>{{33, 2, 4.0}, {34, 2, 2.0}, {33, 8, 0.5}, {34, 8, -1.0}}));
-  EXPECT_EQ(t.b[33], 13.0);
-  EXPECT_EQ(t.b[34], 7.0);
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 32, all.begin() + 39),
+            (std::vector<Entry>{{17, 0, -2.0}, {17, 6, -0.5}, {18, 0, -2.0}, {18, 6, -1.0}, {18, 7, -0.5},
+                                {19, 0, -1.0}, {19, 6, -0.5}}));
+  // The start station's row with its fixed a_0 and b_0, then those between the junctions.
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 71, all.begin() + 73), (std::vector<Entry>{{34, 0, 2.0}, {34, 6, 0.5}}));
+  EXPECT_EQ(t.b[34], 11.0);
+  const std::vector<Entry> local2(all.begin() + 75, all.begin() + 79);
+  EXPECT_EQ(local2, (std::vector<Entry>{{36, 2, 4.0}, {37, 2, 2.0}, {36, 8, 0.5}, {37, 8, -1.0}}));
+  EXPECT_EQ(t.b[36], 13.0);
+  EXPECT_EQ(t.b[37], 7.0);
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 83, all.begin() + 85), (std::vector<Entry>{{40, 5, 7.0}, {40, 11, 0.5}}));
+  EXPECT_EQ(t.b[40], 16.0);
   // Jerk at station 0 uses the forward difference (g = 1 / 0.5): columns a_0, b_0, b_1.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 79, all.begin() + 82),
-            (std::vector<Entry>{{37, 0, 1.5}, {37, 6, 0.5 - 2 * 2.0}, {37, 7, 2 * 2.0}}));
-  EXPECT_EQ(t.b[37], 4.0);
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 85, all.begin() + 88),
+            (std::vector<Entry>{{41, 0, 1.5}, {41, 6, 0.5 - 2 * 2.0}, {41, 7, 2 * 2.0}}));
+  EXPECT_EQ(t.b[41], 4.0);
   // At local 3 (g = 2 before, g = 1 after) the two rows of the interval before, then after.
-  EXPECT_EQ(std::vector<Entry>(all.begin() + 88, all.end()),
-            (std::vector<Entry>{{40, 3, 1.5}, {41, 3, -0.75}, {40, 8, -(2 * 2.0)}, {41, 8, -(-3 * 2.0)},
-                                {40, 9, 0.5 + 2 * 2.0}, {41, 9, 1 + 2 * -3.0},
-                                {42, 3, 1.5}, {43, 3, -0.75}, {42, 9, 0.5 - 1 * 2.0}, {43, 9, 1 - 1 * -3.0},
-                                {42, 10, 1 * 2.0}, {43, 10, 1 * -3.0}}));
-  EXPECT_EQ(std::vector<double>(t.b.begin() + 40, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
+  EXPECT_EQ(std::vector<Entry>(all.begin() + 94, all.end()),
+            (std::vector<Entry>{{44, 3, 1.5}, {45, 3, -0.75}, {44, 8, -(2 * 2.0)}, {45, 8, -(-3 * 2.0)},
+                                {44, 9, 0.5 + 2 * 2.0}, {45, 9, 1 + 2 * -3.0},
+                                {46, 3, 1.5}, {47, 3, -0.75}, {46, 9, 0.5 - 1 * 2.0}, {47, 9, 1 - 1 * -3.0},
+                                {46, 10, 1 * 2.0}, {47, 10, 1 * -3.0}}));
+  EXPECT_EQ(std::vector<double>(t.b.begin() + 44, t.b.end()), (std::vector<double>{4, 3, 4, 3}));
 }
 
 TEST(Topp3StandardConstraints, AnInvertedJunctionBoundIsInfeasible) {

@@ -21,8 +21,6 @@ using test::ramp;
 
 constexpr const char* kTopp3 = "Topp3ProblemBuilder::build_with_linearization reported an invalid input: ";
 constexpr const char* kQarn3 = "Qarn3ProblemBuilder::build_with_linearization reported an invalid input: ";
-constexpr const char* kSigns = "qarn3_socp reported an invalid input: ";
-constexpr const char* kFinite = "qarn3 reported an invalid input: ";
 
 // Twelve stations (ids 0..11, s = 0, 0.5, ..) with one jerk row each: jerk_a 1, jerk_d 2, jerk_max 8.
 struct Store {
@@ -52,22 +50,22 @@ TEST(Topp3ProblemBuilder, ChecksInOrderWithTheirTexts) {
   const std::vector<Case> cases{
       {"NaN initial b reported before a negative initial a",
        {.a_linearization = twelve, .a_boundary = {-1.0, 0.0}, .b_boundary = {kNaN, 0.0}},
-       std::string(kFinite) + "initial b = NaN must not be NaN"},
+       std::string(kTopp3) + "initial b = NaN must not be NaN"},
       {"infinite terminal a before any sign rule",
        {.a_linearization = twelve, .a_boundary = {-1.0, kInf}},
-       std::string(kFinite) + "terminal a = inf must not be infinite"},
+       std::string(kTopp3) + "terminal a = inf must not be infinite"},
       {"negative initial a",
        {.a_linearization = twelve, .a_boundary = {-0.5, 0.0}},
-       std::string(kSigns) + "The initial a = -0.5 must be non-negative."},
+       std::string(kTopp3) + "The initial a = -0.5 must be non-negative."},
       {"negative terminal a",
        {.a_linearization = twelve, .a_boundary = {0.0, -2.0}},
-       std::string(kSigns) + "The terminal a = -2 must be non-negative."},
+       std::string(kTopp3) + "The terminal a = -2 must be non-negative."},
       {"initial b pointing out of the path",
        {.a_linearization = twelve, .b_boundary = {-0.25, 0.0}},
-       std::string(kSigns) + "The initial a = 0 is zero, so the initial b = -0.25 must be non-negative."},
+       std::string(kTopp3) + "The initial a = 0 is zero, so the initial b = -0.25 must be non-negative."},
       {"terminal b pointing out of the path",
        {.a_linearization = twelve, .b_boundary = {0.0, 0.1}},
-       std::string(kSigns) + "The terminal a = 0 is zero, so the terminal b = 0.1 must be non-positive."},
+       std::string(kTopp3) + "The terminal a = 0 is zero, so the terminal b = 0.1 must be non-positive."},
       {"empty reference", {.a_linearization = empty}, std::string(kTopp3) + "a_linearization cannot be empty"},
       {"two stations",
        {.a_linearization = two, .idx_s_start = 5},

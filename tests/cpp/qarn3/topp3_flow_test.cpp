@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "conic/conic_test_support.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/profile_violation.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
@@ -46,12 +45,14 @@ std::string printed(Solve solve, const Topp3Problem& problem, Verbosity v, std::
 TEST(Topp3Flow, ChecksRunBeforeTheStartLineOrAfterIt) {
   Line line;
   std::string error;
-  // A NaN boundary value: the options line only (TRACE), then the error from "qarn3".
+  // A NaN boundary value: the options line only (TRACE), then the error from the solver called
+  // (before: from "qarn3", the signs from "qarn3_socp").
   Topp3Problem nan_start = line.problem;
   nan_start.a_start = kNaN;
-  for (const auto solve : {topp3_lp, topp3_socp}) {
+  using Solve = Result<Qarn3SocpResult> (*)(const Topp3Problem&, const ClarabelOptions&);
+  for (const auto& [solve, name] : {std::pair<Solve, const char*>{topp3_lp, "topp3_lp"}, {topp3_socp, "topp3_socp"}}) {
     const std::string text = printed(solve, nan_start, Verbosity::Trace, error);
-    EXPECT_EQ(error, "qarn3 reported an invalid input: initial a = NaN must not be NaN");
+    EXPECT_EQ(error, std::string(name) + " reported an invalid input: initial a = NaN must not be NaN");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
     EXPECT_NE(text.find(": options snapshot -> "), std::string::npos);
   }
@@ -135,8 +136,8 @@ TEST(Topp3Flow, CapacityEstimatesSaturate) {
   EXPECT_EQ(huge.rhs, kMax);
   EXPECT_EQ(huge.variables, kMax);
   const Reserve small = standard_capacity3(7, 14, 14);
-  EXPECT_EQ(small.values, 204u);  // 15 * 6 + 2 * 14 + 6 * 14 + 2
-  EXPECT_EQ(small.rhs, 86u);      // 7 * 6 + 14 + 2 * 14 + 2
+  EXPECT_EQ(small.values, 206u);  // 15 * 6 + 2 * 14 + 6 * 14 + 4
+  EXPECT_EQ(small.rhs, 88u);      // 7 * 6 + 14 + 2 * 14 + 4
   EXPECT_EQ((small + huge).cones, 4u);
 }
 

@@ -7,7 +7,7 @@
 
 #include "ffi/python/class_def.hpp"
 #include "ffi/python/solver/clarabel_settings.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 
 namespace qarn::py {
 

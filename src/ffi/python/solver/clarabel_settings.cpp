@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "diag/format.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 
 namespace qarn::py {
 namespace {

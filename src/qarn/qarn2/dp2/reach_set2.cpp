@@ -12,6 +12,7 @@
 #include "diag/error.hpp"
 #include "math/numerical/lp.hpp"
 #include "math/numerical/maxnum.hpp"
+#include "qarn/qarn2/dp2/empty_interval.hpp"
 #include "qarn/qarn2/dp2/level_log.hpp"
 #include "qarn/qarn2/dp2/one_variable_bounds.hpp"
 
@@ -165,34 +166,18 @@ struct Pass {
                                   problem.idx_s_start, problem.idx_s_final, problem.a_start, problem.a_final);
     log_at<V, Verbosity::Summary>(bidirectional ? "Bidirectional reachable set will be computed."
                                                 : "Backward reachable set will be computed.");
-    const Constraints& store = problem.store;
-    const double a_start = units.in(problem.a_start);
-    const double a_final = units.in(problem.a_final);
-    const double a0 = units.in(store.amax_at(problem.idx_s_start));
-    if (a_start - a0 > tol(a_start, a0)) {
-      return fail(fmt::format("The initial state a_start = {} cannot be greater than the maximum feasible state "
-                              "a_max[0] = {} at idx_s_start = {}",
-                              problem.a_start, u(a0), problem.idx_s_start),
-                  [&] {
-                    return fmt::format(
-                        "reach_set2: the backward pass failed at index {} due to infeasibility of the initial state.",
-                        problem.idx_s_start);
-                  });
-    }
-    const double an = units.in(store.amax_at(problem.idx_s_final));
-    if (a_final - an > tol(a_final, an)) {
-      return fail(fmt::format("The final state a_final = {} cannot be greater than the maximum feasible state "
-                              "a_max[n] = {} at idx_s_final = {}",
-                              problem.a_final, u(an), problem.idx_s_final),
-                  [&] {
-                    return fmt::format(
-                        "reach_set2: the backward pass failed at index {} due to infeasibility of the final state.",
-                        problem.idx_s_final);
-                  });
+    for (const bool initial : {true, false}) {
+      if (auto excess = end_state_excess(problem, initial, options, units)) {
+        const std::uint64_t idx_s = initial ? problem.idx_s_start : problem.idx_s_final;
+        return fail(std::move(*excess), [&] {
+          return fmt::format("reach_set2: the backward pass failed at index {} due to infeasibility of the {} state.",
+                             idx_s, initial ? "initial" : "final");
+        });
+      }
     }
     set.a_max.assign(n + 1, kInf);
     set.a_min.assign(n + 1, 0.0);
-    set.a_max[n] = set.a_min[n] = a_final;
+    set.a_max[n] = set.a_min[n] = units.in(problem.a_final);
     // Room for the three bound rows and the rows of both stations of an interval.
     rows.reserve(2 * problem.store.max_second_order_rows() + 3);
     return {};
@@ -234,11 +219,14 @@ struct Pass {
           break;
         }
       }
+      // The rows of the interval leave this station no value that reaches the next one.
+      const auto no_value = [&] {
+        return empty_interval_reason(store, {idx_s + 1, u(lo_next), u(hi_next)}, {idx_s, 0.0, u(amax)});
+      };
       if (std::isnan(b.max) || std::isnan(b.min)) {
         return empty_at("backward", idx_s,
-                        fmt::format("The reachable set is empty at index {} during the backward pass where a_max = {}, "
-                                    "a_min = {}",
-                                    idx_s, u(b.max), u(b.min)));
+                        fmt::format("The reachable set is empty at index {} during the backward pass: {}", idx_s,
+                                    no_value()));
       }
       log_at<V, Verbosity::Trace>("\t\tBackward LP result at k = {}: {} <= a[k] <= {}.", k, u(b.min), u(b.max));
       double& a_max = set.a_max[k];
@@ -258,9 +246,8 @@ struct Pass {
           a_max = a_min = (a_max + a_min) * 0.5;
           break;
         case ACompare::Below:
-          return fail(fmt::format("The reachable set is empty at k = {} (idx_s = {}) during the backward pass where "
-                                  "a_max = {}, a_min = {}",
-                                  k, idx_s, u(a_max), u(a_min)),
+          return fail(fmt::format("The reachable set is empty at k = {} (idx_s = {}) during the backward pass: {}", k,
+                                  idx_s, no_value()),
                       [&] {
                         return fmt::format("reach_set2: the backward pass failed at k = {} (idx_s = {}) due to infeasibility.",
                                            k, idx_s);
@@ -289,11 +276,13 @@ struct Pass {
       log_at<V, Verbosity::Trace>("\tForward pass at k = {} (idx_s = {}): prev interval {} <= a[k-1] <= {}, backward "
                                   "interval {} <= a[k] <= {}.",
                                   k, idx_s, u(lo_prev), u(hi_prev), u(b_min), u(b_max));
-      const auto failed = [&](double max, double min) {
+      // The rows of the interval leave no value within the backward bounds reachable from the last station.
+      const auto failed = [&] {
+        const std::string reason = empty_interval_reason(store, {idx_s - 1, u(lo_prev), u(hi_prev)},
+                                                         {idx_s, u(nan_max(b_min, 0.0)), u(b_max)});
         return empty_at("forward", idx_s,
-                        fmt::format("The reachable set is empty at index {} during the forward pass where a_max = {}, "
-                                    "a_min = {}",
-                                    idx_s, u(max), u(min)));
+                        fmt::format("The reachable set is empty at index {} during the forward pass: {}", idx_s,
+                                    reason));
       };
       prepare_rows<true>(rows, store, units, idx_s, lo_prev, hi_prev);
       const double mid = lp_hint(lo_prev, hi_prev);
@@ -320,7 +309,7 @@ struct Pass {
         }
       }
       log_at<V, Verbosity::Trace>("\t\tForward LP result at idx_s = {}: {} <= a[k] <= {}.", idx_s, u(b.min), u(b.max));
-      if (std::isnan(b.max) || std::isnan(b.min)) return failed(b.max, b.min);
+      if (std::isnan(b.max) || std::isnan(b.min)) return failed();
       double new_max = nan_min(b.max, b_max);
       double new_min = nan_max(b.min, b_min);
       log_at<V, Verbosity::Trace>("\t\tAfter intersecting with backward interval at idx_s = {}: {} <= a[k] <= {}.",
@@ -335,7 +324,7 @@ struct Pass {
           new_max = new_min = (new_max + new_min) * 0.5;
           break;
         case ACompare::Below:
-          return failed(new_max, new_min);
+          return failed();
         case ACompare::Above:
           break;
       }
@@ -405,6 +394,31 @@ double a_tolerance(const ReachSet2Options& options, double u, double v) {
 double a_tolerance(const ReachSet2Options& options, double u, double v, double scale) {
   return nan_max(nan_max(options.a_cmp_abs_tol, options.a_cmp_rel_tol * finite_magnitude(scale)),
                  options.a_cmp_rel_tol * nan_max(finite_magnitude(u), finite_magnitude(v)));
+}
+
+std::optional<std::string> end_state_excess(const Topp2Problem& problem, bool initial, const ReachSet2Options& options,
+                                            const AUnits& units) {
+  const std::uint64_t idx_s = initial ? problem.idx_s_start : problem.idx_s_final;
+  const double value = initial ? problem.a_start : problem.a_final;
+  const double a = units.in(value);
+  const double bound = units.in(problem.store.amax_at(idx_s));
+  if (!(a - bound > a_tolerance(options, a, bound))) return std::nullopt;
+  return initial ? fmt::format("The initial state a_start = {} cannot be greater than the maximum feasible state "
+                               "a_max[0] = {} at idx_s_start = {}",
+                               value, units.out(bound), idx_s)
+                 : fmt::format("The final state a_final = {} cannot be greater than the maximum feasible state "
+                               "a_max[n] = {} at idx_s_final = {}",
+                               value, units.out(bound), idx_s);
+}
+
+Status check_end_states(std::string_view component, const Topp2Problem& problem) {
+  const AUnits units = AUnits::of(problem);
+  for (const bool initial : {true, false}) {
+    if (auto excess = end_state_excess(problem, initial, ReachSet2Options{}, units)) {
+      return CoreError::infeasible(std::string(component), std::move(*excess));
+    }
+  }
+  return {};
 }
 
 ACompare compare_a(double difference, double tol) {

@@ -3,7 +3,10 @@
 // from a_start (bidirectional). Each step bounds a two-variable LP over one station interval.
 #pragma once
 
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "diag/log.hpp"
@@ -34,7 +37,17 @@ template <Verbosity V>
 Result<ReachSet2> reach_set2_backward_at(const Topp2Problem& problem, const ReachSet2Options& options,
                                          const AUnits& units, const Stopwatch<V>& clock);
 
-// ---- shared with the time-optimal forward walk ----
+// ---- shared with the time-optimal forward walk and the conic solvers ----
+
+// The test of one end's boundary value against its station's first-order bound amax: the message
+// "The initial state a_start = .. cannot be greater than the maximum feasible state a_max[0] = ..
+// at idx_s_start = .." (or its final form) when the value exceeds the bound by more than
+// a_tolerance in working `units`; nothing when it does not.
+std::optional<std::string> end_state_excess(const Topp2Problem& problem, bool initial, const ReachSet2Options& options,
+                                            const AUnits& units);
+// The same test of both ends with the default options, as every solver of the window applies it
+// before solving: Infeasible from `component`.
+Status check_end_states(std::string_view component, const Topp2Problem& problem);
 
 // max(abs_tol, rel_tol * max(|u|, |v|)), NaN-ignoring.
 double a_tolerance(const ReachSet2Options& options, double u, double v);

@@ -11,6 +11,7 @@
 
 #include "diag/log.hpp"
 #include "math/numerical/maxnum.hpp"
+#include "qarn/qarn2/dp2/empty_interval.hpp"
 #include "qarn/qarn2/dp2/level_log.hpp"
 #include "qarn/qarn2/dp2/one_variable_bounds.hpp"
 #include "qarn/qarn2/dp2/reach_set2.hpp"
@@ -214,10 +215,14 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
         // Without numbers, or inverted beyond the tolerance, no value fits; within it the
         // interval is one point.
         if (!numbers || hi - lo < -a_tolerance(options, hi, lo, a_prev)) {
+          // From a_prev the rows leave no value inside the backward set (capped by amax).
+          const std::string reason = empty_interval_reason(
+              store, {idx_s - 1, u(a_prev), u(a_prev)},
+              {idx_s, u(nan_max(b_min[k], 0.0)), u(nan_min(b_max[k], units.in(store.amax_at(idx_s))))});
           return fail(CoreError::infeasible(std::string(kComponent),
                                             fmt::format("The reachable set is empty at index {} during the forward "
-                                                        "pass where a_max = {}, a_min = {}",
-                                                        idx_s, u(hi), u(lo))),
+                                                        "pass: {}",
+                                                        idx_s, reason)),
                       "infeasibility");
         }
         value = (lo + hi) * 0.5;

@@ -7,8 +7,11 @@
 
 #include "diag/format.hpp"
 #include "diag/log.hpp"
+#include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/log.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
+#include "qarn/qarn2/dp2/reach_set2.hpp"
+#include "qarn/qarn2/dp2/unreachable_ends.hpp"
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 #include "qarn/qarn2/opt2/standard_constraints.hpp"
 
@@ -82,6 +85,7 @@ struct Qarn2Socp {
                            problem.idx_s_start, problem.idx_s_final, problem.objectives.size(), stations(problem)));
     }
     if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
+    QARN_TRY(check_end_states(kName, window(problem)));
     // Only the time alone has no optimum over an unbounded a that the solver could report.
     if (time_alone(problem.objectives)) return check_bounded_window(kName, window(problem));
     return {};
@@ -148,6 +152,9 @@ struct Qarn2Socp {
     a.front() = problem.a_start;
     a.back() = problem.a_final;
     return a;
+  }
+  static std::optional<CoreError> explain_unsolved(const Problem& problem, SolverStatus status) {
+    return unreachable_ends(kName, window(problem), status);
   }
   static std::span<const double> profile_a(const Profile& a) { return a; }
   static std::vector<double> audit_values(const Profile& a) { return a; }

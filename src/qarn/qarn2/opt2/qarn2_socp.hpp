@@ -11,8 +11,8 @@
 
 #include "diag/result.hpp"
 #include "diag/solver_status.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/flow.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/problem2.hpp"
 

@@ -32,7 +32,9 @@ void push_first_order_rows(const Constraints& store, std::size_t n, std::uint64_
     triplets.push_entry(triplets.row_count(), k, -1.0);
     triplets.b.push_back(0.0);
   }
-  for (const FiniteAmax& bound : store.collect_finite_amax(idx_s_start, 1, n)) {
+  // The bounds of the end stations too: their equality rows fix a, and a value above the bound
+  // must make the program infeasible (the solvers refuse one before they get here).
+  for (const FiniteAmax& bound : store.collect_finite_amax(idx_s_start, 0, n + 1)) {
     triplets.push_entry(triplets.row_count(), static_cast<std::size_t>(bound.j), 1.0);
     triplets.b.push_back(bound.amax);
   }

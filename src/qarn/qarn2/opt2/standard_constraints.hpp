@@ -19,7 +19,8 @@ namespace qarn::qarn2 {
 template <Verbosity V>
 void clarabel_standard_constraint_topp2(const Qarn2Problem& problem, ClarabelTriplets& triplets);
 
-// -a_k <= 0 for k = 1 .. n-1, then a_k <= amax_k for those k whose amax is finite. No cone.
+// -a_k <= 0 for k = 1 .. n-1, then a_k <= amax_k for those k = 0 .. n whose amax is finite (the
+// end stations included). No cone.
 void push_first_order_rows(const Constraints& store, std::size_t n, std::uint64_t idx_s_start,
                            ClarabelTriplets& triplets);
 

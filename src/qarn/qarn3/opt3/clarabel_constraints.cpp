@@ -73,9 +73,15 @@ bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std
     if (!push_junction_bounds(j, bound, triplets)) return false;
   }
   for (std::size_t i = static_cast<std::size_t>(k0) + 1; i < j; ++i) push_bound_row(i, -1.0, 0.0, triplets);
-  for (const FiniteAmax& bound : store.collect_finite_amax(problem.idx_s_start, k0 + 1, j)) {
-    push_bound_row(static_cast<std::size_t>(bound.j), 1.0, bound.amax, triplets);
-  }
+  // The bounds between the junctions, and those of the two end stations, whose a the boundary rows fix.
+  const auto push_bounds = [&](std::uint64_t from, std::uint64_t to) {
+    for (const FiniteAmax& bound : store.collect_finite_amax(problem.idx_s_start, from, to)) {
+      push_bound_row(static_cast<std::size_t>(bound.j), 1.0, bound.amax, triplets);
+    }
+  };
+  push_bounds(0, 1);
+  push_bounds(k0 + 1, j);
+  push_bounds(n - 1, n);
   return true;
 }
 
@@ -109,13 +115,16 @@ void add_interval_velocity_constraints(const Constraints& store, std::uint64_t i
 
 void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
                                   std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets) {
-  for (std::size_t i = static_cast<std::size_t>(k0) + 1; i + 1 + k1 < n; ++i) {
+  const auto push_station = [&](std::size_t i) {
     const SecondOrderRows rows = store.second_order_rows_at(idx_s_start + i);
     const std::size_t r0 = triplets.row_count();
     for (std::size_t r = 0; r < rows.size(); ++r) triplets.push_entry(r0 + r, i, rows.acc_a[r]);
     for (std::size_t r = 0; r < rows.size(); ++r) triplets.push_entry(r0 + r, n + i, rows.acc_b[r]);
     triplets.b.insert(triplets.b.end(), rows.acc_max.begin(), rows.acc_max.end());
-  }
+  };
+  push_station(0);
+  for (std::size_t i = static_cast<std::size_t>(k0) + 1; i + 1 + k1 < n; ++i) push_station(i);
+  push_station(n - 1);
 }
 
 void add_third_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,

@@ -36,7 +36,8 @@ void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::
 void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
                                        ClarabelTriplets& triplets);
 // The junction bounds of a from the stationary window, a_i >= 0 between the junctions and
-// a_i <= amax_i where amax is finite. False when a junction's bounds are inverted.
+// a_i <= amax_i where amax is finite, there and at the two end stations (whose a the boundary rows
+// fix, at rest or moving). False when a junction's bounds are inverted.
 bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std::uint64_t k0, std::uint64_t k1,
                                  ClarabelTriplets& triplets);
 // On every free interval, 2 a_i + h_i b_i >= 0 and 2 a_i + 2 h_i b_i + h_i b_(i+1) >= 0, which keep
@@ -53,7 +54,8 @@ void add_interval_first_order_constraints(std::span<const double> s, std::size_t
 // 1.6% between stations on a straight line.
 void add_interval_velocity_constraints(const Constraints& store, std::uint64_t idx_s_start, std::span<const double> s,
                                        std::size_t n, std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
-// acc_a a_i + acc_b b_i <= acc_max at the stations strictly between the junctions.
+// acc_a a_i + acc_b b_i <= acc_max at the first station, the stations strictly between the
+// junctions and the last station: every end station's rows hold with its fixed boundary values.
 void add_second_order_constraints(const Constraints& store, std::uint64_t idx_s_start, std::size_t n,
                                   std::uint64_t k0, std::uint64_t k1, ClarabelTriplets& triplets);
 // The linearized jerk rows at the stations i = k0 ..= j (j = n-1-k1), c = db/ds taken on each

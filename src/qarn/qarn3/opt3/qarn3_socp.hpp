@@ -4,7 +4,7 @@
 #pragma once
 
 #include "diag/result.hpp"
-#include "qarn/clarabel_backend.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/qarn3/formulation.hpp"
 #include "qarn/qarn3/opt3/third_order_policy.hpp"
 

@@ -1,10 +1,12 @@
 // The pieces of the third-order policies that do not depend on the solver: the standard share of
-// the capacity estimate, the boundedness check, the references, the profile of a solution.
+// the capacity estimate, the boundedness check, the references, the split of a solution into a
+// profile.
 #include "qarn/qarn3/opt3/third_order_policy.hpp"
 
 #include <algorithm>
 #include <cmath>
 
+#include "qarn/clarabel_backend.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
 
 namespace qarn::qarn3 {
@@ -16,8 +18,8 @@ Reserve standard_capacity3(std::size_t n, std::uint64_t r2, std::uint64_t r3) {
     for (const std::uint64_t t : terms) sum = saturating_add(sum, t);
     return sum;
   };
-  return {add({saturating_mul(15, intervals), saturating_mul(2, r2), saturating_mul(6, r3), 2}),
-          add({saturating_mul(7, intervals), r2, saturating_mul(2, r3), 2}), 2, saturating_mul(2, n)};
+  return {add({saturating_mul(15, intervals), saturating_mul(2, r2), saturating_mul(6, r3), 4}),
+          add({saturating_mul(7, intervals), r2, saturating_mul(2, r3), 4}), 2, saturating_mul(2, n)};
 }
 
 Reserve standard_capacity3(const Topp3Problem& problem) {
@@ -67,6 +69,31 @@ std::vector<double> profile_column_scales(const ProfileReference& reference) {
   std::vector<double> scales(reference.a.begin(), reference.a.end());
   scales.insert(scales.end(), reference.b.begin(), reference.b.end());
   return scales;
+}
+
+Topp3Profile split_ab_solution(const Topp3Problem& problem, std::span<const double> x, std::span<const double> s) {
+  const std::size_t n = problem.s_len();
+  const auto [k0, k1] = problem.num_stationary;
+  const std::size_t first = static_cast<std::size_t>(k0);
+  const std::size_t last = n - 1 - static_cast<std::size_t>(k1);
+  Topp3Profile profile{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0), problem.num_stationary};
+  std::vector<double>& a = profile.a;
+  std::vector<double>& b = profile.b;
+  stationary_start_profile(s, a, b, first, nonnegative(x[first]));
+  stationary_end_profile(s, a, b, static_cast<std::size_t>(k1), nonnegative(x[last]));
+  for (std::size_t i = first; i <= last; ++i) {
+    a[i] = nonnegative(x[i]);
+    b[i] = x[n + i];
+  }
+  if (k0 == 0) {
+    a[0] = nonnegative(problem.a_start);
+    b[0] = problem.b_start;
+  }
+  if (k1 == 0) {
+    a[n - 1] = nonnegative(problem.a_final);
+    b[n - 1] = problem.b_final;
+  }
+  return profile;
 }
 
 Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const double> s,

@@ -24,13 +24,15 @@
 #include "diag/log.hpp"
 #include "diag/result.hpp"
 #include "math/numerical/saturating.hpp"
-#include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/flow.hpp"
 #include "qarn/conic/log.hpp"
+#include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/references.hpp"
+#include "qarn/qarn2/dp2/unreachable_ends.hpp"
 #include "qarn/qarn3/formulation.hpp"
 #include "qarn/qarn3/opt3/clarabel_constraints.hpp"
+#include "qarn/qarn3/opt3/end_rows.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::qarn3 {
@@ -40,7 +42,7 @@ namespace qarn::qarn3 {
 using Qarn3SocpResult = ConicOutcome<Topp3Profile>;
 
 // The standard constraints' share over a window of n stations holding r2 second-order and r3
-// third-order rows: 15 (n-1) + 2 r2 + 6 r3 + 2 entries, 7 (n-1) + r2 + 2 r3 + 2 right-hand
+// third-order rows: 15 (n-1) + 2 r2 + 6 r3 + 4 entries, 7 (n-1) + r2 + 2 r3 + 4 right-hand
 // sides, 2 cones, and the 2n variables a and b.
 Reserve standard_capacity3(std::size_t n, std::uint64_t r2, std::uint64_t r3);
 // The standard share of a problem's window, its row counts read from the store's run maps.
@@ -76,6 +78,13 @@ ProfileReference third_order_reference(const Topp3Problem& problem, std::span<co
 // The magnitudes of the a and b columns (2n of them).
 std::vector<double> profile_column_scales(const ProfileReference& reference);
 
+// The third-order profile of an accepted solution x (a in columns 0 .. n-1, b in n .. 2n-1, n the
+// problem's station count) on the window's path parameters s: the solver's values from junction to
+// junction, a made nonnegative, the stationary stations filled with the closed-form shape from the
+// junction's a, and the fixed boundary values written exactly (the solver meets its equality rows
+// only to its tolerance, and the conversions test the rest ends exactly).
+Topp3Profile split_ab_solution(const Topp3Problem& problem, std::span<const double> x, std::span<const double> s);
+
 // The profile of a solution (split_ab_solution), stations whose bound is zero at rest.
 Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const double> s,
                                  const clarabel::SolveOutput& out);
@@ -91,7 +100,7 @@ struct ThirdOrderPolicy {
   static Status begin(const Problem& problem, const ClarabelOptions& options) {
     constexpr const char* kName = Solver::kName;
     if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
-    QARN_TRY(check_boundary_values(problem.a_start, problem.a_final, problem.b_start, problem.b_final));
+    QARN_TRY(check_boundary_values(kName, problem.a_start, problem.a_final, problem.b_start, problem.b_final));
     const std::size_t n = problem.s_len();
     if constexpr (Solver::kSpanCheckFirst) QARN_TRY(check_index_span(kName, problem.idx_s_start, n));
     if constexpr (V >= Verbosity::Summary) log_line(Solver::started_line(problem));
@@ -99,6 +108,7 @@ struct ThirdOrderPolicy {
     // Built records always pass; a record made by hand must not send the stages past the window.
     QARN_TRY(check_station_intervals(kName, n, problem.num_stationary.first, problem.num_stationary.second));
     QARN_TRY(Solver::validate(problem));
+    QARN_TRY(check_end_rows3(kName, problem));
     if (Solver::time_alone(problem)) QARN_TRY(check_bounded3(kName, problem));
     return {};
   }
@@ -144,6 +154,12 @@ struct ThirdOrderPolicy {
   template <class Problem>
   static Profile split(const Problem& problem, const Context& context, const clarabel::SolveOutput& out) {
     return third_order_profile(problem, context.s, out);
+  }
+  template <class Problem>
+  static std::optional<CoreError> explain_unsolved(const Problem& problem, SolverStatus status) {
+    return qarn2::unreachable_ends(
+        Solver::kName, {problem.constraints, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final},
+        status);
   }
   static std::span<const double> profile_a(const Profile& profile) { return profile.a; }
   static std::vector<double> audit_values(const Profile& profile) {
