@@ -108,7 +108,7 @@ REFUSED = {
     "NaN time_limit": (topp3(time_limit=np.nan), q.QarnError, "`clarabel_settings.time_limit` = NaN must not"),
     "inf tolerance": (topp3(reduced_tol_feas=np.inf), q.QarnError, "`clarabel_settings.reduced_tol_feas` = inf must"),
     "NaN reference": (topp3(np.r_[[0.5] * 5, np.nan, [0.5] * 14]), q.QarnError,
-                      r"^Topp3ProblemBuilder::build_with_linearization .* `a_linearization\[5\]` = NaN must not be"),
+                      r"^Topp3ProblemBuilder reported an invalid input: `a_linearization\[5\]` = NaN must not be"),
     "stationary a off its shape": (lambda: q.s_to_t_topp3(np.linspace(0.0, 1.0, 7), q.Profile3rd(
         [0, .3, .5, .6, .5, .3, 0], [0, .5, .3, 0, -.3, -.5, 0], (2, 2))), q.QarnError,
         r"^s_to_t_topp3 .* `a\[1\]` = 0.3 must be the stationary value a\[2\] \* x\^\(4/3\) = 0.1984251314960\d* up"),

@@ -17,8 +17,8 @@
 namespace qarn::qarn3 {
 namespace {
 
-constexpr const char* kTopp3Builder = "Topp3ProblemBuilder::build_with_linearization";
-constexpr const char* kQarn3Builder = "Qarn3ProblemBuilder::build_with_linearization";
+constexpr const char* kTopp3Builder = "Topp3ProblemBuilder";
+constexpr const char* kQarn3Builder = "Qarn3ProblemBuilder";
 
 Status check_finite_boundary(std::string_view component, const char* label, double value) {
   if (std::isnan(value)) {

@@ -19,8 +19,8 @@ using test::kInf;
 using test::kNaN;
 using test::ramp;
 
-constexpr const char* kTopp3 = "Topp3ProblemBuilder::build_with_linearization reported an invalid input: ";
-constexpr const char* kQarn3 = "Qarn3ProblemBuilder::build_with_linearization reported an invalid input: ";
+constexpr const char* kTopp3 = "Topp3ProblemBuilder reported an invalid input: ";
+constexpr const char* kQarn3 = "Qarn3ProblemBuilder reported an invalid input: ";
 
 // Twelve stations (ids 0..11, s = 0, 0.5, ..) with one jerk row each: jerk_a 1, jerk_d 2, jerk_max 8.
 struct Store {
