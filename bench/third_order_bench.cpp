@@ -105,7 +105,8 @@ void BM_SolverCall(benchmark::State& state) {
   if (!program) std::abort();
   const ClarabelOptions options;
   for (auto _ : state) {
-    Result<clarabel::SolveOutput> out = solve_conic("third order", program->program, program->column_scales, options);
+    Result<clarabel::SolveOutput> out =
+        solve_conic("third order", program->program, program->column_scales, options, program->cost_scale);
     // AlmostSolved is accepted by default (and the flow audits the profile); anything else is not.
     if (!out || !options.allow(out->status)) {
       const std::string why = out ? std::string(status_name(out->status)) : out.error().display();

@@ -133,6 +133,13 @@ def consistency(s, profile):
     return float(residual.max() / a.max()) if a.max() > 0 else 0.0
 
 
+def beyond(x, limit):
+    """How far x lies beyond its limit, relative to it: `limit` is the magnitude of symmetric limits
+    or the pair (upper, lower)."""
+    upper, lower = limit if isinstance(limit, tuple) else (limit, -limit)
+    return float(np.max(np.maximum(x / upper, x / lower) - 1))
+
+
 def limit_excess(s, profile, derivatives, limits):
     """The largest excess of a velocity, acceleration or jerk limit relative to the limit, measured
     from the path derivatives: velocity and acceleration (node b) at every station, the jerk
@@ -141,14 +148,12 @@ def limit_excess(s, profile, derivatives, limits):
     dq, ddq, dddq = derivatives
     v, acc, jerk = limits
     k0, k1 = profile.num_stationary
-    worst = float(np.max(np.abs(dq) * np.sqrt(a)[:, None] / v - 1))
-    worst = max(worst, float(np.max(np.abs(ddq * a[:, None] + dq * b[:, None]) / acc - 1)))
+    worst = max(beyond(dq * np.sqrt(a)[:, None], v), beyond(ddq * a[:, None] + dq * b[:, None], acc))
     n = len(a)
     for lo in range(k0, n - 1 - k1):
         c = (b[lo + 1] - b[lo]) / (s[lo + 1] - s[lo])
         for p in (lo, lo + 1):
-            j = np.sqrt(a[p]) * (dddq[p] * a[p] + 3 * ddq[p] * b[p] + dq[p] * c)
-            worst = max(worst, float(np.max(np.abs(j) / jerk - 1)))
+            worst = max(worst, beyond(np.sqrt(a[p]) * (dddq[p] * a[p] + 3 * ddq[p] * b[p] + dq[p] * c), jerk))
     return worst
 
 

@@ -29,6 +29,8 @@
 //   static std::size_t stations(const Problem&);
 //   static std::optional<CoreError> explain_unsolved(const Problem&, SolverStatus);
 //     (why no status was usable, where the solver can tell more than the status)
+// and may provide
+//   static constexpr CostScale kEstimatedUnitsCost;  // the first solve's cost (default: Entries)
 #pragma once
 
 #include <optional>
@@ -59,6 +61,17 @@ struct ConicOutcome : clarabel::SolveOutput {
 };
 
 namespace detail {
+
+// How the first solve, in the units the references estimate, sizes the cost; the second one, in a
+// solution's units, sizes it by its entries.
+template <class Solver>
+constexpr CostScale estimated_units_cost() {
+  if constexpr (requires { Solver::kEstimatedUnitsCost; }) {
+    return Solver::kEstimatedUnitsCost;
+  } else {
+    return CostScale::Entries;
+  }
+}
 
 template <class Solver, Verbosity V>
 Result<ConicProgram> build_stage(Assembly&& assembly) {
@@ -129,7 +142,8 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
 
   ProfileReference reference = Solver::reference(problem, context);
   std::vector<double> units = Solver::column_scales(problem, context, reference);
-  Result<clarabel::SolveOutput> solved = solve_conic_stage<V>(kName, *program, units, options, clock);
+  Result<clarabel::SolveOutput> solved =
+      solve_conic_stage<V>(kName, *program, units, options, clock, estimated_units_cost<Solver>());
   if (!solved) return std::move(solved).error();
   Judged<typename Solver::Profile> best = judge<Solver>(problem, context, *program, units, std::move(*solved), options);
 
@@ -157,10 +171,12 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
 }  // namespace detail
 
 // A program exactly as the solver `Solver` hands it to the scale stage, assembled silently (the
-// benchmarks time assembly and solve apart), with the magnitudes the scale stage gives its columns.
+// benchmarks time assembly and solve apart), with the magnitudes and the cost sizing the scale
+// stage gives it in the first solve.
 struct PreparedProgram {
   ConicProgram program;
   std::vector<double> column_scales;
+  CostScale cost_scale = CostScale::Entries;
 };
 
 template <class Solver>
@@ -172,7 +188,7 @@ Result<PreparedProgram> prepare_program(const typename Solver::Problem& problem)
   Result<ConicProgram> program = make_conic_program(Solver::kName, std::move(assembly));
   if (!program) return std::move(program).error();
   std::vector<double> scales = Solver::column_scales(problem, context, Solver::reference(problem, context));
-  return PreparedProgram{std::move(*program), std::move(scales)};
+  return PreparedProgram{std::move(*program), std::move(scales), detail::estimated_units_cost<Solver>()};
 }
 
 // Runs the flow of `Solver` at the options' verbosity. An unaccepted status is no error: the

@@ -60,7 +60,7 @@ void for_column(const clarabel::CscMatrix& a, std::size_t col, const std::vector
 
 }  // namespace
 
-ScaledProgram scale_program(const ConicProgram& program, std::span<const double> column_scale) {
+ScaledProgram scale_program(const ConicProgram& program, std::span<const double> column_scale, CostScale cost) {
   ScaledProgram out;
   const std::size_t m = program.rows();
   const std::size_t n = program.vars();
@@ -168,30 +168,31 @@ ScaledProgram scale_program(const ConicProgram& program, std::span<const double>
   for (std::size_t k = 0; k < a.nzval.size(); ++k) a.nzval[k] *= out.row[a.rowval[k]];
   for (std::size_t r = 0; r < m; ++r) b[r] *= out.row[r];
 
-  // Cost: one factor that brings the root mean square of its nonzero entries to one. The largest
-  // entry would let a few stations the objective weighs heavily (a time weight at a slow station)
-  // shrink all the others, and the interior-point method then takes more iterations (30 against
-  // 26 on the TOPP3 LP benchmark).
+  // Cost: one factor (see CostScale).
   std::vector<double> q(n);
-  double squares = 0.0;
+  double squares = 0.0, size = 0.0;
   std::size_t nonzeros = 0;
-  const auto count = [&](double v) {
+  const auto count = [&](double v, double share) {
     if (v == 0.0) return;
     squares += v * v;
+    size += share * std::fabs(v);
     ++nonzeros;
   };
   for (std::size_t j = 0; j < n; ++j) {
     q[j] = program.q[j] * out.column[j];
-    count(q[j]);
+    count(q[j], 1.0);
   }
   clarabel::CscMatrix p = program.P;
   for (std::size_t j = 0; j < n; ++j) {
     for (std::size_t k = p.colptr[j]; k < p.colptr[j + 1]; ++k) {
       p.nzval[k] *= out.column[j] * out.column[p.rowval[k]];
-      count(p.nzval[k]);
+      count(p.nzval[k], 0.5);
     }
   }
-  out.cost = nonzeros > 0 ? inverse_scale(std::sqrt(squares / static_cast<double>(nonzeros))) : 1.0;
+  if (nonzeros > 0) {
+    out.cost = cost == CostScale::Entries ? inverse_scale(std::sqrt(squares / static_cast<double>(nonzeros)))
+                                          : kObjectiveAtUnits * inverse_scale(size);
+  }
   for (double& v : q) v *= out.cost;
   for (double& v : p.nzval) v *= out.cost;
 

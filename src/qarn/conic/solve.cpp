@@ -153,7 +153,8 @@ ConicProgram without_rows(const ConicProgram& program, const std::vector<char>& 
 }  // namespace
 
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
-                                          std::span<const double> column_scale, const ClarabelOptions& options) {
+                                          std::span<const double> column_scale, const ClarabelOptions& options,
+                                          CostScale cost) {
   const clarabel::Settings settings = options.solver_settings();
   if (!cones_cover_rows(program)) {  // Clarabel refuses such data with its own message
     return clarabel::solve(component, settings, program.P, program.q, program.A, program.b, program.cones);
@@ -162,8 +163,8 @@ Result<clarabel::SolveOutput> solve_conic(std::string_view component, const Coni
   const std::vector<char> vacuous = vacuous_rows(program);
   QARN_TRY(check_finite(component, program, vacuous));
   const bool drops = std::find(vacuous.begin(), vacuous.end(), 1) != vacuous.end();
-  const ScaledProgram scaled = drops ? scale_program(without_rows(program, vacuous), column_scale)
-                                     : scale_program(program, column_scale);
+  const ScaledProgram scaled = drops ? scale_program(without_rows(program, vacuous), column_scale, cost)
+                                     : scale_program(program, column_scale, cost);
   const ConicProgram& solved_program = scaled.program;
   Result<clarabel::SolveOutput> solved =
       clarabel::solve(component, settings, solved_program.P, solved_program.q, solved_program.A, solved_program.b,

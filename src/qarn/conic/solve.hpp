@@ -20,9 +20,10 @@ inline constexpr double kClarabelInfinity = 1e20;
 
 // The one solver call of every conic solve: a fresh Clarabel solver with
 // `options.solver_settings()` on `program`, which it sees through the scale stage
-// (scaling.hpp, `column_scale` giving the magnitude of each variable), so that the tolerances of the
-// settings act relative to the problem's own scale. x, z, s, obj_val and obj_val_dual come back in
-// the units of `program`; the residuals, iteration count and times are the solver's.
+// (scaling.hpp, `column_scale` giving the magnitude of each variable, `cost` how the cost is sized),
+// so that the tolerances of the settings act relative to the problem's own scale. x, z, s, obj_val
+// and obj_val_dual come back in the units of `program`; the residuals, iteration count and times
+// are the solver's.
 // Vacuous rows never reach the interior-point method: a nonnegative row whose bound is NaN ("no
 // bound") or beyond Clarabel's infinity (+inf included), or that the one-entry equality rows
 // decide and that holds at their values (a limit of an end station), is removed here, whether
@@ -32,7 +33,8 @@ inline constexpr double kClarabelInfinity = 1e20;
 // call. Clarabel's refusal of the data is CoreError::clarabel(component, its text). A solve is
 // never an error, whatever its status.
 Result<clarabel::SolveOutput> solve_conic(std::string_view component, const ConicProgram& program,
-                                          std::span<const double> column_scale, const ClarabelOptions& options);
+                                          std::span<const double> column_scale, const ClarabelOptions& options,
+                                          CostScale cost = CostScale::Entries);
 
 // The solve stage of every conic flow: `solve_conic`, then "<name>: solve done, status = ..,
 // elapsed = .." (SUMMARY and above, timed by the flow's clock) and "<name>: solution x_len=..,
@@ -40,8 +42,8 @@ Result<clarabel::SolveOutput> solve_conic(std::string_view component, const Coni
 template <Verbosity V>
 Result<clarabel::SolveOutput> solve_conic_stage(std::string_view name, const ConicProgram& program,
                                                 std::span<const double> column_scale, const ClarabelOptions& options,
-                                                const Stopwatch<V>& clock) {
-  Result<clarabel::SolveOutput> solved = solve_conic(name, program, column_scale, options);
+                                                const Stopwatch<V>& clock, CostScale cost = CostScale::Entries) {
+  Result<clarabel::SolveOutput> solved = solve_conic(name, program, column_scale, options, cost);
   if (!solved) return solved;
   if constexpr (V >= Verbosity::Summary) log_line(solve_done_line(name, solved->status, clock.elapsed()));
   if constexpr (V >= Verbosity::Trace) log_line(solution_line(name, solved->x));

@@ -102,6 +102,8 @@ TEST(ConicScaling, TheRotatedConeIsBalancedAndTheFactorsFollowTheData) {
     EXPECT_LE(std::fabs(v), 1.0 + 1e-15) << v;
   }
   EXPECT_DOUBLE_EQ(scaled.program.q[1], 1.0);
+  // Sized by the objective, the cost at the units (x^ = 1) is ten.
+  EXPECT_DOUBLE_EQ(scale_program(p, std::vector<double>{1e-4, 1e4}, CostScale::Objective).program.q[1], 10.0);
 }
 
 // Inequalities are scaled by their bound, so a limit reads 1 whatever its coefficients (on fine

@@ -13,6 +13,7 @@ struct Qarn3Socp : ThirdOrderPolicy<Qarn3Socp> {
   static constexpr const char* kName = "qarn3_socp";
   static constexpr bool kSpanCheckFirst = false;
   static constexpr bool kQRangeInMatrixLine = false;  // printed with the objective stage
+  static constexpr CostScale kEstimatedUnitsCost = kThirdOrderConicCost;
 
   static std::string started_line(const Problem& problem) {
     return fmt::format("\nqarn3_socp started: {} <= idx_s <= {}, objectives = {}, s_len = {}.", problem.idx_s_start,

@@ -10,6 +10,7 @@
 //   template <Verbosity V> static void reserve(const Problem&, Assembly&);
 //   template <Verbosity V> static Status assemble_own(const Problem&, Context&, Assembly&);
 //   static void append_column_scales(const Problem&, const Context&, const ProfileReference&, std::vector<double>&);
+// The two conic ones also set kEstimatedUnitsCost (conic/flow.hpp) to kThirdOrderConicCost.
 #pragma once
 
 #include <cstddef>
@@ -74,6 +75,14 @@ Status check_bounded3(std::string_view component, const Topp3Problem& problem);
 // estimate there is (the linearized pair of jerk rows bounds a by three times it), capped by what
 // the first- and second-order limits let a reach (reachability analysis of the window).
 ProfileReference third_order_reference(const Topp3Problem& problem, std::span<const double> s);
+
+// The third-order reference bounds a from above (reachability ignores the jerk limits, the
+// linearized jerk rows allow three times the linearization's reference), and the jerk limits may
+// hold the motion far below it: 149 times on the 5,000-station reproducer. The time and energy
+// costs of TOPP3 SOCP and QARN3 steepen as a^(-3/2) there, so their first solve sizes the cost by
+// the objective's total (scaling.hpp); the TOPP3 LP's cost is linear, its slopes do not depend on
+// where the profile lies.
+inline constexpr CostScale kThirdOrderConicCost = CostScale::Objective;
 
 // The magnitudes of the a and b columns (2n of them).
 std::vector<double> profile_column_scales(const ProfileReference& reference);

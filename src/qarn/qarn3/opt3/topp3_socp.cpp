@@ -16,6 +16,7 @@ struct Topp3Socp : ThirdOrderPolicy<Topp3Socp> {
   static constexpr const char* kName = "topp3_socp";
   static constexpr bool kSpanCheckFirst = false;
   static constexpr bool kQRangeInMatrixLine = true;
+  static constexpr CostScale kEstimatedUnitsCost = kThirdOrderConicCost;
 
   static std::string started_line(const Problem& problem) { return topp3_started_line(kName, problem); }
   static Status validate(const Problem&) { return {}; }
