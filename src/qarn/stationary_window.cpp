@@ -1,11 +1,13 @@
 // Bounds on the profile at the edge of a stationary window. A third-order profile that starts
 // (or ends) at rest follows a = A * w over its first (last) k intervals, w = x^(4/3) with x the
-// fraction of the window's s span; these readers bound A from every row the window's stations hold.
+// fraction of the window's s span (or the shape of a phase that ends inside the window, see
+// rest_window.hpp); these readers bound A from every row the window's stations hold.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "qarn/constraints.hpp"
+#include "qarn/rest_window.hpp"
 
 namespace qarn {
 namespace {
@@ -16,23 +18,26 @@ constexpr BoundPair kImpossible{-kInf, kInf};
 // Row coefficients of A closer to zero than this do not bound A.
 constexpr double kCoefTol = 1e-10;
 
-// One station of a window: d = s_j - s_rest, w = x*cbrt(x) with x = d / h, and the tangent
-// factors r = 1/sqrt(max(a_ref_j, floor)), r3 = r^3 of the third-order rows.
+// One station of a window: d = s_j - s_rest, a = A w, b = a / e and db/ds = a / g at x = d / h
+// (g = +inf where the phase has ended and b is constant), and the tangent factors
+// r = 1/sqrt(max(a_ref_j, floor)), r3 = r^3 of the third-order rows.
 struct WindowTerm {
   std::uint64_t idx_s;
   double d;
   double w;
+  double e;
+  double g;
   double r;
   double r3;
 };
 
 WindowTerm station_window_term(const Constraints& store, std::uint64_t idx_s, std::uint64_t rest, double h,
-                               double a_ref) {
+                               double a_ref, RestWindowShape shape) {
   const double d = store.s_at(idx_s) - store.s_at(rest);
   const double x = d / h;
   // fmax: a NaN reference falls back to the floor.
   const double r = 1.0 / std::sqrt(std::fmax(a_ref, store.a_linearization_floor()));
-  return {idx_s, d, x * std::cbrt(x), r, r * r * r};
+  return {idx_s, d, shape.a_at(x), shape.b_divisor(d, h), shape.in_phase(x) ? 4.5 * d * d : kInf, r, r * r * r};
 }
 
 void tighten(BoundPair& bound, double coef, double rhs) {
@@ -48,9 +53,15 @@ void tighten(BoundPair& bound, double coef, double rhs) {
 // tightens a minimum or a maximum, so one pass per station reads them in any order.
 template <class TermAt>
 BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, double h, std::uint64_t count,
-                             TermAt&& term_at) {
+                             RestWindowShape shape, TermAt&& term_at) {
   BoundPair bound = store.jerk_cube_root_bound(rest, h);
   if (bound.upper < bound.lower) return bound;
+  if (shape.share != 1.0) {
+    // The path jerk b_j^(3/2) / sqrt(6 share |h|) of a phase ending inside the window: its limit
+    // bounds A by the pure window's bound times (ratio / 1.5) cbrt(share).
+    const double f = shape.ratio() / 1.5 * std::cbrt(shape.share);
+    bound = {bound.upper * f, bound.lower * f};
+  }
 
   for (std::uint64_t j = 1; j <= count; ++j) {
     const WindowTerm t = term_at(j);
@@ -61,15 +72,15 @@ BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, doubl
     const SecondOrderRows acc = store.second_order_rows_at(t.idx_s);
     for (std::size_t i = 0; i < acc.size(); ++i) {
       if (!std::isfinite(acc.acc_max[i])) continue;
-      tighten(bound, t.w * (acc.acc_a[i] + acc.acc_b[i] / (1.5 * t.d)), acc.acc_max[i]);
+      tighten(bound, t.w * (acc.acc_a[i] + acc.acc_b[i] / t.e), acc.acc_max[i]);
     }
 
     const ThirdOrderRows jerk = store.third_order_rows_at(t.idx_s);
     for (std::size_t i = 0; i < jerk.size(); ++i) {
       const double jerk_max = jerk.jerk_max[i];
       if (!std::isfinite(jerk_max)) continue;
-      const double coef = t.w * (0.5 * t.r3 * jerk_max + jerk.jerk_c[i] / (4.5 * t.d * t.d) + jerk.jerk_a[i] +
-                                 jerk.jerk_b[i] / (1.5 * t.d));
+      const double coef =
+          t.w * (0.5 * t.r3 * jerk_max + jerk.jerk_c[i] / t.g + jerk.jerk_a[i] + jerk.jerk_b[i] / t.e);
       tighten(bound, coef, 1.5 * t.r * jerk_max - jerk.jerk_d[i]);
     }
   }
@@ -78,18 +89,19 @@ BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, doubl
 
 }  // namespace
 
-BoundPair Constraints::first_order_bounds_forward(std::span<const double> a_ref, std::uint64_t idx,
-                                                  std::uint64_t k) const {
+BoundPair Constraints::first_order_bounds_forward(std::span<const double> a_ref, std::uint64_t idx, std::uint64_t k,
+                                                  double share) const {
   if (k == 0 || k >= std::numeric_limits<std::uint64_t>::max() - idx || !contains(idx, k + 1)) return kNoBound;
   const double h = s_at(idx + k) - s_at(idx);
   const std::uint64_t count = a_ref.empty() ? 0 : std::min<std::uint64_t>(k, a_ref.size() - 1);
-  return rest_window_bounds(*this, idx, h, count, [&](std::uint64_t j) {
-    return station_window_term(*this, idx + j, idx, h, a_ref[static_cast<std::size_t>(j)]);
+  const RestWindowShape shape{share};
+  return rest_window_bounds(*this, idx, h, count, shape, [&](std::uint64_t j) {
+    return station_window_term(*this, idx + j, idx, h, a_ref[static_cast<std::size_t>(j)], shape);
   });
 }
 
-BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref, std::uint64_t idx,
-                                                   std::uint64_t k) const {
+BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref, std::uint64_t idx, std::uint64_t k,
+                                                   double share) const {
   const std::uint64_t m = a_ref.size();
   if (k == 0 || m == 0 || m > std::numeric_limits<std::uint64_t>::max() - idx || idx + m > idx_s_end()) {
     return kNoBound;
@@ -98,8 +110,9 @@ BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref
   if (e < k || e - k < idx_s_start_) return kNoBound;
   const double h = s_at(e - k) - s_at(e);
   const std::uint64_t count = std::min<std::uint64_t>(k, m - 1);
-  return rest_window_bounds(*this, e, h, count, [&](std::uint64_t j) {
-    return station_window_term(*this, e - j, e, h, a_ref[static_cast<std::size_t>(m - 1 - j)]);
+  const RestWindowShape shape{share};
+  return rest_window_bounds(*this, e, h, count, shape, [&](std::uint64_t j) {
+    return station_window_term(*this, e - j, e, h, a_ref[static_cast<std::size_t>(m - 1 - j)], shape);
   });
 }
 
@@ -132,6 +145,44 @@ std::uint64_t Constraints::constant_jerk_intervals(std::uint64_t rest, std::uint
     k = j;
   }
   return k;
+}
+
+RestPhase Constraints::constant_jerk_phase(std::span<const double> a_ref, std::uint64_t idx, bool at_end,
+                                           std::uint64_t cap) const {
+  const std::uint64_t n = a_ref.size();
+  const std::uint64_t rest = at_end ? idx + n - 1 : idx;
+  const std::uint64_t limit = constant_jerk_intervals(rest, at_end ? idx : idx + n - 1, cap);
+  const RestPhase by_limits{limit, 1.0};
+  // Distance from the rest station of the station j steps towards the far end, and the reference there.
+  const auto distance = [&](std::uint64_t j) { return std::fabs(s_at(at_end ? rest - j : rest + j) - s_at(rest)); };
+  const auto ref = [&](std::uint64_t j) { return a_ref[static_cast<std::size_t>(at_end ? n - 1 - j : j)]; };
+
+  const double d1 = distance(1);
+  const double a1 = jerk_cube_root_bound(rest, d1).upper;
+  if (!(a1 > 0 && std::isfinite(a1))) return by_limits;
+  const double cbrt_jerk = std::cbrt(std::sqrt(a1) / (4.5 * d1)) * std::cbrt(a1 / d1);  // cbrt(a1^1.5 / (4.5 d1^2))
+  // The peak: the largest b over the limits' window and on while b still rises past it.
+  double peak = 0.0, previous = 0.0;
+  for (std::uint64_t j = 0; j + 1 < n; ++j) {
+    const double b = (ref(j + 1) - ref(j)) / (2.0 * (distance(j + 1) - distance(j)));
+    if (j > limit && !(b >= previous)) break;
+    if (b > peak && std::isfinite(b)) peak = b;
+    previous = b;
+  }
+  if (!(peak > 0)) return by_limits;
+  const double p = peak / (cbrt_jerk * cbrt_jerk);
+  const double reach = p * p * p / 6.0;
+  constexpr double kResolution = RestWindowShape::kResolution;
+  if (!(reach >= d1 * (1.0 - kResolution))) return {1, std::fmax(reach / d1, kResolution)};
+  std::uint64_t k = 1;
+  while (k < limit && distance(k + 1) <= reach) ++k;
+  if (k == limit && k < cap && k + 1 < n && distance(k) < reach) {
+    // The limits end the phase (its acceleration binds) inside the next interval: the window takes
+    // it, the phase ending inside.
+    const double share = reach / distance(k + 1);
+    if (share < 1.0 - kResolution) return {k + 1, share};
+  }
+  return {k, 1.0};
 }
 
 BoundPair Constraints::jerk_cube_root_bound(std::uint64_t idx_s, double h) const {
