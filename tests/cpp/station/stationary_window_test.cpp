@@ -194,7 +194,8 @@ TEST(ConstantJerkPhase, EndsAtTheReferencesPeakAcceleration) {
     double acc, B;
     RestPhase expected;
   };
-  for (const Case k : {Case{1e3, 2.0, {1, 8.0 / 21.6}},  // 0.037: inside the first interval
+  for (const Case k : {Case{2.0, 2.0, {1, 8.0 / 21.6}},  // b = 2 binds at 0.037, inside the first interval
+                       Case{1e3, 2.0, {1, 1.0}},         // a peak at 0.037 that no limit sets: one whole interval
                        Case{1e3, 3.0, {1, 1.0}},         // 0.125: whole intervals, a little short
                        Case{3.0, 3.0, {2, 0.625}}}) {    // b = 3 binds at 0.125: the limits stop at 1
     const RestPhase p = line(k.acc).constant_jerk_phase(reference(k.B), 0, false, 15);
