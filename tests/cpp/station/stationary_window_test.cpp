@@ -175,6 +175,14 @@ TEST(StationaryWindowBounds, APhaseEndingInsideTheWindow) {
   // After the phase b = A / 1.75 holds the junction's acceleration row b <= 0.1.
   ASSERT_TRUE(c.add_constraint_2nd(column({0.0}), column({1.0}), column({0.1}), 1, false).ok());
   EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, 0.5).upper, 0.175, 1e-12);
+  // Where the phase ends (d = 0.5: a = A 3 / 7, b = a / 0.75, db/ds = a / 1.125) the jerk row holds
+  // as it stands, halfway between the rows of stations 0 (jerk_b = 3) and 1 (jerk_b = 0).
+  Constraints curved = store_with_stations(1, 8, ramp(4, 0.0, 1.0));
+  add_jerk_row(curved, 0, 0.0, 3.0, 1.0, 0.0, 6.0);
+  add_jerk_row(curved, 1, 0.0, 0.0, 1.0, 0.0, 6.0);
+  const double w = 3.0 / 7.0, k = w * std::sqrt(w) * (1.0 / 1.125 + 1.5 / 0.75);
+  EXPECT_NEAR(curved.first_order_bounds_forward(std::vector<double>(4, 4.0), 0, 1, 0.5).upper,
+              std::pow(6.0 / k, 2.0 / 3.0), 1e-12);
 }
 
 // ---- the default window ----
