@@ -206,11 +206,12 @@ class Constraints {
   // optimal motion that leaves rest at the largest jerk the rest station allows and stops rising
   // at the reference's peak acceleration near that end, which reaches that acceleration at the
   // distance peak^3 / (6 jerk^2). The whole intervals inside that distance (at least one, at most
-  // constant_jerk_intervals) at constant jerk; a phase shorter than the first interval ends
-  // inside it (share < 1). A longer window than the motion's phase would hold the motion at
-  // constant jerk past its peak, which costs percent of the traversal time; a shorter one costs
-  // next to nothing. Without a jerk limit at the rest station or a rising reference: the
-  // limits' count, all at constant jerk.
+  // constant_jerk_intervals) at constant jerk; where an acceleration limit ends the phase inside
+  // the first interval, or inside the one after the limits' count, the window ends with that
+  // interval and the phase inside it (share < 1). A longer window than the motion's phase would
+  // hold the motion at constant jerk past its peak, which costs percent of the traversal time; a
+  // shorter one costs next to nothing. Without a jerk limit at the rest station or a rising
+  // reference: the limits' count, all at constant jerk.
   RestPhase constant_jerk_phase(std::span<const double> a_ref, std::uint64_t idx, bool at_end,
                                 std::uint64_t cap) const;
   // (j, amax) for j in [from, to) in order, wherever station base + j is stored and its amax finite.
