@@ -1,93 +1,159 @@
 """The README's figures on jerk-limited plans, measured: `.venv/bin/python bench/jerk_limited_figures.py`
-(a few minutes).
+(about fifteen minutes; `lines`, `jerk` or `plan` as the argument runs one part).
 
-1. Straight lines from rest to rest against the exact time-optimal jerk-limited motion (the double
-   S-curve in closed form), at 100 to 3,000 stations: the re-linearized TOPP3 LP of
+1. Straight lines against the exact time-optimal jerk-limited motion (the double S-curve, with its
+   own acceleration and deceleration limits and moving ends: double_s_time of
+   tests/python/third_order_cases.py), at 100 to 3,000 stations: the re-linearized TOPP3 LP of
    examples/jerk_limited_plan.py with the default rest ends (num_stationary_max=None), with one or
-   two stationary intervals, and topp3_socp around the LP's last reference.
-2. The joint jerk between the stations of the default quintic waypoint path, sampled at 1 kHz, near
-   its rest ends and elsewhere, and with the remedies.
+   two stationary intervals at each rest end, and topp3_socp around the LP's last reference.
+2. The joint jerk and acceleration between the stations, sampled at 1 kHz, over their limits: near
+   the rest ends of the README tour's quintic path and of random quintic paths with loose jerk
+   limits, and at the interior knots of random cubic paths (where q''' jumps), each with the remedy.
+3. The whole plan (topp2_ra, the LP passes, s on a 1 ms grid) on 6 axes at 1,000 stations.
 """
 
 import pathlib
 import sys
+import time
 
 import numpy as np
 
 import qarn_py as q
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "examples"))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"))
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "examples"))
+sys.path.insert(0, str(ROOT / "tests" / "python"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
-from third_order_cases import jerk_line_robot  # noqa: E402
+from third_order_cases import double_s_time, jerk_line_robot  # noqa: E402
 
-
-def double_s_time(length, v, acc, jerk):
-    """Rest-to-rest time of the exact jerk-limited optimum along a line."""
-    ramp = acc / jerk + v / acc if v * jerk >= acc * acc else 2.0 * np.sqrt(v / jerk)
-    if v * ramp <= length:
-        return ramp + length / v
-    peak = (-acc * acc / jerk + np.sqrt(acc ** 4 / jerk ** 2 + 4.0 * acc * length)) / 2.0
-    if peak * jerk >= acc * acc:
-        return 2.0 * (peak / acc + acc / jerk)
-    return 4.0 * np.sqrt((length * np.sqrt(jerk) / 2.0) ** (2.0 / 3.0) / jerk)
-
-
-LINES = {"trapezoidal acceleration, cruise": (4.0, 1.0, 1.0, 2.0),
-         "jerk only (triangular acceleration)": (1.0, 10.0, 10.0, 1.0),
-         "a short move (0.0116), no cruise": (0.0116, 2.8, 1.47, 0.92),
-         "acceleration +300/-240, jerk 20": (1.0, 1.0, 300.0, 20.0)}
+# (what it shows, length, v, acceleration, deceleration, jerk, axes, start speed); the label printed
+# is built from the numbers that run.
+LINES = [("trapezoidal acceleration, cruise", 4.0, 1.0, 1.0, 1.0, 2.0, 1, 0.0),
+         ("jerk only (triangular acceleration)", 1.0, 10.0, 10.0, 10.0, 1.0, 1, 0.0),
+         ("acceleration limit that never binds", 1.0, 1.0, 300.0, 240.0, 20.0, 1, 0.0),
+         ("peak acceleration below its limit", 1e-2, 0.05, 0.5, 0.2, 5.0, 1, 0.0),
+         ("phases shorter than one interval", 1.0, 2.0, 3.0, 1.0, 50.0, 1, 0.0),
+         ("phases shorter than one interval, 100 m", 100.0, 10.0, 100.0, 30.0, 1e3, 1, 0.0),
+         ("deceleration 400 times below acceleration", 0.5, 0.3, 20.0, 0.05, 2.0, 1, 0.0),
+         ("equal limits, phases of 1/15 interval", 1.0, 2.0, 1.0, 1.0, 50.0, 1, 0.0),
+         ("a move of 0.1 mm on 6 axes", 1e-4, 1e-3, 0.05, 0.02, 3.0, 6, 0.0),
+         ("6 axes, peak acceleration below its limit", 1e-2, 0.05, 0.5, 0.2, 5.0, 6, 0.0),
+         ("moving start near rest", 1.0, 1.0, 2.0, 2.0, 8.0, 1, 0.05)]
+STATIONS = (100, 300, 1000, 3000)
 
 
 def lines():
     print("1. Straight lines: traversal time above the exact optimum (passes of the LP recipe)")
-    for label, (length, v, acc, jerk) in LINES.items():
-        exact = double_s_time(length, v, acc, jerk)
-        print(f"  {label}: exact {exact:.6g} s")
-        for n in (100, 300, 1000, 3000):
-            robot, s = jerk_line_robot(n, length, v, acc, jerk, module=q)
-            first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    for what, length, v, acc, dec, jerk, dim, v0 in LINES:
+        root = np.sqrt(dim)  # the limits along s
+        exact = double_s_time(length, v * root, acc * root, jerk * root, dec * root, v0=v0 * root)
+        start = "" if v0 == 0 else f", from speed {v0:g}"
+        print(f"  {what}: length {length:g}, v {v:g}, acceleration +{acc:g}/-{dec:g}, jerk {jerk:g}, "
+              f"{dim} ax{'is' if dim == 1 else 'es'}{start}; exact {exact:.6g} s")
+        for n in STATIONS:
+            robot, s = jerk_line_robot(n, length, v, acc, jerk, dec=dec, dim=dim)
+            ends = ((v0 * root) ** 2, 0.0)
+            first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1), ends))
             cells = []
             for k in (None, 1, 2):
-                profile, duration, passes = plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k)
+                profile, duration, passes = plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k,
+                                                              a_boundary=ends)
                 cells.append(f"k={k}: {duration / exact - 1:+.4%} ({passes})")
                 if k is None:
-                    socp = q.topp3_socp(q.Topp3Problem(robot.constraints, profile.a))
+                    socp = q.topp3_socp(q.Topp3Problem(robot.constraints, profile.a, a_boundary=ends))
                     cells.append(f"socp: {q.s_to_t_topp3(s, socp)[0] / exact - 1:+.4%}")
             print(f"    {n:5d} stations  " + "  ".join(cells))
 
 
-def quintic_jerk():
-    print("2. Joint jerk between the stations of the README tour's quintic path at 1 kHz, largest |jerk| / limit")
-    waypoints = np.array([[0.0, 0.0, 0.0], [0.6, -0.4, 0.9], [1.2, 0.3, 0.4], [0.8, 0.9, -0.2]])
-    jerk_max = np.array([20.0, 20.0, 30.0])
-    for label, order, end_factor in (("quintic", 5, 1.0), ("quintic, jerk limits 10% lower on the first and "
-                                                            "last 2% of s", 5, 0.9), ("cubic", 3, 1.0)):
-        path = q.Path.from_waypoints(waypoints, order=order)
+def sampled_ratios(path, n, v, acc, jerk, jerk_scale=None):
+    """The jerk-limited plan of the path on n stations, sampled at 1 kHz: (s_t, |acceleration| /
+    limit, |jerk| / limit), the largest over the axes at each sample; `jerk_scale(s)` scales the
+    jerk limits at the stations."""
+    s = np.linspace(0.0, 1.0, n)
+    robot = q.Robot(path.dim, capacity=n)
+    robot.append_s(s)
+    robot.set_q_from_path_3rd(path, 0, n)
+    robot.add_velocity_limits(v, -v, start_idx_s=0)
+    robot.add_acceleration_limits(acc, -acc, start_idx_s=0)
+    limit = np.tile(jerk, (n, 1)) * (1.0 if jerk_scale is None else jerk_scale(s)[:, None])
+    robot.add_jerk_limits(limit, -limit, start_idx_s=0)
+    first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    profile, _, _ = plan_jerk_limited(robot.constraints, s, first)
+    _, t_s = q.s_to_t_topp3(s, profile)
+    s_t = q.t_to_s_topp3(s, profile, t_s, dt=1e-3)
+    _, _, acceleration, joint_jerk = joint_motion(path, s, profile, s_t)
+    return s_t, np.max(np.abs(acceleration) / acc, axis=1), np.max(np.abs(joint_jerk) / jerk, axis=1)
+
+
+def jerk_between_stations():
+    print("2. Joint jerk and acceleration between the stations at 1 kHz, largest |value| / limit")
+    counts = (250, 500, 1000, 2000)
+    tour = np.array([[0.0, 0.0, 0.0], [0.6, -0.4, 0.9], [1.2, 0.3, 0.4], [0.8, 0.9, -0.2]])
+    v3, acc3, jerk3 = np.array([2.0, 2.0, 3.0]), np.array([5.0, 5.0, 8.0]), np.array([20.0, 20.0, 30.0])
+    ends_lower = lambda s: np.where((s < 0.02) | (s > 0.98), 0.9, 1.0)
+    for label, order, scale in (("tour's quintic path", 5, None),
+                                ("tour's quintic path, jerk limits 10% lower on the first and last 2% of s", 5,
+                                 ends_lower), ("tour's path as a cubic", 3, None)):
         cells = []
-        for n in (250, 500, 1000, 2000):
-            s = np.linspace(0.0, 1.0, n)
-            robot = q.Robot(3, capacity=n)
-            robot.append_s(s)
-            robot.set_q_from_path_3rd(path, 0, n)
-            robot.add_velocity_limits([2.0, 2.0, 3.0], [-2.0, -2.0, -3.0], start_idx_s=0)
-            robot.add_acceleration_limits([5.0, 5.0, 8.0], [-5.0, -5.0, -8.0], start_idx_s=0)
-            limit = np.tile(jerk_max, (n, 1))
-            ends = (s < 0.02) | (s > 0.98)
-            limit[ends] *= end_factor
-            robot.add_jerk_limits(limit, -limit, start_idx_s=0)
-            first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
-            profile, _, _ = plan_jerk_limited(robot.constraints, s, first)
-            _, t_s = q.s_to_t_topp3(s, profile)
-            s_t = q.t_to_s_topp3(s, profile, t_s, dt=1e-3)
-            jerk = joint_motion(path, s, profile, s_t)[3]
+        for n in counts:
+            s_t, _, j = sampled_ratios(q.Path.from_waypoints(tour, order=order), n, v3, acc3, jerk3, scale)
             near = (s_t < 0.05) | (s_t > 0.95)
-            ratio = np.max(np.abs(jerk) / jerk_max, axis=1)
-            cells.append(f"{n}: {ratio[near].max():.3f} near the ends, {ratio[~near].max():.3f} elsewhere")
+            cells.append(f"{n}: jerk {j[near].max():.3f} near the ends, {j[~near].max():.3f} elsewhere")
+        print(f"  {label}: " + "; ".join(cells))
+
+    # Random 6-axis paths through 5 waypoints (knots at s = 0, 1/4, ..., 1), the limits of
+    # examples/joint_motion.py; the worst over five paths.
+    v6, acc6, jerk6 = (np.array([2.0, 2.0, 2.5, 3.0, 3.0, 4.0]), np.array([6.0, 5.0, 7.0, 10.0, 10.0, 14.0]),
+                       np.array([30.0, 25.0, 35.0, 50.0, 50.0, 70.0]))
+    paths = [np.random.default_rng(seed).uniform(-1.0, 1.0, (5, 6)) for seed in range(5)]
+    knots = np.array([0.25, 0.5, 0.75])
+    near_knots = lambda s: np.where(np.min(np.abs(s[:, None] - knots), axis=1) < 0.01, 0.8, 1.0)
+    near_ends = lambda s: np.where((s < 0.02) | (s > 0.98), 0.8, 1.0)
+    for label, order, jerk_factor, scale in (
+            ("random cubic paths", 3, 1.0, None),
+            ("random cubic paths, jerk limits 20% lower within 0.01 of s of the knots", 3, 1.0, near_knots),
+            ("random quintic paths, jerk limits x10", 5, 10.0, None),
+            ("random quintic paths, jerk limits x10 and 20% lower on the first and last 2% of s", 5, 10.0, near_ends)):
+        cells = []
+        for n in counts:
+            worst = np.zeros(4)  # jerk near an interior knot / elsewhere, acceleration, jerk near the rest ends
+            for waypoints in paths:
+                s_t, acc, j = sampled_ratios(q.Path.from_waypoints(waypoints, order=order), n, v6, acc6,
+                                             jerk6 * jerk_factor, scale)
+                knot = np.min(np.abs(s_t[:, None] - np.array([0.25, 0.5, 0.75])), axis=1) < 0.01
+                ends = (s_t < 0.05) | (s_t > 0.95)
+                worst = np.maximum(worst, [j[knot].max(), j[~knot & ~ends].max(), acc.max(), j[ends].max()])
+            cells.append(f"{n}: jerk {worst[0]:.3f} at the knots, {worst[3]:.3f} near the ends, {worst[1]:.3f} "
+                         f"elsewhere; acceleration {worst[2]:.3f}")
         print(f"  {label}: " + "; ".join(cells))
 
 
+def whole_plan(n=1000, repeats=5):
+    """The end-to-end plan of bench/compare_peers.py's 6-axis path with the example's recipe."""
+    waypoints = np.random.default_rng(3).uniform(-1.0, 1.0, size=(8, 6))
+    v, acc, jerk = np.linspace(1.0, 2.0, 6), np.linspace(3.0, 6.0, 6), np.linspace(20.0, 40.0, 6)
+    path = q.Path.from_waypoints(waypoints)
+    s = np.linspace(0.0, 1.0, n)
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        robot = q.Robot(6, capacity=n)
+        robot.append_s(s)
+        robot.set_q_from_path_3rd(path, 0, n)
+        robot.add_velocity_limits(v, -v, start_idx_s=0)
+        robot.add_acceleration_limits(acc, -acc, start_idx_s=0)
+        robot.add_jerk_limits(jerk, -jerk, start_idx_s=0)
+        first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+        profile, duration, passes = plan_jerk_limited(robot.constraints, s, first)
+        _, t_s = q.s_to_t_topp3(s, profile)
+        q.t_to_s_topp3(s, profile, t_s, dt=1e-3)
+        times.append(time.perf_counter() - start)
+    print(f"3. The whole plan, 6 axes, {n} stations: {min(times):.3f} s best of {repeats} (median "
+          f"{np.median(times):.3f} s), {passes} LP passes, traversal {duration:.4f} s")
+
+
 if __name__ == "__main__":
-    lines()
-    quintic_jerk()
+    parts = {"lines": lines, "jerk": jerk_between_stations, "plan": whole_plan}
+    for name in sys.argv[1:] or parts:
+        parts[name]()

@@ -17,7 +17,9 @@ with sd = ds/dt, sdd = d2s/dt2 and sddd = d3s/dt3 of the profile between its sta
   a = a[k] + 2 b[k] u + kappa u^2 with u = s - s[k], and sddd = kappa sd. The num_stationary intervals
   next to a rest end have the closed form of a start (or stop) at constant path jerk: a grows as
   (distance from the end)^(4/3) up to its value at the junction station j, b = a / (1.5 distance), and
-  sddd = a[j]^(3/2) / (4.5 (distance of station j)^2), the same constant at both ends.
+  sddd = a[j]^(3/2) / (4.5 (distance of station j)^2), the same constant at both ends. When the
+  junction's a[j] / (distance of j * |b[j]|) = r lies strictly between 1.5 and 2, that phase covers
+  only the share 4 - 2 r of the distance and the path goes on at the junction's b after it.
 
 Run it with `.venv/bin/python examples/joint_motion.py`; `joint_motion` is the part to copy.
 """
@@ -48,10 +50,18 @@ def path_motion(s, profile, s_t):
         width = sign * (s[junction] - edge)
         distance = sign * (s_t - edge)
         inside = (distance >= 0) & (distance <= width)
-        a[inside] = a_n[junction] * (distance[inside] / width) ** (4 / 3)
+        a_j, b_j = a_n[junction], sign * b_n[junction]
+        with np.errstate(invalid="ignore", divide="ignore"):
+            ratio = a_j / (b_j * width)
+        share = 4 - 2 * ratio if 1.5 < ratio < 2 and 4 - 2 * ratio <= 1 - 1e-6 else 1.0
+        m = 2 - share / 2  # a_j = m width b_j
+        x = distance[inside] / width
+        phase = x <= share
+        a[inside] = a_j * np.where(phase, 1.5 * share / m * (x / share) ** (4 / 3), (2 * x - share / 2) / m)
         with np.errstate(invalid="ignore", divide="ignore"):  # b = 0 at the end itself
-            b[inside] = np.where(distance[inside] > 0, sign * a[inside] / (1.5 * distance[inside]), 0.0)
-        sddd[inside] = a_n[junction] ** 1.5 / (4.5 * width**2)
+            b[inside] = sign * np.where(phase, np.where(x > 0, a[inside] / (1.5 * distance[inside]), 0.0),
+                                        a_j / (m * width))
+        sddd[inside] = np.where(phase, (a_j / (m * width)) ** 1.5 / np.sqrt(6 * width * share), 0.0)
     return np.sqrt(a), b, sddd
 
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "diag/format.hpp"
+#include "qarn/rest_window.hpp"
 
 namespace qarn {
 namespace {
@@ -31,21 +32,25 @@ double grid_quotient(const UniformTimes& grid, double t_end) {
 // write that value itself (0 measured); a profile stored in single precision strays by about 1e-7.
 constexpr double kStationaryShapeTolerance = 1e-6;
 
-// The stationary stations between the rest station `rest` and the junction j must carry the
-// closed-form a = a[j] x^(4/3), x = (s[i] - s[rest]) / (s[j] - s[rest]): s -> t times each from
-// its own a, t -> s places it by the junction's shape, and a station off that shape would convert
-// one way and not back.
+// The stationary stations between the rest station `rest` and the junction j must carry the a of
+// the window shape the junction's a and b describe (a[j] x^(4/3) for the pure constant-jerk window),
+// x = (s[i] - s[rest]) / (s[j] - s[rest]): s -> t times each from its own a, t -> s places it by the
+// junction's shape, and a station off that shape would convert one way and not back.
 Status check_stationary_shape(std::string_view name, std::span<const double> s, std::span<const double> a,
-                              std::size_t rest, std::size_t j) {
+                              std::span<const double> b, std::size_t rest, std::size_t j) {
   const std::size_t lo = std::min(rest, j) + 1, hi = std::max(rest, j);
+  if (lo >= hi) return {};
+  const double span = s[j] - s[rest];
+  const RestWindowShape window = RestWindowShape::of_junction(a[j], b[j], span);
   for (std::size_t i = lo; i < hi; ++i) {
-    const double x = (s[i] - s[rest]) / (s[j] - s[rest]);
-    const double shape = a[j] * (std::cbrt(x) * x);
+    const double x = (s[i] - s[rest]) / span;
+    const double shape = a[j] * window.a_at(x);
     if (!(std::fabs(a[i] - shape) <= kStationaryShapeTolerance * shape)) {
-      return invalid(name, fmt::format("`a[{}]` = {} must be the stationary value a[{}] * x^(4/3) = {} up to {} of it, "
-                                       "x = {} being its distance from the rest station {} relative to the junction's: "
-                                       "both conversions time a stationary station by that shape",
-                                       i, a[i], j, shape, kStationaryShapeTolerance, x, rest));
+      return invalid(name, fmt::format("`a[{}]` = {} must be the stationary value {} that the junction's a[{}] and "
+                                       "b[{}] give it up to {} of it, x = {} being its distance from the rest "
+                                       "station {} relative to the junction's: both conversions time a stationary "
+                                       "station by that shape",
+                                       i, a[i], shape, j, j, kStationaryShapeTolerance, x, rest));
     }
   }
   return {};
@@ -133,8 +138,8 @@ Status validate_topp3_profile(std::string_view name, std::span<const double> s, 
   QARN_TRY(check_finite_values(name, "b", b));
   QARN_TRY(check_strictly_increasing(name, "s", s));
   const std::size_t n = s.size();
-  QARN_TRY(check_stationary_shape(name, s, a, 0, static_cast<std::size_t>(k0)));
-  return check_stationary_shape(name, s, a, n - 1, n - 1 - static_cast<std::size_t>(k1));
+  QARN_TRY(check_stationary_shape(name, s, a, b, 0, static_cast<std::size_t>(k0)));
+  return check_stationary_shape(name, s, a, b, n - 1, n - 1 - static_cast<std::size_t>(k1));
 }
 
 std::uint64_t saturating_floor_to_u64(double v) {

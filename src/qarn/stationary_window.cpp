@@ -1,11 +1,13 @@
 // Bounds on the profile at the edge of a stationary window. A third-order profile that starts
 // (or ends) at rest follows a = A * w over its first (last) k intervals, w = x^(4/3) with x the
-// fraction of the window's s span; these readers bound A from every row the window's stations hold.
+// fraction of the window's s span (or the shape of a phase that ends inside the window, see
+// rest_window.hpp); these readers bound A from every row the window's stations hold.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "qarn/constraints.hpp"
+#include "qarn/rest_window.hpp"
 
 namespace qarn {
 namespace {
@@ -16,23 +18,26 @@ constexpr BoundPair kImpossible{-kInf, kInf};
 // Row coefficients of A closer to zero than this do not bound A.
 constexpr double kCoefTol = 1e-10;
 
-// One station of a window: d = s_j - s_rest, w = x*cbrt(x) with x = d / h, and the tangent
-// factors r = 1/sqrt(max(a_ref_j, floor)), r3 = r^3 of the third-order rows.
+// One station of a window: d = s_j - s_rest, a = A w, b = a / e and db/ds = a / g at x = d / h
+// (g = +inf where the phase has ended and b is constant), and the tangent factors
+// r = 1/sqrt(max(a_ref_j, floor)), r3 = r^3 of the third-order rows.
 struct WindowTerm {
   std::uint64_t idx_s;
   double d;
   double w;
+  double e;
+  double g;
   double r;
   double r3;
 };
 
 WindowTerm station_window_term(const Constraints& store, std::uint64_t idx_s, std::uint64_t rest, double h,
-                               double a_ref) {
+                               double a_ref, RestWindowShape shape) {
   const double d = store.s_at(idx_s) - store.s_at(rest);
   const double x = d / h;
   // fmax: a NaN reference falls back to the floor.
   const double r = 1.0 / std::sqrt(std::fmax(a_ref, store.a_linearization_floor()));
-  return {idx_s, d, x * std::cbrt(x), r, r * r * r};
+  return {idx_s, d, shape.a_at(x), shape.b_divisor(d, h), shape.in_phase(x) ? 4.5 * d * d : kInf, r, r * r * r};
 }
 
 void tighten(BoundPair& bound, double coef, double rhs) {
@@ -43,53 +48,165 @@ void tighten(BoundPair& bound, double coef, double rhs) {
   }
 }
 
+// One jerk row ja a + jb b + jc db/ds + jd <= jm / sqrt(a) at a = A w, b = a / e, db/ds = a / g:
+// on the tangent of 1/sqrt(a) at the reference (r), as the solvers read it, or, `exact` and
+// without a constant term, as it stands: A^(3/2) w^(3/2) (ja + jb / e + jc / g) <= jm.
+void tighten_by_jerk_row(BoundPair& bound, const WindowTerm& t, double ja, double jb, double jc, double jd, double jm,
+                         bool exact) {
+  if (!std::isfinite(jm)) return;
+  if (exact && jd == 0.0) {
+    const double k = t.w * std::sqrt(t.w) * (jc / t.g + ja + jb / t.e);
+    const double root = std::cbrt(jm / k);
+    if (k > kCoefTol) bound.upper = std::fmin(bound.upper, jm < 0.0 ? 0.0 : root * root);
+    if (k < -kCoefTol && jm < 0.0) bound.lower = std::fmax(bound.lower, root * root);
+    return;
+  }
+  tighten(bound, t.w * (0.5 * t.r3 * jm + jc / t.g + ja + jb / t.e), 1.5 * t.r * jm - jd);
+}
+
+// The rows of the term's station at a = A w, b = a / e, db/ds = a / g tighten the bound on A. With
+// a = A * w a first-order bound reads A <= amax / w, the same form as the rows.
+void tighten_by_rows(const Constraints& store, const WindowTerm& t, BoundPair& bound) {
+  const double amax = store.amax_at(t.idx_s);
+  if (std::isfinite(amax)) bound.upper = std::fmin(bound.upper, amax / t.w);
+
+  const SecondOrderRows acc = store.second_order_rows_at(t.idx_s);
+  for (std::size_t i = 0; i < acc.size(); ++i) {
+    if (!std::isfinite(acc.acc_max[i])) continue;
+    tighten(bound, t.w * (acc.acc_a[i] + acc.acc_b[i] / t.e), acc.acc_max[i]);
+  }
+
+  const ThirdOrderRows j = store.third_order_rows_at(t.idx_s);
+  for (std::size_t i = 0; i < j.size(); ++i) {
+    tighten_by_jerk_row(bound, t, j.jerk_a[i], j.jerk_b[i], j.jerk_c[i], j.jerk_d[i], j.jerk_max[i], false);
+  }
+}
+
+// The jerk rows at the point t between the stations lo and hi, the fraction f of the way: the
+// rows of both interpolated linearly in s where the two stations hold rows alike (the same
+// count), else the rows of each.
+void tighten_between(const Constraints& store, std::uint64_t lo, std::uint64_t hi, double f, const WindowTerm& t,
+                     BoundPair& bound) {
+  const ThirdOrderRows a = store.third_order_rows_at(lo), b = store.third_order_rows_at(hi);
+  const auto mix = [f](double x, double y) { return x + f * (y - x); };
+  if (a.size() == b.size()) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      tighten_by_jerk_row(bound, t, mix(a.jerk_a[i], b.jerk_a[i]), mix(a.jerk_b[i], b.jerk_b[i]),
+                          mix(a.jerk_c[i], b.jerk_c[i]), mix(a.jerk_d[i], b.jerk_d[i]),
+                          mix(a.jerk_max[i], b.jerk_max[i]), true);
+    }
+    return;
+  }
+  for (const ThirdOrderRows& r : {a, b}) {
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      tighten_by_jerk_row(bound, t, r.jerk_a[i], r.jerk_b[i], r.jerk_c[i], r.jerk_d[i], r.jerk_max[i], true);
+    }
+  }
+}
+
 // Steps shared by both window ends: the cube-root bound at the rest station, then the first-,
 // second- and third-order rows of the stations term_at(1) .. term_at(count). Every row only
 // tightens a minimum or a maximum, so one pass per station reads them in any order.
 template <class TermAt>
 BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, double h, std::uint64_t count,
-                             TermAt&& term_at) {
+                             RestWindowShape shape, TermAt&& term_at) {
   BoundPair bound = store.jerk_cube_root_bound(rest, h);
   if (bound.upper < bound.lower) return bound;
+  if (shape.share != 1.0) {
+    // The path jerk b_j^(3/2) / sqrt(6 share |h|) of a phase ending inside the window: its limit
+    // bounds A by the pure window's bound times (ratio / 1.5) cbrt(share).
+    const double f = shape.ratio() / 1.5 * std::cbrt(shape.share);
+    bound = {bound.upper * f, bound.lower * f};
+  }
+  for (std::uint64_t j = 1; j <= count; ++j) tighten_by_rows(store, term_at(j), bound);
 
-  for (std::uint64_t j = 1; j <= count; ++j) {
-    const WindowTerm t = term_at(j);
-    // With a = A * w a first-order bound reads A <= amax / w, the same form as the rows below.
-    const double amax = store.amax_at(t.idx_s);
-    if (std::isfinite(amax)) bound.upper = std::fmin(bound.upper, amax / t.w);
-
-    const SecondOrderRows acc = store.second_order_rows_at(t.idx_s);
-    for (std::size_t i = 0; i < acc.size(); ++i) {
-      if (!std::isfinite(acc.acc_max[i])) continue;
-      tighten(bound, t.w * (acc.acc_a[i] + acc.acc_b[i] / (1.5 * t.d)), acc.acc_max[i]);
-    }
-
-    const ThirdOrderRows jerk = store.third_order_rows_at(t.idx_s);
-    for (std::size_t i = 0; i < jerk.size(); ++i) {
-      const double jerk_max = jerk.jerk_max[i];
-      if (!std::isfinite(jerk_max)) continue;
-      const double coef = t.w * (0.5 * t.r3 * jerk_max + jerk.jerk_c[i] / (4.5 * t.d * t.d) + jerk.jerk_a[i] +
-                                 jerk.jerk_b[i] / (1.5 * t.d));
-      tighten(bound, coef, 1.5 * t.r * jerk_max - jerk.jerk_d[i]);
-    }
+  if (shape.share != 1.0 && count > 0) {
+    // The joint jerk peaks where the phase ends (the path jerk stops there while the speed and
+    // the acceleration are at their largest so far), which no station need hold: the motion there
+    // under the rows between the stations on either side, a row with a constant term on the
+    // tangent at the reference's junction value on the shape (any tangent of 1/sqrt(a) lies below it).
+    const double d = shape.share * h;
+    const double w = shape.a_at(shape.share);
+    const double r = term_at(count).r / std::sqrt(w);
+    std::uint64_t after = 1;
+    while (after < count && std::fabs(term_at(after).d) < std::fabs(d)) ++after;
+    const WindowTerm hi = term_at(after);
+    const double d_lo = after == 1 ? 0.0 : term_at(after - 1).d;
+    const std::uint64_t lo = after == 1 ? rest : term_at(after - 1).idx_s;
+    tighten_between(store, lo, hi.idx_s, (d - d_lo) / (hi.d - d_lo), {hi.idx_s, d, w, 1.5 * d, 4.5 * d * d, r, r * r * r},
+                    bound);
   }
   return bound;
 }
 
+// Where station idx stands in a motion from the rest station at the largest jerk that station
+// allows (a = the cube-root bound at d = s_idx - s_rest, b = a / (1.5 d), db/ds = a / (4.5 d^2)):
+// inside the constant-jerk phase the limits leave, past it because an acceleration row of the
+// station binds (the optimum goes on at that acceleration; read first, as a phase much shorter than
+// the interval reaches it before anything else), or past it for another reason.
+enum class PhaseStep { kInside, kAccelerationBinds, kOutside };
+
+PhaseStep constant_jerk_step(const Constraints& c, std::uint64_t rest, std::uint64_t idx, double reach) {
+  const double d = c.s_at(idx) - c.s_at(rest);
+  if (!(std::fabs(d) <= reach)) return PhaseStep::kOutside;
+  const double a = c.jerk_cube_root_bound(rest, d).upper;
+  if (!(a > 0 && std::isfinite(a))) return PhaseStep::kOutside;  // no jerk limit at the rest station: no such phase
+  const double b = a / (1.5 * d);
+  const double db = a / (4.5 * d * d);
+  const SecondOrderRows acc = c.second_order_rows_at(idx);
+  for (std::size_t i = 0; i < acc.size(); ++i) {
+    if (std::isfinite(acc.acc_max[i]) && !(acc.acc_a[i] * a + acc.acc_b[i] * b <= acc.acc_max[i])) {
+      return PhaseStep::kAccelerationBinds;
+    }
+  }
+  const double amax = c.amax_at(idx);
+  if (std::isfinite(amax) && !(a <= 0.25 * amax)) return PhaseStep::kOutside;
+  const ThirdOrderRows jerk = c.third_order_rows_at(idx);
+  for (std::size_t i = 0; i < jerk.size(); ++i) {
+    const double value = std::sqrt(a) * (jerk.jerk_a[i] * a + jerk.jerk_b[i] * b + jerk.jerk_c[i] * db + jerk.jerk_d[i]);
+    if (std::isfinite(jerk.jerk_max[i]) && !(value <= jerk.jerk_max[i])) return PhaseStep::kOutside;
+  }
+  return PhaseStep::kInside;
+}
+
+// The stations inside the phase the limits leave (at most `cap`), and what ends it at the next one.
+// The count of Constraints::constant_jerk_intervals is max(inside, 1).
+struct LimitsPhase {
+  std::uint64_t inside;
+  PhaseStep next;
+
+  std::uint64_t k() const { return std::max<std::uint64_t>(inside, 1); }
+  // An acceleration limit ends the phase (the optimum goes on at that acceleration), not the speed,
+  // the length of the move or a jerk limit of the station.
+  bool acceleration_binds() const { return next == PhaseStep::kAccelerationBinds; }
+};
+
+LimitsPhase limits_phase(const Constraints& c, std::uint64_t rest, std::uint64_t far, std::uint64_t cap) {
+  const bool forward = far > rest;
+  const std::uint64_t room = forward ? far - rest : rest - far;
+  const double reach = std::fabs(c.s_at(far) - c.s_at(rest)) / 12.0;
+  for (std::uint64_t j = 1; j <= std::min(cap, room); ++j) {
+    const PhaseStep step = constant_jerk_step(c, rest, forward ? rest + j : rest - j, reach);
+    if (step != PhaseStep::kInside) return {j - 1, step};
+  }
+  return {std::min(cap, room), PhaseStep::kOutside};
+}
+
 }  // namespace
 
-BoundPair Constraints::first_order_bounds_forward(std::span<const double> a_ref, std::uint64_t idx,
-                                                  std::uint64_t k) const {
+BoundPair Constraints::first_order_bounds_forward(std::span<const double> a_ref, std::uint64_t idx, std::uint64_t k,
+                                                  double share) const {
   if (k == 0 || k >= std::numeric_limits<std::uint64_t>::max() - idx || !contains(idx, k + 1)) return kNoBound;
   const double h = s_at(idx + k) - s_at(idx);
   const std::uint64_t count = a_ref.empty() ? 0 : std::min<std::uint64_t>(k, a_ref.size() - 1);
-  return rest_window_bounds(*this, idx, h, count, [&](std::uint64_t j) {
-    return station_window_term(*this, idx + j, idx, h, a_ref[static_cast<std::size_t>(j)]);
+  const RestWindowShape shape{share};
+  return rest_window_bounds(*this, idx, h, count, shape, [&](std::uint64_t j) {
+    return station_window_term(*this, idx + j, idx, h, a_ref[static_cast<std::size_t>(j)], shape);
   });
 }
 
-BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref, std::uint64_t idx,
-                                                   std::uint64_t k) const {
+BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref, std::uint64_t idx, std::uint64_t k,
+                                                   double share) const {
   const std::uint64_t m = a_ref.size();
   if (k == 0 || m == 0 || m > std::numeric_limits<std::uint64_t>::max() - idx || idx + m > idx_s_end()) {
     return kNoBound;
@@ -98,40 +215,59 @@ BoundPair Constraints::first_order_bounds_backward(std::span<const double> a_ref
   if (e < k || e - k < idx_s_start_) return kNoBound;
   const double h = s_at(e - k) - s_at(e);
   const std::uint64_t count = std::min<std::uint64_t>(k, m - 1);
-  return rest_window_bounds(*this, e, h, count, [&](std::uint64_t j) {
-    return station_window_term(*this, e - j, e, h, a_ref[static_cast<std::size_t>(m - 1 - j)]);
+  const RestWindowShape shape{share};
+  return rest_window_bounds(*this, e, h, count, shape, [&](std::uint64_t j) {
+    return station_window_term(*this, e - j, e, h, a_ref[static_cast<std::size_t>(m - 1 - j)], shape);
   });
 }
 
 std::uint64_t Constraints::constant_jerk_intervals(std::uint64_t rest, std::uint64_t far, std::uint64_t cap) const {
-  const bool forward = far > rest;
-  const std::uint64_t room = forward ? far - rest : rest - far;
-  const double reach = std::fabs(s_at(far) - s_at(rest)) / 12.0;
-  std::uint64_t k = 1;
-  for (std::uint64_t j = 1; j <= std::min(cap, room); ++j) {
-    const std::uint64_t idx = forward ? rest + j : rest - j;
-    const double d = s_at(idx) - s_at(rest);
-    if (!(std::fabs(d) <= reach)) break;
-    const double a = jerk_cube_root_bound(rest, d).upper;
-    if (!(a > 0 && std::isfinite(a))) break;  // no jerk limit at the rest station: no such phase
-    const double b = a / (1.5 * d);
-    const double c = a / (4.5 * d * d);
-    const double amax = amax_at(idx);
-    if (std::isfinite(amax) && !(a <= 0.25 * amax)) break;
-    bool holds = true;
-    const SecondOrderRows acc = second_order_rows_at(idx);
-    for (std::size_t i = 0; holds && i < acc.size(); ++i) {
-      holds = !std::isfinite(acc.acc_max[i]) || acc.acc_a[i] * a + acc.acc_b[i] * b <= acc.acc_max[i];
-    }
-    const ThirdOrderRows jerk = third_order_rows_at(idx);
-    for (std::size_t i = 0; holds && i < jerk.size(); ++i) {
-      const double value = std::sqrt(a) * (jerk.jerk_a[i] * a + jerk.jerk_b[i] * b + jerk.jerk_c[i] * c + jerk.jerk_d[i]);
-      holds = !std::isfinite(jerk.jerk_max[i]) || value <= jerk.jerk_max[i];
-    }
-    if (!holds) break;
-    k = j;
+  return limits_phase(*this, rest, far, cap).k();
+}
+
+RestPhase Constraints::constant_jerk_phase(std::span<const double> a_ref, std::uint64_t idx, bool at_end,
+                                           std::uint64_t cap) const {
+  const std::uint64_t n = a_ref.size();
+  const std::uint64_t rest = at_end ? idx + n - 1 : idx;
+  const LimitsPhase limits = limits_phase(*this, rest, at_end ? idx : idx + n - 1, cap);
+  const std::uint64_t limit = limits.k();
+  const RestPhase by_limits{limit, 1.0};
+  // Distance from the rest station of the station j steps towards the far end, and the reference there.
+  const auto distance = [&](std::uint64_t j) { return std::fabs(s_at(at_end ? rest - j : rest + j) - s_at(rest)); };
+  const auto ref = [&](std::uint64_t j) { return a_ref[static_cast<std::size_t>(at_end ? n - 1 - j : j)]; };
+
+  const double d1 = distance(1);
+  const double a1 = jerk_cube_root_bound(rest, d1).upper;
+  if (!(a1 > 0 && std::isfinite(a1))) return by_limits;
+  const double cbrt_jerk = std::cbrt(std::sqrt(a1) / (4.5 * d1)) * std::cbrt(a1 / d1);  // cbrt(a1^1.5 / (4.5 d1^2))
+  // The peak: the largest b over the limits' window and on while b still rises past it.
+  double peak = 0.0, previous = 0.0;
+  for (std::uint64_t j = 0; j + 1 < n; ++j) {
+    const double b = (ref(j + 1) - ref(j)) / (2.0 * (distance(j + 1) - distance(j)));
+    if (j > limit && !(b >= previous)) break;
+    if (b > peak && std::isfinite(b)) peak = b;
+    previous = b;
   }
-  return k;
+  if (!(peak > 0)) return by_limits;
+  const double p = peak / (cbrt_jerk * cbrt_jerk);
+  const double reach = p * p * p / 6.0;
+  constexpr double kResolution = RestWindowShape::kResolution;
+  if (!(reach >= d1 * (1.0 - kResolution))) {
+    // A phase shorter than the first interval ends inside it where an acceleration limit ends it.
+    // One shorter than kResolution of it is none: a path whose derivative (nearly) vanishes at the
+    // rest station bounds no jerk there.
+    if (limits.inside == 0 && limits.acceleration_binds() && reach >= d1 * kResolution) return {1, reach / d1};
+    return {1, 1.0};
+  }
+  std::uint64_t k = 1;
+  while (k < limit && distance(k + 1) <= reach) ++k;
+  if (k == limits.inside && limits.acceleration_binds() && k < cap && k + 1 < n && distance(k) < reach) {
+    // An acceleration limit ends the phase inside the next interval: the window takes the
+    // interval, the phase ending inside.
+    const double share = reach / distance(k + 1);
+    if (share < 1.0 - kResolution) return {k + 1, share};
+  }
+  return {k, 1.0};
 }
 
 BoundPair Constraints::jerk_cube_root_bound(std::uint64_t idx_s, double h) const {

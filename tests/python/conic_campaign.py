@@ -11,6 +11,7 @@ from dataclasses import dataclass
 import numpy as np
 
 from qarn_py import _native as q
+from third_order_cases import window_time_factors
 
 SCALES = (1e-4, 1e-2, 1.0, 1e2, 1e4)
 
@@ -102,16 +103,17 @@ def boundary(case, robot, n):
     return (0.25 * float(reach[0]), 0.25 * float(reach[-1]))
 
 
-def time_weights(s, k0, k1):
+def time_weights(s, k0, k1, factors=(3.0, 3.0)):
+    """Crossing the window at a rest end takes factor * span / sqrt(a) of its junction."""
     n = len(s)
     w = np.zeros(n)
     for i in range(k0 + 1, n - 1 - k1):
         w[i] = 0.5 * (s[i + 1] - s[i - 1])
     if k0 > 0:
-        w[k0] = 0.5 * (5 * s[k0] + s[k0 + 1] - 6 * s[0])
+        w[k0] = factors[0] * (s[k0] - s[0]) + 0.5 * (s[k0 + 1] - s[k0])
     if k1 > 0:
         j = n - 1 - k1
-        w[j] = 0.5 * (6 * s[-1] - 5 * s[j] - s[j - 1])
+        w[j] = factors[1] * (s[-1] - s[j]) + 0.5 * (s[j] - s[j - 1])
     return w
 
 
@@ -121,7 +123,8 @@ def station_time(s, profile):
     a = np.asarray(profile.a)
     k0, k1 = profile.num_stationary
     lo, hi = max(k0, 1), len(a) - 1 - max(k1, 1)
-    return float(np.sum(time_weights(s, k0, k1)[lo:hi + 1] / np.sqrt(a[lo:hi + 1])))
+    factors = window_time_factors(s, profile)
+    return float(np.sum(time_weights(s, k0, k1, factors)[lo:hi + 1] / np.sqrt(a[lo:hi + 1])))
 
 
 def consistency(s, profile):

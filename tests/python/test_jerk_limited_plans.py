@@ -1,5 +1,5 @@
 """Jerk-limited plans from the re-linearized TOPP3 LP of examples/jerk_limited_plan.py: the plans
-that collapsed or converged 0.3-1% above the exact optimum before, and a random campaign (a small
+that collapsed or converged 0.3-4% above the exact optimum before, and a random campaign (a small
 run by default; `pytest -m slow -s tests/python/test_jerk_limited_plans.py` runs 300 problems at up
 to 2,000 stations). Every plan is checked independently: its time against the exact double S-curve
 on lines and against the re-linearized topp3_socp, and its joint motion sampled at 1 kHz."""
@@ -12,38 +12,47 @@ import pytest
 
 from qarn_py import _native as q
 from conic_campaign import build, case_of, limit_excess
+from third_order_cases import double_s_time, jerk_line_robot
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench"))
-from jerk_limited_figures import double_s_time  # noqa: E402
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
 
 
-def checked_plan(case, sampled=True):
-    """The LP plan of the case, checked: no slower than its first pass, within 1% of the
-    re-linearized topp3_socp, the limits at its stations to 1e-6 and, sampled at 1 kHz, velocity and
-    acceleration to 1e-3 and jerk to 1e-2 away from the rest ends (the README's figures: about 7%
-    near the rest ends of a quintic path, whose derivatives vanish there). Returns its time, its
-    passes and its time over the topp3_socp plan's."""
-    robot, s, derivatives, limits = build(case)
-    first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, case.n - 1)))
+def checked_plan(robot, s, label, holds_limits, line=None, explicit_counts=()):
+    """The LP plan over the stations s of the robot, checked: no slower than its first pass nor than
+    the same plan with each of `explicit_counts` stationary intervals at the rest ends, within 1% of
+    the re-linearized topp3_socp, `holds_limits(profile)` at its stations and, on a line = (path,
+    v, acc, dec, jerk), its motion sampled at 1 kHz: velocity and acceleration to 1e-3, jerk to 1e-2.
+    Returns its time, its passes and its time over the topp3_socp plan's."""
+    first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
     profile, duration, passes = plan_jerk_limited(robot.constraints, s, first)
     first_pass = q.topp3_lp(q.Topp3Problem(robot.constraints, first))
-    assert duration <= q.s_to_t_topp3(s, first_pass)[0] * (1 + 1e-9), case.label
+    assert duration <= q.s_to_t_topp3(s, first_pass)[0] * (1 + 1e-9), label
+    for k in explicit_counts:
+        assert duration <= plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k)[1] * (1 + 1e-9), k
     _, socp_duration, _ = plan_jerk_limited(robot.constraints, s, first, solve=q.topp3_socp)
-    assert duration <= socp_duration * 1.01, (case.label, duration / socp_duration)
-    assert limit_excess(s, profile, derivatives, limits) <= 1e-6, case.label
-    if sampled:
-        path = q.Path.from_evaluator_3rd(LinePath(case.direction), 0.0, 1.0) if case.kind == "line" else None
-        if path is not None:
-            _, t_s = q.s_to_t_topp3(s, profile)
-            s_t = q.t_to_s_topp3(s, profile, t_s, dt=1e-3)
-            _, velocity, acceleration, jerk = joint_motion(path, s, profile, s_t)
-            assert np.max(np.abs(velocity) / limits[0]) <= 1 + 1e-3, case.label
-            assert np.max(np.abs(acceleration) / limits[1]) <= 1 + 1e-3, case.label
-            assert np.max(np.abs(jerk) / limits[2]) <= 1 + 1e-2, case.label
+    assert duration <= socp_duration * 1.01, (label, duration / socp_duration)
+    assert holds_limits(profile), label
+    if line is not None:
+        path, v, acc, dec, jerk_max = line
+        _, t_s = q.s_to_t_topp3(s, profile)
+        s_t = q.t_to_s_topp3(s, profile, t_s, dt=min(1e-3, duration / 1000))
+        _, velocity, acceleration, jerk = joint_motion(path, s, profile, s_t)
+        assert np.max(np.abs(velocity) / v) <= 1 + 1e-3, label
+        assert max(np.max(acceleration / acc), np.max(-acceleration / dec)) <= 1 + 1e-3, label
+        assert np.max(np.abs(jerk) / jerk_max) <= 1 + 1e-2, label
     return duration, passes, duration / socp_duration
+
+
+def checked_case(case, sampled=True):
+    """checked_plan of a case of the conic campaign, its limits at the stations to 1e-6."""
+    robot, s, derivatives, limits = build(case)
+    line = None
+    if sampled and case.kind == "line":
+        line = (q.Path.from_evaluator_3rd(LinePath(case.direction), 0.0, 1.0), limits[0], limits[1], limits[1],
+                limits[2])
+    return checked_plan(robot, s, case.label, lambda p: limit_excess(s, p, derivatives, limits) <= 1e-6, line)
 
 
 class LinePath:
@@ -59,25 +68,38 @@ class LinePath:
         return s * self.direction, zero + self.direction, zero, zero
 
 
-# (stations, length, v, acceleration, jerk, largest gap to the exact optimum). Before: the LP passes
-# of the first two collapsed (1.31 s, 361 s, 3,142 s; with acceleration +300/-240, which never binds
-# under that jerk, 2.30 s, 9,190 s, then no traversal time), and every line stayed 0.3-1% above the
-# exact time at any station count.
-LINES = [(161, 0.0116, 2.8, 1.47, 0.92, 2e-3), (300, 1.0, 1.0, 240.0, 20.0, 5e-4),
-         (1000, 4.0, 1.0, 1.0, 2.0, 2e-4), (1000, 1.0, 10.0, 10.0, 1.0, 2e-4)]
+# (stations, axes, length, v, acceleration, deceleration, jerk, largest gap to the exact optimum).
+# Before: the LP passes of the first two collapsed (1.31 s, 361 s, 3,142 s; with acceleration
+# +300/-240, which never binds under that jerk, 2.30 s, 9,190 s, then no traversal time), and every
+# line stayed 0.3-1% above the exact time at any station count. Then the default rest ends held the
+# motion at constant jerk past its peak acceleration (different acceleration and deceleration
+# limits) or over a whole interval where its phase is shorter: the last seven stayed +1.41%, +1.72%,
+# +0.53%, +3.79%, +2.82%, +0.74% above the exact time (+0.03% the 6-axis move of 0.1 mm).
+LINES = [(161, 1, 0.0116, 2.8, 1.47, 1.47, 0.92, 2e-3), (300, 1, 1.0, 1.0, 240.0, 240.0, 20.0, 5e-4),
+         (1000, 1, 4.0, 1.0, 1.0, 1.0, 2.0, 2e-4), (1000, 1, 1.0, 10.0, 10.0, 10.0, 1.0, 2e-4),
+         (1000, 1, 1e-2, 0.05, 0.5, 0.2, 5.0, 1e-4), (1000, 1, 1.0, 2.0, 3.0, 1.0, 50.0, 1e-4),
+         (1000, 1, 100.0, 10.0, 100.0, 30.0, 1e3, 3e-4), (1000, 1, 0.5, 0.3, 20.0, 0.05, 2.0, 1e-4),
+         (1000, 1, 1.0, 2.0, 1.0, 1.0, 50.0, 1e-4), (3000, 1, 1.0, 2.0, 3.0, 1.0, 50.0, 3e-5),
+         (1000, 6, 1e-4, 1e-3, 0.05, 0.02, 3.0, 1e-4)]
 
 
-@pytest.mark.parametrize("n, length, v, acc, jerk, gap", LINES)
-def test_plans_on_lines_converge_to_the_exact_optimum(n, length, v, acc, jerk, gap):
-    duration, passes, _ = checked_plan(case_of("line", 1, n, length, v, acc, jerk))
-    assert 0 <= duration / double_s_time(length, v, acc, jerk) - 1 <= gap
+@pytest.mark.parametrize("n, dim, length, v, acc, dec, jerk, gap", LINES)
+def test_plans_on_lines_converge_to_the_exact_optimum(n, dim, length, v, acc, dec, jerk, gap):
+    robot, s = jerk_line_robot(n, length, v, acc, jerk, dec=dec, dim=dim)
+    path = q.Path.from_evaluator_3rd(LinePath(np.full(dim, 1 / np.sqrt(dim))), 0.0, length)
+    bounds = (v * v * dim, min(acc, dec), jerk)  # of a = (ds/dt)^2, the acceleration and jerk rows
+    holds = lambda p: max(np.divide(robot.constraints.exceed_topp3(p), bounds)) <= 1e-6
+    counts = (1, 2) if n <= 1000 else ()  # no default plan slower than with one or two stationary intervals
+    duration, passes, _ = checked_plan(robot, s, f"line {dim}, {n}", holds, (path, v, acc, dec, jerk), counts)
+    root = np.sqrt(dim)  # the limits along s
+    assert 0 <= duration / double_s_time(length, v * root, acc * root, jerk * root, dec * root) - 1 <= gap
     assert passes <= 8
 
 
 def test_a_waypoint_path_of_millimetres_converges():
     # Before: 0.40 s, 0.30 s, 340 s, then no traversal time.
     case = case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)
-    duration, _, _ = checked_plan(case)
+    duration, _, _ = checked_case(case)
     assert np.isfinite(duration)
 
 
@@ -96,7 +118,7 @@ def random_case(seed, stations):
 
 def campaign(seeds, stations):
     """Passes and time over the topp3_socp plan's, per problem."""
-    return np.array([checked_plan(random_case(seed, stations))[1:] for seed in seeds])
+    return np.array([checked_case(random_case(seed, stations))[1:] for seed in seeds])
 
 
 def test_random_plans():

@@ -3,7 +3,10 @@ against closed-form motions, with the argument order, the keyword rule of the wr
 messages; the positive-a repair of third-order profiles; faults found before, against values
 computed independently."""
 
+import importlib
 import math
+import pathlib
+import sys
 
 import mpmath
 import numpy as np
@@ -11,6 +14,7 @@ import pytest
 
 from qarn_py import _native as q
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
 S3, A3 = [0.0, 0.5, 1.0], [1.0, 1.0, 1.0]
 
 
@@ -170,6 +174,21 @@ class TestThirdOrder:
             len(uniform) - 1
         out = q.t_to_s_topp3_samples(s, profile, t_s, [-1.0, t_final + 1.0])
         assert np.isnan(out).all()
+
+    def test_a_rest_window_whose_constant_jerk_phase_ends_inside_it(self):
+        # From rest at jerk 6 for 0.5 (s = t^3), then at b = 3: the junction s = 0.875 with a = 5.0625
+        # (a / (s b) = 27 / 14) at t = 1, and the free intervals after it at b = 3.
+        s, t = np.array([0.0, 0.875, 1.375, 1.875]), np.linspace(0.0, 1.2, 49)
+        profile = q.Profile3rd([0.0, 5.0625, 8.0625, 11.0625], [0.0, 3.0, 3.0, 3.0], (1, 0))
+        motion = [np.where(t <= 0.5, t ** 3, 0.125 + 0.75 * (t - 0.5) + 1.5 * (t - 0.5) ** 2),
+                  np.where(t <= 0.5, 3 * t ** 2, 0.75 + 3 * (t - 0.5)), np.minimum(6 * t, 3.0), 6.0 * (t <= 0.5)]
+        _, t_s = q.s_to_t_topp3(s, profile)
+        assert t_s[1] == pytest.approx(1.0, rel=1e-15)
+        s_t = q.t_to_s_topp3_samples(s, profile, t_s, t)
+        np.testing.assert_allclose(s_t, motion[0], rtol=1e-14, atol=1e-16)
+        path_motion = importlib.import_module("joint_motion").path_motion(s, profile, s_t)
+        for got, want in zip(path_motion, motion[1:]):
+            np.testing.assert_allclose(got[t != 0.5], want[t != 0.5], rtol=1e-12, atol=1e-12)
 
     def test_wrapper(self):
         s, profile, _ = constant_push()

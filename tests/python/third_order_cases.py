@@ -1,8 +1,9 @@
-"""Third-order problems shared by the solver tests: one axis along a straight line with velocity,
+"""Third-order problems shared by the solver tests: axes along a straight line with velocity,
 acceleration and jerk limits, whose jerk-limited optimum has a closed form, and the re-linearized
 TOPP3 LP that a user runs on it."""
 
 import numpy as np
+from scipy.optimize import brentq
 
 from qarn_py import _native as q
 
@@ -12,16 +13,57 @@ JERK_LINE = dict(length=4.0, v=1.0, acc=1.0, jerk=2.0)
 JERK_LINE_TIME = 5.5
 
 
-def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, **kwargs):
-    """One axis moving along q(s) = s on [0, length]; returns (robot, s), a Robot of `module`."""
-    robot = module.Robot(1, capacity=max(n, 1000), **kwargs)
+def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, dec=None, dim=1, **kwargs):
+    """`dim` axes moving along q(s) = s / sqrt(dim) on [0, length] (the path s itself for one axis),
+    each with the limits v, acc (dec when given below zero) and jerk; returns (robot, s), a Robot of
+    `module`. Along s the limits are sqrt(dim) times those of one axis."""
+    robot = module.Robot(dim, capacity=max(n, 1000), **kwargs)
     s = np.linspace(0.0, length, n)
     robot.append_s(s)
-    robot.set_q(s[:, None], np.ones((n, 1)), np.zeros((n, 1)), 0, dddq=np.zeros((n, 1)))
-    robot.add_velocity_limits([v], [-v], start_idx_s=0)
-    robot.add_acceleration_limits([acc], [-acc], start_idx_s=0)
-    robot.add_jerk_limits([jerk], [-jerk], start_idx_s=0)
+    dq, zero = np.full((n, dim), 1.0 / np.sqrt(dim)) if dim > 1 else np.ones((n, 1)), np.zeros((n, dim))
+    robot.set_q(s[:, None] * dq, dq, zero, 0, dddq=zero)
+    axes = lambda x: [x] * dim
+    robot.add_velocity_limits(axes(v), axes(-v), start_idx_s=0)
+    robot.add_acceleration_limits(axes(acc), axes(-(acc if dec is None else dec)), start_idx_s=0)
+    robot.add_jerk_limits(axes(jerk), axes(-jerk), start_idx_s=0)
     return robot, s
+
+
+def double_s_time(length, v, acc, jerk, dec=None, v0=0.0, v1=0.0):
+    """Time of the exact jerk-limited optimum along a line of the given length: from speed v0 to
+    speed v1 (both with zero acceleration, and below the peak), |speed| <= v, acceleration within
+    [-dec, acc] (dec = acc when not given), |jerk| <= jerk. It speeds up to a peak vp at the
+    greatest rate, cruises and slows down: a change of speed dv from and to zero acceleration takes
+    dv / A + A / J (A reached) or 2 sqrt(dv / J), covering the mean of its end speeds times that
+    time. The time falls as vp grows, so vp is v when the ramps fit into the length and otherwise
+    the root of their length (brentq)."""
+    dec = acc if dec is None else dec
+    ramp = lambda dv, a: dv / a + a / jerk if dv * jerk >= a * a else 2.0 * np.sqrt(dv / jerk)
+
+    def ramps(vp):  # (time, distance) of speeding up to vp and slowing down from it
+        up, down = ramp(vp - v0, acc), ramp(vp - v1, dec)
+        return up + down, 0.5 * (v0 + vp) * up + 0.5 * (vp + v1) * down
+
+    time, distance = ramps(v)
+    if distance <= length:
+        return time + (length - distance) / v
+    peak = brentq(lambda vp: ramps(vp)[1] - length, max(v0, v1), v, xtol=1e-300, rtol=1e-15, maxiter=500)
+    return ramps(peak)[0]
+
+
+def window_time_factors(s, profile):
+    """(start, end): crossing the stationary window at a rest end of a profile takes factor * span /
+    sqrt(a) of its junction: 3 wholly at constant jerk, towards 2 when the junction's a / (span |b|)
+    = r lies in (1.5, 2) and the constant-jerk phase covers only the share 4 - 2 r of the span."""
+    a, b, (k0, k1) = np.asarray(profile.a), np.asarray(profile.b), profile.num_stationary
+    factors = []
+    for j, edge in ((k0, 0), (len(a) - 1 - k1, len(a) - 1)):
+        with np.errstate(divide="ignore", invalid="ignore"):
+            r = a[j] / (b[j] * (s[j] - s[edge]))
+        share = 4 - 2 * r if 1.5 < r < 2 and 4 - 2 * r <= 1 - 1e-6 else 1.0
+        m = 2 - share / 2
+        factors.append(m + np.sqrt(1.5 * share * m))
+    return tuple(factors)
 
 
 def relinearized_lp(constraints, n, passes=3, options=None):

@@ -30,11 +30,17 @@ Status check_finite_boundary(std::string_view component, const char* label, doub
   return {};
 }
 
-// Builder steps 1 to 11, everything before the linearization; gives the effective (k0, k1). The
+// The effective stationary windows: their counts and constant-jerk shares.
+struct RestWindows {
+  NumStationary k{0, 0};
+  ConstantJerkShare share{1.0, 1.0};
+};
+
+// Builder steps 1 to 11, everything before the linearization; gives the effective windows. The
 // QARN3 builder checks the window against the store here (`check_window`), the TOPP3 builder
 // leaves it to the linearization.
-Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& in, const Constraints& store,
-                                   bool check_window) {
+Result<RestWindows> check_inputs(const char* component, const Problem3Inputs& in, const Constraints& store,
+                                 bool check_window) {
   const auto [a_start, a_final] = in.a_boundary;
   const auto [b_start, b_final] = in.b_boundary;
   QARN_TRY(check_boundary_values(component, a_start, a_final, b_start, b_final));
@@ -57,20 +63,25 @@ Result<NumStationary> check_inputs(const char* component, const Problem3Inputs& 
   // -0.0 counts as a rest value, as it does in the sign checks.
   const bool start_rest = a_start == 0.0 && b_start == 0.0;
   const bool end_rest = a_final == 0.0 && b_final == 0.0;
-  NumStationary k{0, 0};
+  RestWindows w;
+  NumStationary& k = w.k;
   if (in.num_stationary_max) {
     k = {start_rest ? in.num_stationary_max->first : 0, end_rest ? in.num_stationary_max->second : 0};
   } else if (store.contains(in.idx_s_start, n)) {
     // A quarter of the intervals at most, so that free intervals remain between two long phases.
-    const std::uint64_t first = in.idx_s_start, last = in.idx_s_start + n - 1, cap = std::max<std::size_t>(1, (n - 1) / 4);
-    k = {start_rest ? store.constant_jerk_intervals(first, last, cap) : 0,
-         end_rest ? store.constant_jerk_intervals(last, first, cap) : 0};
+    const std::uint64_t cap = std::max<std::size_t>(1, (n - 1) / 4);
+    for (const bool at_end : {false, true}) {
+      if (!(at_end ? end_rest : start_rest)) continue;
+      const RestPhase phase = store.constant_jerk_phase(in.a_linearization, in.idx_s_start, at_end, cap);
+      (at_end ? k.second : k.first) = phase.k;
+      (at_end ? w.share.second : w.share.first) = phase.share;
+    }
   } else {
     k = {start_rest ? 1 : 0, end_rest ? 1 : 0};  // a window outside the store fails in the linearization
   }
   QARN_TRY(check_station_intervals(component, n, k.first, k.second));
   QARN_TRY(check_b_linearization_len(component, n, in.b_linearization));
-  return k;
+  return w;
 }
 
 // The floor in the units of a: relative to the reference profile's largest value, so that a
@@ -102,7 +113,7 @@ Status linearize(Constraints& store, const Problem3Inputs& in, NumStationary k,
   return error != nullptr ? wrap(*error) : std::move(done).error();
 }
 
-Topp3Problem record_of(const Constraints& store, const Problem3Inputs& in, NumStationary k) {
+Topp3Problem record_of(const Constraints& store, const Problem3Inputs& in, const RestWindows& w) {
   return {store,
           in.a_linearization,
           in.idx_s_start,
@@ -110,7 +121,8 @@ Topp3Problem record_of(const Constraints& store, const Problem3Inputs& in, NumSt
           in.a_boundary.second,
           in.b_boundary.first,
           in.b_boundary.second,
-          k};
+          w.k,
+          w.share};
 }
 
 CoreError linearization_error(const char* component, const ConstraintError& error) {
@@ -180,38 +192,37 @@ CoreError topp3_linearization_error(const ConstraintError& error) { return linea
 CoreError qarn3_linearization_error(const ConstraintError& error) { return linearization_error(kQarn3Builder, error); }
 
 Result<Topp3Problem> Topp3ProblemBuilder::build_with_linearization() const {
-  const Result<NumStationary> k = check_inputs(kTopp3Builder, inputs, constraints, false);
-  if (!k) return k.error();
-  QARN_TRY(linearize(constraints, inputs, *k, topp3_linearization_error));
-  return record_of(constraints, inputs, *k);
+  const Result<RestWindows> w = check_inputs(kTopp3Builder, inputs, constraints, false);
+  if (!w) return w.error();
+  QARN_TRY(linearize(constraints, inputs, w->k, topp3_linearization_error));
+  return record_of(constraints, inputs, *w);
 }
 
 Result<Qarn3Problem> Qarn3ProblemBuilder::build_with_linearization() const {
   Constraints& store = robot.constraints();
-  const Result<NumStationary> k = check_inputs(kQarn3Builder, inputs, store, true);
-  if (!k) return k.error();
-  QARN_TRY(linearize(store, inputs, *k, qarn3_linearization_error));
-  return Qarn3Problem{record_of(store, inputs, *k), robot, objectives};
+  const Result<RestWindows> w = check_inputs(kQarn3Builder, inputs, store, true);
+  if (!w) return w.error();
+  QARN_TRY(linearize(store, inputs, w->k, qarn3_linearization_error));
+  return Qarn3Problem{record_of(store, inputs, *w), robot, objectives};
 }
 
 void stationary_start_profile(std::span<const double> s, std::span<double> a, std::span<double> b, std::size_t k,
-                              double a_k) {
+                              double a_k, RestWindowShape shape) {
   if (k == 0) return;
   const double span = s[k] - s[0];
   a[0] = 0.0;
   b[0] = 0.0;
   a[k] = a_k;
-  b[k] = a_k / (span * 1.5);
+  b[k] = a_k / (span * shape.ratio());
   for (std::size_t i = 1; i < k; ++i) {
     const double d = s[i] - s[0];
-    const double x = d / span;
-    a[i] = a_k * (std::cbrt(x) * x);
-    b[i] = a[i] / (d * 1.5);
+    a[i] = a_k * shape.a_at(d / span);
+    b[i] = a[i] / shape.b_divisor(d, span);
   }
 }
 
 void stationary_end_profile(std::span<const double> s, std::span<double> a, std::span<double> b, std::size_t k,
-                            double a_j) {
+                            double a_j, RestWindowShape shape) {
   if (k == 0) return;
   // Each array is indexed from its own end: offset o is entry size - 1 - o.
   const auto at = [](auto v, std::size_t o) -> decltype(v[0]) { return v[v.size() - 1 - o]; };
@@ -220,12 +231,11 @@ void stationary_end_profile(std::span<const double> s, std::span<double> a, std:
   at(a, 0) = 0.0;
   at(b, 0) = 0.0;
   at(a, k) = a_j;
-  at(b, k) = a_j / (span * 1.5);
+  at(b, k) = a_j / (span * shape.ratio());
   for (std::size_t o = 1; o < k; ++o) {
     const double d = at(s, o) - edge;
-    const double x = d / span;
-    at(a, o) = a_j * (std::cbrt(x) * x);
-    at(b, o) = at(a, o) / (d * 1.5);
+    at(a, o) = a_j * shape.a_at(d / span);
+    at(b, o) = at(a, o) / shape.b_divisor(d, span);
   }
 }
 

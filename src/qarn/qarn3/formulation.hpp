@@ -14,12 +14,16 @@
 #include "diag/result.hpp"
 #include "qarn/constraints.hpp"
 #include "qarn/problem2.hpp"
+#include "qarn/rest_window.hpp"
 #include "robot/robot_core.hpp"
 
 namespace qarn::qarn3 {
 
 // (start, end): numbers of stationary intervals at the start and at the end of a profile.
 using NumStationary = std::pair<std::uint64_t, std::uint64_t>;
+// (start, end): the share of each stationary window's span covered at constant jerk
+// (RestWindowShape; 1 for the pure constant-jerk window).
+using ConstantJerkShare = std::pair<double, double>;
 
 // A third-order node profile: a = (ds/dt)^2 and b = dds/dt at every station of a window.
 struct Topp3Profile {
@@ -32,7 +36,8 @@ struct Topp3Profile {
 // the reference profile a_linearization. The store holds jerk rows linearized around that profile
 // for the window; the record is meaningful only while it keeps them. Invariants: the boundary
 // values are finite, a_start, a_final >= 0, a rest end has a b that points into the path, n >= 3,
-// n - 1 > max(k0, 1) + max(k1, 1), and k0 / k1 > 0 only at an end where a = b = 0.
+// n - 1 > max(k0, 1) + max(k1, 1), k0 / k1 > 0 only at an end where a = b = 0, and each share in
+// (0, 1].
 struct Topp3Problem {
   const Constraints& constraints;
   std::span<const double> a_linearization;
@@ -42,6 +47,10 @@ struct Topp3Problem {
   double b_start;
   double b_final;
   NumStationary num_stationary;
+  ConstantJerkShare constant_jerk_share{1.0, 1.0};
+
+  RestWindowShape start_window() const { return {constant_jerk_share.first}; }
+  RestWindowShape end_window() const { return {constant_jerk_share.second}; }
 
   std::size_t s_len() const { return a_linearization.size(); }
   std::uint64_t idx_s_final() const { return idx_s_start + (s_len() - 1); }
@@ -59,9 +68,9 @@ struct Problem3Inputs {
   std::uint64_t idx_s_start = 0;
   std::pair<double, double> a_boundary{0.0, 0.0};  // (a_start, a_final)
   std::pair<double, double> b_boundary{0.0, 0.0};  // (b_start, b_final)
-  // Stationary intervals at a rest end: the pair asked for, or nothing for the constant-jerk phase
-  // the limits give each rest end (Constraints::constant_jerk_intervals), which the Python problem
-  // classes take by default.
+  // Stationary intervals at a rest end: the pair asked for (each window wholly at constant jerk),
+  // or nothing for the constant-jerk phase of each rest end (Constraints::constant_jerk_phase),
+  // which the Python problem classes take by default.
   std::optional<NumStationary> num_stationary_max = NumStationary{1, 1};
   double a_linearization_floor = 1e-10;  // relative to the reference's largest value (see the builders)
   std::optional<std::span<const double>> b_linearization = std::nullopt;  // reference b, lowers a* where it loads a row
@@ -118,13 +127,15 @@ CoreError topp3_linearization_error(const ConstraintError& error);
 CoreError qarn3_linearization_error(const ConstraintError& error);
 
 // The stationary shape next to a rest end: over the k stations between the rest station and the
-// junction, a grows as (s - s_edge)^(4/3) to the junction value and b = a / (1.5 (s - s_edge)).
-// The start form writes stations 0 ..= k from a_k at the junction k; the end form writes the last
-// k + 1 stations from a_j at the junction m - k (m the last index; its b is negative). k = 0
-// writes nothing; k must be below the array lengths.
+// junction, a grows as (s - s_edge)^(4/3) to the junction value and b = a / (1.5 (s - s_edge));
+// with a share below 1 that holds over that share of the span, and a grows linearly after it at
+// the junction's b = a_k / (ratio (s_k - s_edge)) (RestWindowShape). The start form writes
+// stations 0 ..= k from a_k at the junction k; the end form writes the last k + 1 stations from
+// a_j at the junction m - k (m the last index; its b is negative). k = 0 writes nothing; k must be
+// below the array lengths.
 void stationary_start_profile(std::span<const double> s, std::span<double> a, std::span<double> b, std::size_t k,
-                              double a_k);
+                              double a_k, RestWindowShape shape = {});
 void stationary_end_profile(std::span<const double> s, std::span<double> a, std::span<double> b, std::size_t k,
-                            double a_j);
+                            double a_j, RestWindowShape shape = {});
 
 }  // namespace qarn::qarn3

@@ -239,7 +239,11 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
   std::vector<double>& t_s = out.t_s;
   t_s.resize(n);
   t_s[0] = t0;
-  for (std::size_t i = 1; i <= k0; ++i) t_s[i] = t0 + stationary_travel_time(s[i] - s[0], a[i]);
+  if (k0 > 0) {
+    const double span = s[k0] - s[0];
+    const RestWindowShape shape = RestWindowShape::of_junction(a[k0], b[k0], span);
+    for (std::size_t i = 1; i <= k0; ++i) t_s[i] = t0 + stationary_travel_time(s[i] - s[0], a[i], shape, span, a[k0]);
+  }
   const std::size_t j = n - 1 - k1;  // the end junction
   for (std::size_t k = k0; k < j; ++k) {
     t_s[k + 1] = t_s[k] + interval_time(a[k], b[k], a[k + 1], b[k + 1], s[k + 1] - s[k], k + 1 == j);
@@ -247,9 +251,13 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
   // Only a stationary end has this shape; without one the last station is already timed (and
   // may be a rest end, where 0 / sqrt(0) would poison it).
   if (k1 > 0) {
-    const double T = t_s[j] + stationary_travel_time(s[n - 1] - s[j], a[j]);
+    const double span = s[n - 1] - s[j];
+    const RestWindowShape shape = RestWindowShape::of_junction(a[j], b[j], -span);
+    const double T = t_s[j] + stationary_travel_time(span, a[j], shape, span, a[j]);
     t_s[n - 1] = T;
-    for (std::size_t i = j + 1; i + 1 < n; ++i) t_s[i] = T - stationary_travel_time(s[n - 1] - s[i], a[i]);
+    for (std::size_t i = j + 1; i + 1 < n; ++i) {
+      t_s[i] = T - stationary_travel_time(s[n - 1] - s[i], a[i], shape, span, a[j]);
+    }
   }
 
   const auto bad = std::find_if(t_s.begin(), t_s.end(), [](double v) { return !std::isfinite(v); });

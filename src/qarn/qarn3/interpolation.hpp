@@ -4,7 +4,9 @@
 //
 // Motion model: on a free interval b varies linearly in s, so a is quadratic in s and
 // s''' = kappa * s' with kappa = (b[k+1] - b[k]) / h; the stationary stations at a rest end
-// follow a = a_j * x^(4/3), x the distance from the end relative to that of the junction j.
+// follow a = a_j * x^(4/3), x the distance from the end relative to that of the junction j, or,
+// where the junction's a_j / (span b_j) lies in (1.5, 2), a constant-jerk phase ending inside the
+// window followed by the junction's constant b (RestWindowShape::of_junction).
 #pragma once
 
 #include <cmath>
@@ -24,6 +26,14 @@ namespace qarn::qarn3 {
 // The time a stationary segment takes from rest to a station at the distance d with the value a:
 // 3 d / sqrt(a), divided first so that no intermediate leaves the range of doubles.
 inline double stationary_travel_time(double d, double a) { return 3 * (d / std::sqrt(a)); }
+
+// The same for a station at the distance d (with the value a) of a window spanning `span` to its
+// junction value a_j and shaped as `shape` (both distances from the rest station and positive):
+// the formula above during the constant-jerk phase, the shape's time after it.
+inline double stationary_travel_time(double d, double a, RestWindowShape shape, double span, double a_j) {
+  const double x = d / span;
+  return shape.in_phase(x) ? stationary_travel_time(d, a) : shape.time_at(x) * (span / std::sqrt(a_j));
+}
 
 // Arrival times t_s (t_s[0] = t0) of a valid profile. Fails with InvalidInput of "s_to_t_topp3"
 // on invalid input, on an interval that is no valid motion (NaN: its a turns negative) or takes

@@ -154,23 +154,29 @@ class FreeIntervalMotion {
 
 // A stationary segment next to a rest end: a = a_j x^(4/3) reaches the junction j, at the signed
 // distance d from the edge station, T = 3 |d| / sqrt(a_j) after the rest (the time s_to_t_topp3
-// gives it), and s = s_edge + d (|t - t_edge| / T)^3. The fraction of T stays in range where the
-// coefficient a_j sqrt(a_j) / (27 d^2) of the cube and the cube of the time would not.
+// gives it), and s = s_edge + d (|t - t_edge| / T)^3; or the shape of a constant-jerk phase that
+// ends inside the segment (RestWindowShape), whose crossing takes time_factor |d| / sqrt(a_j). The
+// fraction of T stays in range where the coefficient a_j sqrt(a_j) / (27 d^2) of the cube and the
+// cube of the time would not.
 class StationarySegment {
  public:
   StationarySegment() = default;
-  StationarySegment(double s_edge, double t_edge, double s_junction, double a_junction)
+  StationarySegment(double s_edge, double t_edge, double s_junction, double a_junction, double b_junction)
       : s_edge_(s_edge), t_edge_(t_edge), d_(s_junction - s_edge),
-        duration_(stationary_travel_time(std::fabs(d_), a_junction)),
+        shape_(RestWindowShape::of_junction(a_junction, b_junction, d_)),
+        duration_(shape_.time_factor() * (std::fabs(d_) / std::sqrt(a_junction))),
         lo_(std::fmin(s_edge, s_junction)), hi_(std::fmax(s_edge, s_junction)) {}
 
   double at(double t) const {
     const double f = within(std::fabs(t - t_edge_) / duration_, 0.0, 1.0);
-    return within(s_edge_ + d_ * (f * f * f), lo_, hi_);
+    const double x = shape_.share == 1.0 ? f * f * f : shape_.x_at_time(f * shape_.time_factor());
+    return within(s_edge_ + d_ * x, lo_, hi_);
   }
 
  private:
-  double s_edge_ = 0, t_edge_ = 0, d_ = 0, duration_ = kInf, lo_ = 0, hi_ = 0;
+  double s_edge_ = 0, t_edge_ = 0, d_ = 0;
+  RestWindowShape shape_;
+  double duration_ = kInf, lo_ = 0, hi_ = 0;
 };
 
 // Evaluates s(t) for ascending query times with a cursor over the free intervals; a value
@@ -180,8 +186,10 @@ class Topp3Sampler {
   Topp3Sampler(std::span<const double> s, const Topp3Profile& p, std::span<const double> t_s)
       : s_(s), a_(p.a), b_(p.b), t_s_(t_s), k0_(p.num_stationary.first), k1_(p.num_stationary.second),
         n_(s.size()), last_free_(n_ - 2 - k1_), k_(k0_) {
-    if (k0_ > 0) start_ = StationarySegment(s_[0], t_s_[0], s_[k0_], a_[k0_]);
-    if (k1_ > 0) end_ = StationarySegment(s_[n_ - 1], t_s_[n_ - 1], s_[n_ - 1 - k1_], a_[n_ - 1 - k1_]);
+    if (k0_ > 0) start_ = StationarySegment(s_[0], t_s_[0], s_[k0_], a_[k0_], b_[k0_]);
+    if (k1_ > 0) {
+      end_ = StationarySegment(s_[n_ - 1], t_s_[n_ - 1], s_[n_ - 1 - k1_], a_[n_ - 1 - k1_], b_[n_ - 1 - k1_]);
+    }
   }
 
   double at(double t) {

@@ -223,5 +223,24 @@ TEST(StationaryProfile, StartAndEndShapesFromTheJunctionValue) {
   EXPECT_EQ(a1, (std::vector<double>{0.0, 2.0, 7.0}));
 }
 
+TEST(StationaryProfile, APhaseEndingInsideTheWindowThenConstantAcceleration) {
+  // From rest at jerk 6 for 0.5 (b = 3 at s = 0.125, a = 0.5625), then at b = 3 to the junction
+  // s = 0.875 (a = 5.0625): the share 1/7 of the span at constant jerk; the end mirrors the start.
+  const std::vector<double> s{0.0, 0.0625, 0.125, 0.5, 0.875}, mirrored{0.0, 0.375, 0.75, 0.8125, 0.875};
+  std::vector<double> a(5), b(5), a_end(5), b_end(5);
+  stationary_start_profile(s, a, b, 4, 5.0625, RestWindowShape{1.0 / 7.0});
+  stationary_end_profile(mirrored, a_end, b_end, 4, 5.0625, RestWindowShape{1.0 / 7.0});
+  for (std::size_t i = 0; i < 5; ++i) {
+    const double t = std::cbrt(s[i]);  // s = t^3 in the phase
+    const double a_exact = s[i] <= 0.125 ? 9.0 * t * t * t * t : 0.5625 + 6.0 * (s[i] - 0.125);
+    const double b_exact = s[i] <= 0.125 ? 6.0 * t : 3.0;
+    EXPECT_NEAR(a[i], a_exact, 1e-14) << i;
+    EXPECT_NEAR(b[i], b_exact, 1e-14) << i;
+    EXPECT_NEAR(a_end[4 - i], a_exact, 1e-14) << i;
+    EXPECT_NEAR(b_end[4 - i], -b_exact, 1e-14) << i;
+  }
+  EXPECT_NEAR(RestWindowShape::of_junction(5.0625, 3.0, 0.875).share, 1.0 / 7.0, 1e-15);
+}
+
 }  // namespace
 }  // namespace qarn::qarn3

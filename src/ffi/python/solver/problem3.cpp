@@ -118,7 +118,7 @@ void define_setup_attributes(ClassDef<T>& c, const char* s_len_doc) {
       .template field<&T::setup, &S::b_boundary>("b_boundary", "Return boundary values `(b_start, b_final)`.")
       .template field<&T::setup, &S::num_stationary_max>("num_stationary_max",
                                                           "Return the stationary intervals asked for at the rest ends, `(start, end)`, or `None` "
-                                                          "for the constant-jerk phase the limits give each rest end.")
+                                                          "for the constant-jerk phase of the reference at each rest end.")
       .template field<&T::setup, &S::a_linearization_floor>(
           "a_linearization_floor",
           "Return the floor of the reference a in the jerk linearization, relative to the reference profile's "

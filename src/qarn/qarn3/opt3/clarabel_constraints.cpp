@@ -33,20 +33,20 @@ bool push_junction_bounds(std::size_t column, BoundPair bound, ClarabelTriplets&
 }  // namespace
 
 void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::uint64_t k, bool at_end,
-                                 ClarabelTriplets& triplets) {
+                                 ClarabelTriplets& triplets, double ratio) {
   const std::size_t junction = at_end ? n - 1 - static_cast<std::size_t>(k) : static_cast<std::size_t>(k);
   const double edge = at_end ? s[n - 1] : s[0];
   const std::size_t r = triplets.row_count();
   triplets.push_entry(r, junction, 1.0);
-  triplets.push_entry(r, n + junction, (s[junction] - edge) * -1.5);
+  triplets.push_entry(r, n + junction, (s[junction] - edge) * -ratio);
   triplets.b.push_back(0.0);
 }
 
 void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
-                                       ClarabelTriplets& triplets) {
+                                       ClarabelTriplets& triplets, ConstantJerkShare share) {
   triplets.label_rows("stationary junction row");
-  if (k0 > 0) add_stationary_boundary_row(s, n, k0, false, triplets);
-  if (k1 > 0) add_stationary_boundary_row(s, n, k1, true, triplets);
+  if (k0 > 0) add_stationary_boundary_row(s, n, k0, false, triplets, RestWindowShape{share.first}.ratio());
+  if (k1 > 0) add_stationary_boundary_row(s, n, k1, true, triplets, RestWindowShape{share.second}.ratio());
   triplets.label_rows("trapezoid row");
   const std::size_t first = static_cast<std::size_t>(k0);
   const std::size_t last = n - 2 - static_cast<std::size_t>(k1);  // last free interval
@@ -65,11 +65,13 @@ bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std
   const Constraints& store = problem.constraints;
   const std::size_t j = n - 1 - static_cast<std::size_t>(k1);
   if (k0 > 0) {
-    const BoundPair bound = store.first_order_bounds_forward(problem.a_linearization, problem.idx_s_start, k0);
+    const BoundPair bound = store.first_order_bounds_forward(problem.a_linearization, problem.idx_s_start, k0,
+                                                             problem.constant_jerk_share.first);
     if (!push_junction_bounds(static_cast<std::size_t>(k0), bound, triplets)) return false;
   }
   if (k1 > 0) {
-    const BoundPair bound = store.first_order_bounds_backward(problem.a_linearization, problem.idx_s_start, k1);
+    const BoundPair bound = store.first_order_bounds_backward(problem.a_linearization, problem.idx_s_start, k1,
+                                                              problem.constant_jerk_share.second);
     if (!push_junction_bounds(j, bound, triplets)) return false;
   }
   for (std::size_t i = static_cast<std::size_t>(k0) + 1; i < j; ++i) push_bound_row(i, -1.0, 0.0, triplets);
@@ -171,7 +173,7 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
   triplets.b.insert(triplets.b.end(), {problem.a_start, problem.a_final, problem.b_start, problem.b_final});
   log_block<V>("boundary", triplets);
 
-  add_dynamic_zero_cone_constraints(s, n, k0, k1, triplets);
+  add_dynamic_zero_cone_constraints(s, n, k0, k1, triplets, problem.constant_jerk_share);
   log_block<V>("dynamic+zero_cone", triplets);
 
   const std::size_t first_inequality = triplets.row_count();

@@ -27,14 +27,16 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
 
 // ---- the blocks, each appending rows without a cone ----
 
-// a_k = 1.5 (s[k] - s_edge) b_k at the junction k of a stationary end (the start's k0, or the
-// end's j = n - 1 - k1 with the edge s[n-1]).
+// a_k = ratio (s[k] - s_edge) b_k at the junction k of a stationary end (the start's k0, or the
+// end's j = n - 1 - k1 with the edge s[n-1]); ratio 1.5 for a window wholly at constant jerk
+// (RestWindowShape::ratio).
 void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::uint64_t k, bool at_end,
-                                 ClarabelTriplets& triplets);
-// The junction rows, then a_i - a_(i+1) + h_i (b_i + b_(i+1)) = 0 for i = k0 .. n-2-k1 (da/ds = 2b
-// by the trapezoid rule), then the ZeroCone over every row appended since the record was empty.
+                                 ClarabelTriplets& triplets, double ratio = 1.5);
+// The junction rows (with the ratios of the problem's windows), then
+// a_i - a_(i+1) + h_i (b_i + b_(i+1)) = 0 for i = k0 .. n-2-k1 (da/ds = 2b by the trapezoid rule),
+// then the ZeroCone over every row appended since the record was empty.
 void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
-                                       ClarabelTriplets& triplets);
+                                       ClarabelTriplets& triplets, ConstantJerkShare share = {1.0, 1.0});
 // The junction bounds of a from the stationary window, a_i >= 0 between the junctions and
 // a_i <= amax_i where amax is finite, there and at the two end stations (whose a the boundary rows
 // fix, at rest or moving). False when a junction's bounds are inverted.

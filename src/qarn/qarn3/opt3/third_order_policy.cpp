@@ -79,8 +79,8 @@ Topp3Profile split_ab_solution(const Topp3Problem& problem, std::span<const doub
   Topp3Profile profile{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0), problem.num_stationary};
   std::vector<double>& a = profile.a;
   std::vector<double>& b = profile.b;
-  stationary_start_profile(s, a, b, first, nonnegative(x[first]));
-  stationary_end_profile(s, a, b, static_cast<std::size_t>(k1), nonnegative(x[last]));
+  stationary_start_profile(s, a, b, first, nonnegative(x[first]), problem.start_window());
+  stationary_end_profile(s, a, b, static_cast<std::size_t>(k1), nonnegative(x[last]), problem.end_window());
   for (std::size_t i = first; i <= last; ++i) {
     a[i] = nonnegative(x[i]);
     b[i] = x[n + i];

@@ -1,0 +1,72 @@
+// The motion over the stationary window next to a rest end, shared by the window's junction rows,
+// its bounds, the closed-form profile and the time conversions.
+//
+// The exact time-optimal motion leaves rest (or comes to rest) at constant path jerk until its
+// acceleration reaches what binds, then goes on at that acceleration. `share` is the fraction of
+// the window's span covered at constant jerk: 1 is the pure constant-jerk window (a = a_j x^(4/3),
+// b = a / (1.5 d)); below 1 the phase ends inside the window, which then goes on at the junction's
+// b (a linear in s). Units are those of the window: x = d / span (d the distance from the rest
+// station, signed like span), a over the junction's a_j, time over span / sqrt(a_j).
+#pragma once
+
+#include <cmath>
+
+namespace qarn {
+
+struct RestWindowShape {
+  // Shares are kept within [kResolution, 1 - kResolution] or 1: a junction's a / (span b), which
+  // the solver meets only to its tolerance, then reads back as the window it was solved for.
+  static constexpr double kResolution = 1e-6;
+
+  double share = 1.0;
+
+  // a_j = ratio() * span * b_j at the junction: 1.5 for the pure window, towards 2 as the phase
+  // shrinks (constant acceleration from rest).
+  double ratio() const { return 2.0 - 0.5 * share; }
+
+  // The crossing takes time_factor() * span / sqrt(a_j): 3 for the pure window, towards 2.
+  double time_factor() const { return share == 1.0 ? 3.0 : ratio() + std::sqrt(1.5 * share * ratio()); }
+
+  bool in_phase(double x) const { return x <= share; }
+
+  // a / a_j at x, computed as the pure window computes x^(4/3) when share = 1.
+  double a_at(double x) const {
+    if (!in_phase(x)) return (2.0 * x - 0.5 * share) / ratio();
+    const double y = x / share;
+    return (1.5 * share / ratio()) * (std::cbrt(y) * y);
+  }
+
+  // The divisor e of b = a / e at the distance d = x * span: 1.5 d in the phase, 2 d - span share / 2
+  // after it (where b is the junction's).
+  double b_divisor(double d, double span) const { return in_phase(d / span) ? d * 1.5 : 2.0 * d - 0.5 * share * span; }
+
+  // The time from rest to x (units of span / sqrt(a_j)): 3 x / sqrt(a) in the phase, and after it
+  // the whole crossing less the rest at the constant acceleration 1 / ratio.
+  double time_at(double x) const {
+    if (in_phase(x)) return 3.0 * (x / std::sqrt(a_at(x)));
+    return time_factor() - (1.0 - std::sqrt(a_at(x))) * ratio();
+  }
+
+  // x reached at the time tau (units of span / sqrt(a_j)), 0 <= tau <= time_factor().
+  double x_at_time(double tau) const {
+    const double phase = std::sqrt(6.0 * share * ratio());
+    if (tau <= phase) {
+      const double f = tau / phase;
+      return share * (f * f * f);
+    }
+    const double u = tau - phase;
+    return share + std::sqrt(1.5 * share / ratio()) * u + u * u / (2.0 * ratio());
+  }
+
+  // The window a profile's junction values describe: a_j = ratio * span * b_j with a ratio in
+  // (1.5, 2) gives a phase ending inside the window; anything else (the pure window's 1.5 up to
+  // the solver's tolerance, or values no such motion has) reads as the pure window.
+  static RestWindowShape of_junction(double a_j, double b_j, double span) {
+    const double ratio = a_j / (b_j * span);
+    if (!(ratio > 1.5 && ratio < 2.0)) return {};
+    const double share = 4.0 - 2.0 * ratio;
+    return {share > 1.0 - kResolution ? 1.0 : share};
+  }
+};
+
+}  // namespace qarn
