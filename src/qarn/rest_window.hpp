@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cmath>
+#include <utility>
 
 namespace qarn {
 
@@ -68,5 +69,8 @@ struct RestWindowShape {
     return {share > 1.0 - kResolution ? 1.0 : share};
   }
 };
+
+// (start, end): the share of each rest end's window covered at constant jerk (1: all of it).
+using ConstantJerkShare = std::pair<double, double>;
 
 }  // namespace qarn
