@@ -10,12 +10,14 @@
 #pragma once
 
 #include <cmath>
+#include <utility>
 
 namespace qarn {
 
 struct RestWindowShape {
-  // Shares are kept within [kResolution, 1 - kResolution] or 1: a junction's a / (span b), which
-  // the solver meets only to its tolerance, then reads back as the window it was solved for.
+  // The default windows take shares within [kResolution, 1 - kResolution] or 1, and of_junction
+  // reads a share above 1 - kResolution as 1: a pure window's junction, whose a / (span b) the
+  // solver meets only to its tolerance, reads back as the pure window.
   static constexpr double kResolution = 1e-6;
 
   double share = 1.0;
@@ -24,8 +26,9 @@ struct RestWindowShape {
   // shrinks (constant acceleration from rest).
   double ratio() const { return 2.0 - 0.5 * share; }
 
-  // The crossing takes time_factor() * span / sqrt(a_j): 3 for the pure window, towards 2.
-  double time_factor() const { return share == 1.0 ? 3.0 : ratio() + std::sqrt(1.5 * share * ratio()); }
+  // The crossing takes time_factor() * span / sqrt(a_j): 3 for the pure window (exactly: 1.5 +
+  // sqrt(2.25)), towards 2.
+  double time_factor() const { return ratio() + std::sqrt(1.5 * share * ratio()); }
 
   bool in_phase(double x) const { return x <= share; }
 
@@ -68,5 +71,8 @@ struct RestWindowShape {
     return {share > 1.0 - kResolution ? 1.0 : share};
   }
 };
+
+// (start, end): the share of each rest end's window covered at constant jerk (1: all of it).
+using ConstantJerkShare = std::pair<double, double>;
 
 }  // namespace qarn

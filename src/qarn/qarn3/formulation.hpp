@@ -21,9 +21,6 @@ namespace qarn::qarn3 {
 
 // (start, end): numbers of stationary intervals at the start and at the end of a profile.
 using NumStationary = std::pair<std::uint64_t, std::uint64_t>;
-// (start, end): the share of each stationary window's span covered at constant jerk
-// (RestWindowShape; 1 for the pure constant-jerk window).
-using ConstantJerkShare = std::pair<double, double>;
 
 // A third-order node profile: a = (ds/dt)^2 and b = dds/dt at every station of a window.
 struct Topp3Profile {

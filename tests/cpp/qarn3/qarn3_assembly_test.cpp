@@ -125,28 +125,33 @@ TEST(Qarn3Assembly, RowsConesAndVariablesPerObjective) {
 }
 
 // The Linear cost folds the stationary stations onto their junctions: q . x equals
-// w sum_i (alpha_i a_i + beta_i b_i) over the full profile the split would deliver.
+// w sum_i (alpha_i a_i + beta_i b_i) over the full profile the split would deliver, for windows
+// wholly at constant jerk and for phases ending inside them.
 TEST(Qarn3Assembly, LinearCostCoversTheStationaryStations) {
   const Window w;
   const std::vector<ObjectiveView> list{{ObjectiveKind::Linear, 0.7, w.alpha, w.beta}};
-  const Qarn3Problem p = w.problem(list);
-  ClarabelTriplets t;
-  std::optional<TorqueCoefficients> torque;
-  std::vector<double> q(add_sqrt_a_stage_qarn3(Window::kN - 1, list, t, 2, 1), 0.0);
-  ASSERT_TRUE(clarabel_objective_qarn3(p, w.s, torque, t, q).ok());
+  for (const ConstantJerkShare& share : {ConstantJerkShare{1.0, 1.0}, ConstantJerkShare{0.3, 0.6}}) {
+    Qarn3Problem p = w.problem(list);
+    p.constant_jerk_share = share;
+    ClarabelTriplets t;
+    std::optional<TorqueCoefficients> torque;
+    std::vector<double> q(add_sqrt_a_stage_qarn3(Window::kN - 1, list, t, 2, 1), 0.0);
+    ASSERT_TRUE(clarabel_objective_qarn3(p, w.s, torque, t, q).ok());
 
-  std::mt19937_64 rng(3);
-  std::uniform_real_distribution<double> u(0.1, 2.0);
-  std::vector<double> x(2 * Window::kN);
-  for (double& v : x) v = u(rng);
-  std::vector<double> a(x.begin(), x.begin() + Window::kN), b(x.begin() + Window::kN, x.end());
-  stationary_start_profile(w.s, a, b, 2, a[2]);
-  b[2] = x[Window::kN + 2];  // the junction keeps its own b, as the split does
-  stationary_end_profile(w.s, a, b, 1, a[8]);
-  b[8] = x[Window::kN + 8];
-  double direct = 0.0;
-  for (std::size_t i = 0; i < Window::kN; ++i) direct += 0.7 * (w.alpha[i] * a[i] + w.beta[i] * b[i]);
-  EXPECT_NEAR(std::inner_product(q.begin(), q.end(), x.begin(), 0.0), direct, 1e-12 * std::abs(direct));
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(0.1, 2.0);
+    std::vector<double> x(2 * Window::kN);
+    for (double& v : x) v = u(rng);
+    std::vector<double> a(x.begin(), x.begin() + Window::kN), b(x.begin() + Window::kN, x.end());
+    stationary_start_profile(w.s, a, b, 2, a[2], p.start_window());
+    b[2] = x[Window::kN + 2];  // the junction keeps its own b, as the split does
+    stationary_end_profile(w.s, a, b, 1, a[8], p.end_window());
+    b[8] = x[Window::kN + 8];
+    double direct = 0.0;
+    for (std::size_t i = 0; i < Window::kN; ++i) direct += 0.7 * (w.alpha[i] * a[i] + w.beta[i] * b[i]);
+    EXPECT_NEAR(std::inner_product(q.begin(), q.end(), x.begin(), 0.0), direct, 1e-12 * std::abs(direct))
+        << share.first;
+  }
 }
 
 TEST(Qarn3Assembly, RefusedObjectivesAndTheCapacityBound) {

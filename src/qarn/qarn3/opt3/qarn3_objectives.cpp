@@ -41,17 +41,17 @@ ScaledTorque scaled(const TorqueCoefficients& t, std::span<const double> normali
   return {f.asDiagonal() * t.coeff_a, f.asDiagonal() * t.coeff_b, f.asDiagonal() * t.coeff_g};
 }
 
-// w (alpha . a + beta . b) over every station; a stationary station's a and b are x^(4/3) and
-// x^(4/3) / (1.5 d) times its junction's a.
+// w (alpha . a + beta . b) over every station; a stationary station's a and b are fixed multiples
+// of its junction's a, by the window's shape (x^(4/3) and x^(4/3) / (1.5 d) wholly at constant jerk).
 void add_linear(const Layout& l, double w, std::span<const double> alpha, std::span<const double> beta,
-                std::span<const double> s, std::vector<double>& q) {
-  const auto fold = [&](std::size_t i, std::size_t edge, std::size_t junction) {
+                std::span<const double> s, const Topp3Problem& problem, std::vector<double>& q) {
+  const auto fold = [&](std::size_t i, std::size_t edge, std::size_t junction, RestWindowShape shape) {
     const double d = s[i] - s[edge];
-    const double x = d / (s[junction] - s[edge]);
-    q[junction] += w * x * std::cbrt(x) * (alpha[i] + beta[i] / (d * 1.5));
+    const double span = s[junction] - s[edge];
+    q[junction] += w * shape.a_at(d / span) * (alpha[i] + beta[i] / shape.b_divisor(d, span));
   };
-  for (std::size_t i = 1; i < l.k0; ++i) fold(i, 0, l.k0);
-  for (std::size_t i = l.j + 1; i + 1 < l.n; ++i) fold(i, l.n - 1, l.j);
+  for (std::size_t i = 1; i < l.k0; ++i) fold(i, 0, l.k0, problem.start_window());
+  for (std::size_t i = l.j + 1; i + 1 < l.n; ++i) fold(i, l.n - 1, l.j, problem.end_window());
   for (std::size_t i = l.k0; i <= l.j; ++i) q[i] += w * alpha[i];
   for (std::size_t i = l.k0; i <= l.j; ++i) q[l.n + i] += w * beta[i];
 }
@@ -188,7 +188,7 @@ Status clarabel_objective_qarn3(const Qarn3Problem& problem, std::span<const dou
         if (o.alpha().size() != n || o.beta().size() != n) {
           return CoreError::invalid_input(kComponent, "Invalid Linear objective");
         }
-        add_linear(l, o.weight, o.alpha(), o.beta(), s, q);
+        add_linear(l, o.weight, o.alpha(), o.beta(), s, problem, q);
         break;
       case ObjectiveKind::Time:
         if (o.weight < 0.0) return CoreError::invalid_input(kComponent, "Invalid Time objective");

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "qarn/qarn3/formulation.hpp"
+#include "qarn/rest_window.hpp"
 
 namespace qarn::qarn3 {
 
