@@ -129,6 +129,11 @@ std::string empty_interval_reason(const Constraints& store, StationValues known,
   const bool known_left = known.idx_s < sought.idx_s;
   const StationValues& left = known_left ? known : sought;
   const StationValues& right = known_left ? sought : known;
+  // Bounds that cross (a first-order bound below zero, which amax_substitute stores as given)
+  // leave no value whatever the rows say.
+  if (sought.hi < sought.lo && !within(sought.hi, sought.lo, sought.lo)) {
+    return fmt::format("with {}, no {} exists", range_text(known), range_text(sought));
+  }
   return fmt::format("with {}, no {} {}", range_text(known), range_text(sought), culprit(store, left, right));
 }
 
