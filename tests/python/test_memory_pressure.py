@@ -164,7 +164,6 @@ def test_a_limit_window_past_the_store_is_refused_before_its_matrix_is_built():
                        f"is out of bounds: idx_s=0, len={2 ** 27}."], 10, [float("inf")] * 10]
 
 
-
 def test_a_capacity_is_a_reservation_and_one_no_machine_holds_is_refused():
     out = run_isolated("""
         import time

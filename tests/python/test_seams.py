@@ -141,6 +141,8 @@ REFUSED = {
     "acc_b -inf": (raw_rows(2, "acc_b", (0, 0), -np.inf), ValueError, ROWS.format("acc_b", "0, 0", "-inf")),
     "acc_b complex": (raw_rows(2, "acc_b", (1, 0), 1j), ValueError, NOT_REAL.format("acc_b", r"\[1, 0\]")),
     "acc_max NaN": (raw_rows(2, "acc_max", (1, 0), np.nan), ValueError, BOUND.format("acc_max", "1, 0")),
+    "acc_max -inf": (raw_rows(2, "acc_max", (0, 0), -np.inf), ValueError,  # no a holds it; before: read as no bound
+                     r"^`acc_max` must not be -inf, which no value holds \(\+inf leaves its row inactive\); "),
     "jerk_c inf, dim-major": (raw_rows(3, "jerk_c", (0, 1), np.inf, "dim_major"), ValueError,
                               ROWS.format("jerk_c", "0, 1", "inf")),
     "jerk_max NaN": (raw_rows(3, "jerk_max", (0, 0), np.nan), ValueError, BOUND.format("jerk_max", "0, 0")),

@@ -70,9 +70,12 @@ void constraints_pop_back(Shared<PyConstraints> self, std::uint64_t value) {
   remove_stations(*self, [&](Constraints& store) { store.pop_back(Mode, value); });
 }
 
+// The bound of a raw row: `<= max`, or `>= max` with is_negative.
+RowPart bound_part(bool is_negative) { return is_negative ? RowPart::LowerBound : RowPart::UpperBound; }
+
 void constraints_add_1st(Shared<PyConstraints> self, PyObject* amax, std::uint64_t idx_s, PyMatrixLayout layout) {
   const StationColumns amax_m = matrix_with_layout("amax", amax, layout.value);
-  require_row_values("amax", amax_m, layout.value, RowPart::Bound);
+  require_row_values("amax", amax_m, layout.value, RowPart::UpperBound);
   with_store(*self, [&](Constraints& store) { check(store.add_constraint_1st(amax_m.view(), idx_s)); });
 }
 
@@ -83,7 +86,7 @@ void constraints_add_2nd(Shared<PyConstraints> self, PyObject* acc_a, PyObject* 
   const StationColumns max = matrix_with_layout("acc_max", acc_max, layout.value);
   require_row_values("acc_a", a, layout.value, RowPart::Coefficient);
   require_row_values("acc_b", b, layout.value, RowPart::Coefficient);
-  require_row_values("acc_max", max, layout.value, RowPart::Bound);
+  require_row_values("acc_max", max, layout.value, bound_part(is_negative));
   with_store(*self, [&](Constraints& store) {
     check(store.add_constraint_2nd(a.view(), b.view(), max.view(), idx_s, is_negative));
   });
@@ -101,7 +104,7 @@ void constraints_add_3rd(Shared<PyConstraints> self, PyObject* jerk_a, PyObject*
   require_row_values("jerk_b", b, layout.value, RowPart::Coefficient);
   require_row_values("jerk_c", c, layout.value, RowPart::Coefficient);
   require_row_values("jerk_d", d, layout.value, RowPart::Coefficient);
-  require_row_values("jerk_max", max, layout.value, RowPart::Bound);
+  require_row_values("jerk_max", max, layout.value, bound_part(is_negative));
   with_store(*self, [&](Constraints& store) {
     check(store.add_constraint_3rd(a.view(), b.view(), c.view(), d.view(), max.view(), idx_s, is_negative));
   });
@@ -173,15 +176,16 @@ void define(ClassDef<PyConstraints>& c) {
                                    "``amax`` is a matrix of bounds on ``a``, one row per station with the "
                                    "sample-major ``layout`` (one column per station with the dim-major one); "
                                    "each station's bound becomes the least of its values and the stored one. "
-                                   "Values are positive, +inf for no bound; NaN is refused.")
+                                   "Values are positive, +inf for no bound; NaN and -inf raise ValueError naming the entry.")
       .method<constraints_add_2nd>(
           "add_constraint_2nd($self, acc_a, acc_b, acc_max, idx_s, *, is_negative=False, layout='sample_major')",
           "Add second-order raw constraints.\n\n"
           "Each row ``acc_a * a + acc_b * b <= acc_max`` (``>=`` with ``is_negative``) joins the rows of "
           "its station. The three matrices have one row per station with the sample-major ``layout`` (one "
           "column per station with the dim-major one) and one entry per row. The coefficients ``acc_a`` "
-          "and ``acc_b`` must be finite; a bound ``acc_max`` that is infinite leaves its row inactive, and "
-          "NaN is refused. A refused value raises ValueError naming the entry, and nothing is stored.")
+          "and ``acc_b`` must be finite; a bound ``acc_max`` of +inf (-inf with ``is_negative``) leaves its "
+          "row inactive, and NaN and the other infinity, which no value holds, are refused. A refused value "
+          "raises ValueError naming the entry, and nothing is stored.")
       .method<constraints_add_3rd>(
           "add_constraint_3rd($self, jerk_a, jerk_b, jerk_c, jerk_d, jerk_max, idx_s, *, is_negative=False, "
           "layout='sample_major')",
@@ -190,8 +194,9 @@ void define(ClassDef<PyConstraints>& c) {
           "``is_negative``), where ``c = db/ds``, joins the rows of its station. The five matrices have "
           "one row per station with the sample-major ``layout`` (one column per station with the "
           "dim-major one) and one entry per row. The coefficients ``jerk_a`` to ``jerk_d`` must be "
-          "finite; a bound ``jerk_max`` that is infinite leaves its row inactive, and NaN is refused. A "
-          "refused value raises ValueError naming the entry, and nothing is stored.")
+          "finite; a bound ``jerk_max`` of +inf (-inf with ``is_negative``) leaves its row inactive, and NaN "
+          "and the other infinity, which no value holds, are refused. A refused value raises ValueError "
+          "naming the entry, and nothing is stored.")
       .method<constraints_exceed_topp2>(
           "exceed_topp2($self, a, *, idx_s_start=0)",
           "Evaluate maximum TOPP2 constraint violations of an ``a`` profile.\n\n"

@@ -15,31 +15,27 @@ std::string type_name(PyObject* object) {
   return result;
 }
 
-bool has_callable(PyObject* object, const char* name) {
-  const Ref attribute = Ref::steal(PyObject_GetAttrString(object, name));
+Ref attribute_if_any(PyObject* object, const char* name) {
+  Ref attribute = Ref::steal(PyObject_GetAttrString(object, name));
   if (!attribute) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
     PyErr_Clear();
-    return false;
   }
-  return PyCallable_Check(attribute.get()) != 0;
+  return attribute;
+}
+
+bool has_callable(PyObject* object, const char* name) {
+  const Ref attribute = attribute_if_any(object, name);
+  return attribute && PyCallable_Check(attribute.get()) != 0;
 }
 
 bool is_complex(PyObject* object) {
   if (PyComplex_Check(object)) return true;
   if (PyFloat_CheckExact(object) || PyLong_CheckExact(object)) return false;
-  const Ref dtype = Ref::steal(PyObject_GetAttrString(object, "dtype"));
-  if (!dtype) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
-    PyErr_Clear();
-    return false;
-  }
-  const Ref kind = Ref::steal(PyObject_GetAttrString(dtype.get(), "kind"));
-  if (!kind) {
-    PyErr_Clear();  // a `dtype` that is no NumPy dtype says nothing
-    return false;
-  }
-  return PyUnicode_Check(kind.get()) && PyUnicode_CompareWithASCIIString(kind.get(), "c") == 0;
+  const Ref dtype = attribute_if_any(object, "dtype");
+  // A `dtype` without a kind is no NumPy dtype and says nothing.
+  const Ref kind = dtype ? attribute_if_any(dtype.get(), "kind") : Ref();
+  return kind && PyUnicode_Check(kind.get()) && PyUnicode_CompareWithASCIIString(kind.get(), "c") == 0;
 }
 
 ComplexRefused::ComplexRefused(std::string_view name, std::string_view entry)

@@ -21,6 +21,10 @@ namespace qarn::py {
 // The `__name__` of an object's type, for messages.
 std::string type_name(PyObject* object);
 
+// The attribute `name` of `object`, or an empty Ref when it has none (AttributeError); any other
+// exception from the lookup propagates.
+Ref attribute_if_any(PyObject* object, const char* name);
+
 // Whether `object` has a callable attribute `name` (a non-callable one counts as absent). An
 // exception other than AttributeError from the lookup propagates.
 bool has_callable(PyObject* object, const char* name);

@@ -160,12 +160,8 @@ class PyEvaluatorPath3rd final : public PyEvaluatorPath<path::PathEvaluator3rd> 
 }  // namespace
 
 std::size_t probe_evaluator_dim(PyObject* evaluator) {
-  Ref attribute = Ref::steal(PyObject_GetAttrString(evaluator, "dim"));
-  if (!attribute) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw Error::fetch();
-    PyErr_Clear();
-    throw Error::value("path evaluator must define `dim` as a positive integer attribute or method");
-  }
+  const Ref attribute = attribute_if_any(evaluator, "dim");
+  if (!attribute) throw Error::value("path evaluator must define `dim` as a positive integer attribute or method");
   const Ref value = PyCallable_Check(attribute.get()) ? new_ref(PyObject_CallNoArgs(attribute.get())) : attribute;
   const std::uint64_t dim = index_to_u64(value.get());
   if (dim == 0) throw Error::value("path evaluator `dim` must be a positive integer");

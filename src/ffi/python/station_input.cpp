@@ -41,18 +41,24 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
 }
 
 void require_row_values(std::string_view name, const StationColumns& m, MatrixLayout layout, RowPart part) {
-  const auto bad = std::find_if(m.values.begin(), m.values.end(), [part](double v) {
-    return part == RowPart::Coefficient ? !std::isfinite(v) : std::isnan(v);
+  // The infinity a bound may take is the one every value holds.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const double no_bound = part == RowPart::LowerBound ? -kInf : kInf;
+  const auto bad = std::find_if(m.values.begin(), m.values.end(), [&](double v) {
+    return part == RowPart::Coefficient ? !std::isfinite(v) : std::isnan(v) || v == -no_bound;
   });
   if (bad == m.values.end()) return;
   const auto at = static_cast<std::size_t>(bad - m.values.begin());
   const std::size_t station = at / m.rows, component = at % m.rows;
   const bool sample_major = layout == MatrixLayout::SampleMajor;
-  throw Error::value(fmt::format("`{}` {}; {}[{}, {}] = {}", name,
-                                 part == RowPart::Coefficient ? "must be finite"
-                                                              : "must not be NaN (an infinite bound leaves its row "
-                                                                "inactive)",
-                                 name, sample_major ? station : component, sample_major ? component : station, *bad));
+  const auto infinity = [](double v) { return v > 0.0 ? "+inf" : "-inf"; };
+  const std::string rule = part == RowPart::Coefficient ? "must be finite"
+                           : std::isnan(*bad)           ? "must not be NaN (an infinite bound leaves its row inactive)"
+                                                        : fmt::format("must not be {}, which no value holds ({} leaves "
+                                                                      "its row inactive)",
+                                                                      infinity(*bad), infinity(no_bound));
+  throw Error::value(fmt::format("`{}` {}; {}[{}, {}] = {}", name, rule, name, sample_major ? station : component,
+                                 sample_major ? component : station, *bad));
 }
 
 // The object is converted once; the vector form is taken when the result is one-dimensional.

@@ -33,9 +33,10 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
                                   std::optional<std::size_t> expected_rows = std::nullopt);
 
 // Refuses a raw constraint row that no solver can read, naming the argument and the entry as the
-// caller indexed it (ValueError): a coefficient must be finite; a bound may be infinite, which
-// leaves its row inactive, but not NaN.
-enum class RowPart { Coefficient, Bound };
+// caller indexed it (ValueError): a coefficient must be finite; a bound may be the infinity that
+// leaves its row inactive (+inf for an upper bound, -inf for a lower one), but neither NaN nor the
+// other infinity, which no value holds and which every solver would otherwise read as no bound.
+enum class RowPart { Coefficient, UpperBound, LowerBound };
 void require_row_values(std::string_view name, const StationColumns& m, MatrixLayout layout, RowPart part);
 
 // An axial limit of `dim` components as given: one vector for every station, or a matrix in

@@ -30,7 +30,7 @@ constexpr double kPresolveBound = (1.0 - 10.0 * std::numeric_limits<double>::eps
 // removed here in every mode.
 std::vector<char> vacuous_rows(const ConicProgram& program) {
   struct Row {
-    char kind = 0;  // 0 second-order, 1 zero, 2 nonnegative
+    clarabel::ConeKind kind = clarabel::ConeKind::SecondOrder;
     std::size_t entries = 0;
     std::size_t fixed_entries = 0;
     double value = 0.0;  // of the fixed entries
@@ -39,8 +39,7 @@ std::vector<char> vacuous_rows(const ConicProgram& program) {
   std::vector<Row> rows(program.rows());
   std::size_t r = 0;
   for (const clarabel::Cone& cone : program.cones) {
-    const char kind = cone.kind == clarabel::ConeKind::Zero ? 1 : cone.kind == clarabel::ConeKind::Nonnegative ? 2 : 0;
-    for (const std::size_t end = r + cone.dim; r < end; ++r) rows[r].kind = kind;
+    for (const std::size_t end = r + cone.dim; r < end; ++r) rows[r].kind = cone.kind;
   }
   const clarabel::CscMatrix& A = program.A;
   for (const std::size_t row : A.rowval) ++rows[row].entries;
@@ -48,7 +47,7 @@ std::vector<char> vacuous_rows(const ConicProgram& program) {
     double fixed = std::numeric_limits<double>::quiet_NaN();
     for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
       const Row& row = rows[A.rowval[k]];
-      if (row.kind == 1 && row.entries == 1 && A.nzval[k] != 0.0) fixed = program.b[A.rowval[k]] / A.nzval[k];
+      if (row.kind == clarabel::ConeKind::Zero && row.entries == 1 && A.nzval[k] != 0.0) fixed = program.b[A.rowval[k]] / A.nzval[k];
     }
     if (std::isnan(fixed)) continue;
     for (std::size_t k = A.colptr[c]; k < A.colptr[c + 1]; ++k) {
@@ -62,7 +61,7 @@ std::vector<char> vacuous_rows(const ConicProgram& program) {
   std::vector<char> vacuous(program.rows(), 0);
   for (r = 0; r < program.rows(); ++r) {
     const Row& row = rows[r];
-    if (row.kind != 2) continue;
+    if (row.kind != clarabel::ConeKind::Nonnegative) continue;
     const double b = program.b[r];
     const bool decided = row.entries > 0 && row.fixed_entries == row.entries &&
                          row.value - b <= 1e-9 * std::fmax(std::fabs(b), row.size);

@@ -107,6 +107,11 @@ TEST(ReachSet2, AStationWithoutAdmissibleValueNamesItself) {
             "Backward reachable set will be computed.\n"
             "Backward pass started.\n" +
                 r.error().display() + "\n");
+  // A first-order bound below zero (amax_substitute stores it as given) empties the station alone.
+  ASSERT_TRUE(store.amax_substitute(std::vector<double>{-1.0}, 2).ok());
+  EXPECT_EQ(error_of(reach_set2_backward(problem, ReachSet2Options{})),
+            "reach_set2 reported an infeasibility: The reachable set is empty at k = 2 (idx_s = 2) during the backward "
+            "pass: with a = 0 at idx_s = 3, no a between 0 and -1 at idx_s = 2 exists");
 }
 
 TEST(ReachSet2, ANeighbourPointThatViolatesARowLeavesNoBounds) {

@@ -52,13 +52,16 @@ std::optional<Point> crossing(const Line& a, const Line& b) {
 
 // Whether some point of the ranges holds every row of `rows` (one or two of them).
 bool some_point_holds(const StationValues& left, const StationValues& right, std::span<const Line> rows) {
-  std::vector<Line> lines(rows.begin(), rows.end());
-  lines.push_back({1.0, 0.0, left.lo});
-  lines.push_back({0.0, 1.0, right.lo});
-  if (std::isfinite(left.hi)) lines.push_back({1.0, 0.0, left.hi});
-  if (std::isfinite(right.hi)) lines.push_back({0.0, 1.0, right.hi});
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    for (std::size_t j = i + 1; j < lines.size(); ++j) {
+  // The rows and the edges of the ranges, on the stack: the pairs of rows make this call many times.
+  std::array<Line, 6> lines;
+  std::size_t count = 0;
+  for (const Line& row : rows) lines[count++] = row;
+  lines[count++] = {1.0, 0.0, left.lo};
+  lines[count++] = {0.0, 1.0, right.lo};
+  if (std::isfinite(left.hi)) lines[count++] = {1.0, 0.0, left.hi};
+  if (std::isfinite(right.hi)) lines[count++] = {0.0, 1.0, right.hi};
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = i + 1; j < count; ++j) {
       const std::optional<Point> x = crossing(lines[i], lines[j]);
       if (!x || !within(x->left, left.lo, left.hi) || !within(x->right, right.lo, right.hi)) continue;
       bool all = true;
@@ -126,6 +129,11 @@ std::string empty_interval_reason(const Constraints& store, StationValues known,
   const bool known_left = known.idx_s < sought.idx_s;
   const StationValues& left = known_left ? known : sought;
   const StationValues& right = known_left ? sought : known;
+  // Bounds that cross (a first-order bound below zero, which amax_substitute stores as given)
+  // leave no value whatever the rows say.
+  if (sought.hi < sought.lo && !within(sought.hi, sought.lo, sought.lo)) {
+    return fmt::format("with {}, no {} exists", range_text(known), range_text(sought));
+  }
   return fmt::format("with {}, no {} {}", range_text(known), range_text(sought), culprit(store, left, right));
 }
 

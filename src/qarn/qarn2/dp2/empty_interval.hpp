@@ -22,7 +22,8 @@ struct StationValues {
 // row b of both stations is the interval's (a_right - a_left) / (2 h)): "with a between 0.1 and 0.5
 // at idx_s = 15, no a >= 0 at idx_s = 14 holds the second-order row 1 at idx_s = 14 (acc_a = 4,
 // acc_b = 0.5, acc_max = -5)". The culprit is the first row that holds nowhere in the ranges, else
-// the first pair of rows that hold nowhere together, else the rows of the interval as a whole.
+// the first pair of rows that hold nowhere together, else the rows of the interval as a whole;
+// where the bounds of `sought` cross, none: "..., no a between 0 and -1 at idx_s = 14 exists".
 // Every value it prints is finite.
 std::string empty_interval_reason(const Constraints& store, StationValues known, StationValues sought);
 
