@@ -183,7 +183,7 @@ def test_a_callback_installed_while_a_qarn3_solve_waits_for_the_robot_keeps_the_
         blocker = q.Topp3Problem(robot.constraints, np.full(n, 0.5))
         problem = q.Qarn3Problem(robot, [q.Time(1.0), q.ThermalEnergy(0.01, [1.0])], np.full(n, 0.5))
         exercised = 0
-        for trial in range(3):
+        for trial in range(10):
             robot.clear_inverse_dynamics()
             calls, stamps, stop = [], [], threading.Event()
 
@@ -212,10 +212,14 @@ def test_a_callback_installed_while_a_qarn3_solve_waits_for_the_robot_keeps_the_
                 t.join()
             stop.set()
             tick.join()
-            assert any(begin < t < end for t in stamps)  # the waits let the ticker run
             if calls:  # the callback came first: the whole solve keeps the interpreter lock
-                exercised += 1
                 assert not [t for t in stamps if calls[0] < t < end], trial
+                # A trial counts where the solve waited for the robot (the ticker ran meanwhile); the
+                # robot is free for a moment between the holder's solves, and a solve that finds it
+                # free does not wait.
+                exercised += any(begin < t < calls[0] for t in stamps)
+            if exercised:
+                break
         assert exercised > 0
     """)
 
