@@ -112,7 +112,15 @@ BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, doubl
                              RestWindowShape shape, TermAt&& term_at) {
   BoundPair bound = store.jerk_cube_root_bound(rest, h);
   if (bound.upper < bound.lower) return bound;
-  if (shape.share != 1.0) {
+  if (shape.share == 0.0) {
+    // No phase: b jumps to the junction's b_j = A / (2 h) at the rest station (a = 0), where its
+    // acceleration rows hold it; the jerk of a phase far shorter than the interval bounds nothing.
+    bound = kNoBound;
+    const SecondOrderRows acc = store.second_order_rows_at(rest);
+    for (std::size_t i = 0; i < acc.size(); ++i) {
+      if (std::isfinite(acc.acc_max[i])) tighten(bound, acc.acc_b[i] / (shape.ratio() * h), acc.acc_max[i]);
+    }
+  } else if (shape.share != 1.0) {
     // The path jerk b_j^(3/2) / sqrt(6 share |h|) of a phase ending inside the window: its limit
     // bounds A by the pure window's bound times (ratio / 1.5) cbrt(share).
     const double f = shape.ratio() / 1.5 * std::cbrt(shape.share);
@@ -120,7 +128,7 @@ BoundPair rest_window_bounds(const Constraints& store, std::uint64_t rest, doubl
   }
   for (std::uint64_t j = 1; j <= count; ++j) tighten_by_rows(store, term_at(j), bound);
 
-  if (shape.share != 1.0 && count > 0) {
+  if (shape.share > 0.0 && shape.share < 1.0 && count > 0) {
     // The joint jerk peaks where the phase ends (the path jerk stops there while the speed and
     // the acceleration are at their largest so far), which no station need hold: the motion there
     // under the rows between the stations on either side, a row with a constant term on the
@@ -253,10 +261,13 @@ RestPhase Constraints::constant_jerk_phase(std::span<const double> a_ref, std::u
   const double reach = p * p * p / 6.0;
   constexpr double kResolution = RestWindowShape::kResolution;
   if (!(reach >= d1 * (1.0 - kResolution))) {
-    // A phase shorter than the first interval ends inside it where an acceleration limit ends it.
-    // One shorter than kResolution of it is none: a path whose derivative (nearly) vanishes at the
-    // rest station bounds no jerk there.
-    if (limits.inside == 0 && limits.acceleration_binds() && reach >= d1 * kResolution) return {1, reach / d1};
+    // A phase shorter than the first interval ends inside it where an acceleration limit ends it,
+    // however short (a looser jerk limit, a shorter phase, down to constant acceleration from
+    // rest). That needs the jerk the rest station allows to hold one station on: a path whose
+    // derivative vanishes at the rest station, up to rounding, allows a jerk there that the next
+    // station cuts by orders of magnitude, and such a rest station bounds no real jerk.
+    const double a1_next = jerk_cube_root_bound(at_end ? rest - 1 : rest + 1, d1).upper;
+    if (limits.inside == 0 && limits.acceleration_binds() && a1_next >= 0.5 * a1) return {1, reach / d1};
     return {1, 1.0};
   }
   std::uint64_t k = 1;
