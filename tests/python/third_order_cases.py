@@ -13,19 +13,23 @@ JERK_LINE = dict(length=4.0, v=1.0, acc=1.0, jerk=2.0)
 JERK_LINE_TIME = 5.5
 
 
-def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, dec=None, dim=1, **kwargs):
+def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, dec=None, dim=1, direction=None,
+                    **kwargs):
     """`dim` axes moving along q(s) = s / sqrt(dim) on [0, length] (the path s itself for one axis),
-    each with the limits v, acc (dec when given below zero) and jerk; returns (robot, s), a Robot of
-    `module`. Along s the limits are sqrt(dim) times those of one axis."""
+    or along q(s) = s * direction, each with the limits v, acc (dec when given below zero) and jerk
+    (scalars, or one per axis); returns (robot, s), a Robot of `module`. Along s the limits are
+    sqrt(dim) times those of one axis."""
+    dim = dim if direction is None else len(direction)
     robot = module.Robot(dim, capacity=max(n, 1000), **kwargs)
     s = np.linspace(0.0, length, n)
     robot.append_s(s)
     dq, zero = np.full((n, dim), 1.0 / np.sqrt(dim)) if dim > 1 else np.ones((n, 1)), np.zeros((n, dim))
+    dq = dq if direction is None else np.tile(direction, (n, 1))
     robot.set_q(s[:, None] * dq, dq, zero, 0, dddq=zero)
-    axes = lambda x: [x] * dim
-    robot.add_velocity_limits(axes(v), axes(-v), start_idx_s=0)
-    robot.add_acceleration_limits(axes(acc), axes(-(acc if dec is None else dec)), start_idx_s=0)
-    robot.add_jerk_limits(axes(jerk), axes(-jerk), start_idx_s=0)
+    axes = lambda x: np.array(np.broadcast_to(np.asarray(x, float), dim))
+    robot.add_velocity_limits(axes(v), -axes(v), start_idx_s=0)
+    robot.add_acceleration_limits(axes(acc), -axes(acc if dec is None else dec), start_idx_s=0)
+    robot.add_jerk_limits(axes(jerk), -axes(jerk), start_idx_s=0)
     return robot, s
 
 
