@@ -12,7 +12,7 @@ import pytest
 
 from qarn_py import _native as q
 from conic_campaign import build, case_of, limit_excess
-from third_order_cases import double_s_time, jerk_line_robot
+from third_order_cases import SIX_AXES, double_s_time, jerk_line_robot
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
@@ -53,20 +53,6 @@ def checked_case(case, sampled=True):
         line = (q.Path.from_evaluator_3rd(LinePath(case.direction), 0.0, 1.0), limits[0], limits[1], limits[1],
                 limits[2])
     return checked_plan(robot, s, case.label, lambda p: limit_excess(s, p, derivatives, limits) <= 1e-6, line)
-
-
-# The line of issue 35: six axes whose motion is jerk-limited throughout (no acceleration limit reached).
-SIX_AXES = dict(direction=[0.007357567289722049, -0.36334275932867344, 0.008106968642670178, -0.3617595028721107,
-                           -0.48769732003645233, -0.37492943842283866],
-                limits=(86.30131970769048,  # length, then v, acceleration, deceleration and jerk per axis
-                        [18.93896114336827, 1689.9180445586053, 0.4943059891576819, 356.8969529784394,
-                         307.1191878548983, 153.5899706943781],
-                        [9.936354853536349, 14001.103381456025, 1.0152231383312298, 101.39346429634135,
-                         499.17490013851767, 489.94102109003666],
-                        [19.351281715743117, 29264.46828580223, 0.5675332465927675, 289.00778104258586,
-                         1721.27834267975, 1232.2730958215357],
-                        [97.41390410272702, 12522.0334237456, 0.5006398251959412, 162764.3592629689,
-                         51290.44415191576, 308.66274210093974]))
 
 
 class LinePath:
