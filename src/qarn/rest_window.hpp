@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 namespace qarn {
@@ -74,7 +75,13 @@ struct RestWindowShape {
   }
 };
 
-// (start, end): the share of each rest end's window covered at constant jerk (1: all of it).
-using ConstantJerkShare = std::pair<double, double>;
+// (start, end): the shape of each rest end's window.
+using RestWindowShapes = std::pair<RestWindowShape, RestWindowShape>;
+
+// The stationary window at a rest end: k intervals and the shape over them.
+struct RestPhase {
+  std::uint64_t k;
+  RestWindowShape shape;
+};
 
 }  // namespace qarn
