@@ -25,10 +25,11 @@ sys.path.insert(0, str(ROOT / "examples"))
 sys.path.insert(0, str(ROOT / "tests" / "python"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
-from third_order_cases import double_s_time, jerk_line_robot  # noqa: E402
+from third_order_cases import SIX_AXES, double_s_time, jerk_line_robot  # noqa: E402
 
-# (what it shows, length, v, acceleration, deceleration, jerk, axes, start speed); the label printed
-# is built from the numbers that run.
+# (what it shows, length, v, acceleration, deceleration, jerk, axes, start speed); the axes are a count
+# (moving alike) or a direction with limits per axis; the label printed is built from the numbers
+# that run.
 LINES = [("trapezoidal acceleration, cruise", 4.0, 1.0, 1.0, 1.0, 2.0, 1, 0.0),
          ("jerk only (triangular acceleration)", 1.0, 10.0, 10.0, 10.0, 1.0, 1, 0.0),
          ("acceleration limit that never binds", 1.0, 1.0, 300.0, 240.0, 20.0, 1, 0.0),
@@ -39,21 +40,30 @@ LINES = [("trapezoidal acceleration, cruise", 4.0, 1.0, 1.0, 1.0, 2.0, 1, 0.0),
          ("equal limits, phases of 1/15 interval", 1.0, 2.0, 1.0, 1.0, 50.0, 1, 0.0),
          ("a move of 0.1 mm on 6 axes", 1e-4, 1e-3, 0.05, 0.02, 3.0, 6, 0.0),
          ("6 axes, peak acceleration below its limit", 1e-2, 0.05, 0.5, 0.2, 5.0, 6, 0.0),
-         ("moving start near rest", 1.0, 1.0, 2.0, 2.0, 8.0, 1, 0.05)]
+         ("moving start near rest", 1.0, 1.0, 2.0, 2.0, 8.0, 1, 0.05),
+         ("a jerk limit 1e4 times what binds", 1.0, 100.0, 1.0, 1.0, 1e4, 1, 0.0),
+         ("a jerk limit 1e8 times what binds", 1.0, 100.0, 1.0, 1.0, 1e8, 1, 0.0),
+         ("a loose jerk limit, deceleration 28 times the acceleration", 0.5265, 12.46, 3.678, 101.58, 72944.0, 1, 0.0),
+         ("6 axes, jerk-limited throughout", SIX_AXES["limits"][0], *SIX_AXES["limits"][1:], SIX_AXES["direction"],
+          0.0)]
 STATIONS = (100, 300, 1000, 3000)
 
 
 def lines():
     print("1. Straight lines: traversal time above the exact optimum (passes of the LP recipe)")
-    for what, length, v, acc, dec, jerk, dim, v0 in LINES:
-        root = np.sqrt(dim)  # the limits along s
-        exact = double_s_time(length, v * root, acc * root, jerk * root, dec * root, v0=v0 * root)
+    for what, length, v, acc, dec, jerk, axes, v0 in LINES:
+        direction = np.full(axes, 1 / np.sqrt(axes)) if np.isscalar(axes) else np.asarray(axes)
+        along = lambda limit: np.min(np.broadcast_to(limit, direction.shape) / np.abs(direction))  # on s
+        up, down = along(np.where(direction > 0, acc, dec)), along(np.where(direction > 0, dec, acc))
+        exact = double_s_time(length, along(v), up, along(jerk), down, v0=v0 * along(1.0))
         start = "" if v0 == 0 else f", from speed {v0:g}"
-        print(f"  {what}: length {length:g}, v {v:g}, acceleration +{acc:g}/-{dec:g}, jerk {jerk:g}, "
-              f"{dim} ax{'is' if dim == 1 else 'es'}{start}; exact {exact:.6g} s")
+        limits = (f"v {v:g}, acceleration +{acc:g}/-{dec:g}, jerk {jerk:g}, {axes} ax{'is' if axes == 1 else 'es'}"
+                  if np.isscalar(axes) else f"{len(direction)} axes, along s v {along(v):.4g}, acceleration "
+                  f"+{up:.4g}/-{down:.4g}, jerk {along(jerk):.4g}")
+        print(f"  {what}: length {length:g}, {limits}{start}; exact {exact:.7g} s")
         for n in STATIONS:
-            robot, s = jerk_line_robot(n, length, v, acc, jerk, dec=dec, dim=dim)
-            ends = ((v0 * root) ** 2, 0.0)
+            robot, s = jerk_line_robot(n, length, v, acc, jerk, dec=dec, direction=direction)
+            ends = ((v0 * along(1.0)) ** 2, 0.0)
             first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1), ends))
             cells = []
             for k in (None, 1, 2):

@@ -22,6 +22,7 @@
 
 #include "diag/result.hpp"
 #include "math/numerical/lp_row.hpp"
+#include "qarn/rest_window.hpp"
 #include "qarn/station_matrix.hpp"
 #include "qarn/station_run_map.hpp"
 
@@ -55,13 +56,6 @@ struct LinearizedJerkRows {
 struct BoundPair {
   double upper;
   double lower;
-};
-
-// The stationary window at a rest end: k intervals, the first `share` of its span at constant
-// jerk (1: all of it; see rest_window.hpp).
-struct RestPhase {
-  std::uint64_t k;
-  double share;
 };
 
 // A finite first-order bound at local station j of a problem window.
@@ -183,39 +177,16 @@ class Constraints {
   // The same rows with x = a[idx_s], y = a[idx_s + 1].
   void interval_rows_bidirectional(std::vector<Lp2dRow>& out, std::uint64_t idx_s) const;
   // Bounds on A, the value of a at the far end of a rest window of k intervals starting at
-  // station idx (a = A * x^(4/3) over the window, or the shape whose constant-jerk phase covers
-  // `share` of it, see rest_window.hpp); a_ref[0] belongs to station idx. (+inf, 0) when there is
-  // no window; upper < lower when no A fits.
+  // station idx (a = A * x^(4/3) over the window, or `shape`, see rest_window.hpp); a_ref[0]
+  // belongs to station idx. (+inf, 0) when there is no window; upper < lower when no A fits.
   BoundPair first_order_bounds_forward(std::span<const double> a_ref, std::uint64_t idx, std::uint64_t k,
-                                       double share = 1.0) const;
+                                       RestWindowShape shape = {}) const;
   // The mirror at the end: the rest station is idx + a_ref.size() - 1, the window its last k intervals.
   BoundPair first_order_bounds_backward(std::span<const double> a_ref, std::uint64_t idx, std::uint64_t k,
-                                        double share = 1.0) const;
+                                        RestWindowShape shape = {}) const;
   // Bounds on A from the third-order rows of station idx_s for a rest window of signed span h;
   // (-inf, +inf) when a row makes the window impossible, (+inf, 0) without rows.
   BoundPair jerk_cube_root_bound(std::uint64_t idx_s, double h) const;
-  // How many intervals from the rest station `rest` towards `far` (both stored, either order) a
-  // motion from rest spends in its constant-jerk phase, at least 1 and at most `cap`: station j
-  // belongs while the motion at the largest jerk the rest station allows (a_j = the cube-root
-  // bound at d_j = s_j - s_rest, b_j = a_j / (1.5 d_j), db/ds = a_j / (4.5 d_j^2)) holds every
-  // row of j, with room for the speed to double (a_j <= amax_j / 4), and while |d_j| stays
-  // within a twelfth of the span to `far`: past half its speed, its acceleration limit or that
-  // twelfth (where a jerk-limited move between two rests turns), the jerk of an optimal motion
-  // changes.
-  std::uint64_t constant_jerk_intervals(std::uint64_t rest, std::uint64_t far, std::uint64_t cap) const;
-  // The window a default problem gives a rest end of the reference a_ref (a_ref[0] at station
-  // idx; the rest station is idx at the start, the last station at the end): the phase of an
-  // optimal motion that leaves rest at the largest jerk the rest station allows and stops rising
-  // at the reference's peak acceleration near that end, which reaches that acceleration at the
-  // distance peak^3 / (6 jerk^2). The whole intervals inside that distance (at least one, at most
-  // constant_jerk_intervals) at constant jerk; where an acceleration limit ends the phase inside
-  // the first interval, or inside the one after the limits' count, the window ends with that
-  // interval and the phase inside it (share < 1). A longer window than the motion's phase would
-  // hold the motion at constant jerk past its peak, which costs percent of the traversal time; a
-  // shorter one costs next to nothing. Without a jerk limit at the rest station or a rising
-  // reference: the limits' count, all at constant jerk.
-  RestPhase constant_jerk_phase(std::span<const double> a_ref, std::uint64_t idx, bool at_end,
-                                std::uint64_t cap) const;
   // (j, amax) for j in [from, to) in order, wherever station base + j is stored and its amax finite.
   std::vector<FiniteAmax> collect_finite_amax(std::uint64_t base, std::uint64_t from, std::uint64_t to) const;
 

@@ -5,32 +5,34 @@
 // acceleration reaches what binds, then goes on at that acceleration. `share` is the fraction of
 // the window's span covered at constant jerk: 1 is the pure constant-jerk window (a = a_j x^(4/3),
 // b = a / (1.5 d)); below 1 the phase ends inside the window, which then goes on at the junction's
-// b (a linear in s). Units are those of the window: x = d / span (d the distance from the rest
-// station, signed like span), a over the junction's a_j, time over span / sqrt(a_j).
+// b (a linear in s); 0 is what a phase tends to as it shrinks, constant acceleration from rest
+// (a = a_j x, b = a / (2 d)). Units are those of the window: x = d / span (d the distance from the
+// rest station, signed like span), a over the junction's a_j, time over span / sqrt(a_j).
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 namespace qarn {
 
 struct RestWindowShape {
-  // The default windows take shares within [kResolution, 1 - kResolution] or 1, and of_junction
-  // reads a share above 1 - kResolution as 1: a pure window's junction, whose a / (span b) the
-  // solver meets only to its tolerance, reads back as the pure window.
+  // The default windows take 1 or shares below 1 - kResolution, and of_junction reads a share
+  // above 1 - kResolution as 1: a pure window's junction, whose a / (span b) the solver meets only
+  // to its tolerance, reads back as the pure window.
   static constexpr double kResolution = 1e-6;
 
   double share = 1.0;
 
-  // a_j = ratio() * span * b_j at the junction: 1.5 for the pure window, towards 2 as the phase
-  // shrinks (constant acceleration from rest).
+  // a_j = ratio() * span * b_j at the junction: 1.5 for the pure window, 2 without a phase.
   double ratio() const { return 2.0 - 0.5 * share; }
 
   // The crossing takes time_factor() * span / sqrt(a_j): 3 for the pure window (exactly: 1.5 +
-  // sqrt(2.25)), towards 2.
+  // sqrt(2.25)), 2 without a phase.
   double time_factor() const { return ratio() + std::sqrt(1.5 * share * ratio()); }
 
-  bool in_phase(double x) const { return x <= share; }
+  // A window without a phase has none, not even at the rest station.
+  bool in_phase(double x) const { return x <= share && share > 0.0; }
 
   // a / a_j at x, computed as the pure window computes x^(4/3) when share = 1.
   double a_at(double x) const {
@@ -53,7 +55,7 @@ struct RestWindowShape {
   // x reached at the time tau (units of span / sqrt(a_j)), 0 <= tau <= time_factor().
   double x_at_time(double tau) const {
     const double phase = std::sqrt(6.0 * share * ratio());
-    if (tau <= phase) {
+    if (tau < phase) {
       const double f = tau / phase;
       return share * (f * f * f);
     }
@@ -62,17 +64,24 @@ struct RestWindowShape {
   }
 
   // The window a profile's junction values describe: a_j = ratio * span * b_j with a ratio in
-  // (1.5, 2) gives a phase ending inside the window; anything else (the pure window's 1.5 up to
-  // the solver's tolerance, or values no such motion has) reads as the pure window.
+  // (1.5, 2) gives a phase ending inside the window, a ratio of 2 (up to kResolution / 2 above, the
+  // rounding of a phase too short to resolve) none; anything else (the pure window's 1.5 up to the
+  // solver's tolerance, or values no such motion has) reads as the pure window.
   static RestWindowShape of_junction(double a_j, double b_j, double span) {
-    const double ratio = a_j / (b_j * span);
-    if (!(ratio > 1.5 && ratio < 2.0)) return {};
-    const double share = 4.0 - 2.0 * ratio;
-    return {share > 1.0 - kResolution ? 1.0 : share};
+    const double share = 4.0 - 2.0 * (a_j / (b_j * span));
+    if (share > 0.0 && share < 1.0 - kResolution) return {share};
+    if (share <= 0.0 && share >= -kResolution) return {0.0};
+    return {};
   }
 };
 
-// (start, end): the share of each rest end's window covered at constant jerk (1: all of it).
-using ConstantJerkShare = std::pair<double, double>;
+// (start, end): the shape of each rest end's window.
+using RestWindowShapes = std::pair<RestWindowShape, RestWindowShape>;
+
+// The stationary window at a rest end: k intervals and the shape over them.
+struct RestPhase {
+  std::uint64_t k;
+  RestWindowShape shape;
+};
 
 }  // namespace qarn

@@ -13,19 +13,35 @@ JERK_LINE = dict(length=4.0, v=1.0, acc=1.0, jerk=2.0)
 JERK_LINE_TIME = 5.5
 
 
-def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, dec=None, dim=1, **kwargs):
+# The line of issue 35: six axes whose motion is jerk-limited throughout (no acceleration limit reached);
+# its length, then v, acceleration, deceleration and jerk per axis.
+SIX_AXES = dict(
+    direction=[0.007357567289722049, -0.36334275932867344, 0.008106968642670178, -0.3617595028721107,
+               -0.48769732003645233, -0.37492943842283866],
+    limits=(86.30131970769048,
+            [18.93896114336827, 1689.9180445586053, 0.4943059891576819, 356.8969529784394, 307.1191878548983, 153.5899706943781],
+            [9.936354853536349, 14001.103381456025, 1.0152231383312298, 101.39346429634135, 499.17490013851767, 489.94102109003666],
+            [19.351281715743117, 29264.46828580223, 0.5675332465927675, 289.00778104258586, 1721.27834267975, 1232.2730958215357],
+            [97.41390410272702, 12522.0334237456, 0.5006398251959412, 162764.3592629689, 51290.44415191576, 308.66274210093974]))
+
+
+def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, dec=None, dim=1, direction=None,
+                    **kwargs):
     """`dim` axes moving along q(s) = s / sqrt(dim) on [0, length] (the path s itself for one axis),
-    each with the limits v, acc (dec when given below zero) and jerk; returns (robot, s), a Robot of
-    `module`. Along s the limits are sqrt(dim) times those of one axis."""
+    or along q(s) = s * direction, each with the limits v, acc (dec when given below zero) and jerk
+    (scalars, or one per axis); returns (robot, s), a Robot of `module`. Along s the limits are
+    sqrt(dim) times those of one axis."""
+    dim = dim if direction is None else len(direction)
     robot = module.Robot(dim, capacity=max(n, 1000), **kwargs)
     s = np.linspace(0.0, length, n)
     robot.append_s(s)
     dq, zero = np.full((n, dim), 1.0 / np.sqrt(dim)) if dim > 1 else np.ones((n, 1)), np.zeros((n, dim))
+    dq = dq if direction is None else np.tile(direction, (n, 1))
     robot.set_q(s[:, None] * dq, dq, zero, 0, dddq=zero)
-    axes = lambda x: [x] * dim
-    robot.add_velocity_limits(axes(v), axes(-v), start_idx_s=0)
-    robot.add_acceleration_limits(axes(acc), axes(-(acc if dec is None else dec)), start_idx_s=0)
-    robot.add_jerk_limits(axes(jerk), axes(-jerk), start_idx_s=0)
+    axes = lambda x: np.array(np.broadcast_to(np.asarray(x, float), dim))
+    robot.add_velocity_limits(axes(v), -axes(v), start_idx_s=0)
+    robot.add_acceleration_limits(axes(acc), -axes(acc if dec is None else dec), start_idx_s=0)
+    robot.add_jerk_limits(axes(jerk), -axes(jerk), start_idx_s=0)
     return robot, s
 
 

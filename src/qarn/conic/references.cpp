@@ -76,6 +76,10 @@ ProfileReference reference_of_profile(std::span<const double> s, std::span<const
   ProfileReference out{std::vector<double>(a.begin(), a.end()), {}};
   const double largest = *std::max_element(earlier.a.begin(), earlier.a.end());
   fill_from_neighbours(out.a, largest);
+  // A solve that stopped short (InsufficientProgress, say) may leave a near zero over a stretch
+  // (1e-253 of its peak, measured); a unit that small takes that stretch out of the cost, and the
+  // solver, in those units, reports as solved a point whose cost is many times the optimum's.
+  floor_relative(out.a);
   if (!earlier.b.empty()) out.b = b_reference(s, out.a, b);
   return out;
 }

@@ -48,7 +48,8 @@ ProfileReference second_order_reference(const Topp2Problem& window);
 
 // The reference taken from a solution's profile (a, and b for third order), where the first one
 // proved far from the solution: its positive finite values, the others filled from their
-// neighbours (the earlier reference's largest a everywhere when the profile is at rest).
+// neighbours (the earlier reference's largest a everywhere when the profile is at rest), and no a
+// below 1e-3 of the largest.
 ProfileReference reference_of_profile(std::span<const double> s, std::span<const double> a,
                                       std::span<const double> b, const ProfileReference& earlier);
 

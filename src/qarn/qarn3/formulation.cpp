@@ -13,6 +13,7 @@
 #include "qarn/conic/references.hpp"
 #include "qarn/profile_grid.hpp"
 #include "qarn/profile_scale.hpp"
+#include "qarn/qarn3/rest_phase.hpp"
 
 namespace qarn::qarn3 {
 namespace {
@@ -30,10 +31,10 @@ Status check_finite_boundary(std::string_view component, const char* label, doub
   return {};
 }
 
-// The effective stationary windows: their counts and constant-jerk shares.
+// The effective stationary windows: their counts and shapes.
 struct RestWindows {
   NumStationary k{0, 0};
-  ConstantJerkShare share{1.0, 1.0};
+  RestWindowShapes shapes{};
 };
 
 // Builder steps 1 to 11, everything before the linearization; gives the effective windows. The
@@ -72,9 +73,9 @@ Result<RestWindows> check_inputs(const char* component, const Problem3Inputs& in
     const std::uint64_t cap = std::max<std::size_t>(1, (n - 1) / 4);
     for (const bool at_end : {false, true}) {
       if (!(at_end ? end_rest : start_rest)) continue;
-      const RestPhase phase = store.constant_jerk_phase(in.a_linearization, in.idx_s_start, at_end, cap);
+      const RestPhase phase = constant_jerk_phase(store, in.a_linearization, in.idx_s_start, at_end, cap);
       (at_end ? k.second : k.first) = phase.k;
-      (at_end ? w.share.second : w.share.first) = phase.share;
+      (at_end ? w.shapes.second : w.shapes.first) = phase.shape;
     }
   } else {
     k = {start_rest ? 1 : 0, end_rest ? 1 : 0};  // a window outside the store fails in the linearization
@@ -122,7 +123,7 @@ Topp3Problem record_of(const Constraints& store, const Problem3Inputs& in, const
           in.b_boundary.first,
           in.b_boundary.second,
           w.k,
-          w.share};
+          w.shapes};
 }
 
 CoreError linearization_error(const char* component, const ConstraintError& error) {

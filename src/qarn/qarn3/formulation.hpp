@@ -33,8 +33,8 @@ struct Topp3Profile {
 // the reference profile a_linearization. The store holds jerk rows linearized around that profile
 // for the window; the record is meaningful only while it keeps them. Invariants: the boundary
 // values are finite, a_start, a_final >= 0, a rest end has a b that points into the path, n >= 3,
-// n - 1 > max(k0, 1) + max(k1, 1), k0 / k1 > 0 only at an end where a = b = 0, and each share in
-// (0, 1].
+// n - 1 > max(k0, 1) + max(k1, 1), k0 / k1 > 0 only at an end where a = b = 0, and each shape's
+// share in [0, 1].
 struct Topp3Problem {
   const Constraints& constraints;
   std::span<const double> a_linearization;
@@ -44,10 +44,10 @@ struct Topp3Problem {
   double b_start;
   double b_final;
   NumStationary num_stationary;
-  ConstantJerkShare constant_jerk_share{1.0, 1.0};
+  RestWindowShapes window_shapes{};
 
-  RestWindowShape start_window() const { return {constant_jerk_share.first}; }
-  RestWindowShape end_window() const { return {constant_jerk_share.second}; }
+  RestWindowShape start_window() const { return window_shapes.first; }
+  RestWindowShape end_window() const { return window_shapes.second; }
 
   std::size_t s_len() const { return a_linearization.size(); }
   std::uint64_t idx_s_final() const { return idx_s_start + (s_len() - 1); }
@@ -66,7 +66,7 @@ struct Problem3Inputs {
   std::pair<double, double> a_boundary{0.0, 0.0};  // (a_start, a_final)
   std::pair<double, double> b_boundary{0.0, 0.0};  // (b_start, b_final)
   // Stationary intervals at a rest end: the pair asked for (each window wholly at constant jerk),
-  // or nothing for the constant-jerk phase of each rest end (Constraints::constant_jerk_phase),
+  // or nothing for the constant-jerk phase of each rest end (qarn3::constant_jerk_phase),
   // which the Python problem classes take by default.
   std::optional<NumStationary> num_stationary_max = NumStationary{1, 1};
   double a_linearization_floor = 1e-10;  // relative to the reference's largest value (see the builders)

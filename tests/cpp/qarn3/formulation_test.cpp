@@ -240,6 +240,11 @@ TEST(StationaryProfile, APhaseEndingInsideTheWindowThenConstantAcceleration) {
     EXPECT_NEAR(b_end[4 - i], -b_exact, 1e-14) << i;
   }
   EXPECT_NEAR(RestWindowShape::of_junction(5.0625, 3.0, 0.875).share, 1.0 / 7.0, 1e-15);
+  // a / (span b) = 2, or a hair above (the solver's tolerance): no phase, crossed in 2 span / sqrt(a_j).
+  for (const double b_j : {2.5, 2.5 * (1 - 1e-7)}) EXPECT_EQ(RestWindowShape::of_junction(5.0, b_j, 1.0).share, 0.0);
+  const RestWindowShape none{0.0};
+  EXPECT_EQ(none.time_at(1.0), 2.0);
+  for (const double x : {0.0, 0.09, 1.0}) EXPECT_NEAR(none.x_at_time(none.time_at(x)), x, 1e-15) << x;
 }
 
 }  // namespace

@@ -130,9 +130,9 @@ TEST(Qarn3Assembly, RowsConesAndVariablesPerObjective) {
 TEST(Qarn3Assembly, LinearCostCoversTheStationaryStations) {
   const Window w;
   const std::vector<ObjectiveView> list{{ObjectiveKind::Linear, 0.7, w.alpha, w.beta}};
-  for (const ConstantJerkShare& share : {ConstantJerkShare{1.0, 1.0}, ConstantJerkShare{0.3, 0.6}}) {
+  for (const RestWindowShapes& shapes : {RestWindowShapes{{1.0}, {1.0}}, RestWindowShapes{{0.3}, {0.6}}}) {
     Qarn3Problem p = w.problem(list);
-    p.constant_jerk_share = share;
+    p.window_shapes = shapes;
     ClarabelTriplets t;
     std::optional<TorqueCoefficients> torque;
     std::vector<double> q(add_sqrt_a_stage_qarn3(Window::kN - 1, list, t, 2, 1), 0.0);
@@ -150,7 +150,7 @@ TEST(Qarn3Assembly, LinearCostCoversTheStationaryStations) {
     double direct = 0.0;
     for (std::size_t i = 0; i < Window::kN; ++i) direct += 0.7 * (w.alpha[i] * a[i] + w.beta[i] * b[i]);
     EXPECT_NEAR(std::inner_product(q.begin(), q.end(), x.begin(), 0.0), direct, 1e-12 * std::abs(direct))
-        << share.first;
+        << shapes.first.share;
   }
 }
 

@@ -119,7 +119,7 @@ TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   EXPECT_EQ(time_objective_weights(s, 7, 2, 1), (std::vector<double>{0, 0, 9.5, 1.5, 1.5, 9.5, 0}));
   EXPECT_EQ(time_objective_weights_split(s, 7, 2, 1), (std::vector<double>{9, 0, 0.5, 1.5, 1.5, 0.5, 9}));
   // A phase ending halfway through the start window: crossing it takes (1.75 + sqrt(1.3125)) s_2 / sqrt(a_2).
-  EXPECT_DOUBLE_EQ(time_objective_weights(s, 7, 2, 1, {0.5, 1.0})[2], 3 * (1.75 + std::sqrt(1.3125)) + 0.5);
+  EXPECT_DOUBLE_EQ(time_objective_weights(s, 7, 2, 1, {{0.5}, {1.0}})[2], 3 * (1.75 + std::sqrt(1.3125)) + 0.5);
   // The LP's cost carries n - 2 nonzero weights without stationary ends, none on b.
   Line line;
   Topp3Problem moving = line.problem;

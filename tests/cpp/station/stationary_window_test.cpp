@@ -171,52 +171,23 @@ TEST(StationaryWindowBounds, APhaseEndingInsideTheWindow) {
   add_jerk_row(c, 0, 0.0, 0.0, 1.0, 0.0, 6.0);
   const std::vector<double> a_ref(4, 1.0);
   // The jerk b^(3/2) / sqrt(6 share) with b = A / (1.75 * 1) at share 1/2: A <= 1.75 cbrt(3) 6^(2/3).
-  EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, 0.5).upper, 1.75 * std::cbrt(3.0 * 36.0), 1e-12);
+  EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, RestWindowShape{0.5}).upper, 1.75 * std::cbrt(3.0 * 36.0), 1e-12);
   // After the phase b = A / 1.75 holds the junction's acceleration row b <= 0.1.
   ASSERT_TRUE(c.add_constraint_2nd(column({0.0}), column({1.0}), column({0.1}), 1, false).ok());
-  EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, 0.5).upper, 0.175, 1e-12);
+  EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, RestWindowShape{0.5}).upper, 0.175, 1e-12);
+  // Without a phase (share 0) b = A / 2 from the rest station on: the jerk row bounds nothing, the
+  // acceleration rows of both stations do.
+  EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, RestWindowShape{0.0}).upper, 0.2, 1e-12);
+  ASSERT_TRUE(c.add_constraint_2nd(column({0.0}), column({1.0}), column({0.05}), 0, false).ok());
+  EXPECT_NEAR(c.first_order_bounds_forward(a_ref, 0, 1, RestWindowShape{0.0}).upper, 0.1, 1e-12);
   // Where the phase ends (d = 0.5: a = A 3 / 7, b = a / 0.75, db/ds = a / 1.125) the jerk row holds
   // as it stands, halfway between the rows of stations 0 (jerk_b = 3) and 1 (jerk_b = 0).
   Constraints curved = store_with_stations(1, 8, ramp(4, 0.0, 1.0));
   add_jerk_row(curved, 0, 0.0, 3.0, 1.0, 0.0, 6.0);
   add_jerk_row(curved, 1, 0.0, 0.0, 1.0, 0.0, 6.0);
   const double w = 3.0 / 7.0, k = w * std::sqrt(w) * (1.0 / 1.125 + 1.5 / 0.75);
-  EXPECT_NEAR(curved.first_order_bounds_forward(std::vector<double>(4, 4.0), 0, 1, 0.5).upper,
+  EXPECT_NEAR(curved.first_order_bounds_forward(std::vector<double>(4, 4.0), 0, 1, RestWindowShape{0.5}).upper,
               std::pow(6.0 / k, 2.0 / 3.0), 1e-12);
-}
-
-// ---- the default window ----
-
-TEST(ConstantJerkPhase, EndsAtTheReferencesPeakAcceleration) {
-  // A line q = s with stations 0.1 apart and |jerk| <= 6: from rest at that jerk, b reaches B at
-  // the distance B^3 / 216. The reference a = 2 B s rises at b = B from the start.
-  const auto line = [](double acc) {
-    Constraints c = store_with_stations(1, 64, ramp(61, 0.0, 0.1));
-    const Eigen::MatrixXd zero = test::constant(1, 61, 0.0), one = test::constant(1, 61, 1.0);
-    EXPECT_TRUE(c.add_constraint_3rd(zero, zero, one, zero, test::constant(1, 61, 6.0), 0, false).ok());
-    EXPECT_TRUE(c.add_constraint_2nd(zero, one, test::constant(1, 61, acc), 0, false).ok());
-    return c;
-  };
-  const auto reference = [](double B) { return ramp(61, 0.0, 0.2 * B); };
-  struct Case {
-    double acc, B;
-    RestPhase expected;
-  };
-  for (const Case k : {Case{2.0, 2.0, {1, 8.0 / 21.6}},  // b = 2 binds at 0.037, inside the first interval
-                       Case{1e3, 2.0, {1, 1.0}},         // a peak at 0.037 that no limit sets: one whole interval
-                       Case{1e3, 3.0, {1, 1.0}},         // 0.125: whole intervals, a little short
-                       Case{3.0, 3.0, {2, 0.625}}}) {    // b = 3 binds at 0.125: the limits stop at 1
-    const RestPhase p = line(k.acc).constant_jerk_phase(reference(k.B), 0, false, 15);
-    EXPECT_EQ(p.k, k.expected.k) << k.B;
-    EXPECT_NEAR(p.share, k.expected.share, 1e-12) << k.B;
-  }
-  // No falling reference at the end, or no jerk limit: the limits' count, wholly at constant jerk.
-  const RestPhase end = line(1e3).constant_jerk_phase(reference(2.0), 0, true, 15);
-  EXPECT_EQ(end.k, line(1e3).constant_jerk_intervals(60, 0, 15));
-  EXPECT_EQ(end.share, 1.0);
-  const RestPhase free = store_with_stations(1, 64, ramp(61, 0.0, 0.1)).constant_jerk_phase(reference(2.0), 0, false, 15);
-  EXPECT_EQ(free.k, 1u);
-  EXPECT_EQ(free.share, 1.0);
 }
 
 TEST(StationaryWindowBounds, AnImpossibleRestStationShortCircuits) {

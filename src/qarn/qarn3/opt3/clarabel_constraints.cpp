@@ -43,10 +43,10 @@ void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::
 }
 
 void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
-                                       ClarabelTriplets& triplets, ConstantJerkShare share) {
+                                       ClarabelTriplets& triplets, RestWindowShapes shapes) {
   triplets.label_rows("stationary junction row");
-  if (k0 > 0) add_stationary_boundary_row(s, n, k0, false, triplets, RestWindowShape{share.first}.ratio());
-  if (k1 > 0) add_stationary_boundary_row(s, n, k1, true, triplets, RestWindowShape{share.second}.ratio());
+  if (k0 > 0) add_stationary_boundary_row(s, n, k0, false, triplets, shapes.first.ratio());
+  if (k1 > 0) add_stationary_boundary_row(s, n, k1, true, triplets, shapes.second.ratio());
   triplets.label_rows("trapezoid row");
   const std::size_t first = static_cast<std::size_t>(k0);
   const std::size_t last = n - 2 - static_cast<std::size_t>(k1);  // last free interval
@@ -66,12 +66,12 @@ bool add_first_order_constraints(const Topp3Problem& problem, std::size_t n, std
   const std::size_t j = n - 1 - static_cast<std::size_t>(k1);
   if (k0 > 0) {
     const BoundPair bound = store.first_order_bounds_forward(problem.a_linearization, problem.idx_s_start, k0,
-                                                             problem.constant_jerk_share.first);
+                                                             problem.start_window());
     if (!push_junction_bounds(static_cast<std::size_t>(k0), bound, triplets)) return false;
   }
   if (k1 > 0) {
     const BoundPair bound = store.first_order_bounds_backward(problem.a_linearization, problem.idx_s_start, k1,
-                                                              problem.constant_jerk_share.second);
+                                                              problem.end_window());
     if (!push_junction_bounds(j, bound, triplets)) return false;
   }
   for (std::size_t i = static_cast<std::size_t>(k0) + 1; i < j; ++i) push_bound_row(i, -1.0, 0.0, triplets);
@@ -173,7 +173,7 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
   triplets.b.insert(triplets.b.end(), {problem.a_start, problem.a_final, problem.b_start, problem.b_final});
   log_block<V>("boundary", triplets);
 
-  add_dynamic_zero_cone_constraints(s, n, k0, k1, triplets, problem.constant_jerk_share);
+  add_dynamic_zero_cone_constraints(s, n, k0, k1, triplets, problem.window_shapes);
   log_block<V>("dynamic+zero_cone", triplets);
 
   const std::size_t first_inequality = triplets.row_count();

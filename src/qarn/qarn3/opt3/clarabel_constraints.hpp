@@ -36,7 +36,7 @@ void add_stationary_boundary_row(std::span<const double> s, std::size_t n, std::
 // a_i - a_(i+1) + h_i (b_i + b_(i+1)) = 0 for i = k0 .. n-2-k1 (da/ds = 2b by the trapezoid rule),
 // then the ZeroCone over every row appended since the record was empty.
 void add_dynamic_zero_cone_constraints(std::span<const double> s, std::size_t n, std::uint64_t k0, std::uint64_t k1,
-                                       ClarabelTriplets& triplets, ConstantJerkShare share = {1.0, 1.0});
+                                       ClarabelTriplets& triplets, RestWindowShapes shapes = {});
 // The junction bounds of a from the stationary window, a_i >= 0 between the junctions and
 // a_i <= amax_i where amax is finite, there and at the two end stations (whose a the boundary rows
 // fix, at rest or moving). False when a junction's bounds are inverted.

@@ -69,8 +69,8 @@ ObjectiveTerms qarn3_objective_terms(const Qarn3Problem& problem, const Topp3Pro
   // 1 / sqrt(a), NaN-ignoring floor: a negative a gives a NaN root, which yields to the floor.
   std::vector<double> r(n);
   for (std::size_t i = 0; i < n; ++i) r[i] = 1.0 / nan_max(std::sqrt(a[i]), 1e-16);
-  const std::vector<double> weights = time_objective_weights(s, n, k0, k1, problem.constant_jerk_share);
-  const std::vector<double> split = time_objective_weights_split(s, n, k0, k1, problem.constant_jerk_share);
+  const std::vector<double> weights = time_objective_weights(s, n, k0, k1, problem.window_shapes);
+  const std::vector<double> split = time_objective_weights_split(s, n, k0, k1, problem.window_shapes);
 
   std::optional<Eigen::MatrixXd> tau;  // dim x n, one column per station
   for (const ObjectiveView& o : problem.objectives) {

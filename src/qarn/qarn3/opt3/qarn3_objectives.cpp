@@ -170,8 +170,8 @@ Status clarabel_objective_qarn3(const Qarn3Problem& problem, std::span<const dou
   // Computed once, and only when an objective needs them.
   std::vector<double> weights, split;
   for (const ObjectiveView& o : problem.objectives) {
-    if (o.kind == ObjectiveKind::Time && weights.empty()) weights = time_objective_weights(s, n, k0, k1, problem.constant_jerk_share);
-    if (o.kind == ObjectiveKind::ThermalEnergy && split.empty()) split = time_objective_weights_split(s, n, k0, k1, problem.constant_jerk_share);
+    if (o.kind == ObjectiveKind::Time && weights.empty()) weights = time_objective_weights(s, n, k0, k1, problem.window_shapes);
+    if (o.kind == ObjectiveKind::ThermalEnergy && split.empty()) split = time_objective_weights_split(s, n, k0, k1, problem.window_shapes);
   }
   if (qarn2::needs_torque(problem.objectives)) {
     Result<TorqueCoefficients> c = problem.robot.torque_coefficients(problem.idx_s_start, n);

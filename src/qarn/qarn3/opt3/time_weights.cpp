@@ -25,26 +25,26 @@ std::size_t time_term_count(std::size_t n, std::uint64_t k0, std::uint64_t k1) {
 }
 
 std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
-                                           std::uint64_t k1, ConstantJerkShare share) {
+                                           std::uint64_t k1, RestWindowShapes shapes) {
   std::vector<double> w = interior_weights(s, n, k0, k1);
   if (k0 > 0) {
     const std::size_t k = static_cast<std::size_t>(k0);
-    const double f = RestWindowShape{share.first}.time_factor();
+    const double f = shapes.first.time_factor();
     w[k] = (s[k] - s[0]) * f + (s[k + 1] - s[k]) * 0.5;
   }
   if (k1 > 0) {
     const std::size_t m = n - 1;
     const std::size_t j = m - static_cast<std::size_t>(k1);
-    const double f = RestWindowShape{share.second}.time_factor();
+    const double f = shapes.second.time_factor();
     w[j] = (s[m] - s[j]) * f + (s[j] - s[j - 1]) * 0.5;
   }
   return w;
 }
 
 std::vector<double> linearized_time_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
-                                            std::uint64_t k1, ConstantJerkShare share, std::span<const double> a_ref,
+                                            std::uint64_t k1, RestWindowShapes shapes, std::span<const double> a_ref,
                                             double floor) {
-  std::vector<double> w = time_objective_weights(s, n, k0, k1, share);
+  std::vector<double> w = time_objective_weights(s, n, k0, k1, shapes);
   for (std::size_t i = 0; i < n; ++i) {
     const double a = std::fmax(a_ref[i], floor);  // fmax: a NaN reference takes the floor
     w[i] *= 0.5 / (a * std::sqrt(a));
@@ -53,18 +53,18 @@ std::vector<double> linearized_time_weights(std::span<const double> s, std::size
 }
 
 std::vector<double> time_objective_weights_split(std::span<const double> s, std::size_t n, std::uint64_t k0,
-                                                 std::uint64_t k1, ConstantJerkShare share) {
+                                                 std::uint64_t k1, RestWindowShapes shapes) {
   std::vector<double> w = interior_weights(s, n, k0, k1);
   if (k0 > 0) {
     const std::size_t k = static_cast<std::size_t>(k0);
     w[k] = (s[k + 1] - s[k]) * 0.5;
-    w[0] = (s[k] - s[0]) * RestWindowShape{share.first}.time_factor();
+    w[0] = (s[k] - s[0]) * shapes.first.time_factor();
   }
   if (k1 > 0) {
     const std::size_t m = n - 1;
     const std::size_t j = m - static_cast<std::size_t>(k1);
     w[j] = (s[j] - s[j - 1]) * 0.5;
-    w[m] = (s[m] - s[j]) * RestWindowShape{share.second}.time_factor();
+    w[m] = (s[m] - s[j]) * shapes.second.time_factor();
   }
   return w;
 }

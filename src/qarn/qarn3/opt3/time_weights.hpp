@@ -21,7 +21,7 @@ inline std::size_t first_time_station(std::uint64_t k0) { return k0 > 0 ? static
 // Merged form: the stationary segment's weight is added to its junction station; stations inside
 // the stationary blocks, and station 0 / n-1 when it is not a junction, weigh 0.
 std::vector<double> time_objective_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
-                                           std::uint64_t k1, ConstantJerkShare share = {1.0, 1.0});
+                                           std::uint64_t k1, RestWindowShapes shapes = {});
 
 // The TOPP3 LP's weights: the slope of the traversal time sum_j W_j / sqrt(a_j) at the reference,
 // W_j / (2 a_ref_j^(3/2)) (a_ref floored at `floor`, a NaN reference taking the floor), so that the
@@ -29,12 +29,12 @@ std::vector<double> time_objective_weights(std::span<const double> s, std::size_
 // a near-zero a at one station, which costs time without bound, for more room elsewhere, and the
 // next linearization around that near-zero a held it there.
 std::vector<double> linearized_time_weights(std::span<const double> s, std::size_t n, std::uint64_t k0,
-                                            std::uint64_t k1, ConstantJerkShare share, std::span<const double> a_ref,
+                                            std::uint64_t k1, RestWindowShapes shapes, std::span<const double> a_ref,
                                             double floor);
 
 // Split form: the junction keeps only its free half interval and the stationary segment's weight
 // sits on the rest station (index 0 or n-1).
 std::vector<double> time_objective_weights_split(std::span<const double> s, std::size_t n, std::uint64_t k0,
-                                                 std::uint64_t k1, ConstantJerkShare share = {1.0, 1.0});
+                                                 std::uint64_t k1, RestWindowShapes shapes = {});
 
 }  // namespace qarn::qarn3

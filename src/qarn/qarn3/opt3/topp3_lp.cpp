@@ -31,7 +31,7 @@ struct Topp3Lp : ThirdOrderPolicy<Topp3Lp> {
   static Status assemble_own(const Problem& problem, const Context& context, Assembly& assembly) {
     const std::size_t n = problem.s_len();
     const auto [k0, k1] = problem.num_stationary;
-    const std::vector<double> w = linearized_time_weights(context.s, n, k0, k1, problem.constant_jerk_share,
+    const std::vector<double> w = linearized_time_weights(context.s, n, k0, k1, problem.window_shapes,
                                                          linearization_reference(problem.a_linearization),
                                                          problem.constraints.a_linearization_floor());
     assembly.q.assign(2 * n, 0.0);

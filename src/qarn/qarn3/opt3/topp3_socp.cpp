@@ -51,7 +51,7 @@ struct Topp3Socp : ThirdOrderPolicy<Topp3Socp> {
                            triplet_delta(assembly.triplets.lengths() - before)));
     }
     // Cost W_j on w_i, j = max(k0, 1) + i; a, b and u cost nothing.
-    const std::vector<double> w = time_objective_weights(context.s, n, k0, k1, problem.constant_jerk_share);
+    const std::vector<double> w = time_objective_weights(context.s, n, k0, k1, problem.window_shapes);
     const std::size_t j0 = first_time_station(k0);
     assembly.q.assign(2 * n + m, 0.0);
     assembly.q.insert(assembly.q.end(), w.begin() + static_cast<std::ptrdiff_t>(j0),
