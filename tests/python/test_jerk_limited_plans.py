@@ -4,6 +4,7 @@ run by default; `pytest -m slow -s tests/python/test_jerk_limited_plans.py` runs
 to 2,000 stations). Every plan is checked independently: its time against the exact double S-curve
 on lines and against the re-linearized topp3_socp, and its joint motion sampled at 1 kHz."""
 
+import math
 import pathlib
 import sys
 
@@ -11,7 +12,7 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from conic_campaign import build, case_of, limit_excess
+from conic_campaign import build, case_of, limit_excess, make_case
 from third_order_cases import double_s_time, jerk_line_robot
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
@@ -19,11 +20,12 @@ from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
 
 
-def checked_plan(robot, s, label, holds_limits, line=None, explicit_counts=()):
+def checked_plan(robot, s, label, holds_limits, line=None, explicit_counts=(), socp_gap=0.01):
     """The LP plan over the stations s of the robot, checked: no slower than its first pass nor than
-    the same plan with each of `explicit_counts` stationary intervals at the rest ends, within 1% of
-    the re-linearized topp3_socp, `holds_limits(profile)` at its stations and, on a line = (path,
-    v, acc, dec, jerk), its motion sampled at 1 kHz: velocity and acceleration to 1e-3, jerk to 1e-2.
+    the same plan with each of `explicit_counts` stationary intervals at the rest ends, within
+    `socp_gap` of the re-linearized topp3_socp, `holds_limits(profile)` at its stations and, on a
+    line = (path, v, acc, dec, jerk), its motion sampled at 1 kHz: velocity and acceleration to 1e-3,
+    jerk to 1e-2.
     Returns its time, its passes and its time over the topp3_socp plan's."""
     first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
     profile, duration, passes = plan_jerk_limited(robot.constraints, s, first)
@@ -32,7 +34,7 @@ def checked_plan(robot, s, label, holds_limits, line=None, explicit_counts=()):
     for k in explicit_counts:
         assert duration <= plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k)[1] * (1 + 1e-9), k
     _, socp_duration, _ = plan_jerk_limited(robot.constraints, s, first, solve=q.topp3_socp)
-    assert duration <= socp_duration * 1.01, (label, duration / socp_duration)
+    assert duration <= socp_duration * (1 + socp_gap), (label, duration / socp_duration)
     assert holds_limits(profile), label
     if line is not None:
         path, v, acc, dec, jerk_max = line
@@ -96,11 +98,50 @@ def test_plans_on_lines_converge_to_the_exact_optimum(n, dim, length, v, acc, de
     assert passes <= 8
 
 
-def test_a_waypoint_path_of_millimetres_converges():
-    # Before: 0.40 s, 0.30 s, 340 s, then no traversal time.
-    case = case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)
-    duration, _, _ = checked_case(case)
-    assert np.isfinite(duration)
+def waypoint_case(name):
+    """(robot, s, path derivatives, limits) of a case, of seed `name` of the conic campaign at 50 or
+    100 stations, or of a stored path: its q, dq, ddq, dddq at the stations s, per-axis limits v, a, j."""
+    if not isinstance(name, str):
+        return build(make_case(name, stations=(50, 100)) if isinstance(name, int) else name)
+    c = np.load(pathlib.Path(__file__).parent / "cases" / f"{name}.npz")
+    s, (path_q, *derivatives), limits = c["s"], c["Q"], (c["v"], c["a"], c["j"])
+    robot = q.Robot(path_q.shape[1], capacity=len(s))
+    robot.append_s(s)
+    robot.set_q(path_q, derivatives[0], derivatives[1], 0, dddq=derivatives[2])
+    for add, limit in zip((robot.add_velocity_limits, robot.add_acceleration_limits, robot.add_jerk_limits), limits):
+        add(limit, -limit, start_idx_s=0)
+    return robot, s, tuple(derivatives), limits
+
+
+def converged_time(robot, s):
+    """The fastest time of passes each linearized around the last one's a, from topp2_ra's profile,
+    run until a pass gains less than 1e-7."""
+    reference, best = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1))), math.inf
+    while True:
+        profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
+        reference, duration = profile.a, q.s_to_t_topp3(s, profile)[0]
+        if not duration < best * (1 - 1e-7):
+            return min(best, duration)
+        best = duration
+
+
+# (case, allowed gap to the topp3_socp plan). Before: the passes of the first, a cubic of
+# millimetres, gave 0.40 s, 0.30 s, 340 s, then no traversal time. The first pass of the others
+# leaves the junction of a rest window at 3e-11 of the peak a, where a pass can raise a only
+# threefold: the default 10 passes ended at 186.6 s (a fitted 3-axis path) and 46.73 s (a fitted
+# 1-axis path), where 22 and 23 passes reach 12.4935 s and 3.0166 s. On the last the LP passes
+# settle 1.2% above the topp3_socp plan, which no count of passes changes.
+WAYPOINT_PATHS = [(case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4), 0.01), ("jerk_slow_recovery", 0.01),
+                  (684, 0.015)]
+
+
+@pytest.mark.parametrize("name, socp_gap", WAYPOINT_PATHS)
+def test_plans_on_waypoint_paths_reach_what_more_passes_reach(name, socp_gap):
+    robot, s, derivatives, limits = waypoint_case(name)
+    holds = lambda p: limit_excess(s, p, derivatives, limits) <= 1e-6
+    duration, passes, _ = checked_plan(robot, s, str(name), holds, socp_gap=socp_gap)
+    assert duration <= converged_time(robot, s) * (1 + 1e-3)
+    assert passes <= 8
 
 
 def random_case(seed, stations):
