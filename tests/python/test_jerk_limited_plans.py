@@ -4,7 +4,6 @@ run by default; `pytest -m slow -s tests/python/test_jerk_limited_plans.py` runs
 to 2,000 stations). Every plan is checked independently: its time against the exact double S-curve
 on lines and against the re-linearized topp3_socp, and its joint motion sampled at 1 kHz."""
 
-import math
 import pathlib
 import sys
 
@@ -13,7 +12,7 @@ import pytest
 
 from qarn_py import _native as q
 from conic_campaign import build, case_of, limit_excess, make_case
-from third_order_cases import double_s_time, jerk_line_robot
+from third_order_cases import double_s_time, jerk_line_robot, pass_times, stored_path_robot
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
@@ -100,29 +99,10 @@ def test_plans_on_lines_converge_to_the_exact_optimum(n, dim, length, v, acc, de
 
 def waypoint_case(name):
     """(robot, s, path derivatives, limits) of a case, of seed `name` of the conic campaign at 50 or
-    100 stations, or of a stored path: its q, dq, ddq, dddq at the stations s, per-axis limits v, a, j."""
-    if not isinstance(name, str):
-        return build(make_case(name, stations=(50, 100)) if isinstance(name, int) else name)
-    c = np.load(pathlib.Path(__file__).parent / "cases" / f"{name}.npz")
-    s, (path_q, *derivatives), limits = c["s"], c["Q"], (c["v"], c["a"], c["j"])
-    robot = q.Robot(path_q.shape[1], capacity=len(s))
-    robot.append_s(s)
-    robot.set_q(path_q, derivatives[0], derivatives[1], 0, dddq=derivatives[2])
-    for add, limit in zip((robot.add_velocity_limits, robot.add_acceleration_limits, robot.add_jerk_limits), limits):
-        add(limit, -limit, start_idx_s=0)
-    return robot, s, tuple(derivatives), limits
-
-
-def converged_time(robot, s):
-    """The fastest time of passes each linearized around the last one's a, from topp2_ra's profile,
-    run until a pass gains less than 1e-7."""
-    reference, best = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1))), math.inf
-    while True:
-        profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
-        reference, duration = profile.a, q.s_to_t_topp3(s, profile)[0]
-        if not duration < best * (1 - 1e-7):
-            return min(best, duration)
-        best = duration
+    100 stations, or of a path stored in cases/."""
+    if isinstance(name, str):
+        return stored_path_robot(name)
+    return build(make_case(name, stations=(50, 100)) if isinstance(name, int) else name)
 
 
 # (case, allowed gap to the topp3_socp plan). Before: the passes of the first, a cubic of
@@ -140,7 +120,7 @@ def test_plans_on_waypoint_paths_reach_what_more_passes_reach(name, socp_gap):
     robot, s, derivatives, limits = waypoint_case(name)
     holds = lambda p: limit_excess(s, p, derivatives, limits) <= 1e-6
     duration, passes, _ = checked_plan(robot, s, str(name), holds, socp_gap=socp_gap)
-    assert duration <= converged_time(robot, s) * (1 + 1e-3)
+    assert duration <= min(pass_times(robot.constraints, s)) * (1 + 1e-3)
     assert passes <= 8
 
 
