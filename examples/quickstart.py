@@ -63,10 +63,11 @@ peak_grid = np.max(np.abs(joint_velocity) / V_MAX)
 
 # 6. Jerk-limited: the third-order profile (a and b = d2s/dt2 at every station) of the TOPP3 linear
 #    program. Its jerk rows are linearized around a reference profile; the time-optimal profile of
-#    step 3 is the first reference, and each solve's result is the next one (jerk_limited_plan.py),
-#    keeping the fastest profile and stopping once a pass gains less than 1e-4 of the time. The motion
-#    starts and ends at rest; next to each end a closed-form shape (constant path jerk) covers the
-#    stations the limits leave to that phase, and keeps the jerk finite.
+#    step 3 is the first reference, and each solve's result is the next one (held at a tenth of the
+#    last reference at least; jerk_limited_plan.py), keeping the fastest profile and stopping once a
+#    pass gains less than 1e-4 of the time. The motion starts and ends at rest; next to each end a
+#    closed-form shape (constant path jerk) covers the stations the limits leave to that phase, and
+#    keeps the jerk finite.
 started = time.perf_counter()
 profile, duration3, passes = plan_jerk_limited(robot.constraints, s, a)
 solve3_ms = (time.perf_counter() - started) * 1e3
