@@ -193,7 +193,7 @@ def compare_cvxpy():
             peer.update(value=program.value, a=a.value, solver=program.solver_stats.solve_time,
                         iterations=program.solver_stats.num_iters)
 
-        repeats = max(1, min(5, 5000 // n))
+        repeats = max(3, min(5, 5000 // n))  # three at least: one call of seconds is at the mercy of the load
         ours, theirs = best_times([lambda: q.qarn2_socp(problem), cvxpy_solve], repeats)
         solver_ours, solver_theirs, around = float("inf"), float("inf"), float("inf")
         for _ in range(repeats):  # Clarabel's own solve time as each side reports it, and qarn_py's rest
@@ -240,49 +240,91 @@ def jerk_robot(path, s):
     return robot
 
 
-def lp_reference_module():
-    """The row formulas of the TOPP3 LP as the C++ reference test poses them in cvxpy (junction bounds
-    of the rest windows, time weights): shared, so that the bench and the test pose one program."""
-    import importlib.util
+def rest_window(s, profile, at_end):
+    """A rest window as the library reports it: (rest station, junction station, share), its count from
+    profile.num_stationary and its share of constant jerk read from the junction's a and b as the README's
+    "Rest ends" bullet gives it (r = a_j / (d_j |b_j|): share 4 - 2 r for 1.5 < r < 2, else 1)."""
+    k = profile.num_stationary[1 if at_end else 0]
+    rest = len(s) - 1 if at_end else 0
+    junction = rest - k if at_end else rest + k
+    with np.errstate(divide="ignore", invalid="ignore"):
+        r = profile.a[junction] / abs((s[junction] - s[rest]) * profile.b[junction])
+    share = 4 - 2 * r if 1.5 < r < 2 and 4 - 2 * r < 1 - 1e-6 else 1.0
+    return rest, junction, share
 
-    where = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "cpp", "qarn3",
-                         "third_order_reference.py")
-    spec = importlib.util.spec_from_file_location("third_order_reference", where)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+
+def window_rows(s, d, a_ref, floor, a, rest, junction, share):
+    """The rows of a rest window on its closed form (README, "Rest ends"): every station of the window
+    holds its velocity, acceleration and linearized jerk rows at a = A w, b = a / e, db/ds = a / g (A the
+    junction's a), and the rest station its jerk limit through the constant path jerk J. A phase that
+    ends inside the window (share < 1) also bounds A by the jerk where it ends, between two stations:
+    not posed here (the difference column would show it if it binds)."""
+    span = s[junction] - s[rest]
+    ratio = 2 - share / 2
+    step = 1 if junction > rest else -1
+    i = np.arange(rest + step, junction + step, step)
+    dist = s[i] - s[rest]
+    x = dist / span
+    phase = x <= share
+    w = np.where(phase, 1.5 * share / ratio * (x / share) ** (4 / 3), (2 * x - share / 2) / ratio)
+    e = np.where(phase, 1.5 * dist, 2 * dist - share * span / 2)
+    g_inv = np.where(phase, 1 / (4.5 * dist**2), 0.0)
+    rows, bounds = [], []
+    with np.errstate(divide="ignore"):
+        amax = np.min((V3 / np.abs(d.dq[i])) ** 2, axis=1)
+    rows.append(w[np.isfinite(amax)])
+    bounds.append(amax[np.isfinite(amax)])
+    r = 1 / np.sqrt(np.maximum(a_ref[i], floor))
+    for axis in range(AXES3):
+        for sign in (1.0, -1.0):
+            rows.append(w * sign * (d.ddq[i, axis] + d.dq[i, axis] / e))
+            bounds.append(np.full(len(i), ACC3[axis]))
+            rows.append(w * (0.5 * r**3 * JERK3[axis] + sign * (d.dq[i, axis] * g_inv + d.dddq[i, axis]
+                                                                  + 3 * d.ddq[i, axis] / e)))
+            bounds.append(1.5 * r * JERK3[axis])
+    # J = (A / (ratio |span|))^(3/2) / sqrt(6 share |span|), and the joint jerk at rest is q' J.
+    moving = d.dq[rest] != 0
+    cube_root = ratio * abs(span) * (JERK3[moving] / np.abs(d.dq[rest, moving])) ** (2 / 3) * (
+        6 * share * abs(span)) ** (1 / 3)
+    coefficient, bound = np.concatenate(rows), np.concatenate(bounds)
+    return [coefficient * a[junction] <= bound, a[junction] >= 0] + (
+        [a[junction] <= cube_root.min()] if len(cube_root) else [])
 
 
-def cvxpy_topp3_lp(ref, s, d, a_ref, k0, k1, floor=1e-10):
-    """The TOPP3 LP qarn_py builds, rest to rest with k0 / k1 stationary intervals, in cvxpy with
-    vectorized rows: trapezoid equalities and interval rows on the free intervals, the junctions
-    a = 1.5 (s - s_edge) b with their bounds, first- and second-order rows at the interior stations,
-    and every jerk row linearized around a_ref at k0 ..= n - 1 - k1, once per free interval beside
-    the station, with c = db/ds on that interval; it maximises the time-weighted sum of a."""
+def cvxpy_topp3_lp(s, d, a_ref, profile, floor=1e-10):
+    """The TOPP3 LP that topp3_lp solves for a reference a_ref, rest to rest, in cvxpy with vectorized
+    rows; its rest windows (count and shape) read from the library's profile. Free intervals: trapezoid
+    equalities and interval rows; junctions a = ratio (s - s_rest) b; stationary stations: the window rows
+    above; interior stations: first- and second-order rows; every jerk row linearized around a_ref at the
+    stations from junction to junction, once per free interval beside the station, with c = db/ds on that
+    interval. It minimises the linearized traversal time: -w . a with w = W / (2 a_ref^(3/2)), W the
+    time weights (half the neighbouring intervals, and at a junction also the window's crossing, time
+    factor * span), a_ref floored at `floor` times its largest value."""
     import cvxpy as cp
 
-    n, j_end = len(s), len(s) - 1 - k1
+    n = len(s)
+    floor *= np.max(a_ref)
+    (rest0, k0, share0), (rest1, j_end, share1) = rest_window(s, profile, False), rest_window(s, profile, True)
     dq, ddq, dddq = d.dq, d.ddq, d.dddq  # n x axes
-    p = {"dim": AXES3, "s": list(s), "dq": dq.T.tolist(), "ddq": ddq.T.tolist(), "dddq": dddq.T.tolist(),
-         "v": list(V3), "acc": list(ACC3), "jerk": list(JERK3), "a_ref": list(a_ref), "floor": floor}
     a, b = cp.Variable(n), cp.Variable(n)
     h = np.diff(s)
     free = slice(k0, j_end)
-    cons = [a[0] == 0, a[n - 1] == 0, b[0] == 0, b[n - 1] == 0,
-            a[k0 + 1:j_end + 1] - a[free] == cp.multiply(h[free], b[free] + b[k0 + 1:j_end + 1]),
-            2 * a[free] + cp.multiply(h[free], b[free]) >= 0,
-            2 * a[free] + cp.multiply(2 * h[free], b[free]) + cp.multiply(h[free], b[k0 + 1:j_end + 1]) >= 0]
-    for k, rest, step, junction in ((k0, 0, 1, k0), (k1, n - 1, -1, j_end)):
-        if k > 0:
-            cons.append(a[junction] == 1.5 * (s[junction] - s[rest]) * b[junction])
-            upper, lower = ref.junction_bounds(p, rest, k, step)
-            cons += [a[junction] <= upper] if np.isfinite(upper) else []
-            cons.append(a[junction] >= lower)
-    inner = np.arange(k0 + 1, j_end)
+    nxt = slice(k0 + 1, j_end + 1)
     with np.errstate(divide="ignore"):
-        amax = np.min((V3 / np.abs(dq[inner])) ** 2, axis=1)
-    bounded = np.isfinite(amax)
-    cons += [a[inner] >= 0, a[inner[bounded]] <= amax[bounded]]
+        amax = np.min((V3 / np.abs(dq)) ** 2, axis=1)
+    both = np.flatnonzero(np.isfinite(amax[k0:j_end]) & np.isfinite(amax[k0 + 1:j_end + 1])) + k0
+    cons = [a[0] == 0, a[n - 1] == 0, b[0] == 0, b[n - 1] == 0,
+            a[nxt] - a[free] == cp.multiply(h[free], b[free] + b[nxt]),
+            2 * a[free] + cp.multiply(h[free], b[free]) >= 0,
+            2 * a[free] + cp.multiply(2 * h[free], b[free]) + cp.multiply(h[free], b[nxt]) >= 0,
+            a[free] + cp.multiply(h[free], b[free]) >= 0,
+            a[both] + cp.multiply(h[both], b[both]) <= np.maximum(amax[both], amax[both + 1])]
+    for rest, junction, share in ((rest0, k0, share0), (rest1, j_end, share1)):
+        cons.append(a[junction] == (2 - share / 2) * (s[junction] - s[rest]) * b[junction])
+        cons += window_rows(s, d, a_ref, floor, a, rest, junction, share)
+    inner = np.arange(k0 + 1, j_end)
+    bounded = np.isfinite(amax[inner])
+    cons += [a[inner] >= 0, a[inner[bounded]] <= amax[inner[bounded]]]
     for axis in range(AXES3):
         acc_row = cp.multiply(ddq[inner, axis], a[inner]) + cp.multiply(dq[inner, axis], b[inner])
         cons += [acc_row <= ACC3[axis], acc_row >= -ACC3[axis]]
@@ -297,8 +339,33 @@ def cvxpy_topp3_lp(ref, s, d, a_ref, k0, k1, floor=1e-10):
                        + cp.multiply(sign * 3 * ddq[station, axis], b[station])
                        + cp.multiply(sign * dq[station, axis], c[interval]))
                 cons.append(row <= 1.5 * r[station] * jm)
-    w = np.array(ref.time_weights(list(s), k0, k1))
+    weights = np.zeros(n)
+    weights[k0 + 1:j_end] = 0.5 * (s[k0 + 2:j_end + 1] - s[k0:j_end - 1])
+    for rest, junction, share, beside in ((rest0, k0, share0, k0 + 1), (rest1, j_end, share1, j_end - 1)):
+        ratio = 2 - share / 2
+        weights[junction] = (ratio + np.sqrt(1.5 * share * ratio)) * abs(s[junction] - s[rest]) + 0.5 * abs(
+            s[beside] - s[junction])
+    w = 0.5 * weights / np.maximum(a_ref, floor) ** 1.5
     return cp.Problem(cp.Minimize(-w @ a), cons), a
+
+
+def solves_per_call(call):
+    """How many Clarabel solves one call makes: the "solve done" lines it prints at verbosity "summary"
+    (printed by the native core, so read from the process's standard output)."""
+    import tempfile
+
+    sys.stdout.flush()
+    saved = os.dup(1)
+    with tempfile.TemporaryFile(mode="w+") as out:
+        os.dup2(out.fileno(), 1)
+        try:
+            call()
+        finally:
+            sys.stdout.flush()
+            os.dup2(saved, 1)
+            os.close(saved)
+        out.seek(0)
+        return sum("solve done" in line for line in out)
 
 
 def jerk_limited_plan(waypoints, n, dt=0.001):
@@ -312,13 +379,12 @@ def jerk_limited_plan(waypoints, n, dt=0.001):
         profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
         reference = profile.a
     t_final, t_s = q.s_to_t_topp3(s, profile)
-    return q.t_to_s_topp3(s, profile, t_s, dt=dt), robot, profile
+    return q.t_to_s_topp3_uniform(s, profile, t_s, dt), robot, profile
 
 
 def compare_topp3():
     import cvxpy as cp
 
-    ref = lp_reference_module()
     path = q.Path.from_waypoints(WAYPOINTS3)
     rows, verdict = [], []
     for n in SIZES[:2]:
@@ -326,12 +392,12 @@ def compare_topp3():
         robot = jerk_robot(path, s)
         a_ref = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
         problem = q.Topp3Problem(robot.constraints, a_ref)
-        k0, k1 = q.topp3_lp(problem).num_stationary
+        windows = q.topp3_lp(problem)  # the rest windows the library chose for this reference
         d = path.evaluate_up_to_3rd(s)
         peer = {}
 
         def cvxpy_solve():  # formulation, compilation and solve: a fresh problem each call
-            program, a = cvxpy_topp3_lp(ref, s, d, a_ref, k0, k1)
+            program, a = cvxpy_topp3_lp(s, d, a_ref, windows)
             program.solve(solver=cp.CLARABEL, equilibrate_max_iter=20)
             peer.update(value=program.value, a=a.value, solver=program.solver_stats.solve_time,
                         iterations=program.solver_stats.num_iters)
@@ -344,21 +410,29 @@ def compare_topp3():
             solver_ours = min(solver_ours, result.solve_time)
             cvxpy_solve()
             solver_theirs = min(solver_theirs, peer["solver"])
+        summary = q.ClarabelOptions(verbosity="summary")
+        solves = solves_per_call(lambda: q.topp3_lp(problem, summary))
         objective = abs(result.obj_val - peer["value"]) / abs(peer["value"])
-        rows.append(row(f"topp3_lp vs cvxpy + Clarabel, {AXES3} axes", n, ours, theirs, objective))
+        rows.append(row(f"topp3_lp vs cvxpy + Clarabel, {AXES3} axes", n, ours, theirs, objective,
+                        f"rest windows {windows.num_stationary}; {solves} solve{'s' * (solves > 1)} per pass"))
         rows.append(row("  Clarabel solve alone", n, solver_ours, solver_theirs,
                         max_rel_diff(peer["a"], result.profile.a),
                         f"profiles (the LP's optimum may be a face); {result.iterations} / "
-                        f"{peer['iterations']} iterations"))
+                        f"{peer['iterations']} iterations (ours: the last solve)"))
+        socp_solves = solves_per_call(lambda: q.topp3_socp(problem, summary))
+        lp, socp = best_times([lambda: q.topp3_lp(problem), lambda: q.topp3_socp(problem)], repeats)
+        rows.append(row("  topp3_lp vs topp3_socp, one pass", n, lp, socp, None,
+                        f"same reference; {solves} / {socp_solves} solves"))
         (planning,) = best_times([lambda: jerk_limited_plan(WAYPOINTS3, n)], repeats)
         rows.append(row(f"  jerk-limited plan end to end, {RELINEARIZATIONS} LPs", n, planning, None, None,
                         "waypoints to s(t) on a 1 ms grid"))
         if n == TARGET_N:
             samples, plan_robot, profile = jerk_limited_plan(WAYPOINTS3, n)
             worst = max(plan_robot.constraints.exceed_topp3(profile))
-            verdict.append(f"topp3_lp: {theirs / ours:.1f}x cvxpy; objectives within {objective:.1e}; a whole "
-                           f"jerk-limited plan takes {planning * 1e3:.0f} ms ({len(samples):,} samples, largest "
-                           f"violation {worst:.1e})")
+            verdict.append(f"topp3_lp: {theirs / ours:.1f}x cvxpy ({solves} solves per pass); objectives within "
+                           f"{objective:.1e} (target 1e-6: {met(objective <= 1e-6)}); {socp / lp:.1f}x topp3_socp "
+                           f"per pass; a whole jerk-limited plan takes {planning * 1e3:.0f} ms ({len(samples):,} "
+                           f"samples, largest violation {worst:.1e})")
     return rows, verdict
 
 

@@ -77,7 +77,8 @@ void BM_Qarn2SolverCall(benchmark::State& state) {
   const PreparedProgram prepared = assemble(p);
   const ClarabelOptions options;
   for (auto _ : state) {
-    Result<clarabel::SolveOutput> out = solve_conic("qarn2_socp", prepared.program, prepared.column_scales, options);
+    Result<clarabel::SolveOutput> out =
+        solve_conic("qarn2_socp", prepared.program, prepared.column_scales, options, prepared.cost_scale);
     if (out) state.counters["clarabel_ms"] = out->solve_time * 1e3;
     if (!out || out->status != SolverStatus::Solved) state.SkipWithError("not solved");
     benchmark::DoNotOptimize(out);

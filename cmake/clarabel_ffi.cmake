@@ -9,13 +9,19 @@ set(CLARABEL_FFI_LIB ${CLARABEL_FFI_TARGET_DIR}/release/${CMAKE_STATIC_LIBRARY_P
 file(GLOB_RECURSE CLARABEL_FFI_RS CONFIGURE_DEPENDS ${CLARABEL_FFI_DIR}/src/*.rs)
 set(CLARABEL_FFI_CARGO_ARGS --release --locked --manifest-path ${CLARABEL_FFI_DIR}/Cargo.toml
                             --target-dir ${CLARABEL_FFI_TARGET_DIR})
+# Crates with C parts read CC, and cargo rebuilds them and all that depends on them when it
+# changes: pip's build sets CC, a plain CMake build does not. Cargo runs with CC set to this build's
+# C compiler by its real path, the same whatever name it was found by, so build directories that
+# share the target directory do not rebuild the bridge for each other.
+file(REAL_PATH ${CMAKE_C_COMPILER} clarabel_ffi_cc)
+set(CLARABEL_FFI_CARGO ${CMAKE_COMMAND} -E env CC=${clarabel_ffi_cc} ${CARGO_EXECUTABLE})
 
 # The system libraries the static library needs, as rustc reports them for it. The first
 # configure builds the crate for the answer (the build would do so anyway); later ones get it
 # from cargo's replay of the cached compiler output in a fraction of a second.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CLARABEL_FFI_DIR}/Cargo.toml ${CLARABEL_FFI_DIR}/Cargo.lock)
 execute_process(
-  COMMAND ${CARGO_EXECUTABLE} rustc ${CLARABEL_FFI_CARGO_ARGS} --lib -- --print native-static-libs
+  COMMAND ${CLARABEL_FFI_CARGO} rustc ${CLARABEL_FFI_CARGO_ARGS} --lib -- --print native-static-libs
   RESULT_VARIABLE clarabel_ffi_rc
   OUTPUT_QUIET
   ERROR_VARIABLE clarabel_ffi_log)
@@ -33,7 +39,7 @@ message(STATUS "Native libraries of the Clarabel bridge: ${CLARABEL_FFI_NATIVE_L
 
 add_custom_command(
   OUTPUT ${CLARABEL_FFI_LIB}
-  COMMAND ${CARGO_EXECUTABLE} build ${CLARABEL_FFI_CARGO_ARGS}
+  COMMAND ${CLARABEL_FFI_CARGO} build ${CLARABEL_FFI_CARGO_ARGS}
   DEPENDS ${CLARABEL_FFI_RS} ${CLARABEL_FFI_DIR}/Cargo.toml ${CLARABEL_FFI_DIR}/Cargo.lock
   COMMENT "Building the Clarabel bridge (cargo)"
   USES_TERMINAL)

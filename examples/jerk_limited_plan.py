@@ -2,9 +2,21 @@
 
 The jerk rows of a third-order problem are linearized around a reference profile. Start from the
 time-optimal profile without jerk limits (topp2_ra's) and solve again around each result: every pass
-linearizes around the last one, and the plan settles within a few passes. `plan_jerk_limited` keeps
-the fastest profile that converts to time and stops once a pass gains less than `gain` of the
-traversal time (or loses time), so it never hands back a plan slower than one it has seen.
+linearizes around the last one, and the plan settles within a few passes. Two rules keep one pass
+from misleading the next:
+
+- A pass can raise a to at most three times its reference where a jerk row holds (the row's tangent
+  at the reference reaches zero there), so a station that one pass leaves far below its reference
+  would take a pass per factor of three to recover. The next reference is therefore at least a
+  tenth of the last one at every station.
+- The LP follows the slope of the traversal time at its reference and may overshoot: where a pass
+  linearized around the last profile gains less than `gain` of the time (or loses time), the plan
+  takes the fastest profile on the way between the two instead (both meet that pass's rows, and so
+  does every mix of them).
+
+The plan stops once such a pass, searched back, still gains less than `gain`. `plan_jerk_limited`
+keeps the fastest profile that converts to time, so it never hands back a plan slower than one it
+has seen.
 
 Run it with `.venv/bin/python examples/jerk_limited_plan.py`; `plan_jerk_limited` is the part to copy.
 """
@@ -15,24 +27,51 @@ import numpy as np
 
 import qarn_py as q
 
+HOLD = 10.0  # the next reference is at least the last one over HOLD
+
+
+def traversal_time(s, profile):
+    """The profile's time over the stations s, inf for a profile that never arrives."""
+    try:
+        return q.s_to_t_topp3(s, profile)[0]
+    except q.QarnError:
+        return math.inf
+
+
+def fastest_between(s, start, end, duration):
+    """The fastest of end (its time `duration`) and start + t (end - start) for t = 1/2, 1/4, ...,
+    halving t while it gains; end alone where the two differ in their stationary intervals."""
+    if start.num_stationary != end.num_stationary:
+        return end, duration
+    best, t = end, 0.5
+    while t > 1e-3:
+        mix = q.Profile3rd(start.a + t * (end.a - start.a), start.b + t * (end.b - start.b), end.num_stationary)
+        mix_time = traversal_time(s, mix)
+        if not mix_time < duration:
+            break
+        best, duration, t = mix, mix_time, t / 2
+    return best, duration
+
 
 def plan_jerk_limited(constraints, s, reference, *, max_passes=10, gain=1e-4, solve=q.topp3_lp, **problem):
     """(profile, traversal time, passes) of the re-linearized plan over the stations s of the window
     (their path parameters), starting from the reference a; `problem` holds further Topp3Problem
     keywords (idx_s_start, a_boundary, ...) and `solve` may be topp3_socp."""
     best, best_time, passes = None, math.inf, 0
+    start = None  # the profile this pass is linearized around, when the reference is its a
     for passes in range(1, max_passes + 1):
         profile = solve(q.Topp3Problem(constraints, reference, **problem))
-        reference = profile.a
-        try:
-            duration = q.s_to_t_topp3(s, profile)[0]
-        except q.QarnError:
-            continue  # a profile that never arrives; the next pass starts from it all the same
+        duration = traversal_time(s, profile)
+        if start is not None and not duration < best_time * (1.0 - gain):
+            profile, duration = fastest_between(s, start, profile, duration)
         improved = duration < best_time * (1.0 - gain)
         if duration < best_time:
             best, best_time = profile, duration
-        if not improved:
+        if start is not None and not improved:
             break
+        held = np.maximum(profile.a, np.asarray(reference, float) / HOLD)
+        start = profile if duration < math.inf and np.array_equal(held, profile.a) else None
+        reference = held
     if best is None:
         raise q.QarnError(f"no pass of {passes} gave a profile that converts to time")
     return best, best_time, passes

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test qarn_py: Debian packages,
-# a Rust toolchain (only when cargo is missing) and the Python virtual environment .venv.
+# a Rust toolchain (only when cargo is missing) and the Python virtual environment .venv (another
+# one with VENV, of the interpreter PYTHON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/apt_wait.sh
@@ -25,9 +26,10 @@ if ! command -v cargo >/dev/null 2>&1; then
 fi
 
 PYTHON="${PYTHON:-python3}"
-if [ ! -x .venv/bin/python ]; then
-  echo "setup: creating .venv with $($PYTHON --version)"
-  "$PYTHON" -m venv .venv
+VENV="${VENV:-.venv}"
+if [ ! -x "$VENV/bin/python" ]; then
+  echo "setup: creating $VENV with $($PYTHON --version)"
+  "$PYTHON" -m venv "$VENV"
 fi
-.venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q -r requirements-dev.txt
+"$VENV/bin/python" -m pip install -q --upgrade pip
+"$VENV/bin/python" -m pip install -q -r requirements-dev.txt

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "diag/format.hpp"
@@ -24,9 +25,15 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::size_t doubled(std::size_t n) {
-  if (n > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
-  return 2 * n;
+// Rows of the matrices that hold two rows per axis; an absurd dim saturates, and the constructor
+// then refuses it by its size.
+std::size_t doubled(std::size_t n) { return saturating_mul(n, 2); }
+
+// `what` would need `needed` bytes, beyond `limit`; a saturated `needed` is a lower bound.
+[[noreturn]] void refuse_beyond_memory(const std::string& what, std::uint64_t needed, std::uint64_t limit) {
+  const bool saturated = needed == std::numeric_limits<std::uint64_t>::max();
+  throw OutOfMemory(fmt::format("{} would need {}{} bytes, more than this process can hold ({} bytes)", what,
+                                saturated ? "at least " : "", needed, limit));
 }
 
 }  // namespace
@@ -51,18 +58,19 @@ Constraints::Constraints(std::size_t dim, std::size_t capacity)
       jerk_lin_a_(doubled(dim), 0.0),
       jerk_lin_max_(doubled(dim), kInf) {
   // Nothing is allocated for the slots yet, but a ring that could never be filled is refused now:
-  // filling it would not fail cleanly, the system would end the process.
+  // filling it would not fail cleanly, the system would end the process. A station that alone
+  // exceeds the memory is the fault of `dim`, a ring of storable stations that of `capacity`.
   std::uint64_t per_station = 0;
   for (const StationMatrix* m : matrices()) {
     per_station = saturating_add(per_station, saturating_mul(m->rows(), sizeof(double)));
   }
   const std::uint64_t needed = saturating_mul(per_station, capacity);
   const std::uint64_t limit = memory_the_process_can_hold();
-  if (needed > limit) {
-    throw OutOfMemory(fmt::format("`capacity` = {} stations of {} axes would need {} bytes, more than this process "
-                                  "can hold ({} bytes)",
-                                  capacity, dim, needed, limit));
+  if (needed <= limit) return;
+  if (per_station > limit) {
+    refuse_beyond_memory(fmt::format("one station of `dim` = {} axes", dim), per_station, limit);
   }
+  refuse_beyond_memory(fmt::format("`capacity` = {} stations of {} axes", capacity, dim), needed, limit);
 }
 
 Constraints Constraints::with_capacity(std::size_t dim, std::size_t capacity) { return Constraints(dim, capacity); }

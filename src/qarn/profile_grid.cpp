@@ -183,14 +183,8 @@ Status check_sample_times(std::string_view name, std::span<const double> t_sampl
 
 void append_final_station(std::vector<double>& samples, const UniformTimes& grid, double s_last, double t_end) {
   if (!grid.include_final) return;
-  bool short_of_end = grid.t0 <= t_end;
-  if (!samples.empty()) {
-    // A NaN last sample lies outside the profile's time span: before its start when its time
-    // precedes t_end (the whole grid came too early), else past its end.
-    const double last = samples.back();
-    short_of_end = std::isnan(last) ? grid.t0 + grid.dt * static_cast<double>(samples.size() - 1) < t_end
-                                    : last < s_last;
-  }
+  // A NaN last sample lies outside the profile's time span and appends nothing.
+  const bool short_of_end = samples.empty() ? grid.t0 <= t_end : samples.back() < s_last;
   if (short_of_end) samples.push_back(s_last);
 }
 

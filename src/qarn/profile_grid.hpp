@@ -84,8 +84,8 @@ Status check_sample_times(std::string_view name, std::span<const double> t_sampl
 // t0 and dt; a count above kMaxUniformSamples is refused before anything is allocated.
 Result<std::size_t> uniform_sample_count(std::string_view name, const UniformTimes& grid, double t_end);
 // With include_final: appends s_last when the grid stopped short of the final station: its last
-// sample is below s_last, or NaN at a time before t_end (the grid ended before the profile
-// began), or, when nothing was sampled, the grid starts no later than t_end.
+// sample is below s_last (a NaN one is not), or, when nothing was sampled, the grid starts no later
+// than t_end.
 void append_final_station(std::vector<double>& samples, const UniformTimes& grid, double s_last, double t_end);
 
 }  // namespace qarn

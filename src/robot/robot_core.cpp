@@ -59,8 +59,8 @@ std::span<double> column(Eigen::MatrixXd& m, Eigen::Index k) {
 // in double precision and by 5.4e-6 in single precision (JAX's default), which must pass too. A
 // term linear in q', such as viscous friction D q', misses by (2 - sqrt(2)) D q', typically 1e-2 of
 // the torques for the friction of a real arm, and the rows would put it into their coefficients of
-// a and of 1 instead of sqrt(a); below 1e-4 of the torques its error is beneath any torque limit's
-// precision.
+// a and of 1 instead of sqrt(a); Coulomb friction F sign(q') misses by the whole of F sign(q').
+// Below 1e-4 of the torques the error is beneath any torque limit's precision.
 constexpr double kVelocityTermTolerance = 1e-4;
 
 // The four evaluations of a station, before they are combined: rest = ID(q, 0, 0),
@@ -78,7 +78,8 @@ Status check_quadratic_velocity_term(std::uint64_t idx_s, std::span<const double
           "inverse_dynamics is not quadratic in the joint velocity at idx_s={} on axis {}: tau(q, sqrt(2) * dq, 2 * "
           "ddq) + tau(q, 0, 0) - 2 * tau(q, dq, ddq) = {}, not 0 up to {} of the station's largest torque {}; the "
           "torque rows express tau = M(q) ddq + c(q, dq) + g(q) with c quadratic in dq (Coriolis and centrifugal "
-          "terms), not a term linear in dq such as viscous friction",
+          "terms), not a velocity term of another form such as viscous friction (linear in dq) or Coulomb friction "
+          "(the sign of dq)",
           idx_s, i, miss, kVelocityTermTolerance, scale)};
     }
   }

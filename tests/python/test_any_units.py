@@ -26,6 +26,15 @@ class TestQarn2FarFromUnitScale:
         rel = 1e-3 if v == 1e-4 else 1e-6
         assert traversal_time(p, result.a) == pytest.approx(traversal_time(p, reference), rel=rel)
 
+    # (case seed, stations, iterations at most). Before: 54 iterations, the cost sized by its entries
+    # alone (one per station: 1,500 times the traversal time).
+    @pytest.mark.slow
+    @pytest.mark.parametrize("seed, n, most", [(0, 10_000, 40)])
+    def test_a_fine_grid_is_solved_in_few_iterations(self, seed, n, most):
+        waypoints, v, acc, _ = random_case(seed)
+        result = q.qarn2_socp_expert(quintic_problem(waypoints, n, v, acc).qarn2([q.Time(1.0)]))
+        assert result.solver_status == q.ClarabelSolverStatus.SOLVED and result.iterations <= most
+
     def test_without_limits_the_window_is_unbounded(self):
         robot = q.Robot(1)
         s = np.linspace(0.0, 2.0, 20)

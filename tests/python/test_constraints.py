@@ -67,6 +67,10 @@ class TestExport:
         np.testing.assert_array_equal(store.amax_values(), [math.inf] * 3)
         store.amax_substitute([2.0, -1.0], 1)  # no sign check
         np.testing.assert_array_equal(store.amax_values(), [math.inf, 2.0, -1.0])
+        with pytest.raises(ValueError, match=r"amax\[1\] = NaN$"):
+            store.amax_substitute([1.0, math.nan], 1)  # nothing written
+        store.amax_substitute([math.inf], 1)  # no bound
+        np.testing.assert_array_equal(store.amax_values(), [math.inf, math.inf, -1.0])
         with pytest.raises(q.ConstraintError, match=r"out of bounds: idx_s=2, len=2\.$"):
             store.amax_substitute([1.0, 1.0], 2)
         with pytest.raises(ValueError, match="^`amax` must be convertible to a one-dimensional float64 array$"):

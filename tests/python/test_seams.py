@@ -86,6 +86,9 @@ NOT_REAL = r"^`{0}` must be real; {0}{1} is complex$"
 ROWS = r"^`{0}` must be finite; {0}\[{1}\] = {2}$"
 BOUND = r"^`{0}` must not be NaN \(an infinite bound leaves its row inactive\); {0}\[{1}\] = NaN$"
 AXES = r"^`axes` has 4611686018427387904 items; no memory holds as many$"
+CONFIG = r"^argument 'config': 'int' object is not an instance of 'SmoothingConfig'$"
+DIM = (r"^one station of `dim` = 9223372036854775808 axes would need at least 18446744073709551615 bytes, more than "
+       r"this process can hold \(\d+ bytes\)$")
 S_T = ([0.0, 1.0], [1.0, 1.0], [0.0, 1.0])
 # case: (call, exception, message); the reproducers, each refused with a message naming it.
 REFUSED = {
@@ -103,6 +106,8 @@ REFUSED = {
                          r"^`inverse_dynamics` returned complex values: tau\[1\]; torques must be real$"),
     "viscous friction": (torque(lambda qq, dq, ddq: ddq + 20 * dq), q.QarnError,
                          r"not quadratic in the joint velocity at idx_s=0 on axis 0: .* such as viscous friction"),
+    "Coulomb friction": (torque(lambda qq, dq, ddq: ddq + 0.5 * np.sign(dq)), q.QarnError,  # before: blamed viscous
+                         r"not quadratic in the joint velocity at idx_s=0 on axis 0: .* or Coulomb friction"),
     "NaN tol_feas": (topp3(tol_feas=np.nan), q.QarnError,
                      r"^topp3_lp reported an invalid options: `clarabel_settings.tol_feas` = NaN must not be NaN$"),
     "NaN time_limit": (topp3(time_limit=np.nan), q.QarnError, "`clarabel_settings.time_limit` = NaN must not"),
@@ -147,7 +152,18 @@ REFUSED = {
                               ROWS.format("jerk_c", "0, 1", "inf")),
     "jerk_max NaN": (raw_rows(3, "jerk_max", (0, 0), np.nan), ValueError, BOUND.format("jerk_max", "0, 0")),
     "amax NaN": (raw_rows(1, "amax", (1, 0), np.nan), ValueError, BOUND.format("amax", "1, 0")),
-    # Sizes: no memory holds 2**62 axes; no path has them.
+    "amax_substitute NaN": (lambda: q.Constraints(1, capacity=2).amax_substitute([np.nan], 0), ValueError,
+                            r"^`amax` must not be NaN \(an infinite bound leaves its row inactive\); amax\[0\] = NaN$"),
+    "amax_substitute -inf": (lambda: q.Constraints(1, capacity=2).amax_substitute([-np.inf], 0), ValueError,
+                             r"^`amax` must not be -inf, which no value holds \(\+inf leaves its row inactive\); "),
+    # Arguments are converted in signature order: `config` is named before the keywords after it.
+    "fitting config, tolerance": (lambda: q.Path.from_waypoints_fitting(np.eye(3), config=5, tolerance=[[1.0]]),
+                                  TypeError, CONFIG),
+    "fitting config, max_refinements": (lambda: q.Path.from_waypoints_fitting(np.eye(3), config=5, max_refinements=-1),
+                                        TypeError, CONFIG),
+    # Sizes: no memory holds 2**62 axes, nor one station of 2**63; no path has them.
+    "Constraints(2**63)": (lambda: q.Constraints(2**63), MemoryError, DIM),
+    "Constraints(2**63, capacity=2)": (lambda: q.Constraints(2**63, capacity=2), MemoryError, DIM),
     "SmoothingConfig axes": (lambda: q.SmoothingConfig(axes=Long()), MemoryError, AXES),
     "fitting axes": (lambda: q.Path.from_waypoints_fitting(np.eye(3), axes=Long()), MemoryError, AXES),
     "axes setter": (lambda: setattr(q.SmoothingConfig(), "axes", Long()), MemoryError, AXES),

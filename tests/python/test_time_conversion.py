@@ -310,7 +310,11 @@ FAULTS = [
     ("third-order grid 0.7 / 0.1", lambda: q.t_to_s_topp3_uniform([0, 0.35, 0.7], q.Profile3rd([1.0] * 3, [0.0] * 3),
                                                                     [0, 0.35, 0.7], 0.1), np.arange(8) / 10, 0, 1e-15),
     ("grid ending before the profile begins", lambda: q.t_to_s_topp2_uniform(S3, A3, [10, 10.5, 11], 10.6),
-     [math.nan, 1.0], 0, 0),
+     [math.nan], 0, 0),
+    ("a NaN last sample appends nothing, second order", lambda: q.t_to_s_topp2_uniform(S3, A3, [5, 5.5, 6], 4),
+     [math.nan], 0, 0),
+    ("a NaN last sample appends nothing, third order", lambda: q.t_to_s_topp3_uniform(
+        S3, q.Profile3rd(A3, [0.0] * 3), [5, 5.5, 6], 4), [math.nan], 0, 0),
 ]
 
 

@@ -1,6 +1,9 @@
 """Third-order problems shared by the solver tests: axes along a straight line with velocity,
-acceleration and jerk limits, whose jerk-limited optimum has a closed form, and the re-linearized
-TOPP3 LP that a user runs on it."""
+acceleration and jerk limits, whose jerk-limited optimum has a closed form, paths stored in cases/,
+and the re-linearized TOPP3 LP that a user runs on them."""
+
+import math
+import pathlib
 
 import numpy as np
 from scipy.optimize import brentq
@@ -99,3 +102,33 @@ def relinearized_lp(constraints, n, passes=3, options=None):
         profile = q.topp3_lp(q.Topp3Problem(constraints, reference), options)
         reference = profile.a
     return profile
+
+
+def stored_path_robot(name):
+    """(robot, s, (dq, ddq, dddq), (v, a, j)) of cases/<name>.npz: the path's q, dq, ddq and dddq
+    at the stations s stacked in Q, and symmetric per-axis limits v, a, j."""
+    c = np.load(pathlib.Path(__file__).parent / "cases" / f"{name}.npz")
+    s, (path_q, *derivatives), limits = c["s"], c["Q"], (c["v"], c["a"], c["j"])
+    robot = q.Robot(path_q.shape[1], capacity=len(s))
+    robot.append_s(s)
+    robot.set_q(path_q, derivatives[0], derivatives[1], 0, dddq=derivatives[2])
+    for add, limit in zip((robot.add_velocity_limits, robot.add_acceleration_limits, robot.add_jerk_limits), limits):
+        add(limit, -limit, start_idx_s=0)
+    return robot, s, tuple(derivatives), limits
+
+
+def pass_times(constraints, s, gain=1e-7, max_passes=1000):
+    """The traversal times of TOPP3 LP passes from topp2_ra's profile, each linearized around the last
+    one's a, until a pass gains less than `gain` of the fastest before it (inf for a profile that
+    never arrives)."""
+    reference, times = q.topp2_ra(q.Topp2Problem(constraints, (0, len(s) - 1))), []
+    while len(times) < max_passes:
+        profile = q.topp3_lp(q.Topp3Problem(constraints, reference))
+        reference = profile.a
+        try:
+            times.append(q.s_to_t_topp3(s, profile)[0])
+        except q.QarnError:
+            times.append(math.inf)
+        if not times[-1] < min(times[:-1], default=math.inf) * (1 - gain):
+            break
+    return times

@@ -42,7 +42,10 @@ std::vector<double> constraints_read(Shared<PyConstraints> self, std::optional<s
   });
 }
 
+// Bounds are stored as given, without a sign check, but not NaN or -inf, which the conic solvers
+// and the audits would read as no bound: nothing is written then.
 void constraints_amax_substitute(Shared<PyConstraints> self, std::vector<double> amax, std::uint64_t idx_s) {
+  require_upper_bounds("amax", amax);
   with_store(*self, [&](Constraints& store) { check(store.amax_substitute(amax, idx_s)); });
 }
 
@@ -161,7 +164,8 @@ void define(ClassDef<PyConstraints>& c) {
       .method<constraints_amax_substitute>("amax_substitute($self, amax, idx_s)",
                                            "Overwrite first-order bounds over a station interval.\n\n"
                                            "``amax`` holds one real value per station from ``idx_s`` on, "
-                                           "stored as given.")
+                                           "stored as given (+inf for no bound, no sign check); NaN and -inf "
+                                           "raise ValueError naming the entry, and nothing is written.")
       .method<constraints_clear>("clear($self, *, keep_idx_s=False)", "Clear all stored constraints and station data.")
       .method<constraints_pop_front<PopMode::Count>>("pop_front_n($self, n_cols)",
                                                      "Remove ``n_cols`` station samples from the front.")

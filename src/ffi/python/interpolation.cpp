@@ -139,8 +139,9 @@ std::vector<double> t_to_s_topp3(PyObject* s, Shared<PyProfile3rd> profile, PyOb
   "few units in the last place below an integer counts as that integer (so that a step dividing the span "     \
   "loses no point to rounding). The time ``t0 + floor((t_s[-1] - t0) / dt) * dt`` is never on it, even when "  \
   "it equals ``t_s[-1]``: ``include_final`` (the default) appends ``s[-1]`` when the grid stops short of the " \
-  "final station. Query times outside ``[t_s[0], t_s[-1]]`` give NaN; the other values lie between the "       \
-  "stations around their times and never decrease along the grid."
+  "final station (its last value is below ``s[-1]``; a NaN last value appends nothing). Query times outside "  \
+  "``[t_s[0], t_s[-1]]`` give NaN; the other values lie between the stations around their times and never "    \
+  "decrease along the grid."
 
 constexpr const char* kAToBDoc =
     "Compute the segment acceleration-like profile ``b`` from a TOPP2/QARN2 node profile ``a``.\n\n"

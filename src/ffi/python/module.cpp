@@ -33,6 +33,11 @@ std::string_view version() { return kVersion; }
 
 int exec_module(PyObject* module) { return execute_module(module, module_body); }
 
+// The module needs no interpreter lock. CPython has the slot that says so from 3.13 on, and a
+// build against such headers must carry it (`make test` builds against 3.13 for this).
+#if PY_VERSION_HEX >= 0x030D0000 && !defined(Py_mod_gil)
+#error "CPython 3.13+ headers without Py_mod_gil: the module could not declare that it needs no GIL"
+#endif
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
 #ifdef Py_mod_gil

@@ -44,14 +44,13 @@ PyPath path_from_waypoints(PyObject* waypoints, std::optional<Shared<PySplineCon
   return {check(path::path_from_interpolating_spline(points.view(), std::move(spline))), layout.value, nullptr};
 }
 
-// The frame converts tolerance, the budgets, out_of_range and layout; then config, waypoints,
-// axes and parameters are read here, in that order. (A config borrowed by the frame draws a false
-// "may be used uninitialized" from GCC at -O3.)
-PyPath path_from_waypoints_fitting(PyObject* waypoints, PyObject* config_object, PyTolerance tolerance,
-                                   PyObject* axes, PyObject* parameters, std::uint64_t max_refinements,
-                                   std::uint64_t max_segments, PyOutOfRangeMode out_of_range,
-                                   PyMatrixLayout layout) {
-  const auto config = extract<std::optional<Shared<PySmoothingConfig>>>(config_object, "config");
+// Out of line: inlined into the entry frame, it makes GCC 12 at -O3 warn that the frame's borrow of
+// `config` may be released uninitialized, which it never is (-Wmaybe-uninitialized).
+[[gnu::noinline]]
+PyPath path_from_waypoints_fitting(PyObject* waypoints, std::optional<Shared<PySmoothingConfig>> config,
+                                   PyTolerance tolerance, PyObject* axes, PyObject* parameters,
+                                   std::uint64_t max_refinements, std::uint64_t max_segments,
+                                   PyOutOfRangeMode out_of_range, PyMatrixLayout layout) {
   const StationColumns points = matrix_with_layout("waypoints", waypoints, layout.value);
   std::optional<std::vector<std::size_t>> axis_list = parse_axes(axes);
   std::optional<std::vector<double>> parameter_list;

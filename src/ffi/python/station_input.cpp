@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <span>
+#include <string>
 
 namespace qarn::py {
 namespace {
@@ -33,6 +35,29 @@ StationColumns columns_in_layout(std::string_view name, Matrix input, MatrixLayo
   return out;
 }
 
+// The first value of `values` that a `part` of a raw row may not hold, with the rule it breaks.
+struct RowValueFault {
+  std::size_t at;
+  std::string rule;
+};
+
+std::optional<RowValueFault> first_bad_row_value(std::span<const double> values, RowPart part) {
+  // The infinity a bound may take is the one every value holds.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const double no_bound = part == RowPart::LowerBound ? -kInf : kInf;
+  const auto bad = std::find_if(values.begin(), values.end(), [&](double v) {
+    return part == RowPart::Coefficient ? !std::isfinite(v) : std::isnan(v) || v == -no_bound;
+  });
+  if (bad == values.end()) return std::nullopt;
+  const auto infinity = [](double v) { return v > 0.0 ? "+inf" : "-inf"; };
+  std::string rule = part == RowPart::Coefficient ? "must be finite"
+                     : std::isnan(*bad)           ? "must not be NaN (an infinite bound leaves its row inactive)"
+                                                  : fmt::format("must not be {}, which no value holds ({} leaves its "
+                                                                "row inactive)",
+                                                                infinity(*bad), infinity(no_bound));
+  return RowValueFault{static_cast<std::size_t>(bad - values.begin()), std::move(rule)};
+}
+
 }  // namespace
 
 StationColumns matrix_with_layout(std::string_view name, PyObject* object, MatrixLayout layout,
@@ -41,24 +66,19 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
 }
 
 void require_row_values(std::string_view name, const StationColumns& m, MatrixLayout layout, RowPart part) {
-  // The infinity a bound may take is the one every value holds.
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  const double no_bound = part == RowPart::LowerBound ? -kInf : kInf;
-  const auto bad = std::find_if(m.values.begin(), m.values.end(), [&](double v) {
-    return part == RowPart::Coefficient ? !std::isfinite(v) : std::isnan(v) || v == -no_bound;
-  });
-  if (bad == m.values.end()) return;
-  const auto at = static_cast<std::size_t>(bad - m.values.begin());
-  const std::size_t station = at / m.rows, component = at % m.rows;
+  const std::optional<RowValueFault> fault = first_bad_row_value(m.values, part);
+  if (!fault) return;
+  const std::size_t station = fault->at / m.rows, component = fault->at % m.rows;
   const bool sample_major = layout == MatrixLayout::SampleMajor;
-  const auto infinity = [](double v) { return v > 0.0 ? "+inf" : "-inf"; };
-  const std::string rule = part == RowPart::Coefficient ? "must be finite"
-                           : std::isnan(*bad)           ? "must not be NaN (an infinite bound leaves its row inactive)"
-                                                        : fmt::format("must not be {}, which no value holds ({} leaves "
-                                                                      "its row inactive)",
-                                                                      infinity(*bad), infinity(no_bound));
-  throw Error::value(fmt::format("`{}` {}; {}[{}, {}] = {}", name, rule, name, sample_major ? station : component,
-                                 sample_major ? component : station, *bad));
+  throw Error::value(fmt::format("`{}` {}; {}[{}, {}] = {}", name, fault->rule, name,
+                                 sample_major ? station : component, sample_major ? component : station,
+                                 m.values[fault->at]));
+}
+
+void require_upper_bounds(std::string_view name, std::span<const double> values) {
+  const std::optional<RowValueFault> fault = first_bad_row_value(values, RowPart::UpperBound);
+  if (!fault) return;
+  throw Error::value(fmt::format("`{}` {}; {}[{}] = {}", name, fault->rule, name, fault->at, values[fault->at]));
 }
 
 // The object is converted once; the vector form is taken when the result is one-dimensional.

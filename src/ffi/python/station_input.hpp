@@ -7,6 +7,7 @@
 #include <Eigen/Core>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +39,8 @@ StationColumns matrix_with_layout(std::string_view name, PyObject* object, Matri
 // other infinity, which no value holds and which every solver would otherwise read as no bound.
 enum class RowPart { Coefficient, UpperBound, LowerBound };
 void require_row_values(std::string_view name, const StationColumns& m, MatrixLayout layout, RowPart part);
+// The same rule for upper bounds given as one value per station, indexed as the vector.
+void require_upper_bounds(std::string_view name, std::span<const double> values);
 
 // An axial limit of `dim` components as given: one vector for every station, or a matrix in
 // `layout` with one column per station. Converting it builds nothing per station, so that the

@@ -30,7 +30,7 @@
 //   static std::optional<CoreError> explain_unsolved(const Problem&, SolverStatus);
 //     (why no status was usable, where the solver can tell more than the status)
 // and may provide
-//   static constexpr CostScale kEstimatedUnitsCost;  // the first solve's cost (default: Entries)
+//   static constexpr CostScale kEstimatedUnitsCost;  // the first solve's cost (default: BoundedEntries)
 #pragma once
 
 #include <optional>
@@ -63,13 +63,14 @@ struct ConicOutcome : clarabel::SolveOutput {
 namespace detail {
 
 // How the first solve, in the units the references estimate, sizes the cost; the second one, in a
-// solution's units, sizes it by its entries.
+// solution's units, sizes it by its entries alone: another sizing, under which most solves that the
+// first one ends inexactly are finished.
 template <class Solver>
 constexpr CostScale estimated_units_cost() {
   if constexpr (requires { Solver::kEstimatedUnitsCost; }) {
     return Solver::kEstimatedUnitsCost;
   } else {
-    return CostScale::Entries;
+    return CostScale::BoundedEntries;
   }
 }
 
@@ -176,7 +177,7 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
 struct PreparedProgram {
   ConicProgram program;
   std::vector<double> column_scales;
-  CostScale cost_scale = CostScale::Entries;
+  CostScale cost_scale = CostScale::BoundedEntries;
 };
 
 template <class Solver>

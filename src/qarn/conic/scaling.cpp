@@ -190,8 +190,18 @@ ScaledProgram scale_program(const ConicProgram& program, std::span<const double>
     }
   }
   if (nonzeros > 0) {
-    out.cost = cost == CostScale::Entries ? inverse_scale(std::sqrt(squares / static_cast<double>(nonzeros)))
-                                          : kObjectiveAtUnits * inverse_scale(size);
+    const double by_entries = inverse_scale(std::sqrt(squares / static_cast<double>(nonzeros)));
+    switch (cost) {
+      case CostScale::Entries:
+        out.cost = by_entries;
+        break;
+      case CostScale::BoundedEntries:
+        out.cost = std::fmin(by_entries, kLargestObjectiveAtUnits * inverse_scale(size));
+        break;
+      case CostScale::Objective:
+        out.cost = kObjectiveAtUnits * inverse_scale(size);
+        break;
+    }
   }
   for (double& v : q) v *= out.cost;
   for (double& v : p.nzval) v *= out.cost;

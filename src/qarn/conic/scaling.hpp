@@ -38,6 +38,11 @@ enum class CostScale : std::uint8_t {
   // weight at a slow station) shrink all the others, and the method then takes more iterations
   // (30 against 26 on the TOPP3 LP benchmark).
   Entries,
+  // By the entries, with the objective at units (below) at most kLargestObjectiveAtUnits. By its
+  // entries alone the objective at units grows with the station count (one entry near one per
+  // station) and the costate with it, until the method creeps in short steps on fine grids. Up to a
+  // few hundred stations the two sizings are one.
+  BoundedEntries,
   // The objective's size with every variable at its unit (the sum of |q_j| and |P_ij| / 2) to
   // kObjectiveAtUnits: the costate no longer grows with the station count (by the entries, the
   // reproducer's path took 34, 79, 200 and 200 iterations at 300, 1,000, 2,000 and 5,000
@@ -51,6 +56,11 @@ enum class CostScale : std::uint8_t {
 // measured best: the SOCP campaign's iterations rose by 7.7% at 1, 2.7% at 10, and at 30 and 100
 // the 5,000-station reproducer took 41 and 100 iterations against 28 at 10.
 inline constexpr double kObjectiveAtUnits = 10.0;
+
+// The bound of BoundedEntries: low enough that the costate stays small on fine grids, high enough
+// that the absolute floors of Clarabel's tolerances and regularization, which weigh more as the
+// objective shrinks, seldom end a solve inexactly.
+inline constexpr double kLargestObjectiveAtUnits = 200.0;
 
 // The factors of one program, and the transformed program handed to the solver.
 struct ScaledProgram {
