@@ -196,8 +196,15 @@ def test_a_callback_installed_while_a_qarn3_solve_waits_for_the_robot_keeps_the_
                     stamps.append(time.perf_counter())
                     time.sleep(0.0002)
 
-            # Holds the robot for a while: a few solves, so the waits below outlast a fast machine.
-            holder = threading.Thread(target=lambda: [q.topp3_lp(blocker) for _ in range(4)])
+            # Holds the robot, solve after solve, until well after the solve below has begun to wait:
+            # a count of solves would end before it on a fast machine.
+            release_at = time.perf_counter() + 0.15
+
+            def hold():
+                while time.perf_counter() < release_at:
+                    q.topp3_lp(blocker)
+
+            holder = threading.Thread(target=hold)
             installer = threading.Thread(target=lambda: robot.set_inverse_dynamics(model))
             tick = threading.Thread(target=ticker)
             tick.start()

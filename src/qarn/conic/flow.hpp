@@ -30,7 +30,7 @@
 //   static std::optional<CoreError> explain_unsolved(const Problem&, SolverStatus);
 //     (why no status was usable, where the solver can tell more than the status)
 // and may provide
-//   static constexpr CostScale kEstimatedUnitsCost;  // the first solve's cost (default: BoundedEntries)
+//   static CostScale estimated_units_cost(const Problem&);  // the first solve's cost (default: BoundedEntries)
 #pragma once
 
 #include <optional>
@@ -66,9 +66,9 @@ namespace detail {
 // solution's units, sizes it by its entries alone: another sizing, under which most solves that the
 // first one ends inexactly are finished.
 template <class Solver>
-constexpr CostScale estimated_units_cost() {
-  if constexpr (requires { Solver::kEstimatedUnitsCost; }) {
-    return Solver::kEstimatedUnitsCost;
+CostScale estimated_units_cost(const typename Solver::Problem& problem) {
+  if constexpr (requires { Solver::estimated_units_cost(problem); }) {
+    return Solver::estimated_units_cost(problem);
   } else {
     return CostScale::BoundedEntries;
   }
@@ -144,7 +144,7 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
   ProfileReference reference = Solver::reference(problem, context);
   std::vector<double> units = Solver::column_scales(problem, context, reference);
   Result<clarabel::SolveOutput> solved =
-      solve_conic_stage<V>(kName, *program, units, options, clock, estimated_units_cost<Solver>());
+      solve_conic_stage<V>(kName, *program, units, options, clock, estimated_units_cost<Solver>(problem));
   if (!solved) return std::move(solved).error();
   Judged<typename Solver::Profile> best = judge<Solver>(problem, context, *program, units, std::move(*solved), options);
 
@@ -189,7 +189,7 @@ Result<PreparedProgram> prepare_program(const typename Solver::Problem& problem)
   Result<ConicProgram> program = make_conic_program(Solver::kName, std::move(assembly));
   if (!program) return std::move(program).error();
   std::vector<double> scales = Solver::column_scales(problem, context, Solver::reference(problem, context));
-  return PreparedProgram{std::move(*program), std::move(scales), detail::estimated_units_cost<Solver>()};
+  return PreparedProgram{std::move(*program), std::move(scales), detail::estimated_units_cost<Solver>(problem)};
 }
 
 // Runs the flow of `Solver` at the options' verbosity. An unaccepted status is no error: the

@@ -107,8 +107,7 @@ bool needs_rescaled_solve(SolverStatus status, std::span<const double> a, const 
   if (!(a_max > 0)) return false;  // a profile at rest: nothing to measure it by
   if (ref_max > kFactor * a_max || a_max > kFactor * ref_max) return true;
   for (std::size_t k = 0; k < a.size(); ++k) {
-    if (a[k] < 1e-2 * a_max) continue;
-    if (reference.a[k] > kFactor * a[k] || a[k] > kFactor * reference.a[k]) return true;
+    if (a[k] >= 1e-2 * a_max && a[k] > kFactor * reference.a[k]) return true;
   }
   return false;
 }

@@ -56,8 +56,13 @@ ProfileReference reference_of_profile(std::span<const double> s, std::span<const
 // Whether a solve should be repeated in the units of its own solution: its status is an inexact
 // one the solver may reach because of poor units (AlmostSolved, InsufficientProgress,
 // NumericalError, the almost-infeasible ones), or its profile a lies more than a factor 30 from the
-// reference where it matters (the reference's largest value against the profile's, and any station
-// whose a is at least 1% of the profile's largest).
+// reference as a whole (the reference's largest value against the profile's), or rises more than
+// 30 times above it at a station whose a is at least 1% of the profile's largest. A station far
+// below its reference alone is no reason: the solver leaves its a to the tolerance at a unit within
+// 30 times the profile's largest value, and the audit holds each of its rows in the row's own
+// scale. Such stations are common where the jerk limits bind and the reference does not know them:
+// next to a rest end, where the path barely moves and reachability lets a grow far beyond what the
+// jerk allows, and in the dips of the profile.
 bool needs_rescaled_solve(SolverStatus status, std::span<const double> a, const ProfileReference& reference);
 
 // Floors a block of column scales at `fraction` of its largest value (an auxiliary variable

@@ -38,7 +38,7 @@ TEST(ProfileReferences, ASolveIsRepeatedWhenInexactOrFarFromItsReference) {
   };
   const Case cases[] = {{SolverStatus::Solved, {0.5, 2.0, 1.0}, false},
                         {SolverStatus::Solved, {40.0, 40.0, 40.0}, true},  // the largest a 40 apart
-                        {SolverStatus::Solved, {1.0, 0.02, 1.0}, true},    // a station 50 below
+                        {SolverStatus::Solved, {1.0, 0.02, 1.0}, false},   // a station 50 below, not the profile
                         {SolverStatus::Solved, {1.0, 0.005, 1.0}, false},  // under 1% of the largest a
                         {SolverStatus::Solved, {0.0, 0.0, 0.0}, false},    // at rest: nothing to measure by
                         {SolverStatus::Solved, {1.0, kNaN, 1.0}, true},

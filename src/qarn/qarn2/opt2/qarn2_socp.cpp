@@ -132,6 +132,16 @@ struct Qarn2Socp {
     return {};
   }
 
+  // The bound of BoundedEntries keeps the time and linear costs from creeping on fine grids. A
+  // torque objective keeps its entries alone: beside the time's entry it has one more per interval
+  // (ThermalEnergy) or one per joint and interval (TotalVariationTorque), so its objective at units
+  // by the entries is larger and the bound shrinks it the more, and its terms may be tiny next to
+  // the time's; shrunk, they come down to the absolute floors of Clarabel's regularization, and
+  // the first solves end inexactly or creep more often, up to the iteration limit on fine grids.
+  static CostScale estimated_units_cost(const Problem& problem) {
+    return needs_torque(problem.objectives) ? CostScale::Entries : CostScale::BoundedEntries;
+  }
+
   static ProfileReference reference(const Problem& problem, const Context&) {
     return second_order_reference(window(problem));
   }

@@ -13,7 +13,6 @@ struct Qarn3Socp : ThirdOrderPolicy<Qarn3Socp> {
   static constexpr const char* kName = "qarn3_socp";
   static constexpr bool kSpanCheckFirst = false;
   static constexpr bool kQRangeInMatrixLine = false;  // printed with the objective stage
-  static constexpr CostScale kEstimatedUnitsCost = kThirdOrderConicCost;
 
   static std::string started_line(const Problem& problem) {
     return fmt::format("\nqarn3_socp started: {} <= idx_s <= {}, objectives = {}, s_len = {}.", problem.idx_s_start,
@@ -23,6 +22,7 @@ struct Qarn3Socp : ThirdOrderPolicy<Qarn3Socp> {
     return validate_qarn3_objectives(problem.objectives, problem.robot.dim(), problem.s_len(), kName);
   }
   static bool time_alone(const Problem& problem) { return qarn2::time_alone(problem.objectives); }
+  static CostScale estimated_units_cost(const Problem&) { return kThirdOrderConicCost; }
 
   // The objective share; its variable estimate counts a and b (2n) as the standard share does.
   template <Verbosity V>

@@ -10,7 +10,7 @@
 //   template <Verbosity V> static void reserve(const Problem&, Assembly&);
 //   template <Verbosity V> static Status assemble_own(const Problem&, Context&, Assembly&);
 //   static void append_column_scales(const Problem&, const Context&, const ProfileReference&, std::vector<double>&);
-// The two conic ones also set kEstimatedUnitsCost (conic/flow.hpp) to kThirdOrderConicCost.
+// The two conic ones also give estimated_units_cost (conic/flow.hpp) as kThirdOrderConicCost.
 #pragma once
 
 #include <cstddef>

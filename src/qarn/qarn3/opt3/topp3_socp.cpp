@@ -16,11 +16,11 @@ struct Topp3Socp : ThirdOrderPolicy<Topp3Socp> {
   static constexpr const char* kName = "topp3_socp";
   static constexpr bool kSpanCheckFirst = false;
   static constexpr bool kQRangeInMatrixLine = true;
-  static constexpr CostScale kEstimatedUnitsCost = kThirdOrderConicCost;
 
   static std::string started_line(const Problem& problem) { return topp3_started_line(kName, problem); }
   static Status validate(const Problem&) { return {}; }
   static bool time_alone(const Problem&) { return true; }
+  static CostScale estimated_units_cost(const Problem&) { return kThirdOrderConicCost; }
 
   // The qp-aux share, bounds with n standing for m: 9n entries, 8n right-hand sides, 2n + 1 cones;
   // 2m variables.
