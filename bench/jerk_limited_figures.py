@@ -1,5 +1,5 @@
 """The README's figures on jerk-limited plans, measured: `.venv/bin/python bench/jerk_limited_figures.py`
-(about forty minutes, and half an hour more for the random lines; `lines`, `loosen`, `between`,
+(about forty minutes, and ten more for the random lines; `lines`, `loosen`, `between`,
 `jerk`, `recovery` or `plan` as the argument runs one part).
 
 1. Straight lines against the exact time-optimal jerk-limited motion (the double S-curve, with its

@@ -76,12 +76,9 @@ class LinePath:
 # motion at constant jerk past its peak acceleration (different acceleration and deceleration
 # limits) or over a whole interval where its phase is shorter: the last seven stayed +1.41%, +1.72%,
 # +0.53%, +3.79%, +2.82%, +0.74% above the exact time (+0.03% the 6-axis move of 0.1 mm).
-# Then a loose jerk limit held the next four at +7.66%, +3.85%, +5.33% and +5.3% (a phase shorter than
+# Then a loose jerk limit held the last four at +7.66%, +3.85%, +5.33% and +5.3% (a phase shorter than
 # 1e-6 of an interval read as the pure constant-jerk window), and the 6-axis line, jerk-limited
-# throughout, at +0.61% (a pass's second look in the units of a solve that had stopped short). Then
-# the speed ending the phase inside the first interval gave the pure window (+0.11%), and windows
-# read from the reference's peak by differences of a shrank pass by pass (+0.062%, above the +0.035%
-# of two stationary intervals).
+# throughout, at +0.61% (a pass's second look in the units of a solve that had stopped short).
 LINES = [(161, 1, 0.0116, 2.8, 1.47, 1.47, 0.92, 2e-3), (300, 1, 1.0, 1.0, 240.0, 240.0, 20.0, 5e-4),
          (1000, 1, 4.0, 1.0, 1.0, 1.0, 2.0, 2e-4), (1000, 1, 1.0, 10.0, 10.0, 10.0, 1.0, 2e-4),
          (1000, 1, 1e-2, 0.05, 0.5, 0.2, 5.0, 1e-4), (1000, 1, 1.0, 2.0, 3.0, 1.0, 50.0, 1e-4),
@@ -109,10 +106,8 @@ def test_plans_on_lines_converge_to_the_exact_optimum(n, dim, length, v, acc, de
 
 
 # (stations, axes, length, v, acceleration, deceleration, jerk, the limit loosened and its looser values).
-# Before: a looser jerk limit made the first four up to 7.7% slower; doubling the acceleration or
-# deceleration limit the next three 0.38%, 0.087% and 1.7e-6 slower (the speed, no longer the
-# acceleration, ended the phase inside the first interval; the phase's share, read from the
-# reference, shrank pass by pass).
+# Before: a looser jerk limit made the first four up to 7.7% slower, a doubled acceleration or
+# deceleration limit the last three 0.38%, 0.087% and 1.7e-6 slower.
 @pytest.mark.parametrize("n, dim, length, v, acc, dec, jerk, loosened", [
     (250, 1, 1.0, 100.0, 1.0, 1.0, 3e3, ("jerk", 1e4, 1e5, 1e8)), (1000, 1, 1.0, 100.0, 1.0, 1.0, 3e4, ("jerk", 1e5, 1e8)),
     (250, 1, 0.5265, 12.46, 3.678, 101.58, 7e3, ("jerk", 72944.0, 1e8)), (250, 3, 1.0, 100.0, 1.0, 24.0, 1e3, ("jerk", 1e5, 1e8)),

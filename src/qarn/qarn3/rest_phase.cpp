@@ -141,19 +141,19 @@ RestPhase constant_jerk_phase(const Constraints& store, std::span<const double> 
   const std::uint64_t rest = at_end ? idx + n - 1 : idx;
   double top = 0.0;  // the a the reference reaches: the speed the move turns towards
   for (const double a : a_ref) top = std::fmax(top, a);  // fmax skips a NaN value
-  const LimitsPhase limits = limits_phase(store, rest, at_end ? idx : idx + n - 1, cap, top > 0.0 ? top : kInf);
+  if (!(top > 0.0)) top = kInf;  // a reference at rest throughout sets no cruise
+  const LimitsPhase limits = limits_phase(store, rest, at_end ? idx : idx + n - 1, cap, top);
   const auto station = [&](std::uint64_t j) { return at_end ? rest - j : rest + j; };
   const auto span = [&](std::uint64_t j) { return store.s_at(station(j)) - store.s_at(rest); };
   if (!(limits.inside + 2 < n && limits.inside < cap) || limits.next == PhaseStep::kOutside) return {limits.k(), 1.0};
   const std::uint64_t j = limits.inside + 1;  // the station where the limits end the phase
   const double a_pure = store.jerk_cube_root_bound(rest, span(j)).upper;
   if (!(a_pure > 0 && std::isfinite(a_pure))) return {limits.k(), 1.0};
-  const double top_a = top > 0.0 ? top : kInf;
   if (limits.next == PhaseStep::kSpeedBinds && j > 1) {
     // The whole intervals inside the phase, less the last one where the phase ends within a quarter
     // of the next interval past it: a junction at the peak of b, where the motion turns, holds the
     // intervals after it back, while a window one interval shorter costs next to nothing.
-    const double cruise = std::fmin(store.amax_at(station(j)), top_a);
+    const double cruise = std::fmin(store.amax_at(station(j)), top);
     const double end = std::fabs(span(j)) * std::pow(0.25 * cruise / a_pure, 0.75);  // a_pure grows as |d|^(4/3)
     const double past = (end - std::fabs(span(limits.inside))) / std::fabs(span(j) - span(limits.inside));
     return {past < 0.25 && limits.inside > 1 ? limits.inside - 1 : limits.inside, 1.0};
@@ -161,7 +161,7 @@ RestPhase constant_jerk_phase(const Constraints& store, std::span<const double> 
   // A path whose derivative vanishes at the rest station, up to rounding, allows a jerk there that
   // the next station cuts by orders of magnitude: such a rest station bounds no real jerk.
   if (j == 1 && !(store.jerk_cube_root_bound(station(1), span(1)).upper >= 0.5 * a_pure)) return {1, 1.0};
-  const double share = phase_share(store, station(j), at_end, n - 1 - j, span(j), a_pure, top_a);
+  const double share = phase_share(store, station(j), at_end, n - 1 - j, span(j), a_pure, top);
   if (share >= 1.0 - RestWindowShape::kResolution) return {limits.k(), 1.0};
   // The phase ends inside the window's last interval, however short (a looser jerk limit, a
   // shorter phase, down to constant acceleration from rest).
