@@ -1,11 +1,14 @@
 """The README's figures on jerk-limited plans, measured: `.venv/bin/python bench/jerk_limited_figures.py`
-(about forty minutes; `lines`, `between`, `jerk`, `recovery` or `plan` as the argument runs one part).
+(about forty minutes, and ten more for the random lines; `lines`, `loosen`, `between`,
+`jerk`, `recovery` or `plan` as the argument runs one part).
 
 1. Straight lines against the exact time-optimal jerk-limited motion (the double S-curve, with its
    own acceleration and deceleration limits and moving ends: double_s_time of
    tests/python/third_order_cases.py), at 100 to 3,000 stations: the re-linearized TOPP3 LP of
    examples/jerk_limited_plan.py with the default rest ends (num_stationary_max=None), with one or
-   two stationary intervals at each rest end, and topp3_socp around the LP's last reference.
+   two stationary intervals at each rest end, and topp3_socp around the LP's last reference. Then
+   random lines, each with one limit loosened in turn: is the default plan ever slower for it, and
+   how far above the exact optimum does it end, at 250, 1,000 and 3,000 stations.
 2. The joint acceleration between the stations of curved paths, sampled at 20 points per station
    interval, over its limit, near the rest ends and elsewhere, for topp2_ra's plan and the
    jerk-limited one: the README tour's quintic path, random quintic paths and 1-axis paths fitted
@@ -25,6 +28,7 @@ import math
 import pathlib
 import sys
 import time
+from concurrent.futures import ProcessPoolExecutor
 
 import numpy as np
 
@@ -36,7 +40,8 @@ sys.path.insert(0, str(ROOT / "tests" / "python"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
 from conic_campaign import build, make_case  # noqa: E402
-from third_order_cases import SIX_AXES, double_s_time, jerk_line_robot, pass_times, stored_path_robot  # noqa: E402
+from third_order_cases import (SIX_AXES, double_s_time, jerk_line_robot, limits_along_s, pass_times,  # noqa: E402
+                               stored_path_robot)
 
 # (what it shows, length, v, acceleration, deceleration, jerk, axes, start speed); the axes are a count
 # (moving alike) or a direction with limits per axis; the label printed is built from the numbers
@@ -64,17 +69,17 @@ def lines():
     print("1. Straight lines: traversal time above the exact optimum (passes of the LP recipe)")
     for what, length, v, acc, dec, jerk, axes, v0 in LINES:
         direction = np.full(axes, 1 / np.sqrt(axes)) if np.isscalar(axes) else np.asarray(axes)
-        along = lambda limit: np.min(np.broadcast_to(limit, direction.shape) / np.abs(direction))  # on s
-        up, down = along(np.where(direction > 0, acc, dec)), along(np.where(direction > 0, dec, acc))
-        exact = double_s_time(length, along(v), up, along(jerk), down, v0=v0 * along(1.0))
+        v_s, up, jerk_s, down = limits_along_s(direction, v, acc, dec, jerk)
+        unit = limits_along_s(direction, 1.0, 1.0, 1.0, 1.0)[0]  # the speed along s at unit axis speeds
+        exact = double_s_time(length, v_s, up, jerk_s, down, v0=v0 * unit)
         start = "" if v0 == 0 else f", from speed {v0:g}"
         limits = (f"v {v:g}, acceleration +{acc:g}/-{dec:g}, jerk {jerk:g}, {axes} ax{'is' if axes == 1 else 'es'}"
-                  if np.isscalar(axes) else f"{len(direction)} axes, along s v {along(v):.4g}, acceleration "
-                  f"+{up:.4g}/-{down:.4g}, jerk {along(jerk):.4g}")
+                  if np.isscalar(axes) else f"{len(direction)} axes, along s v {v_s:.4g}, acceleration "
+                  f"+{up:.4g}/-{down:.4g}, jerk {jerk_s:.4g}")
         print(f"  {what}: length {length:g}, {limits}{start}; exact {exact:.7g} s")
         for n in STATIONS:
             robot, s = jerk_line_robot(n, length, v, acc, jerk, dec=dec, direction=direction)
-            ends = ((v0 * along(1.0)) ** 2, 0.0)
+            ends = ((v0 * unit) ** 2, 0.0)
             first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1), ends))
             cells = []
             for k in (None, 1, 2):
@@ -85,6 +90,71 @@ def lines():
                     socp = q.topp3_socp(q.Topp3Problem(robot.constraints, profile.a, a_boundary=ends))
                     cells.append(f"socp: {q.s_to_t_topp3(s, socp)[0] / exact - 1:+.4%}")
             print(f"    {n:5d} stations  " + "  ".join(cells))
+
+
+# Each limit of a random line loosened in turn (all its axes alike): its key and factor.
+LOOSENED = {"jerk x100": ("jerk", 1e2), "jerk x1e8": ("jerk", 1e8), "acceleration x2": ("acc", 2.0),
+            "deceleration x2": ("dec", 2.0), "speed x2": ("v", 2.0)}
+
+
+def random_line(seed):
+    """A line of 1 to 6 axes along a random direction, 1e-4 to 1e2 long, with limits per axis:
+    speed-ups (v^2 / A) from 3e-5 to 3 times the length, deceleration 0.03 to 30 times the
+    acceleration, jerk 0.03 to 1,000 times the A^2 / v that makes the phase as long as the rise."""
+    rng = np.random.default_rng(36_000 + seed)
+    dim = int(rng.integers(1, 7))
+    direction = rng.normal(size=dim)
+    length = 10.0 ** rng.uniform(-4, 2)
+    v = length * 10 ** rng.uniform(-0.5, 1.5) * rng.uniform(0.5, 2, dim)
+    acc = v**2 / length * 10 ** rng.uniform(-0.5, 4) * rng.uniform(0.5, 2, dim)
+    dec = acc * 10 ** rng.uniform(np.log10(0.03), np.log10(30), dim)
+    jerk = np.maximum(acc, dec) ** 2 / v * 10 ** rng.uniform(-1.5, 3) * rng.uniform(0.5, 2, dim)
+    return dict(length=length, v=v, acc=acc, dec=dec, jerk=jerk, direction=direction / np.linalg.norm(direction))
+
+
+def line_exact(line):
+    return double_s_time(line["length"], *limits_along_s(line["direction"], line["v"], line["acc"], line["dec"],
+                                                         line["jerk"]))
+
+
+def line_plan(line, n, k=None):
+    robot, s = jerk_line_robot(n, line["length"], line["v"], line["acc"], line["jerk"], dec=line["dec"],
+                               direction=line["direction"])
+    first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    return plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k)[1]
+
+
+def loosened_line(seed, counts=(250, 1000, 3000)):
+    """(gap of the line's default plan to the exact optimum per station count, what fails): a
+    loosened limit slower by more than 1e-6, a gap above 0.2% at 1,000 or 0.05% at 3,000 stations,
+    a gap that grows with the count, a default slower than one or two stationary intervals."""
+    line, failures, gaps = random_line(seed), [], {}
+    for name in ("as drawn", *LOOSENED):
+        key, factor = LOOSENED.get(name, ("v", 1.0))
+        loose = dict(line, **{key: line[key] * factor})
+        exact = line_exact(loose)
+        for n in counts:
+            t = line_plan(loose, n)
+            gaps[name, n] = t / exact - 1
+            if name != "as drawn" and t > (gaps["as drawn", n] + 1) * line_exact(line) * (1 + 1e-6):
+                failures.append(f"{name} slower at {n}")
+            if gaps[name, n] > {1000: 2e-3, 3000: 5e-4}.get(n, np.inf):
+                failures.append(f"{name} {gaps[name, n]:+.4%} at {n}")
+            if any(t > line_plan(loose, n, k) * (1 + 1e-9) for k in (1, 2)):
+                failures.append(f"{name} slower than an explicit count at {n}")
+        if any(gaps[name, a] < gaps[name, b] for a, b in zip(counts, counts[1:])):
+            failures.append(f"{name} gap grows")
+    return [gaps["as drawn", n] for n in counts], failures
+
+
+def loosened_lines(count=30):
+    print(f"1b. {count} random lines (random_line), each limit loosened in turn: default plan above the exact optimum")
+    with ProcessPoolExecutor(4) as pool:
+        found = list(pool.map(loosened_line, range(count)))
+    for seed, (gaps, failures) in enumerate(found):
+        print(f"  line {seed}: " + "  ".join(f"{g:+.4%}" for g in gaps) + ("  " + "; ".join(failures) if failures else ""))
+    gaps = np.array([g for g, _ in found])
+    print("  gaps at 250, 1,000, 3,000 stations: median", np.median(gaps, axis=0), "largest", gaps.max(axis=0))
 
 
 # Limits of examples/joint_motion.py, for random 6-axis paths; those of the README tour for its path.
@@ -288,7 +358,7 @@ def whole_plan(n=1000, repeats=5):
 
 
 if __name__ == "__main__":
-    parts = {"lines": lines, "between": limits_between_stations, "jerk": jerk_between_stations,
-             "recovery": slow_recovery, "plan": whole_plan}
+    parts = {"lines": lines, "loosen": loosened_lines, "between": limits_between_stations,
+             "jerk": jerk_between_stations, "recovery": slow_recovery, "plan": whole_plan}
     for name in sys.argv[1:] or parts:
         parts[name]()

@@ -70,6 +70,16 @@ def double_s_time(length, v, acc, jerk, dec=None, v0=0.0, v1=0.0):
     return ramps(peak)[0]
 
 
+def limits_along_s(direction, v, acc, dec, jerk):
+    """(v, acceleration, jerk, deceleration) along s of the line q(s) = s * direction whose axes have
+    the limits v, acc (dec below zero) and jerk (scalars, or one per axis): the least over the axes
+    of limit / |direction|, an axis moving against s accelerating within its deceleration limit."""
+    direction = np.asarray(direction, float)
+    along = lambda limit: np.min(np.broadcast_to(limit, direction.shape) / np.abs(direction))
+    return (along(v), along(np.where(direction > 0, acc, dec)), along(jerk),
+            along(np.where(direction > 0, dec, acc)))
+
+
 def window_time_factors(s, profile):
     """(start, end): crossing the stationary window at a rest end of a profile takes factor * span /
     sqrt(a) of its junction: 3 wholly at constant jerk, towards 2 when the junction's a / (span |b|)

@@ -1,5 +1,6 @@
 // The default stationary window at a rest end (num_stationary_max=None): the planning policy that
-// reads the constant-jerk phase of a motion from rest off the store's rows and a reference profile.
+// reads the constant-jerk phase of a motion from rest off the store's rows and the speed a
+// reference profile reaches.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +23,20 @@ std::uint64_t constant_jerk_intervals(const Constraints& store, std::uint64_t re
                                       std::uint64_t cap);
 
 // The window a default problem gives a rest end of the reference a_ref (a_ref[0] at station
-// idx; the rest station is idx at the start, the last station at the end): the phase of an
-// optimal motion that leaves rest at the largest jerk the rest station allows and stops rising
-// at the reference's peak acceleration near that end, which reaches that acceleration at the
-// distance peak^3 / (6 jerk^2). The whole intervals inside that distance (at least one, at most
-// constant_jerk_intervals) at constant jerk; where an acceleration limit ends the phase inside
-// the first interval, or inside the one after the limits' count, the window ends with that
-// interval and the phase inside it (share < 1). A longer window than the motion's phase would
-// hold the motion at constant jerk past its peak, which costs percent of the traversal time; a
-// shorter one costs next to nothing. Without a jerk limit at the rest station or a rising
-// reference: the limits' count, all at constant jerk.
+// idx; the rest station is idx at the start, the last station at the end): the constant-jerk
+// phase of the time-optimal motion from rest at the largest jerk the rest station allows, which
+// lasts while the stations' acceleration rows hold and the speed stays within half its cruise
+// (the speed limit, or less where the reference's largest a, the speed the move reaches, is
+// lower): the walk of constant_jerk_intervals with that cruise. The whole intervals inside it at
+// constant jerk, at least one; where an acceleration limit ends it inside the next interval, or
+// the acceleration or the speed inside the first, the window ends with that interval and the phase
+// inside it (share < 1, see phase_share in the source: not the phase of the exact motion, whose b
+// may fall before the junction, but the one that serves the window best). Where the speed ends it
+// within a quarter of an interval past the last whole one, the window stops one interval short:
+// a junction at the peak of b holds the intervals after it back, a shorter window costs next to
+// nothing. A rest station whose jerk bound the next station cuts by more than half (a derivative
+// zero up to rounding there) bounds no real jerk: one interval at constant jerk. Without a jerk
+// limit at the rest station: the limits' count, all at constant jerk.
 RestPhase constant_jerk_phase(const Constraints& store, std::span<const double> a_ref, std::uint64_t idx, bool at_end,
                               std::uint64_t cap);
 

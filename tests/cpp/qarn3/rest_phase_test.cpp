@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "../station/station_test_support.hpp"
 
 namespace qarn::qarn3 {
@@ -11,9 +13,10 @@ namespace {
 using test::ramp;
 using test::store_with_stations;
 
-TEST(ConstantJerkPhase, EndsAtTheReferencesPeakAcceleration) {
+TEST(ConstantJerkPhase, EndsWhereTheLimitsEndTheOptimalMotionsPhase) {
   // A line q = s with stations 0.1 apart and |jerk| <= 6: from rest at that jerk, b reaches B at
-  // the distance B^3 / 216. The reference a = 2 B s rises at b = B from the start.
+  // the distance B^3 / 216 and the speed sqrt(a) reaches v / 2 at (v / 6)^(3/2). The reference
+  // a = 2 B s reaches a = 12 B: the move's cruise.
   const auto line = [](double acc, double jerk_c_at_rest = 1.0) {
     Constraints c = store_with_stations(1, 64, ramp(61, 0.0, 0.1));
     const Eigen::MatrixXd zero = test::constant(1, 61, 0.0), one = test::constant(1, 61, 1.0);
@@ -30,8 +33,10 @@ TEST(ConstantJerkPhase, EndsAtTheReferencesPeakAcceleration) {
     double jerk_c_at_rest = 1.0;
   };
   for (const Case k : {Case{2.0, 2.0, {1, 8.0 / 21.6}},   // b = 2 binds at 0.037, inside the first interval
-                       Case{1e3, 2.0, {1, 1.0}},          // a peak at 0.037 that no limit sets: one whole interval
-                       Case{1e3, 3.0, {1, 1.0}},          // 0.125: whole intervals, a little short
+                       Case{1e3, 2.0, {5, 1.0}},          // half the speed at 0.74: a twelfth of the span first
+                       Case{1e3, 0.25, {1, 1.0}},         // half the speed at 0.155: whole intervals
+                       Case{1e3, 0.4724, {2, 1.0}},       // 0.25
+                       Case{1e3, 0.3744, {1, 1.0}},       // 0.21: a tenth past station 2, one short
                        Case{3.0, 3.0, {2, 0.625}},        // b = 3 binds at 0.125: the limits stop at 1
                        Case{0.02, 0.02, {1, 8e-6 / 21.6}},  // 3.7e-7 of the interval: as short as it is
                        // A derivative zero up to rounding at the rest station: no real jerk bound there.
@@ -40,6 +45,16 @@ TEST(ConstantJerkPhase, EndsAtTheReferencesPeakAcceleration) {
     EXPECT_EQ(p.k, k.expected.k) << k.B;
     EXPECT_NEAR(p.shape.share, k.expected.shape.share, 1e-12 * k.expected.shape.share) << k.B;
   }
+  // The speed ends the phase inside the first interval (a reference reaching a = 0.12, half its
+  // speed at 0.014): the peak b_p held to the junction, a = 0.1 b_p (2 - share / 2) there, and b
+  // turned to 0 over the next interval within the jerk row (6 * 0.1 >= b_p sqrt(a)), which adds
+  // 0.1 b_p to a and reaches the cruise, no more.
+  const RestPhase turn = constant_jerk_phase(line(1e3), reference(0.01), 0, false, 15);
+  const double peak = std::cbrt(turn.shape.share) * std::pow(0.27, 2.0 / 3.0) / 0.15;  // over the pure window's b
+  EXPECT_EQ(turn.k, 1u);
+  EXPECT_LE(peak * std::sqrt(0.12), 0.6);
+  EXPECT_NEAR(0.1 * peak * (2.0 - 0.5 * turn.shape.share) + 0.1 * peak, 0.12, 1e-12);
+  EXPECT_LT(turn.shape.share, 1.0);
   // No falling reference at the end, or no jerk limit: the limits' count, wholly at constant jerk.
   const RestPhase end = constant_jerk_phase(line(1e3), reference(2.0), 0, true, 15);
   EXPECT_EQ(end.k, constant_jerk_intervals(line(1e3), 60, 0, 15));
