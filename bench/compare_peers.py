@@ -429,7 +429,7 @@ def compare_topp3():
         if n == TARGET_N:
             samples, plan_robot, profile = jerk_limited_plan(WAYPOINTS3, n)
             worst = max(plan_robot.constraints.exceed_topp3(profile))
-            verdict.append(f"topp3_lp: {theirs / ours:.1f}x cvxpy ({solves} solves per pass); objectives within "
+            verdict.append(f"topp3_lp: {theirs / ours:.1f}x cvxpy ({solves} solve{'s' * (solves > 1)} per pass); objectives within "
                            f"{objective:.1e} (target 1e-6: {met(objective <= 1e-6)}); {socp / lp:.1f}x topp3_socp "
                            f"per pass; a whole jerk-limited plan takes {planning * 1e3:.0f} ms ({len(samples):,} "
                            f"samples, largest violation {worst:.1e})")
