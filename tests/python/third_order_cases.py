@@ -16,7 +16,7 @@ JERK_LINE = dict(length=4.0, v=1.0, acc=1.0, jerk=2.0)
 JERK_LINE_TIME = 5.5
 
 
-# The line of issue 35: six axes whose motion is jerk-limited throughout (no acceleration limit reached);
+# A line of six axes whose motion is jerk-limited throughout (no acceleration limit reached);
 # its length, then v, acceleration, deceleration and jerk per axis.
 SIX_AXES = dict(
     direction=[0.007357567289722049, -0.36334275932867344, 0.008106968642670178, -0.3617595028721107,
