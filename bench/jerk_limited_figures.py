@@ -40,8 +40,7 @@ sys.path.insert(0, str(ROOT / "tests" / "python"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 from joint_motion import joint_motion  # noqa: E402
 from conic_campaign import build, make_case  # noqa: E402
-from third_order_cases import (SIX_AXES, double_s_time, jerk_line_robot, limits_along_s, pass_times,  # noqa: E402
-                               stored_path_robot)
+from third_order_cases import SIX_AXES, double_s_time, jerk_line_robot, limits_along_s, stored_path_robot  # noqa: E402
 
 # (what it shows, length, v, acceleration, deceleration, jerk, axes, start speed); the axes are a count
 # (moving alike) or a direction with limits per axis; the label printed is built from the numbers
@@ -294,6 +293,23 @@ def jerk_between_stations():
             print(f"    {n:5d} stations: jerk {spread(found[:, 0])} at the knots, {spread(found[:, 1])} near the "
                   f"ends, {spread(found[:, 2])} elsewhere; acceleration {spread(found[:, 3])} near the ends, "
                   f"{spread(found[:, 4])} elsewhere")
+
+
+def pass_times(constraints, s, gain=1e-7, max_passes=1000):
+    """The traversal times of TOPP3 LP passes from topp2_ra's profile, each linearized around the last
+    one's a, until a pass gains less than `gain` of the fastest before it (inf for a profile that
+    never arrives)."""
+    reference, times = q.topp2_ra(q.Topp2Problem(constraints, (0, len(s) - 1))), []
+    while len(times) < max_passes:
+        profile = q.topp3_lp(q.Topp3Problem(constraints, reference))
+        reference = profile.a
+        try:
+            times.append(q.s_to_t_topp3(s, profile)[0])
+        except q.QarnError:
+            times.append(math.inf)
+        if not times[-1] < min(times[:-1], default=math.inf) * (1 - gain):
+            break
+    return times
 
 
 def slow_recovery(seeds=range(200), passes=30):

@@ -2,7 +2,6 @@
 acceleration and jerk limits, whose jerk-limited optimum has a closed form, paths stored in cases/,
 and the re-linearized TOPP3 LP that a user runs on them."""
 
-import math
 import pathlib
 
 import numpy as np
@@ -116,19 +115,3 @@ def stored_path_robot(name):
         add(limit, -limit, start_idx_s=0)
     return robot, s, tuple(derivatives), limits
 
-
-def pass_times(constraints, s, gain=1e-7, max_passes=1000):
-    """The traversal times of TOPP3 LP passes from topp2_ra's profile, each linearized around the last
-    one's a, until a pass gains less than `gain` of the fastest before it (inf for a profile that
-    never arrives)."""
-    reference, times = q.topp2_ra(q.Topp2Problem(constraints, (0, len(s) - 1))), []
-    while len(times) < max_passes:
-        profile = q.topp3_lp(q.Topp3Problem(constraints, reference))
-        reference = profile.a
-        try:
-            times.append(q.s_to_t_topp3(s, profile)[0])
-        except q.QarnError:
-            times.append(math.inf)
-        if not times[-1] < min(times[:-1], default=math.inf) * (1 - gain):
-            break
-    return times

@@ -11,6 +11,14 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// Whether a station's acceleration rows hold at (a, b).
+bool acceleration_rows_hold(const SecondOrderRows& rows, double a, double b) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (std::isfinite(rows.acc_max[i]) && !(rows.acc_a[i] * a + rows.acc_b[i] * b <= rows.acc_max[i])) return false;
+  }
+  return true;
+}
+
 // Where station idx stands in a motion from the rest station at the largest jerk that station
 // allows (a = the cube-root bound at d = s_idx - s_rest, b = a / (1.5 d), db/ds = a / (4.5 d^2)):
 // inside the constant-jerk phase the limits leave, past it because an acceleration row of the
@@ -27,12 +35,7 @@ PhaseStep constant_jerk_step(const Constraints& c, std::uint64_t rest, std::uint
   if (!(a > 0 && std::isfinite(a))) return PhaseStep::kOutside;  // no jerk limit at the rest station: no such phase
   const double b = a / (1.5 * d);
   const double db = a / (4.5 * d * d);
-  const SecondOrderRows acc = c.second_order_rows_at(idx);
-  for (std::size_t i = 0; i < acc.size(); ++i) {
-    if (std::isfinite(acc.acc_max[i]) && !(acc.acc_a[i] * a + acc.acc_b[i] * b <= acc.acc_max[i])) {
-      return PhaseStep::kAccelerationBinds;
-    }
-  }
+  if (!acceleration_rows_hold(c.second_order_rows_at(idx), a, b)) return PhaseStep::kAccelerationBinds;
   if (!(a <= 0.25 * std::fmin(c.amax_at(idx), top))) return PhaseStep::kSpeedBinds;
   const ThirdOrderRows jerk = c.third_order_rows_at(idx);
   for (std::size_t i = 0; i < jerk.size(); ++i) {
@@ -111,11 +114,8 @@ double phase_share(const Constraints& c, std::uint64_t junction, bool backward, 
   const auto holds = [&](double peak) {
     const double x = peak / b_pure;
     const double a = d * peak * (2.0 - 0.5 * x * x * x);
-    const double b = span > 0.0 ? peak : -peak;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      if (std::isfinite(rows.acc_max[i]) && !(rows.acc_a[i] * a + rows.acc_b[i] * b <= rows.acc_max[i])) return false;
-    }
-    return turned_a(c, junction, backward, count, a, peak, jerk, cruise) <= cruise;
+    return acceleration_rows_hold(rows, a, span > 0.0 ? peak : -peak) &&
+           turned_a(c, junction, backward, count, a, peak, jerk, cruise) <= cruise;
   };
   if (holds(b_pure)) return 1.0;
   double lo = 0.0, hi = b_pure;  // holds(lo), not holds(hi)
