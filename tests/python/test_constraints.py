@@ -67,7 +67,8 @@ class TestExport:
         np.testing.assert_array_equal(store.amax_values(), [math.inf] * 3)
         store.amax_substitute([2.0, -1.0], 1)  # no sign check
         np.testing.assert_array_equal(store.amax_values(), [math.inf, 2.0, -1.0])
-        with pytest.raises(ValueError, match=r"amax\[1\] = NaN$"):
+        with pytest.raises(ValueError, match=r"^`amax` must not be NaN \(an infinite bound leaves its row "
+                                             r"inactive\); amax\[1\] = NaN$"):
             store.amax_substitute([1.0, math.nan], 1)  # nothing written
         store.amax_substitute([math.inf], 1)  # no bound
         np.testing.assert_array_equal(store.amax_values(), [math.inf, math.inf, -1.0])

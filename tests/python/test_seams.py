@@ -152,8 +152,6 @@ REFUSED = {
                               ROWS.format("jerk_c", "0, 1", "inf")),
     "jerk_max NaN": (raw_rows(3, "jerk_max", (0, 0), np.nan), ValueError, BOUND.format("jerk_max", "0, 0")),
     "amax NaN": (raw_rows(1, "amax", (1, 0), np.nan), ValueError, BOUND.format("amax", "1, 0")),
-    "amax_substitute NaN": (lambda: q.Constraints(1, capacity=2).amax_substitute([np.nan], 0), ValueError,
-                            r"^`amax` must not be NaN \(an infinite bound leaves its row inactive\); amax\[0\] = NaN$"),
     "amax_substitute -inf": (lambda: q.Constraints(1, capacity=2).amax_substitute([-np.inf], 0), ValueError,
                              r"^`amax` must not be -inf, which no value holds \(\+inf leaves its row inactive\); "),
     # Arguments are converted in signature order: `config` is named before the keywords after it.
