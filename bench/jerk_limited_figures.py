@@ -1,6 +1,8 @@
 """The README's figures on jerk-limited plans, measured: `.venv/bin/python bench/jerk_limited_figures.py`
-(about forty minutes, and ten more for the random lines; `lines`, `loosen`, `between`,
-`jerk`, `recovery` or `plan` as the argument runs one part).
+runs every part (about ninety minutes); parts named as arguments (`lines`, `loosen`, `gaps`, `cruise`,
+`between`, `jerk`, `recovery`, `plan`, `fitted`) run alone, `--count N` sets the number of random
+cases of `loosen`, `gaps`, `recovery` and `fitted` (e.g. `fitted --count 10` for a quick look) and
+`--workers N` the processes of `loosen`, `gaps` and `fitted` (4).
 
 1. Straight lines against the exact time-optimal jerk-limited motion (the double S-curve, with its
    own acceleration and deceleration limits and moving ends: double_s_time of
@@ -8,7 +10,10 @@
    examples/jerk_limited_plan.py with the default rest ends (num_stationary_max=None), with one or
    two stationary intervals at each rest end, and topp3_socp around the LP's last reference. Then
    random lines, each with one limit loosened in turn: is the default plan ever slower for it, and
-   how far above the exact optimum does it end, at 250, 1,000 and 3,000 stations.
+   how far above the exact optimum does it end, at 250, 1,000 and 3,000 stations (`loosen`); the
+   default plans of 320 random lines at 1,000 and 3,000 stations, for the worst cases (`gaps`); and
+   lines that mostly cruise, whose speed-up fits into about one interval, where the discretized
+   optimum itself lies up to 3 / (n - 1) above the exact time (`cruise`).
 2. The joint acceleration between the stations of curved paths, sampled at 20 points per station
    interval, over its limit, near the rest ends and elsewhere, for topp2_ra's plan and the
    jerk-limited one: the README tour's quintic path, random quintic paths and 1-axis paths fitted
@@ -21,9 +26,16 @@
 4. The plans whose first LP pass drives a station towards zero (a stored fitted path and seed 684
    of the conic campaign), and the recipe on the campaign's cases against more passes.
 5. The whole plan (topp2_ra, the LP passes, s on a 1 ms grid) on 6 axes at 1,000 stations.
+6. The recipe on random fitted paths, the kind users plan (`fitted`): how far it ends above
+   re-linearized topp3_socp, how often it stops at its cap of 10 passes while still gaining, how
+   often a looser limit (each of velocity, acceleration and jerk 1.1 and 2 times) gives a slower plan,
+   with 10 passes and run to convergence, and its plans' excess at and between the stations.
 """
 
+import argparse
 import collections
+import functools
+import inspect
 import math
 import pathlib
 import sys
@@ -116,19 +128,21 @@ def line_exact(line):
                                                          line["jerk"]))
 
 
-def line_plan(line, n, k=None):
+def line_plan(line, n, k=None, **options):
+    """The recipe's traversal time on the line at n stations; `options` go to plan_jerk_limited."""
     robot, s = jerk_line_robot(n, line["length"], line["v"], line["acc"], line["jerk"], dec=line["dec"],
                                direction=line["direction"])
     first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
-    return plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k)[1]
+    return plan_jerk_limited(robot.constraints, s, first, num_stationary_max=k, **options)[1]
 
 
-def loosened_line(seed, counts=(250, 1000, 3000)):
+def loosened_line(seed, counts=(250, 1000, 3000), loosened=tuple(LOOSENED), explicit=True):
     """(gap of the line's default plan to the exact optimum per station count, what fails): a
     loosened limit slower by more than 1e-6, a gap above 0.2% at 1,000 or 0.05% at 3,000 stations,
-    a gap that grows with the count, a default slower than one or two stationary intervals."""
+    a gap that grows with the count, (`explicit`) a default slower than one or two stationary
+    intervals."""
     line, failures, gaps = random_line(seed), [], {}
-    for name in ("as drawn", *LOOSENED):
+    for name in ("as drawn", *loosened):
         key, factor = LOOSENED.get(name, ("v", 1.0))
         loose = dict(line, **{key: line[key] * factor})
         exact = line_exact(loose)
@@ -139,21 +153,54 @@ def loosened_line(seed, counts=(250, 1000, 3000)):
                 failures.append(f"{name} slower at {n}")
             if gaps[name, n] > {1000: 2e-3, 3000: 5e-4}.get(n, np.inf):
                 failures.append(f"{name} {gaps[name, n]:+.4%} at {n}")
-            if any(t > line_plan(loose, n, k) * (1 + 1e-9) for k in (1, 2)):
+            if explicit and any(t > line_plan(loose, n, k) * (1 + 1e-9) for k in (1, 2)):
                 failures.append(f"{name} slower than an explicit count at {n}")
         if any(gaps[name, a] < gaps[name, b] for a, b in zip(counts, counts[1:])):
             failures.append(f"{name} gap grows")
     return [gaps["as drawn", n] for n in counts], failures
 
 
-def loosened_lines(count=30):
-    print(f"1b. {count} random lines (random_line), each limit loosened in turn: default plan above the exact optimum")
-    with ProcessPoolExecutor(4) as pool:
-        found = list(pool.map(loosened_line, range(count)))
+def random_lines(title, count, counts=(250, 1000, 3000), **options):
+    """loosened_line over the lines 0 to count - 1: every line when they are few, else those that
+    fail, then the gaps' median and worst per station count."""
+    print(f"{title}, {count} random lines (random_line): the default plan above the exact optimum at "
+          + ", ".join(f"{n:,}" for n in counts) + " stations")
+    with ProcessPoolExecutor(WORKERS) as pool:
+        found = list(pool.map(functools.partial(loosened_line, counts=counts, **options), range(count)))
     for seed, (gaps, failures) in enumerate(found):
-        print(f"  line {seed}: " + "  ".join(f"{g:+.4%}" for g in gaps) + ("  " + "; ".join(failures) if failures else ""))
+        if count <= 40 or failures:
+            print(f"  line {seed}: " + "  ".join(f"{g:+.4%}" for g in gaps) + ("  " + "; ".join(failures) if failures else ""))
     gaps = np.array([g for g, _ in found])
-    print("  gaps at 250, 1,000, 3,000 stations: median", np.median(gaps, axis=0), "largest", gaps.max(axis=0))
+    for n, column in zip(counts, gaps.T):
+        print(f"  {n:5d} stations: median {np.median(column):+.5%}, 90% below {np.quantile(column, 0.9):+.4%}, worst "
+              f"{column.max():+.4%} (line {column.argmax()})")
+
+
+def loosened_lines(count=30):
+    random_lines("1b. Each limit loosened in turn", count)
+
+
+def line_gaps(count=320):
+    random_lines("1c. The worst cases", count, counts=(1000, 3000), loosened=(), explicit=False)
+
+
+def cruising_lines(fractions=(1e-3, 0.1, 0.5, 1.0, 2.0), counts=(250, 1000, 3000)):
+    """Lines that cruise nearly all the way: where the speed-up fits into about one station interval,
+    the discretized optimum itself (re-linearized topp3_socp until a pass gains less than 1e-9) lies
+    up to about 3 / (n - 1) above the exact time."""
+    print("1d. Lines that mostly cruise: 1 axis, length 1, v 1, acceleration and deceleration v^2 / (f h) and "
+          "jerk A^2 / v (speeding up from rest covers f station intervals h, at constant jerk): the recipe "
+          "/ the converged topp3_socp plan above the exact optimum (and that times n - 1)")
+    for n in counts:
+        cells = []
+        for f in fractions:
+            acc = np.array([(n - 1) / f])
+            line = dict(length=1.0, v=np.ones(1), acc=acc, dec=acc, jerk=acc**2, direction=np.ones(1))
+            exact = line_exact(line)
+            recipe, optimum = (line_plan(line, n, **options) / exact - 1 for options in
+                               ({}, dict(solve=q.topp3_socp, max_passes=200, gain=1e-9)))
+            cells.append(f"f={f:g}: {recipe:+.4%} / {optimum:+.4%} ({recipe * (n - 1):.2f} / {optimum * (n - 1):.2f})")
+        print(f"  {n:5d} stations  " + "  ".join(cells))
 
 
 # Limits of examples/joint_motion.py, for random 6-axis paths; those of the README tour for its path.
@@ -191,29 +238,42 @@ def random_path(seed, order):
 Motion = collections.namedtuple("Motion", "s_t acceleration jerk at_stations duration")
 
 
+def path_robot(path, s, v, acc, jerk):
+    """A robot along the path at the stations s with symmetric limits, per axis (acc and jerk may also
+    be given per station and axis)."""
+    robot = q.Robot(path.dim, capacity=len(s))
+    robot.append_s(s)
+    robot.set_q_from_path_3rd(path, 0, len(s))
+    robot.add_velocity_limits(v, -v, start_idx_s=0)
+    robot.add_acceleration_limits(acc, -acc, start_idx_s=0)
+    robot.add_jerk_limits(jerk, -jerk, start_idx_s=0)
+    return robot
+
+
+def sampled(path, s, profile, acc, jerk, per_interval=20):
+    """The Motion of a plan (topp2_ra's array or a Profile3rd) over the stations s, sampled in time
+    at `per_interval` points per station interval on average."""
+    third = isinstance(profile, q.Profile3rd)
+    to_time, to_s = (q.s_to_t_topp3, q.t_to_s_topp3) if third else (q.s_to_t_topp2, q.t_to_s_topp2)
+    duration, t_s = to_time(s, profile)
+    s_t = to_s(s, profile, t_s, dt=duration / (per_interval * len(s)))
+    _, _, acceleration, joint_jerk = joint_motion(path, s, profile, s_t)
+    ratio = lambda x, limit: np.max(np.abs(x) / limit, axis=1)
+    return Motion(s_t, ratio(acceleration, acc), ratio(joint_jerk, jerk),
+                  np.max(np.abs(joint_motion(path, s, profile, s)[2]) / acc), duration)
+
+
 def sampled_motion(path, n, v, acc, jerk, third=True, acc_scale=None, jerk_scale=None, per_interval=20):
     """The plan of the path on n stations, topp2_ra's or (`third`) the jerk-limited recipe's, with
     the acceleration and jerk limits scaled by `acc_scale(s)` and `jerk_scale(s)` at the stations,
     sampled in time at `per_interval` points per station interval on average."""
     s = np.linspace(0.0, 1.0, n)
-    robot = q.Robot(path.dim, capacity=n)
-    robot.append_s(s)
-    robot.set_q_from_path_3rd(path, 0, n)
-    robot.add_velocity_limits(v, -v, start_idx_s=0)
     scaled = lambda limit, scale: np.tile(limit, (n, 1)) * (1.0 if scale is None else scale(s)[:, None])
-    robot.add_acceleration_limits(scaled(acc, acc_scale), -scaled(acc, acc_scale), start_idx_s=0)
-    robot.add_jerk_limits(scaled(jerk, jerk_scale), -scaled(jerk, jerk_scale), start_idx_s=0)
+    robot = path_robot(path, s, v, scaled(acc, acc_scale), scaled(jerk, jerk_scale))
     profile = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
-    to_time, to_s = q.s_to_t_topp2, q.t_to_s_topp2
     if third:
-        profile, _, _ = plan_jerk_limited(robot.constraints, s, profile)
-        to_time, to_s = q.s_to_t_topp3, q.t_to_s_topp3
-    duration, t_s = to_time(s, profile)
-    s_t = to_s(s, profile, t_s, dt=duration / (per_interval * n))
-    _, _, acceleration, joint_jerk = joint_motion(path, s, profile, s_t)
-    ratio = lambda x, limit: np.max(np.abs(x) / limit, axis=1)
-    return Motion(s_t, ratio(acceleration, acc), ratio(joint_jerk, jerk),
-                  np.max(np.abs(joint_motion(path, s, profile, s)[2]) / acc), duration)
+        profile = plan_jerk_limited(robot.constraints, s, profile)[0]
+    return sampled(path, s, profile, acc, jerk, per_interval)
 
 
 def spread(values):
@@ -312,7 +372,7 @@ def pass_times(constraints, s, gain=1e-7, max_passes=1000):
     return times
 
 
-def slow_recovery(seeds=range(200), passes=30):
+def slow_recovery(count=200, passes=30):
     print("4. Plans whose first pass drives a station towards zero; the conic campaign's plans")
     for label, (robot, s, _, _) in (
             ("the fitted 3-axis path of tests/python/cases/jerk_slow_recovery.npz",
@@ -332,7 +392,7 @@ def slow_recovery(seeds=range(200), passes=30):
               f"{long_run:.6g} s in {long_count} until one gains less than 1e-7, with topp3_socp {socp:.6g} s in "
               f"{socp_count}")
     found = []
-    for seed in seeds:
+    for seed in range(count):
         robot, s, _, _ = build(make_case(seed))
         try:
             first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
@@ -342,11 +402,114 @@ def slow_recovery(seeds=range(200), passes=30):
         best = min(pass_times(robot.constraints, s, gain=-math.inf, max_passes=passes))
         found.append((duration / best, count, duration / q.s_to_t_topp2(s, first)[0]))
     ratio, count, over_topp2 = np.array(found).T
-    print(f"  cases {seeds.start}-{seeds.stop - 1} of tests/python/conic_campaign.py, rest to rest ({len(found)} "
+    print(f"  cases 0-{count - 1} of tests/python/conic_campaign.py, rest to rest ({len(found)} "
           f"plans): the recipe's time over the best of {passes} passes each linearized around the last one's a "
           f"- 1: median {np.median(ratio) - 1:+.1e}, worst {np.max(ratio) - 1:+.2%}; {np.mean(count):.2f} passes on "
           f"average, at most {count.max():.0f}; {np.sum(over_topp2 < 1)} plans faster than topp2_ra's, down to "
           f"{np.min(over_topp2):.2f} times its time")
+
+
+CONVERGED = dict(max_passes=200, gain=1e-7)  # the recipe run until a pass gains less than 1e-7
+LOOSER = (1.1, 2.0)  # each limit of a fitted path loosened by these factors in turn
+
+
+def fitted_path(seed):
+    """(path, stations, limits) of the kind users fit: Path.from_waypoints_fitting to 10 to 60
+    waypoints of sine waves (0.3 to 1.5 periods per axis, noise of a third of the tolerance) on 1 to
+    6 axes, tolerance 1e-3 to 3e-2, 50 to 1,000 stations, symmetric limits per axis: velocity 0.5-3,
+    acceleration 1-10, jerk 5-100."""
+    rng = np.random.default_rng(seed)
+    dim, m, n = int(rng.integers(1, 7)), int(rng.integers(10, 61)), int(rng.integers(50, 1001))
+    tolerance = 10 ** rng.uniform(-3, np.log10(3e-2))
+    t = np.linspace(0.0, 1.0, m)[:, None]
+    waypoints = (np.sin(2 * np.pi * (t * rng.uniform(0.3, 1.5, dim) + rng.uniform(0.0, 1.0, dim)))
+                 + rng.normal(0.0, tolerance / 3, (m, dim)))
+    path = q.Path.from_waypoints_fitting(waypoints, tolerance=tolerance)
+    limits = dict(v=rng.uniform(0.5, 3.0, dim), acc=rng.uniform(1.0, 10.0, dim), jerk=rng.uniform(5.0, 100.0, dim))
+    return path, np.linspace(*path.s_range, n), limits
+
+
+def recipe(constraints, s, first, **options):
+    """(profile, time, passes) of plan_jerk_limited; (None, inf, 0) where no pass converts."""
+    try:
+        return plan_jerk_limited(constraints, s, first, **options)
+    except q.QarnError:
+        return None, math.inf, 0
+
+
+def fitted_case(seed):
+    """The recipe's times on fitted_path(seed) as drawn and with each limit loosened in turn, the
+    recipe and re-linearized topp3_socp run to convergence, its passes, its plan's excess at the
+    stations (exceed_topp3 over the smallest limit) and between them (sampled)."""
+    path, s, limits = fitted_path(seed)
+    found = {"times": {}}  # per limit loosened ("v x2", ...; "as drawn"): the recipe's and converged times
+    for key, factor in ((None, 1.0), *((key, factor) for factor in LOOSER for key in limits)):
+        constraints = path_robot(path, s, **dict(limits, **({key: limits[key] * factor} if key else {}))).constraints
+        try:
+            first = q.topp2_ra(q.Topp2Problem(constraints, (0, len(s) - 1)))
+        except q.QarnError:
+            return {"error": "topp2_ra"}
+        name = f"{key} x{factor:g}" if key else "as drawn"
+        profile, duration, passes = recipe(constraints, s, first)
+        found["times"][name] = duration, recipe(constraints, s, first, **CONVERGED)[1]
+        if key is None and profile is not None:
+            found["passes"] = passes
+            found["uncapped passes"] = passes if passes < 10 else recipe(constraints, s, first, max_passes=1000)[2]
+            found["socp"] = (recipe(constraints, s, first, solve=q.topp3_socp)[1],
+                             recipe(constraints, s, first, solve=q.topp3_socp, **CONVERGED)[1])
+            _, exceed_2nd, exceed_3rd = constraints.exceed_topp3(profile)
+            found["at stations"] = max(exceed_2nd / limits["acc"].min(), exceed_3rd / limits["jerk"].min())
+            try:
+                m = sampled(path, s, profile, limits["acc"], limits["jerk"])
+            except q.QarnError:
+                found["between"] = [math.nan] * 4
+                continue
+            ends = near_ends((m.s_t - s[0]) / (s[-1] - s[0]))
+            found["between"] = [m.acceleration[ends].max(), m.acceleration[~ends].max(), m.jerk[ends].max(),
+                                m.jerk[~ends].max()]
+    return found
+
+
+def fitted_paths(count=250):
+    print(f"6. {count} random fitted paths (fitted_path(0 to {count - 1})): the recipe (plan_jerk_limited, at most 10 "
+          f"passes, gain 1e-4) from topp2_ra's profile; 'converged': max_passes {CONVERGED['max_passes']}, gain "
+          f"{CONVERGED['gain']:g}; 'socp': the best of the recipe with solve=topp3_socp, 10 passes and converged")
+    with ProcessPoolExecutor(WORKERS) as pool:
+        found = dict(enumerate(pool.map(fitted_case, range(count))))
+    failed = {seed: f.get("error", "no pass converts") for seed, f in found.items() if "passes" not in f}
+    cases = {seed: f for seed, f in found.items() if seed not in failed}
+    print(f"  {len(cases)} plans; without one: {failed or 'none'}")
+
+    def above(label, ratios, bound=5e-4):  # ratios: {seed: time / reference}
+        seeds, r = list(ratios), np.array(list(ratios.values())) - 1
+        print(f"  {label}: median {np.median(r):+.2e}, worst {r.max():+.3%} (path {seeds[r.argmax()]}); above "
+              f"{bound:.2%} on {np.sum(r > bound)} of {len(r)}")
+
+    for label, time_of in (("the recipe", lambda f: f["times"]["as drawn"][0]),
+                           ("the recipe converged", lambda f: f["times"]["as drawn"][1]),
+                           ("the recipe with solve=topp3_socp", lambda f: f["socp"][0])):
+        above(f"{label} over socp", {seed: time_of(f) / min(f["socp"]) for seed, f in cases.items()})
+    passes = np.array([f["passes"] for f in cases.values()])
+    capped = [seed for seed, f in cases.items() if f["uncapped passes"] > 10]
+    print(f"  passes: median {np.median(passes):g}, {np.sum(passes == 10)} at the cap of 10, {len(capped)} of them "
+          f"still gaining (max_passes=1000 goes on, to at most "
+          f"{max((cases[seed]['uncapped passes'] for seed in capped), default=0)} passes)")
+    for run in (0, 1):
+        slower = {(seed, name): times[run] / f["times"]["as drawn"][run]
+                  for seed, f in cases.items() for name, times in f["times"].items() if name != "as drawn"}
+        r = np.array(list(slower.values())) - 1
+        worst = list(slower)[r.argmax()]
+        by_limit = collections.Counter(name for (seed, name), x in slower.items() if x > 1 + 1e-6)
+        print(f"  a looser limit slower by more than 1e-6{', converged' if run else ''}: {np.sum(r > 1e-6)} of "
+              f"{len(r)} (above 0.05%: {np.sum(r > 5e-4)}), worst {r.max():+.3%} (path {worst[0]}, {worst[1]}); "
+              + ", ".join(f"{name} {number}" for name, number in sorted(by_limit.items())))
+    at_stations = np.array([f["at stations"] for f in cases.values()])
+    print(f"  exceed_topp3 of the recipe's plans over the smallest limit of its kind: worst {at_stations.max():.1e} "
+          f"(path {list(cases)[at_stations.argmax()]}), above 1e-6 on {np.sum(at_stations > 1e-6)}")
+    between = np.array([f["between"] for f in cases.values()])
+    print("  between the stations (20 points per interval), peak |value| / limit - 1, median / worst: acceleration "
+          f"{spread(between[:, 0])} near the ends, {spread(between[:, 1])} elsewhere; jerk {spread(between[:, 2])} "
+          f"near the ends, {spread(between[:, 3])} elsewhere")
 
 
 def whole_plan(n=1000, repeats=5):
@@ -358,12 +521,7 @@ def whole_plan(n=1000, repeats=5):
     times = []
     for _ in range(repeats):
         start = time.perf_counter()
-        robot = q.Robot(6, capacity=n)
-        robot.append_s(s)
-        robot.set_q_from_path_3rd(path, 0, n)
-        robot.add_velocity_limits(v, -v, start_idx_s=0)
-        robot.add_acceleration_limits(acc, -acc, start_idx_s=0)
-        robot.add_jerk_limits(jerk, -jerk, start_idx_s=0)
+        robot = path_robot(path, s, v, acc, jerk)
         first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
         profile, duration, passes = plan_jerk_limited(robot.constraints, s, first)
         _, t_s = q.s_to_t_topp3(s, profile)
@@ -373,8 +531,23 @@ def whole_plan(n=1000, repeats=5):
           f"{np.median(times):.3f} s), {passes} LP passes, traversal {duration:.4f} s")
 
 
+WORKERS = 4  # processes for the parts over many random cases
+
 if __name__ == "__main__":
-    parts = {"lines": lines, "loosen": loosened_lines, "between": limits_between_stations,
-             "jerk": jerk_between_stations, "recovery": slow_recovery, "plan": whole_plan}
-    for name in sys.argv[1:] or parts:
-        parts[name]()
+    parts = {"lines": lines, "loosen": loosened_lines, "gaps": line_gaps, "cruise": cruising_lines,
+             "between": limits_between_stations, "jerk": jerk_between_stations, "recovery": slow_recovery,
+             "plan": whole_plan, "fitted": fitted_paths}
+    parser = argparse.ArgumentParser(description="The README's figures on jerk-limited plans.")
+    parser.add_argument("parts", nargs="*", metavar="part", help="parts to run (all when none): " + ", ".join(parts))
+    parser.add_argument("--count", type=int, help="random cases of loosen, gaps, recovery and fitted "
+                        "(their defaults: 30, 320, 200 and 250)")
+    parser.add_argument("--workers", type=int, default=WORKERS, help=f"processes (default {WORKERS})")
+    args = parser.parse_args()
+    if set(args.parts) - set(parts):
+        parser.error(f"unknown parts {sorted(set(args.parts) - set(parts))}")
+    WORKERS = args.workers
+    for name in args.parts or parts:
+        started = time.perf_counter()
+        counted = args.count is not None and "count" in inspect.signature(parts[name]).parameters
+        parts[name](**({"count": args.count} if counted else {}))
+        print(f"  ({name}: {time.perf_counter() - started:.0f} s)", flush=True)
