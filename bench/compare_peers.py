@@ -5,6 +5,7 @@ splines. Never part of the test suite.
 
 Peers:  make bench-deps   (or: .venv/bin/python -m pip install -r bench/requirements.txt)
 Run:    make build && .venv/bin/python bench/compare_peers.py
+        --quick: 100 stations and 2,000 sampling queries, a check in seconds that it runs (its times mean nothing)
         a development build instead: PYTHONPATH=build/<dir>/python .venv/bin/python bench/compare_peers.py
 
 Times are the best of several calls, qarn_py and the peer alternating in one process, so both see the
@@ -29,9 +30,10 @@ AXES = 7
 WAYPOINTS = np.random.default_rng(1).uniform(-1.0, 1.0, size=(8, AXES))  # rad
 V_MAX = np.linspace(1.0, 2.2, AXES)  # rad/s
 ACC_MAX = np.linspace(3.0, 6.0, AXES)  # rad/s^2
-SIZES = (100, 1000, 10000)
-TARGET_N = 1000
-SAMPLING_QUERIES = 100_000
+QUICK = "--quick" in sys.argv[1:]
+SIZES = (100,) if QUICK else (100, 1000, 10000)
+TARGET_N = 100 if QUICK else 1000
+SAMPLING_QUERIES = 2_000 if QUICK else 100_000
 SAMPLING_WAYPOINTS = np.random.default_rng(2).uniform(-1.0, 1.0, size=(20, AXES))
 # Keeping freed memory in the process (instead of returning it to the system) leaves the pure compute
 # cost of sampling: without it, every call pays first-touch page faults on its fresh output buffers.
@@ -465,8 +467,8 @@ def compare_scipy():
     for label, extra in runs:
         env = {k: v for k, v in os.environ.items() if k != "RAYON_NUM_THREADS"}
         env.update(extra)
-        out = subprocess.run([sys.executable, __file__, "--sampling-worker"], env=env, check=True,
-                             capture_output=True, text=True).stdout
+        worker = [sys.executable, __file__, "--sampling-worker", *["--quick"] * QUICK]
+        out = subprocess.run(worker, env=env, check=True, capture_output=True, text=True).stdout
         for r in json.loads(out.splitlines()[-1]):
             rows.append(row(f"sampling q, dq, ddq vs SciPy k={r['order']}, {label}", SAMPLING_QUERIES, r["ours"],
                             r["theirs"], r["difference"]))
@@ -523,7 +525,7 @@ def main():
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] == ["--sampling-worker"]:
+    if "--sampling-worker" in sys.argv[1:]:
         sampling_worker()
     else:
         main()

@@ -169,7 +169,7 @@ def random_lines(title, count, counts=(250, 1000, 3000), **options):
         found = list(pool.map(functools.partial(loosened_line, counts=counts, **options), range(count)))
     for seed, (gaps, failures) in enumerate(found):
         if count <= 40 or failures:
-            print(f"  line {seed}: " + "  ".join(f"{g:+.4%}" for g in gaps) + ("  " + "; ".join(failures) if failures else ""))
+            print(f"  line {seed}: " + "  ".join(f"{g:+.4%}" for g in gaps) + "".join(f"  {f}" for f in failures))
     gaps = np.array([g for g, _ in found])
     for n, column in zip(counts, gaps.T):
         print(f"  {n:5d} stations: median {np.median(column):+.5%}, 90% below {np.quantile(column, 0.9):+.4%}, worst "
