@@ -11,12 +11,16 @@ from misleading the next:
   tenth of the last one at every station.
 - The LP follows the slope of the traversal time at its reference and may overshoot: where a pass
   linearized around the last profile gains less than `gain` of the time (or loses time), the plan
-  takes the fastest profile on the way between the two instead (both meet that pass's rows, and so
-  does every mix of them).
+  takes the fastest profile on the way between the two instead.
 
 The plan stops once such a pass, searched back, still gains less than `gain`. `plan_jerk_limited`
-keeps the fastest profile that converts to time, so it never hands back a plan slower than one it
-has seen.
+hands back the fastest profile it has seen that converts to time and holds the limits at the
+stations as the solver's own profiles do: exceed_topp3 within the solver's tolerance, 1e-6 of each
+limit (about 1e-8 in practice). A pass's profile does by itself, since its jerk rows (tangents of
+jerk_max / sqrt(a)) are tighter than the limits. A mix of two profiles need not: the earlier one
+need not meet the rows of the pass that gave the later one, and the jerk limits are not convex in
+(a, b). So a mix is kept only where exceed_topp3 finds it within the limits as closely as the two
+profiles it mixes, order by order.
 
 Run it with `.venv/bin/python examples/jerk_limited_plan.py`; `plan_jerk_limited` is the part to copy.
 """
@@ -38,18 +42,22 @@ def traversal_time(s, profile):
         return math.inf
 
 
-def fastest_between(s, start, end, duration):
+def fastest_between(s, start, end, duration, exceed):
     """The fastest of end (its time `duration`) and start + t (end - start) for t = 1/2, 1/4, ...,
-    halving t while it gains; end alone where the two differ in their stationary intervals."""
+    halving t while it gains, of the mixes whose exceed(mix) (exceed_topp3's values) is nowhere
+    above both start's and end's; end alone where the two differ in their stationary intervals."""
     if start.num_stationary != end.num_stationary:
         return end, duration
+    tolerance = np.maximum(exceed(start), exceed(end))
     best, t = end, 0.5
     while t > 1e-3:
         mix = q.Profile3rd(start.a + t * (end.a - start.a), start.b + t * (end.b - start.b), end.num_stationary)
         mix_time = traversal_time(s, mix)
         if not mix_time < duration:
             break
-        best, duration, t = mix, mix_time, t / 2
+        if np.all(np.asarray(exceed(mix)) <= tolerance):
+            best, duration = mix, mix_time
+        t /= 2
     return best, duration
 
 
@@ -59,11 +67,12 @@ def plan_jerk_limited(constraints, s, reference, *, max_passes=10, gain=1e-4, so
     keywords (idx_s_start, a_boundary, ...) and `solve` may be topp3_socp."""
     best, best_time, passes = None, math.inf, 0
     start = None  # the profile this pass is linearized around, when the reference is its a
+    exceed = lambda profile: constraints.exceed_topp3(profile, idx_s_start=problem.get("idx_s_start", 0))
     for passes in range(1, max_passes + 1):
         profile = solve(q.Topp3Problem(constraints, reference, **problem))
         duration = traversal_time(s, profile)
         if start is not None and not duration < best_time * (1.0 - gain):
-            profile, duration = fastest_between(s, start, profile, duration)
+            profile, duration = fastest_between(s, start, profile, duration, exceed)
         improved = duration < best_time * (1.0 - gain)
         if duration < best_time:
             best, best_time = profile, duration

@@ -12,7 +12,7 @@ import pytest
 
 from qarn_py import _native as q
 from conic_campaign import build, case_of, limit_excess, make_case
-from third_order_cases import SIX_AXES, double_s_time, jerk_line_robot, limits_along_s, stored_path_robot
+from third_order_cases import SIX_AXES, LinePath, double_s_time, jerk_line_robot, limits_along_s, stored_path_robot
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
@@ -53,19 +53,6 @@ def checked_case(case, sampled=True):
         line = (q.Path.from_evaluator_3rd(LinePath(case.direction), 0.0, 1.0), limits[0], limits[1], limits[1],
                 limits[2])
     return checked_plan(robot, s, case.label, lambda p: limit_excess(s, p, derivatives, limits) <= 1e-6, line)
-
-
-class LinePath:
-    """q(s) = s * direction as a path evaluator."""
-
-    def __init__(self, direction):
-        self.direction = np.asarray(direction, float)
-        self.dim = len(self.direction)
-
-    def evaluate_up_to_3rd(self, s):
-        s = np.asarray(s, float)[:, None]
-        zero = np.zeros((len(s), self.dim))
-        return s * self.direction, zero + self.direction, zero, zero
 
 
 # (stations, axes, length, v, acceleration, deceleration, jerk, largest gap to the exact optimum).
@@ -120,22 +107,26 @@ def test_a_looser_limit_is_never_slower(n, dim, length, v, acc, dec, jerk, loose
     assert all(looser <= tighter * (1 + 1e-6) for tighter, looser in zip(times, times[1:])), times
 
 
-# Before: the passes of the first path, a cubic of millimetres, gave 0.40 s, 0.30 s, 340 s, then no
-# traversal time; the first pass of the others leaves a at 3e-11 of its peak next to a rest window,
-# where a pass can raise a only threefold, and the default 10 passes ended 14.9 and 15.5 times above
-# what more passes reach.
-WAYPOINT_PATHS = {"millimetres": lambda: build(case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)),
-                  "stored": lambda: stored_path_robot("jerk_slow_recovery"),
-                  "seed 684": lambda: build(make_case(684, stations=(50, 100)))}
+# (the robot, s, path derivatives and limits; the most passes). Before: the passes of the first
+# path, a cubic of millimetres, gave 0.40 s, 0.30 s, 340 s, then no traversal time; the first pass of
+# the next two leaves a at 3e-11 of its peak next to a rest window, where a pass can raise a only
+# threefold, and the default 10 passes ended 14.9 and 15.5 times above what more passes reach. The
+# last path, fitted, is still gaining at 10 passes; its plan took a mix of two passes that exceeds a
+# jerk limit by 0.21% at a station (25.249 s, now 25.234 s).
+WAYPOINT_PATHS = {"millimetres": (lambda: build(case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)), 8),
+                  "stored": (lambda: stored_path_robot("jerk_slow_recovery"), 8),
+                  "seed 684": (lambda: build(make_case(684, stations=(50, 100))), 8),
+                  "mixed passes": (lambda: stored_path_robot("jerk_mix_audit"), 10)}
 
 
 @pytest.mark.parametrize("name", WAYPOINT_PATHS)
 def test_plans_on_waypoint_paths_reach_what_more_passes_reach(name):
-    robot, s, derivatives, limits = WAYPOINT_PATHS[name]()
+    build_path, most_passes = WAYPOINT_PATHS[name]
+    robot, s, derivatives, limits = build_path()
     duration, passes, _ = checked_plan(robot, s, name, lambda p: limit_excess(s, p, derivatives, limits) <= 1e-6)
     first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
     assert duration <= plan_jerk_limited(robot.constraints, s, first, max_passes=100, gain=1e-7)[1] * (1 + 1e-3)
-    assert passes <= 8
+    assert passes <= most_passes
 
 
 def random_case(seed, stations):

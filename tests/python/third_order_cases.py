@@ -27,6 +27,19 @@ SIX_AXES = dict(
             [97.41390410272702, 12522.0334237456, 0.5006398251959412, 162764.3592629689, 51290.44415191576, 308.66274210093974]))
 
 
+class LinePath:
+    """q(s) = s * direction as a path evaluator."""
+
+    def __init__(self, direction):
+        self.direction = np.asarray(direction, float)
+        self.dim = len(self.direction)
+
+    def evaluate_up_to_3rd(self, s):
+        s = np.asarray(s, float)[:, None]
+        zero = np.zeros((len(s), self.dim))
+        return s * self.direction, zero + self.direction, zero, zero
+
+
 def jerk_line_robot(n=201, length=4.0, v=1.0, acc=1.0, jerk=2.0, module=q, dec=None, dim=1, direction=None,
                     **kwargs):
     """`dim` axes moving along q(s) = s / sqrt(dim) on [0, length] (the path s itself for one axis),
@@ -82,13 +95,15 @@ def limits_along_s(direction, v, acc, dec, jerk):
 def window_time_factors(s, profile):
     """(start, end): crossing the stationary window at a rest end of a profile takes factor * span /
     sqrt(a) of its junction: 3 wholly at constant jerk, towards 2 when the junction's a / (span |b|)
-    = r lies in (1.5, 2) and the constant-jerk phase covers only the share 4 - 2 r of the span."""
+    = r lies in (1.5, 2) and the constant-jerk phase covers only the share 4 - 2 r of the span, and 2
+    without a phase (r = 2 up to 5e-7 above)."""
     a, b, (k0, k1) = np.asarray(profile.a), np.asarray(profile.b), profile.num_stationary
     factors = []
     for j, edge in ((k0, 0), (len(a) - 1 - k1, len(a) - 1)):
         with np.errstate(divide="ignore", invalid="ignore"):
             r = a[j] / (b[j] * (s[j] - s[edge]))
-        share = 4 - 2 * r if 1.5 < r < 2 and 4 - 2 * r <= 1 - 1e-6 else 1.0
+        share = 4 - 2 * r
+        share = share if 0 < share < 1 - 1e-6 else 0.0 if -1e-6 <= share <= 0 else 1.0
         m = 2 - share / 2
         factors.append(m + np.sqrt(1.5 * share * m))
     return tuple(factors)
@@ -104,14 +119,16 @@ def relinearized_lp(constraints, n, passes=3, options=None):
 
 
 def stored_path_robot(name):
-    """(robot, s, (dq, ddq, dddq), (v, a, j)) of cases/<name>.npz: the path's q, dq, ddq and dddq
-    at the stations s stacked in Q, and symmetric per-axis limits v, a, j."""
+    """(robot, s, (dq, ddq, dddq), (v, (a_upper, a_lower), j)) of cases/<name>.npz: the path's q, dq,
+    ddq and dddq at the stations s stacked in Q, per-axis limits v and j (symmetric) and a (symmetric),
+    or a_upper and a_lower."""
     c = np.load(pathlib.Path(__file__).parent / "cases" / f"{name}.npz")
-    s, (path_q, *derivatives), limits = c["s"], c["Q"], (c["v"], c["a"], c["j"])
+    s, (path_q, *derivatives) = c["s"], c["Q"]
+    acc = (c["a"], -c["a"]) if "a" in c else (c["a_upper"], c["a_lower"])
     robot = q.Robot(path_q.shape[1], capacity=len(s))
     robot.append_s(s)
     robot.set_q(path_q, derivatives[0], derivatives[1], 0, dddq=derivatives[2])
-    for add, limit in zip((robot.add_velocity_limits, robot.add_acceleration_limits, robot.add_jerk_limits), limits):
-        add(limit, -limit, start_idx_s=0)
-    return robot, s, tuple(derivatives), limits
-
+    robot.add_velocity_limits(c["v"], -c["v"], start_idx_s=0)
+    robot.add_acceleration_limits(*acc, start_idx_s=0)
+    robot.add_jerk_limits(c["j"], -c["j"], start_idx_s=0)
+    return robot, s, tuple(derivatives), (c["v"], acc, c["j"])
