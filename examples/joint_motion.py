@@ -19,14 +19,30 @@ with sd = ds/dt, sdd = d2s/dt2 and sddd = d3s/dt3 of the profile between its sta
   (distance from the end)^(4/3) up to its value at the junction station j, b = a / (1.5 distance), and
   sddd = a[j]^(3/2) / (4.5 (distance of station j)^2), the same constant at both ends. When the
   junction's a[j] / (distance of j * |b[j]|) = r lies strictly between 1.5 and 2, that phase covers
-  only the share 4 - 2 r of the distance and the path goes on at the junction's b after it.
+  only the share 4 - 2 r of the distance and the path goes on at the junction's b after it; at
+  r = 2 (to 5e-7 above) there is no phase at all: a is linear in the distance, b the junction's.
 
-Run it with `.venv/bin/python examples/joint_motion.py`; `joint_motion` is the part to copy.
+To check a plan, sample it by station interval (`sample_times`): the intervals next to a rest end
+can last a fraction of a millisecond, and a fixed time step of a millisecond steps over them and over
+the discretization error that sits there.
+
+Run it with `.venv/bin/python examples/joint_motion.py`; `joint_motion` and `sample_times` are the
+parts to copy.
 """
 
 import numpy as np
 
 import qarn_py as q
+from jerk_limited_plan import plan_jerk_limited
+
+
+def window_share(ratio):
+    """The share of a rest window covered at constant path jerk, read from its junction's ratio
+    a / (distance * |b|) as the library reads it: 4 - 2 ratio where that lies in (0, 1 - 1e-6); 0,
+    no phase, for a ratio of 2 to 5e-7 above (a phase too short to resolve); 1, the pure window, for
+    any other ratio (1.5 met to the solver's tolerance, or values no such motion has)."""
+    share = 4 - 2 * ratio
+    return share if 0 < share < 1 - 1e-6 else 0.0 if -1e-6 <= share <= 0 else 1.0
 
 
 def path_motion(s, profile, s_t):
@@ -51,17 +67,15 @@ def path_motion(s, profile, s_t):
         distance = sign * (s_t - edge)
         inside = (distance >= 0) & (distance <= width)
         a_j, b_j = a_n[junction], sign * b_n[junction]
-        with np.errstate(invalid="ignore", divide="ignore"):
-            ratio = a_j / (b_j * width)
-        share = 4 - 2 * ratio if 1.5 < ratio < 2 and 4 - 2 * ratio <= 1 - 1e-6 else 1.0
-        m = 2 - share / 2  # a_j = m width b_j
-        x = distance[inside] / width
-        phase = x <= share
-        a[inside] = a_j * np.where(phase, 1.5 * share / m * (x / share) ** (4 / 3), (2 * x - share / 2) / m)
-        with np.errstate(invalid="ignore", divide="ignore"):  # b = 0 at the end itself
+        with np.errstate(invalid="ignore", divide="ignore"):  # b = 0 at the end itself, no phase at share 0
+            share = window_share(a_j / (b_j * width))
+            m = 2 - share / 2  # a_j = m width b_j
+            x = distance[inside] / width
+            phase = (x <= share) & (share > 0)
+            a[inside] = a_j * np.where(phase, 1.5 * share / m * (x / share) ** (4 / 3), (2 * x - share / 2) / m)
             b[inside] = sign * np.where(phase, np.where(x > 0, a[inside] / (1.5 * distance[inside]), 0.0),
                                         a_j / (m * width))
-        sddd[inside] = np.where(phase, (a_j / (m * width)) ** 1.5 / np.sqrt(6 * width * share), 0.0)
+            sddd[inside] = np.where(phase, (a_j / (m * width)) ** 1.5 / np.sqrt(6 * width * share), 0.0)
     return np.sqrt(a), b, sddd
 
 
@@ -73,8 +87,17 @@ def joint_motion(path, s, profile, s_t):
             d.dddq * sd**3 + 3 * d.ddq * sd * sdd + d.dq * sddd)
 
 
+def sample_times(t_s, per_interval=20):
+    """Times from t_s[0] to t_s[-1] (the arrival times at the stations), per_interval of them evenly
+    spaced in each station interval, for t_to_s_topp2_samples / t_to_s_topp3_samples."""
+    t_s = np.asarray(t_s, float)
+    t = t_s[:-1, None] + np.diff(t_s)[:, None] * (np.arange(per_interval) / per_interval)
+    return np.append(t.ravel(), t_s[-1])
+
+
 def plan(n=1000):
-    """The quickstart's 6-axis motion: a time-optimal and a jerk-limited profile on n stations."""
+    """The quickstart's 6-axis motion: a time-optimal profile on n stations, and the jerk-limited
+    one of jerk_limited_plan.py."""
     waypoints = np.array([[0.0, -0.6, 0.9, 0.0, 0.5, 0.0], [0.8, -0.2, 0.5, 0.6, 0.9, -0.4],
                           [1.4, 0.3, 0.1, 0.2, 1.2, 0.3], [0.9, 0.6, -0.4, -0.5, 0.7, 1.1],
                           [0.2, 0.1, 0.2, -0.2, 0.3, 0.6]])
@@ -90,22 +113,18 @@ def plan(n=1000):
     robot.add_acceleration_limits(limits["acceleration"], -limits["acceleration"], start_idx_s=0)
     robot.add_jerk_limits(limits["jerk"], -limits["jerk"], start_idx_s=0)
     a = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
-    reference = a
-    for _ in range(4):  # the jerk rows are linearized around the last profile
-        profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
-        reference = profile.a
+    profile, _, _ = plan_jerk_limited(robot.constraints, s, a)
     return path, s, a, profile, limits
 
 
 if __name__ == "__main__":
-    DT = 0.001
     path, s, a, profile, limits = plan()
-    for name, p, t_of_s, s_of_t in (("velocity + acceleration", a, q.s_to_t_topp2, q.t_to_s_topp2_uniform),
-                                    ("+ jerk limits", profile, q.s_to_t_topp3, q.t_to_s_topp3_uniform)):
+    for name, p, t_of_s, s_of_t in (("velocity + acceleration", a, q.s_to_t_topp2, q.t_to_s_topp2_samples),
+                                    ("+ jerk limits", profile, q.s_to_t_topp3, q.t_to_s_topp3_samples)):
         duration, t_s = t_of_s(s, p)
-        s_t = s_of_t(s, p, t_s, DT)
+        s_t = s_of_t(s, p, t_s, sample_times(t_s))
         _, velocity, acceleration, jerk = joint_motion(path, s, p, s_t)
         peaks = [np.max(np.abs(x) / limits[key]) for x, key in
                  ((velocity, "velocity"), (acceleration, "acceleration"), (jerk, "jerk"))]
-        print(f"{name:24} {duration:.3f} s, {len(s_t)} samples {DT * 1e3:g} ms apart; peak |d^k q/dt^k| / limit "
-              f"for k = 1, 2, 3: {peaks[0]:.3f}, {peaks[1]:.3f}, {peaks[2]:.3f}")
+        print(f"{name:24} {duration:.4f} s, {len(s_t)} samples, 20 per station interval; peak |d^k q/dt^k| / "
+              f"limit for k = 1, 2, 3: {peaks[0]:.4f}, {peaks[1]:.4f}, {peaks[2]:.4f}")

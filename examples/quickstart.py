@@ -9,7 +9,7 @@ import numpy as np
 
 import qarn_py as q
 from jerk_limited_plan import plan_jerk_limited
-from joint_motion import joint_motion
+from joint_motion import joint_motion, sample_times
 
 # 1. The geometric path, in joint space. Path.from_waypoints builds a quintic spline through the
 #    waypoints (one row per waypoint, one column per axis) on uniform spans of s in [0, 1]. Its end
@@ -87,12 +87,12 @@ def joint_acceleration(s_of_t):
 
 acceleration2, acceleration3 = joint_acceleration(s_grid), joint_acceleration(s_grid3)
 # The joint jerk between the stations, by the chain rule from the profile's own form between them
-# (joint_motion.py) every millisecond: the jerk limits hold at the stations, and between them up to a
-# discretization error (largest where the path comes to rest, see the README). Differences of the
-# control-grid samples would smooth that peak away. Without a jerk limit d2s/dt2 jumps at every
-# station, and the joint jerk is unbounded.
-FINE_DT = 0.001
-s_fine3 = q.t_to_s_topp3_uniform(s, profile, t_s3, FINE_DT)
+# (joint_motion.py) at 20 points per station interval: the jerk limits hold at the stations, and
+# between them up to a discretization error (largest where the path comes to rest, see the README),
+# in intervals that last a fraction of a millisecond there. Differences of the control-grid samples
+# would smooth that peak away. Without a jerk limit d2s/dt2 jumps at every station, and the joint
+# jerk is unbounded.
+s_fine3 = q.t_to_s_topp3_samples(s, profile, t_s3, sample_times(t_s3))
 jerk3 = np.max(np.abs(joint_motion(path, s, profile, s_fine3)[3]) / JERK_MAX)
 
 print(f"qarn_py {q.__version__}: time-optimal motion along a {path.dim}-axis waypoint path, {N} stations")
@@ -101,7 +101,7 @@ print(f"  {'duration':24} {duration:24.4f} s {duration3:20.4f} s")
 print(f"  {'solve time':24} {solve_ms:22.2f} ms {solve3_ms:19.1f} ms ({passes} LP passes)")
 print(f"  {'largest violation':24} {max(exceed_velocity, exceed_acceleration, 0.0):26.1e} "
       f"{max(*exceed3, 0.0):22.1e}")
-print(f"  {'peak |d3q/dt3| / limit':24} {'unbounded':>26} {jerk3:22.3f}   (chain rule, every {FINE_DT * 1e3:g} ms)")
+print(f"  {'peak |d3q/dt3| / limit':24} {'unbounded':>26} {jerk3:22.3f}   (chain rule, 20 per station interval)")
 print(f"  control grid             {len(s_grid)} and {len(s_grid3)} samples, {DT * 1e3:g} ms apart")
 print(f"  peak |dq/dt| / limit     {peak_stations:.6f} at the stations, {peak_grid:.6f} on the control grid "
       "(acceleration-limited)")

@@ -1,36 +1,50 @@
 """examples/joint_motion.py: its joint velocities, accelerations and jerks at time samples are the
 time derivatives of the sampled motion q(s(t)), checked against central differences whose error must
-shrink as dt^2 (a wrong term leaves an error that does not shrink)."""
+shrink as dt^2 (a wrong term leaves an error that does not shrink); and the README's tour runs as
+printed."""
 
-import importlib.util
+import functools
+import subprocess
+import sys
 from pathlib import Path
 
 import numpy as np
 import pytest
 
 import qarn_py as q
+from third_order_cases import LinePath, jerk_line_robot
 
-EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "joint_motion.py"
-
-
-@pytest.fixture(scope="module")
-def example():
-    spec = importlib.util.spec_from_file_location("joint_motion", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+REPOSITORY = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPOSITORY / "examples"))
+import joint_motion as example  # noqa: E402
+from jerk_limited_plan import plan_jerk_limited  # noqa: E402
 
 
-@pytest.fixture(scope="module")
-def planned(example):
-    return example.plan(200)
+def line_plan(n, length, v, acc, dec, jerk):
+    """plan()'s tuple for one axis along q(s) = s, the jerk-limited profile planned by the recipe."""
+    robot, s = jerk_line_robot(n, length, v, acc, jerk, dec=dec)
+    a = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    path = q.Path.from_evaluator_3rd(LinePath([1.0]), 0.0, length)
+    return path, s, a, plan_jerk_limited(robot.constraints, s, a)[0], None
 
 
-def difference_errors(example, planned, order, dt):
+# The line's end window has the junction ratio a / (span |b|) = 2 exactly, no constant-jerk phase:
+# read as the pure window before, its d2s/dt2 was 4/3 of the deceleration limit.
+PLANS = {"quickstart path": lambda: example.plan(200),
+         "line ending at r = 2": lambda: line_plan(1000, 2.322175291419729, 3.333097712317441, 9.27777910499004,
+                                                   0.1051447214678915, 2869416.3317995756)}
+
+
+@functools.cache
+def planned(name):
+    return PLANS[name]()
+
+
+def difference_errors(name, order, dt):
     """Per derivative, the largest |central difference of the order below - the example's value| on
     samples whose neighbours lie in the same station interval (the derivative above the profile's own
     order jumps at the stations), relative to the largest value."""
-    path, s, a, profile, _ = planned
+    path, s, a, profile, _ = planned(name)
     p, s_to_t, t_to_s = ((a, q.s_to_t_topp2, q.t_to_s_topp2_uniform) if order == 2 else
                          (profile, q.s_to_t_topp3, q.t_to_s_topp3_uniform))
     _, t_s = s_to_t(s, p)
@@ -45,8 +59,16 @@ def difference_errors(example, planned, order, dt):
     return np.array(errors)
 
 
-@pytest.mark.parametrize("order", [2, 3])
-def test_joint_derivatives_are_the_time_derivatives_of_the_motion(example, planned, order):
-    coarse, fine = (difference_errors(example, planned, order, dt) for dt in (2e-4, 1e-4))
+@pytest.mark.parametrize("name, order", [("quickstart path", 2), ("quickstart path", 3), ("line ending at r = 2", 3)])
+def test_joint_derivatives_are_the_time_derivatives_of_the_motion(name, order):
+    coarse, fine = (difference_errors(name, order, dt) for dt in (2e-4, 1e-4))
     assert np.all(fine <= 1e-3), fine
     assert np.all(fine <= coarse / 3), (coarse, fine)
+
+
+def test_the_readme_tour_runs_as_printed():
+    readme = (REPOSITORY / "README.md").read_text()
+    tour = readme.split("## A tour of the API", 1)[1].split("```python\n", 1)[1].split("```", 1)[0]
+    run = subprocess.run([sys.executable, "-c", tour], cwd=REPOSITORY, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0 and not run.stderr, run.stderr
+    assert len(run.stdout.splitlines()) == tour.count("print("), run.stdout
