@@ -173,7 +173,7 @@ def random_lines(title, count, counts=(250, 1000, 3000), **options):
     gaps = np.array([g for g, _ in found])
     for n, column in zip(counts, gaps.T):
         print(f"  {n:5d} stations: median {np.median(column):+.5%}, 90% below {np.quantile(column, 0.9):+.4%}, worst "
-              f"{column.max():+.4%} (line {column.argmax()})")
+              f"{column.max():+.4%} = {column.max() * (n - 1):.2f} / (n - 1) (line {column.argmax()})")
 
 
 def loosened_lines(count=30):
@@ -451,9 +451,10 @@ def fitted_case(seed):
             return {"error": "topp2_ra"}
         name = f"{key} x{factor:g}" if key else "as drawn"
         profile, duration, passes = recipe(constraints, s, first)
-        found["times"][name] = duration, recipe(constraints, s, first, **CONVERGED)[1]
+        _, converged, converged_passes = recipe(constraints, s, first, **CONVERGED)
+        found["times"][name] = duration, converged
         if key is None and profile is not None:
-            found["passes"] = passes
+            found["passes"], found["converged passes"] = passes, converged_passes
             found["uncapped passes"] = passes if passes < 10 else recipe(constraints, s, first, max_passes=1000)[2]
             found["socp"] = (recipe(constraints, s, first, solve=q.topp3_socp)[1],
                              recipe(constraints, s, first, solve=q.topp3_socp, **CONVERGED)[1])
@@ -493,7 +494,8 @@ def fitted_paths(count=250):
     capped = [seed for seed, f in cases.items() if f["uncapped passes"] > 10]
     print(f"  passes: median {np.median(passes):g}, {np.sum(passes == 10)} at the cap of 10, {len(capped)} of them "
           f"still gaining (max_passes=1000 goes on, to at most "
-          f"{max((cases[seed]['uncapped passes'] for seed in capped), default=0)} passes)")
+          f"{max((cases[seed]['uncapped passes'] for seed in capped), default=0)} passes); converged in at most "
+          f"{max(f['converged passes'] for f in cases.values())} passes")
     for run in (0, 1):
         slower = {(seed, name): times[run] / f["times"]["as drawn"][run]
                   for seed, f in cases.items() for name, times in f["times"].items() if name != "as drawn"}
@@ -507,9 +509,11 @@ def fitted_paths(count=250):
     print(f"  exceed_topp3 of the recipe's plans over the smallest limit of its kind: worst {at_stations.max():.1e} "
           f"(path {list(cases)[at_stations.argmax()]}), above 1e-6 on {np.sum(at_stations > 1e-6)}")
     between = np.array([f["between"] for f in cases.values()])
-    print("  between the stations (20 points per interval), peak |value| / limit - 1, median / worst: acceleration "
-          f"{spread(between[:, 0])} near the ends, {spread(between[:, 1])} elsewhere; jerk {spread(between[:, 2])} "
-          f"near the ends, {spread(between[:, 3])} elsewhere")
+    cells = [f"{what} {np.median(x) - 1:+.1%} / {np.quantile(x, 0.9) - 1:+.1%} / {x.max():.3g} times, over twice on "
+             f"{np.sum(x > 2)}" for what, x in zip(("acceleration near the ends", "elsewhere", "jerk near the ends",
+                                                    "elsewhere"), between.T)]
+    print("  between the stations (20 points per interval, 5% of s at each end), peak |value| / limit - 1, median "
+          "/ 90% below / worst (where the path turns more sharply than the stations resolve): " + "; ".join(cells))
 
 
 def whole_plan(n=1000, repeats=5):
