@@ -382,13 +382,13 @@ def slow_recovery(count=200, passes=30):
         first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
         a = q.topp3_lp(q.Topp3Problem(robot.constraints, first)).a
         times = pass_times(robot.constraints, s)
-        _, duration, count = plan_jerk_limited(robot.constraints, s, first)
+        _, duration, used = plan_jerk_limited(robot.constraints, s, first)
         _, long_run, long_count = plan_jerk_limited(robot.constraints, s, first, max_passes=1000, gain=1e-7)
         _, socp, socp_count = plan_jerk_limited(robot.constraints, s, first, solve=q.topp3_socp)
         print(f"  {label}: topp2_ra {q.s_to_t_topp2(s, first)[0]:.4g} s; the first LP pass leaves a at "
               f"{np.min(a[1:-1]) / np.max(a):.1e} of its peak at a station ({times[0]:.6g} s); passes each "
               f"linearized around the last one's a: {min(times[:10]):.6g} s after 10, {min(times):.6g} s after "
-              f"{len(times)} (until one gains less than 1e-7); the recipe: {duration:.6g} s in {count} passes, "
+              f"{len(times)} (until one gains less than 1e-7); the recipe: {duration:.6g} s in {used} passes, "
               f"{long_run:.6g} s in {long_count} until one gains less than 1e-7, with topp3_socp {socp:.6g} s in "
               f"{socp_count}")
     found = []
@@ -398,14 +398,14 @@ def slow_recovery(count=200, passes=30):
             first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1)))
         except q.QarnError:
             continue  # beyond the second-order limits already
-        _, duration, count = plan_jerk_limited(robot.constraints, s, first)
+        _, duration, used = plan_jerk_limited(robot.constraints, s, first)
         best = min(pass_times(robot.constraints, s, gain=-math.inf, max_passes=passes))
-        found.append((duration / best, count, duration / q.s_to_t_topp2(s, first)[0]))
-    ratio, count, over_topp2 = np.array(found).T
+        found.append((duration / best, used, duration / q.s_to_t_topp2(s, first)[0]))
+    ratio, used, over_topp2 = np.array(found).T
     print(f"  cases 0-{count - 1} of tests/python/conic_campaign.py, rest to rest ({len(found)} "
           f"plans): the recipe's time over the best of {passes} passes each linearized around the last one's a "
-          f"- 1: median {np.median(ratio) - 1:+.1e}, worst {np.max(ratio) - 1:+.2%}; {np.mean(count):.2f} passes on "
-          f"average, at most {count.max():.0f}; {np.sum(over_topp2 < 1)} plans faster than topp2_ra's, down to "
+          f"- 1: median {np.median(ratio) - 1:+.1e}, worst {np.max(ratio) - 1:+.2%}; {np.mean(used):.2f} passes on "
+          f"average, at most {used.max():.0f}; {np.sum(over_topp2 < 1)} plans faster than topp2_ra's, down to "
           f"{np.min(over_topp2):.2f} times its time")
 
 
@@ -460,11 +460,7 @@ def fitted_case(seed):
                              recipe(constraints, s, first, solve=q.topp3_socp, **CONVERGED)[1])
             _, exceed_2nd, exceed_3rd = constraints.exceed_topp3(profile)
             found["at stations"] = max(exceed_2nd / limits["acc"].min(), exceed_3rd / limits["jerk"].min())
-            try:
-                m = sampled(path, s, profile, limits["acc"], limits["jerk"])
-            except q.QarnError:
-                found["between"] = [math.nan] * 4
-                continue
+            m = sampled(path, s, profile, limits["acc"], limits["jerk"])
             ends = near_ends((m.s_t - s[0]) / (s[-1] - s[0]))
             found["between"] = [m.acceleration[ends].max(), m.acceleration[~ends].max(), m.jerk[ends].max(),
                                 m.jerk[~ends].max()]
