@@ -1,5 +1,6 @@
 """The README's figures on jerk-limited plans, measured: `.venv/bin/python bench/jerk_limited_figures.py`
-runs every part (about ninety minutes); parts named as arguments (`lines`, `loosen`, `gaps`, `cruise`,
+runs every part (about seventy-five minutes, `fitted` twenty of them, `gaps` four; each part prints
+its own time); parts named as arguments (`lines`, `loosen`, `gaps`, `cruise`,
 `between`, `jerk`, `recovery`, `plan`, `fitted`) run alone, `--count N` sets the number of random
 cases of `loosen`, `gaps`, `recovery` and `fitted` (e.g. `fitted --count 10` for a quick look) and
 `--workers N` the processes of `loosen`, `gaps` and `fitted` (4).
