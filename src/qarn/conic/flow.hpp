@@ -9,6 +9,9 @@
 // reference profile far from the result), the same program is solved once more in the units of the
 // first solution, and the better of the two outcomes is kept.
 //
+// Memory that runs out inside a stage raises OutOfMemory naming the stage and about how much it
+// needed (memory_needs.hpp).
+//
 // A policy `Solver` provides:
 //   using Problem, Profile, Context;           // Context: what assembly computes for the later stages
 //   static constexpr const char* kName;        // component and log prefix
