@@ -191,10 +191,9 @@ Result<SolveOutput> solve(std::string_view component, const Settings& settings, 
   for (const Cone& cone : cones) cone_rows = saturating_add(cone_rows, cone.dim);
   const KktSize kkt = kkt_size(P, A, cones);
   if (const std::size_t bytes = solve_footprint(kkt); cone_rows == A.m && !can_allocate(bytes)) {
-    throw OutOfMemory(fmt::format(
-        "{}: not enough memory for the Clarabel solve: about {} MiB are needed for its KKT system of order {} "
-        "with {} nonzeros",
-        component, bytes >> 20, kkt.order, kkt.nonzeros));
+    throw OutOfMemory(not_enough_memory(component, "for the Clarabel solve", bytes,
+                                        fmt::format("its KKT system of order {} with {} nonzeros", kkt.order,
+                                                    kkt.nonzeros)));
   }
   const ClarabelFfiSettings c_settings = to_ffi(settings);
   std::vector<ClarabelFfiCone> c_cones;

@@ -116,8 +116,9 @@ class TestFaults:
         assert str(info.value)
 
     def test_allocation_failure_is_memory_error(self, hooks):
-        with pytest.raises(MemoryError):
+        with pytest.raises(MemoryError) as info:
             hooks._fault(kind="alloc")
+        assert str(info.value) == "_fault(): not enough memory to complete the call"  # before: empty
 
     def test_interpreter_continues_after_a_fault(self, hooks):
         for _ in range(3):

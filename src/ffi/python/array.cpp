@@ -10,6 +10,8 @@
 #include <new>
 #include <string>
 
+#include "diag/out_of_memory.hpp"
+
 namespace qarn::py {
 
 // A buffer view of a converted array, released with the scope (the interpreter lock is taken for
@@ -172,10 +174,7 @@ NumpyF64::RealArray NumpyF64::ascontiguousarray_real(PyObject* x) const {
 Ref NumpyF64::array_owning(OwnedValues values) const {
   PyTypeObject* type = owned_buffer_type();
   PyObject* owner = type->tp_alloc(type, 0);
-  if (owner == nullptr) {
-    PyErr_Clear();
-    throw Fault("Failed to create slice container");
-  }
+  if (owner == nullptr) Error::throw_allocation_failure();
   new (&reinterpret_cast<OwnedBuffer*>(owner)->values) OwnedValues(std::move(values));
   Ref buffer = Ref::steal(owner);
   return call_with_float64(numpy_.get(), float64_.get(), "frombuffer", buffer.get());
@@ -206,10 +205,23 @@ F64VectorView::F64VectorView(F64VectorView&&) noexcept = default;
 F64VectorView& F64VectorView::operator=(F64VectorView&&) noexcept = default;
 F64VectorView::~F64VectorView() = default;
 
-std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error) {
+namespace {
+
+std::vector<double> copy_values(std::string_view name, std::span<const double> values) {
+  return naming_memory_failure(
+      [&] {
+        return not_enough_memory(fmt::format("`{}`", name), "to copy the array", values.size() * sizeof(double),
+                                 fmt::format("its {} values", values.size()));
+      },
+      [&] { return std::vector<double>(values.begin(), values.end()); });
+}
+
+}  // namespace
+
+std::optional<std::vector<double>> read_f64_vector(std::string_view name, PyObject* array, const Error& layout_error) {
   std::optional<F64VectorView> view = F64VectorView::of(array, layout_error);
   if (!view) return std::nullopt;
-  return std::vector<double>(view->values().begin(), view->values().end());
+  return copy_values(name, view->values());
 }
 
 Ref ascontiguousarray_f64(std::string_view name, PyObject* x) {
@@ -219,7 +231,7 @@ Ref ascontiguousarray_f64(std::string_view name, PyObject* x) {
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x) {
   const F64VectorView view = F64VectorView::convert(name, x);
-  return std::vector<double>(view.values().begin(), view.values().end());
+  return copy_values(name, view.values());
 }
 
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x) {
@@ -252,14 +264,14 @@ F64MatrixView::~F64MatrixView() = default;
 
 Matrix read_f64_matrix(std::string_view name, PyObject* array) {
   const F64MatrixView view = F64MatrixView::of(name, array);
-  return {view.rows(), view.cols(), std::vector<double>(view.values().begin(), view.values().end())};
+  return {view.rows(), view.cols(), copy_values(name, view.values())};
 }
 
 std::vector<double> extract_f64_array(std::string_view name, PyObject* x) {
   const NumpyF64 numpy;  // a failed import propagates unchanged
   Ref array = numpy.ascontiguousarray(numpy.real_argument(name, x).get());
   std::optional<std::vector<double>> values = read_f64_vector(
-      array.get(), Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name)));
+      name, array.get(), Error::value(fmt::format("`{}` must be a contiguous one-dimensional float64 array", name)));
   if (!values) {
     throw Error::value(fmt::format("`{}` must be convertible to a one-dimensional float64 NumPy array", name));
   }

@@ -80,8 +80,10 @@ class F64MatrixView {
   std::span<const double> values_;
 };
 
-// The values of `array` copied, under the rules of F64VectorView::of.
-std::optional<std::vector<double>> read_f64_vector(PyObject* array, const Error& layout_error);
+// The values of the array `name` (an argument, or what a callback returned) copied, under the rules
+// of F64VectorView::of. Memory that runs out for the copy is OutOfMemory naming `name` and its size,
+// as in every copy of an array below.
+std::optional<std::vector<double>> read_f64_vector(std::string_view name, PyObject* array, const Error& layout_error);
 
 std::vector<double> to_contiguous_f64_1d(std::string_view name, PyObject* x);
 Matrix to_contiguous_f64_2d(std::string_view name, PyObject* x);

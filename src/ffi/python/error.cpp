@@ -1,6 +1,8 @@
 // Exception types of the module, raising of error values, and the error slot.
 #include "ffi/python/error.hpp"
 
+#include <new>
+
 #include "ffi/python/module.hpp"
 
 namespace qarn::py {
@@ -81,6 +83,14 @@ Error Error::fetch() {
   error.value_ = Ref::steal(value);
   error.traceback_ = Ref::steal(traceback);
   return error;
+}
+
+void Error::throw_allocation_failure() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    PyErr_Clear();
+    throw std::bad_alloc();
+  }
+  throw fetch();
 }
 
 void Error::restore() && {

@@ -44,6 +44,9 @@ class Error {
 
   // Takes the current Python exception (the caller saw a failure return). Needs the lock.
   static Error fetch();
+  // Throws the current Python exception after an allocation of the module's own objects failed:
+  // its MemoryError as std::bad_alloc, which the entry frame names after the call, else as fetch().
+  [[noreturn]] static void throw_allocation_failure();
 
   // Makes this the current Python exception. Needs the lock.
   void restore() &&;

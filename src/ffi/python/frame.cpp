@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <new>
+#include <string>
 
 #include "diag/out_of_memory.hpp"
 
@@ -11,9 +12,27 @@ namespace {
 
 void raise_panic(const char* text) { PyErr_SetString(panic_exception_type(), text); }
 
+// A MemoryError that names what the frame ran; PyErr_NoMemory's empty one where it has no name or
+// the text itself cannot be had.
+void raise_memory_error(FrameName running) {
+  const Signature* sig = running.signature != nullptr ? *running.signature : nullptr;
+  if (sig == nullptr && running.attribute == nullptr) {
+    PyErr_NoMemory();
+    return;
+  }
+  try {
+    const std::string text = sig != nullptr
+                                 ? fmt::format("{}: not enough memory to complete the call", sig->full_name())
+                                 : fmt::format("`{}`: not enough memory for the attribute", running.attribute);
+    PyErr_SetString(PyExc_MemoryError, text.c_str());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  }
+}
+
 }  // namespace
 
-void raise_current_exception() noexcept {
+void raise_current_exception(FrameName running) noexcept {
   try {
     try {
       throw;
@@ -22,7 +41,7 @@ void raise_current_exception() noexcept {
     } catch (const OutOfMemory& failure) {
       PyErr_SetString(PyExc_MemoryError, failure.what());
     } catch (const std::bad_alloc&) {
-      PyErr_NoMemory();
+      raise_memory_error(running);
     } catch (const std::exception& fault) {
       raise_panic(fault.what());
     } catch (...) {

@@ -21,16 +21,23 @@
 
 namespace qarn::py {
 
+// What a frame runs, read only when an allocation failure that says nothing is raised, so that
+// the MemoryError still names it: a callable (the cell of its signature) or an attribute.
+struct FrameName {
+  const Signature* const* signature = nullptr;
+  const char* attribute = nullptr;
+};
+
 // Raises the exception being handled as the matching Python exception. Called from a handler.
-void raise_current_exception() noexcept;
+void raise_current_exception(FrameName running = {}) noexcept;
 
 template <class R, class F>
-R frame(R error_value, F&& body) noexcept {
+R frame(R error_value, F&& body, FrameName running = {}) noexcept {
   gil::Hold hold;
   try {
     return std::forward<F>(body)();
   } catch (...) {
-    raise_current_exception();
+    raise_current_exception(running);
   }
   return error_value;
 }
@@ -174,27 +181,35 @@ constexpr std::size_t bound_arity() {
 
 template <class Owner, auto Impl, Receiver R = kDefaultReceiver<Owner>>
 PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-  return frame<PyObject*>(nullptr, [&] {
-    const Signature* sig = Callable<Owner, Impl>::signature;
-    PyObject* bound[kMaxParams];
-    sig->bind(args, PyVectorcall_NARGS(nargsf), kwnames, bound);
-    return detail::invoke<Impl, R>(self, bound, sig).release();
-  });
+  return frame<PyObject*>(
+      nullptr,
+      [&] {
+        const Signature* sig = Callable<Owner, Impl>::signature;
+        PyObject* bound[kMaxParams];
+        sig->bind(args, PyVectorcall_NARGS(nargsf), kwnames, bound);
+        return detail::invoke<Impl, R>(self, bound, sig).release();
+      },
+      {&Callable<Owner, Impl>::signature});
 }
 
 template <class Owner, auto Impl, Receiver R = kDefaultReceiver<Owner>>
 PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
-  return frame<PyObject*>(nullptr, [&] { return detail::invoke<Impl, R>(self, nullptr, nullptr).release(); });
+  return frame<PyObject*>(
+      nullptr, [&] { return detail::invoke<Impl, R>(self, nullptr, nullptr).release(); },
+      {&Callable<Owner, Impl>::signature});
 }
 
 template <class T, auto Impl>
 PyObject* new_entry(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  return frame<PyObject*>(nullptr, [&] {
-    const Signature* sig = Callable<T, Impl>::signature;
-    PyObject* bound[kMaxParams];
-    sig->bind(args, kwargs, bound);
-    return make_instance<T>(subtype, detail::call_bound<Impl, Receiver::None>(bound, sig)).release();
-  });
+  return frame<PyObject*>(
+      nullptr,
+      [&] {
+        const Signature* sig = Callable<T, Impl>::signature;
+        PyObject* bound[kMaxParams];
+        sig->bind(args, kwargs, bound);
+        return make_instance<T>(subtype, detail::call_bound<Impl, Receiver::None>(bound, sig)).release();
+      },
+      {&Callable<T, Impl>::signature});
 }
 
 // self -> new reference: __repr__, __int__, and attribute getters.
@@ -204,8 +219,10 @@ PyObject* unary_entry(PyObject* self) noexcept {
 }
 
 template <auto Impl>
-PyObject* getter_entry(PyObject* self, void*) noexcept {
-  return unary_entry<Impl>(self);
+PyObject* getter_entry(PyObject* self, void* closure) noexcept {
+  return frame<PyObject*>(
+      nullptr, [&] { return detail::invoke<Impl>(self, nullptr, nullptr).release(); },
+      {.attribute = static_cast<const char*>(closure)});
 }
 
 // The closure is the attribute's name, which a refused value is reported by (or as `value`, see
@@ -218,7 +235,7 @@ int setter_entry(PyObject* self, PyObject* value, void* closure) noexcept {
     Value converted = extract<Value>(value, kNamedValue<Value> ? "value" : static_cast<const char*>(closure));
     Impl(detail::SelfOf<Impl>(self), std::move(converted));
     return 0;
-  });
+  }, {.attribute = static_cast<const char*>(closure)});
 }
 
 template <auto Impl>

@@ -45,7 +45,7 @@ template <class T>
 Ref make_instance(PyTypeObject* type, T value) {
   static_assert(std::is_nothrow_move_constructible_v<T>, "payloads move into place without failing");
   PyObject* object = type->tp_alloc(type, 0);
-  if (object == nullptr) throw Error::fetch();
+  if (object == nullptr) Error::throw_allocation_failure();
   // The collector must not meet the payload before it is built.
   const bool collected = PyType_IS_GC(type);
   if (collected) PyObject_GC_UnTrack(object);

@@ -66,7 +66,7 @@ class PythonInverseDynamics final : public InverseDynamics {
     }
     const Ref array = std::move(real.array);
     std::optional<std::vector<double>> values = read_f64_vector(
-        array.get(), Error::value("`inverse_dynamics` must return a contiguous one-dimensional float64 array"));
+        "tau", array.get(), Error::value("`inverse_dynamics` must return a contiguous one-dimensional float64 array"));
     if (!values) {
       throw Error::type(
           fmt::format("'{}' object is not an instance of 'ndarray[float64, ndim=1]'", type_name(array.get())));

@@ -42,6 +42,7 @@ class Signature {
   std::size_t size() const { return params_.size(); }
   const Param& param(std::size_t i) const { return params_[i]; }
   std::string_view name() const;  // the callable's name, the text before "("
+  const std::string& full_name() const { return full_name_; }
   const std::string& text() const { return text_; }
 
  private:

@@ -91,7 +91,7 @@ LimitInput LimitInput::read(std::string_view name, PyObject* object, std::size_t
   out.length_ = length;
   try {
     array = ascontiguousarray_f64(name, object);
-    out.vector_ = read_f64_vector(array.get(), not_an_array);
+    out.vector_ = read_f64_vector(name, array.get(), not_an_array);
   } catch (const ComplexRefused&) {
     throw;
   } catch (const Error&) {

@@ -9,6 +9,9 @@
 // reference profile far from the result), the same program is solved once more in the units of the
 // first solution, and the better of the two outcomes is kept.
 //
+// Memory that runs out inside a stage raises OutOfMemory naming the stage and about how much it
+// needed (memory_needs.hpp).
+//
 // A policy `Solver` provides:
 //   using Problem, Profile, Context;           // Context: what assembly computes for the later stages
 //   static constexpr const char* kName;        // component and log prefix
@@ -44,6 +47,7 @@
 #include "diag/result.hpp"
 #include "qarn/conic/audit.hpp"
 #include "qarn/conic/log.hpp"
+#include "qarn/conic/memory_needs.hpp"
 #include "qarn/conic/options.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/references.hpp"
@@ -131,34 +135,50 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
                                                           const ClarabelOptions& options) {
   constexpr const char* kName = Solver::kName;
   const Stopwatch<V> clock;
-  QARN_TRY(Solver::template begin<V>(problem, options));
-
   Assembly assembly;
-  Solver::template reserve<V>(problem, assembly);
+  // Each stage names itself and its need when memory runs out inside it.
+  const auto stage = [&](ConicStage at, auto&& body) -> decltype(auto) {
+    const auto size = [&] { return ProgramSize{Solver::stations(problem), assembly.reserved}; };
+    return in_stage(kName, at, size, body);
+  };
+  QARN_TRY(stage(ConicStage::Check, [&] { return Solver::template begin<V>(problem, options); }));
+
+  stage(ConicStage::Reserve, [&] { Solver::template reserve<V>(problem, assembly); });
   if constexpr (V >= Verbosity::Trace) log_line(capacities_line(kName, assembly.triplets));
   typename Solver::Context context;
-  QARN_TRY(Solver::template assemble<V>(problem, context, assembly));
-  Result<ConicProgram> program = build_stage<Solver, V>(std::move(assembly));
+  QARN_TRY(stage(ConicStage::Assemble, [&] { return Solver::template assemble<V>(problem, context, assembly); }));
+  Result<ConicProgram> program =
+      stage(ConicStage::Build, [&] { return build_stage<Solver, V>(std::move(assembly)); });
   if (!program) return std::move(program).error();
 
-  ProfileReference reference = Solver::reference(problem, context);
-  std::vector<double> units = Solver::column_scales(problem, context, reference);
-  Result<clarabel::SolveOutput> solved =
-      solve_conic_stage<V>(kName, *program, units, options, clock, estimated_units_cost<Solver>(problem));
+  ProfileReference reference = stage(ConicStage::Units, [&] { return Solver::reference(problem, context); });
+  std::vector<double> units =
+      stage(ConicStage::Units, [&] { return Solver::column_scales(problem, context, reference); });
+  Result<clarabel::SolveOutput> solved = stage(ConicStage::Solve, [&] {
+    return solve_conic_stage<V>(kName, *program, units, options, clock, estimated_units_cost<Solver>(problem));
+  });
   if (!solved) return std::move(solved).error();
-  Judged<typename Solver::Profile> best = judge<Solver>(problem, context, *program, units, std::move(*solved), options);
+  Judged<typename Solver::Profile> best = stage(ConicStage::Profile, [&] {
+    return judge<Solver>(problem, context, *program, units, std::move(*solved), options);
+  });
 
   // The second look, in the units of the first solution.
   const ConicOutcome<typename Solver::Profile>& first = best.outcome;
   if (!first.x.empty()) {
-    const typename Solver::Profile seen = first.profile ? *first.profile : Solver::split(problem, context, first);
+    const typename Solver::Profile seen = stage(ConicStage::Profile, [&] {
+      return first.profile ? *first.profile : Solver::split(problem, context, first);
+    });
     if (first.audit_failure || needs_rescaled_solve(first.status, Solver::profile_a(seen), reference)) {
-      reference = Solver::reference_from(problem, context, seen, reference);
-      units = Solver::column_scales(problem, context, reference);
-      Result<clarabel::SolveOutput> again = solve_conic_stage<V>(kName, *program, units, options, clock);
+      stage(ConicStage::Units, [&] {
+        reference = Solver::reference_from(problem, context, seen, reference);
+        units = Solver::column_scales(problem, context, reference);
+      });
+      Result<clarabel::SolveOutput> again =
+          stage(ConicStage::Solve, [&] { return solve_conic_stage<V>(kName, *program, units, options, clock); });
       if (!again) return std::move(again).error();
-      Judged<typename Solver::Profile> second =
-          judge<Solver>(problem, context, *program, units, std::move(*again), options);
+      Judged<typename Solver::Profile> second = stage(ConicStage::Profile, [&] {
+        return judge<Solver>(problem, context, *program, units, std::move(*again), options);
+      });
       if (second.rank >= best.rank) best = std::move(second);
     }
   }

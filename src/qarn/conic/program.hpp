@@ -85,14 +85,17 @@ struct Reserve {
 };
 
 // A conic program under assembly: the constraint triplets, the linear cost (one entry per
-// variable) and how many leading rows are the problem's constraints (the rows a profile is
-// audited against; the objective's rows follow them).
+// variable), how many leading rows are the problem's constraints (the rows a profile is audited
+// against; the objective's rows follow them), and the reservation, which is noted before it is
+// allocated: the size that memory running out at any later stage is reported by.
 struct Assembly {
   ClarabelTriplets triplets;
   std::vector<double> q;
   std::size_t constraint_rows = 0;
+  Reserve reserved{};
 
   void reserve(const Reserve& r) {
+    reserved = r;
     triplets.reserve(r.values, r.rhs, r.cones);
     q.reserve(r.variables);
   }

@@ -12,6 +12,10 @@
 #include "conic/conic_test_support.hpp"
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/solve.hpp"
+#include "qarn/qarn2/opt2/qarn2_socp.hpp"
+#include "qarn/qarn3/opt3/topp3_lp.hpp"
+#include "qarn2/topp2_test_support.hpp"
+#include "qarn3/topp3_test_support.hpp"
 
 namespace qarn {
 namespace {
@@ -104,6 +108,39 @@ TEST(ConicScaling, TheRotatedConeIsBalancedAndTheFactorsFollowTheData) {
   EXPECT_DOUBLE_EQ(scaled.program.q[1], 1.0);
   // Sized by the objective, the cost at the units (x^ = 1) is ten.
   EXPECT_DOUBLE_EQ(scale_program(p, std::vector<double>{1e-4, 1e4}, CostScale::Objective).program.q[1], 10.0);
+}
+
+// The first solve of QARN2's time and of the TOPP3 LP sizes the cost by its entries, one near one
+// per interval or station, bounded so that the objective at the units is at most
+// kLargestObjectiveAtUnits: unbounded it grew with the station count, and the method crept on fine
+// grids (54 iterations at 10,000 stations, 26 bounded). Up to a few hundred stations the two sizings
+// are one.
+TEST(ConicScaling, TheFirstSolvesCostIsBoundedOnFineGrids) {
+  const auto at_units = [](const PreparedProgram& prepared, CostScale cost) {
+    double sum = 0.0;  // sum |q_j| in the scaled units (no quadratic cost)
+    for (const double v : scale_program(prepared.program, prepared.column_scales, cost).program.q) sum += std::fabs(v);
+    return sum;
+  };
+  const std::vector<ObjectiveView> time{{ObjectiveKind::Time, 1.0, {}, {}}};
+  for (const auto& [n, bounded] : {std::pair<std::size_t, bool>{100, false}, {10'000, true}}) {
+    const auto robot = test3::straight_line(test2::uniform_grid(n - 1, 2.0), {1.0, 0.75, 5.0});
+    const Result<qarn3::Topp3Problem> lp =
+        qarn3::Topp3ProblemBuilder{robot->constraints(), {.a_linearization = std::vector<double>(n, 0.5)}}
+            .build_with_linearization();
+    ASSERT_TRUE(lp.ok());
+    for (const Result<PreparedProgram>& prepared :
+         {qarn2::qarn2_program({*robot, time, 0, n - 1, 0.0, 0.0}), qarn3::topp3_lp_program(*lp)}) {
+      ASSERT_TRUE(prepared.ok()) << prepared.error().display();
+      const double first = at_units(*prepared, prepared->cost_scale);
+      const double by_entries = at_units(*prepared, CostScale::Entries);
+      if (bounded) {
+        EXPECT_NEAR(first, kLargestObjectiveAtUnits, 1e-9 * kLargestObjectiveAtUnits) << n;
+        EXPECT_GT(by_entries, 10 * kLargestObjectiveAtUnits) << n;
+      } else {
+        EXPECT_EQ(first, by_entries) << n;
+      }
+    }
+  }
 }
 
 // Inequalities are scaled by their bound, so a limit reads 1 whatever its coefficients (on fine

@@ -30,6 +30,21 @@ TEST(ProfileReferences, AValueFarBelowItsNeighboursIsHeldAndFilledTowardsThem) {
   }
 }
 
+// The reference of a second solve, taken from the first solution: held towards the neighbours, and
+// none below 1e-3 of the largest, so that a stretch a stalled solve left near zero (1e-253 of its
+// peak, measured) keeps a unit under which it stays in the cost; at rest, the earlier largest.
+TEST(ProfileReferences, ASecondSolveTakesNoUnitFromANearZeroStretch) {
+  const double z = 1e-253, floor = 1e-3, h1 = 1.0 / 16, h2 = 1.0 / 256;
+  const Values cases[][2] = {
+      {{1.0, z, z, z, z, z, z, z, z, 1.0}, {1.0, h1, h2, floor, floor, floor, floor, h2, h1, 1.0}},
+      {{0.0, 0.0, 0.0}, {5.0, 5.0, 5.0}}};
+  for (const auto& [a, expected] : cases) {
+    const Values s(a.size(), 0.0);  // read for b alone, and a second-order reference has none
+    EXPECT_EQ(reference_of_profile(s, a, {}, ProfileReference{{5.0, 2.0}, {}}).a, expected)
+        << ::testing::PrintToString(a);
+  }
+}
+
 TEST(ProfileReferences, ASolveIsRepeatedWhenInexactOrFarFromItsReference) {
   struct Case {
     SolverStatus status;

@@ -6,6 +6,7 @@
 
 #include "ffi/python/solver/clarabel_settings.hpp"
 #include "ffi/python/solver/profile3.hpp"
+#include "math/numerical/saturating.hpp"
 
 namespace qarn::py {
 namespace {
@@ -43,6 +44,14 @@ PyQarn3ClarabelResult build_qarn3_clarabel_result(qarn3::Qarn3SocpResult&& resul
     out.objective_terms = std::move(objective->objective_terms);
   }
   return out;
+}
+
+std::string objective_terms_memory_text(const char* solver, std::uint64_t stations, std::uint64_t dim) {
+  // The torque model's three coefficients and the torque per axis, and the station values (s, b,
+  // the times and their weights) beside them.
+  const std::uint64_t values = saturating_mul(stations, saturating_add(saturating_mul(4, dim), 4));
+  return not_enough_memory(solver, "to evaluate the objective terms", saturating_mul(values, sizeof(double)),
+                           fmt::format("the torques of {} stations of {} axes", stations, dim));
 }
 
 PyClarabelLinearSolverInfo linear_solver_info_from_clarabel(const clarabel::LinearSolverInfo& info) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "diag/out_of_memory.hpp"
 #include "ffi/python/array.hpp"
 #include "ffi/python/class_def.hpp"
 #include "ffi/python/solver/enums.hpp"
@@ -70,6 +71,17 @@ void define_report_attributes(ClassDef<T>& c) {
           "audit_failure",
           "Return why an accepted solution's profile was withheld (the constraint row it breaks at the profile), "
           "or `None`.");
+}
+
+// Runs `evaluate`, the objective terms of an accepted profile of `stations` stations of a robot of
+// `dim` axes (its torque model called at every station); memory that runs out there names `solver`
+// and the torques it needed.
+std::string objective_terms_memory_text(const char* solver, std::uint64_t stations, std::uint64_t dim);
+template <class Evaluate>
+decltype(auto) evaluating_objective_terms(const char* solver, std::uint64_t stations, std::uint64_t dim,
+                                          Evaluate&& evaluate) {
+  return naming_memory_failure([&] { return objective_terms_memory_text(solver, stations, dim); },
+                               std::forward<Evaluate>(evaluate));
 }
 
 // The objective value and terms are present together, and only for solves with objectives.

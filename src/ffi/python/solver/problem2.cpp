@@ -1,7 +1,6 @@
 // The Topp2Problem and Qarn2Problem classes.
 #include "ffi/python/solver/problem2.hpp"
 
-#include <limits>
 #include <string>
 
 #include "ffi/python/objectives.hpp"
@@ -36,9 +35,7 @@ std::pair<double, double> problem_a_boundary(Shared<T> self) {
 }
 template <class T>
 std::uint64_t problem_s_len(Shared<T> self) {
-  const ProblemWindow& w = self->window;
-  const std::uint64_t span = w.idx_s_final > w.idx_s_start ? w.idx_s_final - w.idx_s_start : 0;
-  return span == std::numeric_limits<std::uint64_t>::max() ? span : span + 1;  // no stored window is that long
+  return self->window.stations();
 }
 
 std::string window_repr(const ProblemWindow& w) {
@@ -94,7 +91,7 @@ std::string qarn2_problem_repr(Shared<PyQarn2Problem> self) {
 Topp2Problem checked_topp2(const Robot& robot, const ProblemWindow& window) {
   const Topp2Problem problem{robot.constraints(), window.idx_s_start, window.idx_s_final, window.a_start,
                              window.a_final};
-  check(Topp2ProblemBuilder::build(problem));
+  building_record("Topp2Problem", window.stations(), 0, [&] { check(Topp2ProblemBuilder::build(problem)); });
   return problem;
 }
 

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "ffi/python/class_def.hpp"
 #include "ffi/python/robot_state.hpp"
+#include "ffi/python/solver/problem_memory.hpp"
 #include "qarn/problem2.hpp"
 
 namespace qarn::py {
@@ -20,6 +22,13 @@ struct ProblemWindow {
   std::uint64_t idx_s_final = 0;
   double a_start = 0.0;
   double a_final = 0.0;
+
+  // The stations of the closed interval; none when it is reversed, and no stored window is as long
+  // as the largest count, which a full span saturates to.
+  std::uint64_t stations() const {
+    const std::uint64_t span = idx_s_final > idx_s_start ? idx_s_final - idx_s_start : 0;
+    return span == std::numeric_limits<std::uint64_t>::max() ? span : span + 1;
+  }
 };
 
 struct PyTopp2Problem {
@@ -58,9 +67,12 @@ template <class F>
 decltype(auto) with_checked_qarn2(SharedRobotState& state, const Robot& robot, std::span<const ObjectiveSpec> specs,
                                   const ProblemWindow& window, F&& body) {
   state.err_slot.clear();
-  const std::vector<ObjectiveView> views = objective_views(specs);
+  const auto building = [&](auto&& step) -> decltype(auto) {
+    return building_record("Qarn2Problem", window.stations(), objective_values(specs), step);
+  };
+  const std::vector<ObjectiveView> views = building([&] { return objective_views(specs); });
   const Qarn2Problem problem{robot, views, window.idx_s_start, window.idx_s_final, window.a_start, window.a_final};
-  check(Qarn2ProblemBuilder::build(problem), &state.err_slot);
+  building([&] { check(Qarn2ProblemBuilder::build(problem), &state.err_slot); });
   return std::forward<F>(body)(problem);
 }
 

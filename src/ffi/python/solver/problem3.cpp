@@ -190,7 +190,9 @@ qarn3::Problem3Inputs Problem3Setup::inputs() const {
 }
 
 qarn3::Topp3Problem built_topp3(Robot& robot, const Problem3Setup& setup) {
-  return check(qarn3::Topp3ProblemBuilder{robot.constraints(), setup.inputs()}.build_with_linearization());
+  return building_record("Topp3Problem", setup.a_linearization.size(), setup.reference_values(), [&] {
+    return check(qarn3::Topp3ProblemBuilder{robot.constraints(), setup.inputs()}.build_with_linearization());
+  });
 }
 
 void define(ClassDef<PyTopp3Problem>& c) {

@@ -13,6 +13,7 @@
 
 #include "ffi/python/class_def.hpp"
 #include "ffi/python/robot_state.hpp"
+#include "ffi/python/solver/problem_memory.hpp"
 #include "qarn/problem2.hpp"
 #include "qarn/qarn3/formulation.hpp"
 
@@ -30,6 +31,10 @@ struct Problem3Setup {
 
   // The builders' view of these inputs; it borrows the arrays.
   qarn3::Problem3Inputs inputs() const;
+  // The doubles of the references.
+  std::uint64_t reference_values() const {
+    return a_linearization.size() + (b_linearization ? b_linearization->size() : 0);
+  }
 };
 
 struct PyTopp3Problem {
@@ -69,10 +74,15 @@ template <class F>
 decltype(auto) with_built_qarn3(SharedRobotState& state, Robot& robot, std::span<const ObjectiveSpec> specs,
                                 const Problem3Setup& setup, F&& body) {
   state.err_slot.clear();
-  const std::vector<ObjectiveView> views = objective_views(specs);
-  const qarn3::Qarn3Problem problem =
-      check(qarn3::Qarn3ProblemBuilder{robot, views, setup.inputs()}.build_with_linearization(), &state.err_slot);
-  check(validate_qarn3_objectives(views, robot.dim(), problem.s_len()), &state.err_slot);
+  const auto building = [&](auto&& step) -> decltype(auto) {
+    return building_record("Qarn3Problem", setup.a_linearization.size(),
+                           setup.reference_values() + objective_values(specs), step);
+  };
+  const std::vector<ObjectiveView> views = building([&] { return objective_views(specs); });
+  const qarn3::Qarn3Problem problem = building([&] {
+    return check(qarn3::Qarn3ProblemBuilder{robot, views, setup.inputs()}.build_with_linearization(), &state.err_slot);
+  });
+  building([&] { check(validate_qarn3_objectives(views, robot.dim(), problem.s_len()), &state.err_slot); });
   return std::forward<F>(body)(problem);
 }
 

@@ -36,7 +36,8 @@ auto solve_qarn2(const PyQarn2Problem& problem, std::optional<Shared<PyClarabelO
   const ClarabelOptions resolved = extract_clarabel_options(std::move(options));
   const RobotHandle state = problem.state;
   const ProblemWindow window = problem.window;
-  const std::vector<ObjectiveSpec> objectives = problem.objectives;
+  const std::vector<ObjectiveSpec> objectives = building_record(
+      "Qarn2Problem", window.stations(), objective_values(problem.objectives), [&] { return problem.objectives; });
   return solve_locked(*state, SolveGil::ReleaseWithoutCallback, [&](const Robot& robot) {
     return with_checked_qarn2(*state, robot, objectives, window,
                               [&](const Qarn2Problem& record) { return body(record, resolved, *state); });
@@ -57,8 +58,11 @@ PyQarn2SocpResult expert_result(const Qarn2Problem& record, qarn2::Qarn2SocpOutc
   result.audit_failure = std::move(outcome.audit_failure);
   result.report = std::move(outcome);
   if (result.a) {
+    const auto evaluate = [&] {
+      return qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);
+    };
     qarn2::ObjectiveTerms terms =
-        qarn2::qarn2_objective_terms(record.robot, record.idx_s_start, record.objectives, *result.a);
+        evaluating_objective_terms("qarn2_socp_expert", result.a->size(), record.robot.dim(), evaluate);
     result.objective_value = terms.objective_value;
     result.objective_terms = std::move(terms.objective_terms);
   }

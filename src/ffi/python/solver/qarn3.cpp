@@ -25,8 +25,13 @@ template <class Body>
 auto solve_qarn3(const PyQarn3Problem& problem, std::optional<Shared<PyClarabelOptions>> options, Body body) {
   const ClarabelOptions resolved = extract_clarabel_options(std::move(options));
   const RobotHandle state = problem.state;
-  const Problem3Setup setup = problem.setup;
-  const std::vector<ObjectiveSpec> objectives = problem.objectives;
+  const auto copy = [&](const auto& part) {
+    return building_record("Qarn3Problem", problem.setup.a_linearization.size(),
+                           problem.setup.reference_values() + objective_values(problem.objectives),
+                           [&] { return part; });
+  };
+  const Problem3Setup setup = copy(problem.setup);
+  const std::vector<ObjectiveSpec> objectives = copy(problem.objectives);
   return solve_locked(*state, SolveGil::ReleaseWithoutCallback, [&](Robot& robot) {
     return with_built_qarn3(*state, robot, objectives, setup,
                             [&](const Qarn3Problem& record) { return body(record, resolved, *state); });
@@ -48,7 +53,11 @@ PyQarn3ClarabelResult qarn3_socp_expert(Shared<PyQarn3Problem> problem,
                      [](const Qarn3Problem& record, const ClarabelOptions& resolved, SharedRobotState& state) {
                        qarn3::Qarn3SocpResult result = check(qarn3::qarn3_socp(record, resolved), &state.err_slot);
                        std::optional<qarn2::ObjectiveTerms> objective;
-                       if (result.profile) objective = qarn3::qarn3_objective_terms(record, *result.profile);
+                       if (result.profile) {
+                         const auto evaluate = [&] { return qarn3::qarn3_objective_terms(record, *result.profile); };
+                         objective =
+                             evaluating_objective_terms("qarn3_socp_expert", record.s_len(), record.robot.dim(), evaluate);
+                       }
                        return build_qarn3_clarabel_result(std::move(result), std::move(objective));
                      });
 }

@@ -8,6 +8,7 @@
 #include "ffi/python/module.hpp"
 #include "ffi/python/solver/problem2.hpp"
 #include "ffi/python/solver/reach_set.hpp"
+#include "qarn/conic/memory_needs.hpp"
 #include "qarn/qarn2/dp2/topp2_ra.hpp"
 
 namespace qarn::py {
@@ -16,24 +17,29 @@ namespace {
 using qarn2::ReachSet2Options;
 
 // Runs core(problem record, options) on the problem's robot, everything copied out of the Python
-// objects first; the handle clone keeps the state alive while the interpreter lock is free.
+// objects first; the handle clone keeps the state alive while the interpreter lock is free. Memory
+// that runs out in the analysis names `component`.
 template <class Core>
-auto solve_topp2(const PyTopp2Problem& problem, std::optional<Shared<PyReachSet2Options>> options, Core core) {
+auto solve_topp2(const char* component, const PyTopp2Problem& problem,
+                 std::optional<Shared<PyReachSet2Options>> options, Core core) {
   const ReachSet2Options resolved = resolve_reach_set2_options(std::move(options));
   const RobotHandle state = problem.state;
   const ProblemWindow window = problem.window;
-  return solve_locked(*state, SolveGil::Release,
-                      [&](const Robot& robot) { return check(core(checked_topp2(robot, window), resolved)); });
+  return solve_locked(*state, SolveGil::Release, [&](const Robot& robot) {
+    const Topp2Problem record = checked_topp2(robot, window);
+    return check(naming_memory_failure([&] { return reachability_memory_text(component, window.stations()); },
+                                       [&] { return core(record, resolved); }));
+  });
 }
 
 std::vector<double> topp2_ra(Shared<PyTopp2Problem> problem, std::optional<Shared<PyReachSet2Options>> options) {
-  return solve_topp2(*problem, std::move(options), qarn2::topp2_ra);
+  return solve_topp2("topp2_ra", *problem, std::move(options), qarn2::topp2_ra);
 }
 
 // The core dispatches on the verbosity to its per-level copy, reading the clock just before.
 template <Result<qarn2::ReachSet2> (*Core)(const Topp2Problem&, const ReachSet2Options&)>
 PyReachSet2 reach_set2(Shared<PyTopp2Problem> problem, std::optional<Shared<PyReachSet2Options>> options) {
-  qarn2::ReachSet2 set = solve_topp2(*problem, std::move(options), Core);
+  qarn2::ReachSet2 set = solve_topp2("reach_set2", *problem, std::move(options), Core);
   return {std::move(set.a_max), std::move(set.a_min)};
 }
 

@@ -22,7 +22,8 @@ template <class Body>
 auto solve_topp3(const PyTopp3Problem& problem, std::optional<Shared<PyClarabelOptions>> options, Body body) {
   const ClarabelOptions resolved = extract_clarabel_options(std::move(options));
   const RobotHandle state = problem.state;
-  const Problem3Setup setup = problem.setup;
+  const Problem3Setup setup = building_record("Topp3Problem", problem.setup.a_linearization.size(),
+                                              problem.setup.reference_values(), [&] { return problem.setup; });
   return solve_locked(*state, SolveGil::Release,
                       [&](Robot& robot) { return body(built_topp3(robot, setup), resolved); });
 }
