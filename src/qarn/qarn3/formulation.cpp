@@ -61,6 +61,11 @@ Result<RestWindows> check_inputs(const char* component, const Problem3Inputs& in
     return CoreError::invalid_input(component,
                                     fmt::format("a_linearization_floor must be positive, got {}", in.a_linearization_floor));
   }
+  if (std::isinf(in.a_linearization_floor)) {
+    // An infinite floor would take every reference as infinite speed, as an infinite reference would.
+    return CoreError::invalid_input(component,
+                                    fmt::format("a_linearization_floor must be finite, got {}", in.a_linearization_floor));
+  }
   // -0.0 counts as a rest value, as it does in the sign checks.
   const bool start_rest = a_start == 0.0 && b_start == 0.0;
   const bool end_rest = a_final == 0.0 && b_final == 0.0;

@@ -120,10 +120,13 @@ TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   EXPECT_EQ(time_objective_weights_split(s, 7, 2, 1), (std::vector<double>{9, 0, 0.5, 1.5, 1.5, 0.5, 9}));
   // A phase ending halfway through the start window: crossing it takes (1.75 + sqrt(1.3125)) s_2 / sqrt(a_2).
   EXPECT_DOUBLE_EQ(time_objective_weights(s, 7, 2, 1, {{0.5}, {1.0}})[2], 3 * (1.75 + std::sqrt(1.3125)) + 0.5);
-  // The LP's cost carries n - 2 nonzero weights without stationary ends, none on b.
+  // The LP's cost carries n - 2 nonzero weights without stationary ends, none on b. The ends
+  // start and stop the motion by their b: at rest with b = 0 it would never leave.
   Line line;
   Topp3Problem moving = line.problem;
   moving.num_stationary = {0, 0};
+  moving.b_start = 0.25;
+  moving.b_final = -0.25;
   const auto lp = topp3_lp(moving, {});
   ASSERT_TRUE(lp.ok() && lp->profile);
   EXPECT_EQ(lp->profile->a.front(), 0.0);

@@ -3,6 +3,7 @@
 // tau_(j,k) = C1[j,k] a_k + C2[j,k] a_(k+1) + C3[j,k], scaled by normalize[j] where an objective says so.
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -110,6 +111,11 @@ bool needs_sqrt_a(std::span<const ObjectiveView> objectives) {
 
 bool needs_torque(std::span<const ObjectiveView> objectives) {
   return any_of_kind(objectives, ObjectiveKind::ThermalEnergy, ObjectiveKind::TotalVariationTorque);
+}
+
+bool weighs_time(std::span<const ObjectiveView> objectives) {
+  return std::any_of(objectives.begin(), objectives.end(),
+                     [](const ObjectiveView& o) { return o.kind == ObjectiveKind::Time && o.weight > 0; });
 }
 
 bool time_alone(std::span<const ObjectiveView> objectives) {

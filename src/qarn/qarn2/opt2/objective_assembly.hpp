@@ -20,6 +20,9 @@ namespace qarn::qarn2 {
 bool needs_sqrt_a(std::span<const ObjectiveView> objectives);
 // True when an objective of the list reads joint torques (ThermalEnergy, TotalVariationTorque).
 bool needs_torque(std::span<const ObjectiveView> objectives);
+// True when a Time term of positive weight is in the list: the objective is then infinite on a
+// profile that never arrives, which the other objectives may well prefer (their least is at rest).
+bool weighs_time(std::span<const ObjectiveView> objectives);
 // True when the objective is the traversal time alone: a Time term of positive weight and no
 // other term of nonzero weight. Only then is a window whose a no limit bounds without an optimum
 // the solver could report (the time falls towards 0 and is never reached).
