@@ -14,9 +14,9 @@ from misleading the next:
   takes the fastest profile on the way between the two instead (both meet that pass's rows, and so
   does every mix of them).
 
-The plan stops once such a pass, searched back, still gains less than `gain`. `plan_jerk_limited`
-keeps the fastest profile that converts to time, so it never hands back a plan slower than one it
-has seen.
+The plan stops once such a pass, searched back, still gains less than `gain`, or once the solver
+refuses a pass (a profile that would never arrive, say). `plan_jerk_limited` keeps the fastest profile that
+converts to time, so it never hands back a plan slower than one it has seen.
 
 Run it with `.venv/bin/python examples/jerk_limited_plan.py`; `plan_jerk_limited` is the part to copy.
 """
@@ -60,7 +60,13 @@ def plan_jerk_limited(constraints, s, reference, *, max_passes=10, gain=1e-4, so
     best, best_time, passes = None, math.inf, 0
     start = None  # the profile this pass is linearized around, when the reference is its a
     for passes in range(1, max_passes + 1):
-        profile = solve(q.Topp3Problem(constraints, reference, **problem))
+        linearized = q.Topp3Problem(constraints, reference, **problem)
+        try:
+            profile = solve(linearized)
+        except q.QarnError:  # a refused pass (one that would never arrive) ends the plan
+            if best is None:
+                raise
+            break
         duration = traversal_time(s, profile)
         if start is not None and not duration < best_time * (1.0 - gain):
             profile, duration = fastest_between(s, start, profile, duration)

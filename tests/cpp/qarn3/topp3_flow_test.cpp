@@ -121,7 +121,7 @@ TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   // A phase ending halfway through the start window: crossing it takes (1.75 + sqrt(1.3125)) s_2 / sqrt(a_2).
   EXPECT_DOUBLE_EQ(time_objective_weights(s, 7, 2, 1, {{0.5}, {1.0}})[2], 3 * (1.75 + std::sqrt(1.3125)) + 0.5);
   // The LP's cost carries n - 2 nonzero weights without stationary ends, none on b. The ends
-  // start and stop the motion by their b: at rest with b = 0 it would never leave.
+  // start and stop the motion by their b.
   Line line;
   Topp3Problem moving = line.problem;
   moving.num_stationary = {0, 0};
@@ -131,6 +131,15 @@ TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   ASSERT_TRUE(lp.ok() && lp->profile);
   EXPECT_EQ(lp->profile->a.front(), 0.0);
   EXPECT_EQ(lp->profile->a.back(), 0.0);
+  // At rest with b = 0 and no stationary interval the motion never leaves: the profile is
+  // withheld (before: handed out).
+  moving.b_start = moving.b_final = 0.0;
+  const auto stuck = topp3_lp(moving, {});
+  ASSERT_TRUE(stuck.ok());
+  EXPECT_TRUE(!stuck->profile && stuck->never_arrives);
+  EXPECT_EQ(stuck->audit_failure, "The profile stops in the interval 0 <= idx_s <= 1, so it never arrives");
+  EXPECT_EQ(error_of(topp3_lp_entry(moving, {})),
+            "topp3_lp reported an infeasibility: The profile stops in the interval 0 <= idx_s <= 1, so it never arrives");
 }
 
 // Capacity estimates saturate instead of wrapping to a small reservation.
