@@ -124,7 +124,7 @@ def test_a_looser_limit_is_never_slower(n, dim, length, v, acc, dec, jerk, loose
 # traversal time; the first pass of the others leaves a at 3e-11 of its peak next to a rest window,
 # where a pass can raise a only threefold, and the default 10 passes ended 14.9 and 15.5 times above
 # what more passes reach. The first pass of the last, a path fitted to noisy waypoints, rested at
-# station 70 between moving ones, which no third-order motion passes: no traversal time.
+# station 126 between moving ones, which no third-order motion passes: no traversal time.
 WAYPOINT_PATHS = {"millimetres": lambda: build(case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)),
                   "stored": lambda: stored_path_robot("jerk_slow_recovery"),
                   "seed 684": lambda: build(make_case(684, stations=(50, 100))),
