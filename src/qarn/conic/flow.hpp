@@ -119,9 +119,9 @@ Judged<typename Solver::Profile> judge(const typename Solver::Problem& problem, 
     typename Solver::Profile profile = Solver::split(problem, context, out);
     const RowAudit audit = audit_constraint_rows(program, Solver::audit_values(profile), Solver::stations(problem),
                                                  problem.idx_s_start, options.profile_tolerance(), units);
-    std::optional<std::string> stop;
-    if (audit.holds()) stop = Solver::where_it_stops(problem, context, profile);
-    if (audit.holds() && !stop) {
+    const bool holds = audit.holds();
+    std::optional<std::string> stop = holds ? Solver::where_it_stops(problem, context, profile) : std::nullopt;
+    if (holds && !stop) {
       judged.outcome.profile = std::move(profile);
       judged.rank = 2;
     } else {
@@ -212,8 +212,8 @@ Result<ConicOutcome<typename Solver::Profile>> solve_conic_problem(const typenam
 }
 
 // The accepted profile alone: the audit's failure as a Clarabel error, a profile that never
-// arrives as Infeasible (no motion within the limits gets across), an unaccepted status as the
-// solver's explanation of it or else as ClarabelStatus, all from the solver.
+// arrives as Infeasible (as topp2_ra reports one), an unaccepted status as the solver's
+// explanation of it or else as ClarabelStatus, all from the solver.
 template <class Solver>
 Result<typename Solver::Profile> conic_entry(const typename Solver::Problem& problem, const ClarabelOptions& options) {
   Result<ConicOutcome<typename Solver::Profile>> outcome = solve_conic_problem<Solver>(problem, options);

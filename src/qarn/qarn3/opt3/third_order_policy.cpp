@@ -8,8 +8,8 @@
 
 #include "qarn/arrival.hpp"
 #include "qarn/clarabel_backend.hpp"
-#include "qarn/qarn3/interpolation.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
+#include "qarn/qarn3/interpolation.hpp"
 
 namespace qarn::qarn3 {
 

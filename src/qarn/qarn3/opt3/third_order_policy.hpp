@@ -102,14 +102,14 @@ Topp3Profile split_ab_solution(const Topp3Problem& problem, std::span<const doub
 Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const double> s,
                                  const clarabel::SolveOutput& out);
 
-// A linear program's optimum may rest at one interior station (a = 0 within its tolerance, a hair
-// below zero made zero) between moving neighbours, where the time-optimal second-order profile
-// dips. The third-order motion cannot pass a station at rest: the interval after it needs b >= 0
-// there, the one before it b <= 0, and b = 0 takes forever. Each such station that may move (its
-// bound is not zero) gets a = 1e-9 of its faster neighbour's, as far below the solver's accuracy as
-// making a hair below zero zero, and the b that keeps the trapezoid relation of the interval before
-// it exactly; where b was zero by rounding, the motion then passes the station. The audit that
-// follows checks the rows, the arrival check the motion.
+// A linear program's optimum may rest at one interior station between moving neighbours (a = 0
+// within the solver's tolerance, a hair below zero made zero). No third-order motion passes a
+// station at rest: the interval after it needs b >= 0 there, the one before it b <= 0, and b = 0
+// takes forever. Each such station whose bound is not zero gets a = 1e-9 of its faster
+// neighbour's, a change within the solver's accuracy like the clamp itself, and the b that keeps
+// the trapezoid relation of the interval before it exactly; where b was zero by rounding, the
+// motion then passes the station. The audit checks the rows afterwards, the arrival check the
+// motion.
 void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, Topp3Profile& profile);
 
 // Why the motion of a profile on the window's path parameters s never arrives, naming the interval
