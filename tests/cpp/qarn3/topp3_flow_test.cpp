@@ -10,6 +10,7 @@
 
 #include "conic/conic_test_support.hpp"
 #include "qarn/profile_violation.hpp"
+#include "qarn/qarn3/interpolation.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
 #include "qarn/qarn3/opt3/topp3_socp.hpp"
@@ -110,6 +111,30 @@ TEST(SplitAbSolution, ClampsAKeepsTheJunctionsAndWritesTheEndsExactly) {
   EXPECT_EQ(end.b[0], 0.75);
   EXPECT_EQ(end.b[4], 5.0);  // the junction keeps the solver's b
   EXPECT_EQ(end.b[6], 0.0);
+}
+
+// A rest at one station between moving ones, b zero by rounding, as the LP's optimum leaves it:
+// the motion passes it at 1e-9 of the faster neighbour's a (before: it never got across). A rest
+// at two neighbouring stations stays a stop.
+TEST(SplitAbSolution, PassesARestBetweenMovingStations) {
+  Line line;
+  Topp3Problem p = line.problem;
+  p.num_stationary = {0, 0};
+  Topp3Profile dip{std::vector<double>(12), std::vector<double>(12), {0, 0}};
+  for (std::size_t i = 0; i < 12; ++i) {
+    dip.b[i] = line.s[i] - line.s[5];  // a = (s - s_5)^2
+    dip.a[i] = dip.b[i] * dip.b[i];
+  }
+  dip.b[5] = 1e-13;
+  EXPECT_EQ(first_unreached_station(line.s, dip), 5u);
+  Topp3Profile passed = dip;
+  pass_single_rests(p, line.s, passed);
+  EXPECT_EQ(passed.a[5], 1e-9 * std::fmax(dip.a[4], dip.a[6]));
+  EXPECT_EQ(first_unreached_station(line.s, passed), std::nullopt);
+  dip.a[6] = 0.0;
+  passed = dip;
+  pass_single_rests(p, line.s, passed);
+  EXPECT_EQ(passed.a, dip.a);
 }
 
 TEST(TimeObjectiveWeights, MergedAndSplitForms) {
