@@ -13,7 +13,8 @@ from misleading the next:
   linearized around the last profile gains less than `gain` of the time (or loses time), the plan
   takes the fastest profile on the way between the two instead.
 
-The plan stops once such a pass, searched back, still gains less than `gain`. `plan_jerk_limited`
+The plan stops once such a pass, searched back, still gains less than `gain`, or once the solver
+refuses a pass (a profile that would never arrive, say). `plan_jerk_limited`
 hands back the fastest profile it has seen that converts to time and holds the limits at the
 stations as the solver's own profiles do: exceed_topp3 within the solver's tolerance, 1e-6 of each
 limit (about 1e-8 in practice). A pass's profile does by itself, since its jerk rows (tangents of
@@ -69,7 +70,13 @@ def plan_jerk_limited(constraints, s, reference, *, max_passes=10, gain=1e-4, so
     start = None  # the profile this pass is linearized around, when the reference is its a
     exceed = lambda profile: constraints.exceed_topp3(profile, idx_s_start=problem.get("idx_s_start", 0))
     for passes in range(1, max_passes + 1):
-        profile = solve(q.Topp3Problem(constraints, reference, **problem))
+        linearized = q.Topp3Problem(constraints, reference, **problem)
+        try:
+            profile = solve(linearized)
+        except q.QarnError:  # a refused pass (one that would never arrive) ends the plan
+            if best is None:
+                raise
+            break
         duration = traversal_time(s, profile)
         if start is not None and not duration < best_time * (1.0 - gain):
             profile, duration = fastest_between(s, start, profile, duration, exceed)

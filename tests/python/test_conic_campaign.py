@@ -89,9 +89,10 @@ def test_qarn2_is_never_slower_than_reachability_on_lines(n, length, v, acc):
     assert cool.solver_status == q.ClarabelSolverStatus.SOLVED
 
 
-def test_objectives_bounded_without_limits_are_solved():
+def test_objectives_least_at_rest_are_refused_not_solved():
     # Before: "The reachable set is unbounded" for every objective; only the time alone has no
-    # optimum when nothing bounds a.
+    # optimum when nothing bounds a. Then: these objectives returned their rest profile as solved,
+    # which never arrives.
     n = 50
     robot = q.Robot(1)
     s = np.linspace(0.0, 1.0, n)
@@ -100,9 +101,11 @@ def test_objectives_bounded_without_limits_are_solved():
     reference = np.full(n, 0.5)
     for objective in (q.Linear(1.0, np.ones(n), np.zeros(n)), q.ThermalEnergy(1.0, [1.0]),
                       q.TotalVariationTorque(1.0, [1.0])):
-        assert np.max(q.qarn3_socp(q.Qarn3Problem(robot, [objective], reference)).a) <= 1e-9
+        with pytest.raises(q.QarnError, match="so it never arrives"):
+            q.qarn3_socp(q.Qarn3Problem(robot, [objective], reference))
         second = objective if not isinstance(objective, q.Linear) else q.Linear(1.0, np.ones(n), np.zeros(n - 1))
-        assert np.max(q.qarn2_socp(q.Qarn2Problem(robot, [second], (0, n - 1)))) <= 1e-9
+        with pytest.raises(q.QarnError, match="so it never arrives"):
+            q.qarn2_socp(q.Qarn2Problem(robot, [second], (0, n - 1)))
     with pytest.raises(q.QarnError, match="unboundedness"):
         q.qarn3_socp(q.Qarn3Problem(robot, [q.Time(1.0)], reference))
 

@@ -3,7 +3,8 @@ argument, evaluator or callback, raw constraint rows no solver can read, symboli
 cannot evaluate (when the path is built), runaway recursion through the module (RecursionError at
 any recursion limit, never a crash), sizes that cannot be allocated (MemoryError) or are absurd
 (ValueError), a torque model the rows cannot express, NaN settings and references at the start of a
-solve, a stationary station off its shape in a conversion; and honour what they can: the
+solve, a stationary station off its shape in a conversion, a profile that never arrives where the
+objective weighs the time; and honour what they can: the
 derivatives of Abs, and an empty query on a path of 2**62 axes."""
 
 import subprocess
@@ -54,6 +55,25 @@ def topp3(reference=np.full(20, 0.5), **settings):
     return lambda: q.topp3_lp(q.Topp3Problem(c, reference), options)
 
 
+def stopped(solver, amax, idx_s):
+    """The solver on the README tour's path at 20 stations and its limits, after
+    amax_substitute(amax, idx_s); the third-order reference is topp2_ra's before it."""
+    n = 20
+    robot = q.Robot(3)
+    robot.append_s(np.linspace(0.0, 1.0, n))
+    robot.set_q_from_path_3rd(q.Path.from_waypoints([[0, 0, 0], [0.6, -0.4, 0.9], [1.2, 0.3, 0.4], [0.8, 0.9, -0.2]]),
+                              0, n)
+    for add, limit in zip((robot.add_velocity_limits, robot.add_acceleration_limits, robot.add_jerk_limits),
+                          ([2.0, 2.0, 3.0], [5.0, 5.0, 8.0], [20.0, 20.0, 30.0])):
+        add(limit, -np.array(limit), start_idx_s=0)
+    reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    robot.constraints.amax_substitute(amax, idx_s)
+    problem = {"topp2_ra": lambda: q.Topp2Problem(robot.constraints, (0, n - 1)),
+               "qarn2_socp": lambda: q.Qarn2Problem(robot, [q.Time(1.0)], (0, n - 1)),
+               "qarn3_socp": lambda: q.Qarn3Problem(robot, [q.Time(1.0)], reference)}
+    return lambda: getattr(q, solver)(problem.get(solver, lambda: q.Topp3Problem(robot.constraints, reference))())
+
+
 def jax_complex(require_x64):
     return backend("jax.numpy", lambda jnp: q.Path.from_jax(lambda t: jnp.array([t, t + 1j * (t + 1)]), 0, 1,
                                                             require_x64=require_x64))
@@ -90,6 +110,8 @@ CONFIG = r"^argument 'config': 'int' object is not an instance of 'SmoothingConf
 DIM = (r"^one station of `dim` = 9223372036854775808 axes would need at least 18446744073709551615 bytes, more than "
        r"this process can hold \(\d+ bytes\)$")
 S_T = ([0.0, 1.0], [1.0, 1.0], [0.0, 1.0])
+NEVER = r"^{} reported an infeasibility: The profile stops at both stations of the interval {} <= idx_s <= {}, so it"
+SOLVERS = ("topp2_ra", "qarn2_socp", "topp3_lp", "topp3_socp", "qarn3_socp")
 # case: (call, exception, message); the issue's reproducers, each refused with a message naming it.
 REFUSED = {
     "evaluator": (plain(lambda s: np.stack([s + 1j, s], axis=1)), ValueError,
@@ -171,6 +193,12 @@ REFUSED = {
     "sympy rows": (lambda: q.Path.from_sympy([X, np.zeros(2**27)], symbol=X), ValueError, "^`q_exprs` holds 134217729"),
     "sympy empty": (lambda: q.Path.from_sympy(np.empty((10**6, 0)), symbol=X), ValueError,
                     r"^`q_exprs` must hold at least one expression$"),
+    # Before: qarn2_socp and topp3_lp returned a[7] = a[8] = 0, the others failed their audit.
+    **{f"{solver} stopped at 7 and 8": (stopped(solver, [0.0, 0.0], 7), q.QarnError, NEVER.format(solver, 7, 8))
+       for solver in SOLVERS},
+    # Before: all-zero profiles.
+    **{f"{solver} stopped everywhere": (stopped(solver, np.zeros(20), 0), q.QarnError, NEVER.format(solver, 0, 1))
+       for solver in ("qarn2_socp", "topp3_lp")},
 }
 
 

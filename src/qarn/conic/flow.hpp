@@ -29,6 +29,9 @@
 //   static Profile split(const Problem&, const Context&, const clarabel::SolveOutput&);
 //   static std::span<const double> profile_a(const Profile&);
 //   static std::vector<double> audit_values(const Profile&);  // the profile's columns, in order
+//   static std::optional<std::string> where_it_stops(const Problem&, const Context&, const Profile&);
+//     (why an audited profile never arrives, or none: an objective that weighs the time has no
+//     optimum there, so such a profile is refused as the audit's failures are)
 //   static std::size_t stations(const Problem&);
 //   static std::optional<CoreError> explain_unsolved(const Problem&, SolverStatus);
 //     (why no status was usable, where the solver can tell more than the status)
@@ -56,12 +59,14 @@
 namespace qarn {
 
 // The outcome of every conic solve: the solver's vectors and statistics whatever the status; the
-// profile only when the options accept the status and the profile passes its audit; the audit's
-// finding when an accepted status gave a profile that failed it.
+// profile only when the options accept the status, the profile passes its audit and it arrives;
+// the audit's finding when an accepted status gave a profile that failed it, or where the profile
+// stops (`never_arrives`) when it passed the audit but never arrives.
 template <class Profile>
 struct ConicOutcome : clarabel::SolveOutput {
   std::optional<Profile> profile;
   std::optional<std::string> audit_failure;
+  bool never_arrives = false;
 };
 
 namespace detail {
@@ -100,8 +105,9 @@ Result<ConicProgram> build_stage(Assembly&& assembly) {
   return program;
 }
 
-// One solve judged: the outcome, and how good it is (an audited profile beats an accepted one
-// that failed its audit, which beats none; then Solved beats the inexact statuses).
+// One solve judged: the outcome, and how good it is (an audited profile that arrives beats an
+// accepted one that failed its audit or never arrives, which beats none; then Solved beats the
+// inexact statuses).
 template <class Profile>
 struct Judged {
   ConicOutcome<Profile> outcome;
@@ -117,11 +123,14 @@ Judged<typename Solver::Profile> judge(const typename Solver::Problem& problem, 
     typename Solver::Profile profile = Solver::split(problem, context, out);
     const RowAudit audit = audit_constraint_rows(program, Solver::audit_values(profile), Solver::stations(problem),
                                                  problem.idx_s_start, options.profile_tolerance(), units);
-    if (audit.holds()) {
+    const bool holds = audit.holds();
+    std::optional<std::string> stop = holds ? Solver::where_it_stops(problem, context, profile) : std::nullopt;
+    if (holds && !stop) {
       judged.outcome.profile = std::move(profile);
       judged.rank = 2;
     } else {
-      judged.outcome.audit_failure = audit.describe();
+      judged.outcome.never_arrives = stop.has_value();
+      judged.outcome.audit_failure = stop ? std::move(*stop) : audit.describe();
       judged.rank = 1;
     }
   }
@@ -222,12 +231,14 @@ Result<ConicOutcome<typename Solver::Profile>> solve_conic_problem(const typenam
   });
 }
 
-// The accepted profile alone: the audit's failure as a Clarabel error, an unaccepted status as
-// the solver's explanation of it or else as ClarabelStatus, all from the solver.
+// The accepted profile alone: the audit's failure as a Clarabel error, a profile that never
+// arrives as Infeasible (as topp2_ra reports one), an unaccepted status as the solver's
+// explanation of it or else as ClarabelStatus, all from the solver.
 template <class Solver>
 Result<typename Solver::Profile> conic_entry(const typename Solver::Problem& problem, const ClarabelOptions& options) {
   Result<ConicOutcome<typename Solver::Profile>> outcome = solve_conic_problem<Solver>(problem, options);
   if (!outcome) return std::move(outcome).error();
+  if (outcome->never_arrives) return CoreError::infeasible(Solver::kName, *outcome->audit_failure);
   if (outcome->audit_failure) return failed_audit_error(Solver::kName, outcome->status, *outcome->audit_failure);
   if (!outcome->profile) {
     if (std::optional<CoreError> why = Solver::explain_unsolved(problem, outcome->status)) return std::move(*why);

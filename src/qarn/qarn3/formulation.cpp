@@ -56,8 +56,13 @@ Result<RestWindows> check_inputs(const char* component, const Problem3Inputs& in
   if (check_window && !store.contains(in.idx_s_start, n)) {
     return ConstraintError::OutOfSBounds{in.idx_s_start, n};
   }
+  if (!std::isfinite(in.a_linearization_floor)) {
+    // A NaN floor would reach the linearization unnamed, an infinite one take every reference as
+    // infinite speed, as an infinite reference would.
+    return CoreError::invalid_input(component,
+                                    fmt::format("a_linearization_floor must be finite, got {}", in.a_linearization_floor));
+  }
   if (in.a_linearization_floor <= 0.0) {
-    // A NaN floor passes here and is refused by the linearization itself.
     return CoreError::invalid_input(component,
                                     fmt::format("a_linearization_floor must be positive, got {}", in.a_linearization_floor));
   }

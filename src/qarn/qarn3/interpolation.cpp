@@ -226,18 +226,16 @@ std::string format_profile_dump_lines(std::size_t i, std::span<const double> s, 
   return out;
 }
 
-Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile& profile, double t0) {
-  constexpr std::string_view kName = "s_to_t_topp3";
+namespace {
+
+// The arrival times from t0 of a valid profile: +inf or NaN from the first station the motion does
+// not reach.
+std::vector<double> arrival_times(std::span<const double> s, const Topp3Profile& profile, double t0) {
   const auto [k0, k1] = profile.num_stationary;
-  QARN_TRY(validate_topp3_profile(kName, s, profile.a, profile.b, k0, k1));
-  QARN_TRY(check_finite_scalar(kName, "t0", t0));
   const std::span<const double> a = profile.a;
   const std::span<const double> b = profile.b;
   const std::size_t n = s.size();
-
-  StationTimes out;
-  std::vector<double>& t_s = out.t_s;
-  t_s.resize(n);
+  std::vector<double> t_s(n);
   t_s[0] = t0;
   if (k0 > 0) {
     const double span = s[k0] - s[0];
@@ -259,7 +257,27 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
       t_s[i] = T - stationary_travel_time(s[n - 1] - s[i], a[i], shape, span, a[j]);
     }
   }
+  return t_s;
+}
 
+}  // namespace
+
+std::optional<std::size_t> first_unreached_station(std::span<const double> s, const Topp3Profile& profile) {
+  const std::vector<double> t_s = arrival_times(s, profile, 0.0);
+  const auto bad = std::find_if(t_s.begin(), t_s.end(), [](double v) { return !std::isfinite(v); });
+  if (bad == t_s.end()) return std::nullopt;
+  return static_cast<std::size_t>(bad - t_s.begin());
+}
+
+Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile& profile, double t0) {
+  constexpr std::string_view kName = "s_to_t_topp3";
+  const auto [k0, k1] = profile.num_stationary;
+  QARN_TRY(validate_topp3_profile(kName, s, profile.a, profile.b, k0, k1));
+  QARN_TRY(check_finite_scalar(kName, "t0", t0));
+  StationTimes out;
+  out.t_s = arrival_times(s, profile, t0);
+  const std::vector<double>& t_s = out.t_s;
+  const std::size_t j = s.size() - 1 - k1;  // the end junction
   const auto bad = std::find_if(t_s.begin(), t_s.end(), [](double v) { return !std::isfinite(v); });
   if (bad != t_s.end()) {
     const auto i = static_cast<std::size_t>(bad - t_s.begin());
@@ -272,7 +290,8 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
                    : std::string();
     return invalid(kName, fmt::format("computed time profile contains NaN or infinity: first at index {} (t = {}), "
                                       "num_stationary = {}{}\n{}",
-                                      i, *bad, profile.num_stationary, cause, format_profile_dump_lines(i, s, a, b)));
+                                      i, *bad, profile.num_stationary, cause,
+                                      format_profile_dump_lines(i, s, profile.a, profile.b)));
   }
   QARN_TRY(check_strictly_increasing(kName, "t_s", t_s));
   out.t_final = t_s.back();

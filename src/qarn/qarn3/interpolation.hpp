@@ -40,6 +40,11 @@ inline double stationary_travel_time(double d, double a, RestWindowShape shape, 
 // forever (+inf), naming the first such station with its neighbourhood, and on a zero duration.
 Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile& profile, double t0);
 
+// The first station that the motion of a profile passing validate_topp3_profile never reaches
+// (its time in s_to_t_topp3 +inf or NaN: an interval whose a turns negative inside or that takes
+// forever, a rest at a stationary junction), or none.
+std::optional<std::size_t> first_unreached_station(std::span<const double> s, const Topp3Profile& profile);
+
 // "  [i] a = .., b = .., s = .." for the nodes max(i-1, 0) .. min(i+1, n-1), joined by "\n".
 std::string format_profile_dump_lines(std::size_t i, std::span<const double> s, std::span<const double> a,
                                       std::span<const double> b);

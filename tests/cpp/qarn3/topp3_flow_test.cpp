@@ -10,6 +10,7 @@
 
 #include "conic/conic_test_support.hpp"
 #include "qarn/profile_violation.hpp"
+#include "qarn/qarn3/interpolation.hpp"
 #include "qarn/qarn3/opt3/time_weights.hpp"
 #include "qarn/qarn3/opt3/topp3_lp.hpp"
 #include "qarn/qarn3/opt3/topp3_socp.hpp"
@@ -112,6 +113,30 @@ TEST(SplitAbSolution, ClampsAKeepsTheJunctionsAndWritesTheEndsExactly) {
   EXPECT_EQ(end.b[6], 0.0);
 }
 
+// A rest at one station between moving ones, b zero by rounding, as the LP's optimum leaves it:
+// the motion passes it at 1e-9 of the faster neighbour's a (before: it never got across). A rest
+// at two neighbouring stations stays a stop.
+TEST(SplitAbSolution, PassesARestBetweenMovingStations) {
+  Line line;
+  Topp3Problem p = line.problem;
+  p.num_stationary = {0, 0};
+  Topp3Profile dip{std::vector<double>(12), std::vector<double>(12), {0, 0}};
+  for (std::size_t i = 0; i < 12; ++i) {
+    dip.b[i] = line.s[i] - line.s[5];  // a = (s - s_5)^2
+    dip.a[i] = dip.b[i] * dip.b[i];
+  }
+  dip.b[5] = 1e-13;
+  EXPECT_EQ(first_unreached_station(line.s, dip), 5u);
+  Topp3Profile passed = dip;
+  pass_single_rests(p, line.s, passed);
+  EXPECT_EQ(passed.a[5], 1e-9 * std::fmax(dip.a[4], dip.a[6]));
+  EXPECT_EQ(first_unreached_station(line.s, passed), std::nullopt);
+  dip.a[6] = 0.0;
+  passed = dip;
+  pass_single_rests(p, line.s, passed);
+  EXPECT_EQ(passed.a, dip.a);
+}
+
 TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   const std::vector<double> s{0, 1, 3, 4, 6, 7, 10};
   EXPECT_EQ(time_objective_weights(s, 7, 0, 0), (std::vector<double>{0, 1.5, 1.5, 1.5, 1.5, 2, 0}));
@@ -120,14 +145,26 @@ TEST(TimeObjectiveWeights, MergedAndSplitForms) {
   EXPECT_EQ(time_objective_weights_split(s, 7, 2, 1), (std::vector<double>{9, 0, 0.5, 1.5, 1.5, 0.5, 9}));
   // A phase ending halfway through the start window: crossing it takes (1.75 + sqrt(1.3125)) s_2 / sqrt(a_2).
   EXPECT_DOUBLE_EQ(time_objective_weights(s, 7, 2, 1, {{0.5}, {1.0}})[2], 3 * (1.75 + std::sqrt(1.3125)) + 0.5);
-  // The LP's cost carries n - 2 nonzero weights without stationary ends, none on b.
+  // The LP's cost carries n - 2 nonzero weights without stationary ends, none on b. The ends
+  // start and stop the motion by their b.
   Line line;
   Topp3Problem moving = line.problem;
   moving.num_stationary = {0, 0};
+  moving.b_start = 0.25;
+  moving.b_final = -0.25;
   const auto lp = topp3_lp(moving, {});
   ASSERT_TRUE(lp.ok() && lp->profile);
   EXPECT_EQ(lp->profile->a.front(), 0.0);
   EXPECT_EQ(lp->profile->a.back(), 0.0);
+  // At rest with b = 0 and no stationary interval the motion never leaves: the profile is
+  // withheld (before: handed out).
+  moving.b_start = moving.b_final = 0.0;
+  const auto stuck = topp3_lp(moving, {});
+  ASSERT_TRUE(stuck.ok());
+  EXPECT_TRUE(!stuck->profile && stuck->never_arrives);
+  EXPECT_EQ(stuck->audit_failure, "The profile stops in the interval 0 <= idx_s <= 1, so it never arrives");
+  EXPECT_EQ(error_of(topp3_lp_entry(moving, {})),
+            "topp3_lp reported an infeasibility: The profile stops in the interval 0 <= idx_s <= 1, so it never arrives");
 }
 
 // Capacity estimates saturate instead of wrapping to a small reservation.

@@ -73,8 +73,9 @@ void define(ClassDef<PyQarn3ClarabelResult>& c) {
   c.name("Qarn3ClarabelResult",
          "Python-owned expert result for third-order Clarabel solvers.\n\n"
          "``profile`` is ``None`` when the final Clarabel status is not accepted by the given options, or when "
-         "the accepted solution's profile breaks one of its constraint rows (``audit_failure`` then names the "
-         "row); the raw Clarabel vectors and statistics stay available regardless of status. ``objective_value`` and "
+         "the accepted solution's profile breaks one of its constraint rows or never arrives (``audit_failure`` then "
+         "names the row, or the interval where it stops); the raw Clarabel vectors and statistics stay available "
+         "regardless of status. ``objective_value`` and "
          "``objective_terms`` are reported by solvers with objectives (QARN3) for an accepted profile.")
       .getter<result3_profile>("profile", "Return the accepted profile, or `None` when unavailable.");
   define_report_attributes(c);

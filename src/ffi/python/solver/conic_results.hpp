@@ -69,8 +69,8 @@ void define_report_attributes(ClassDef<T>& c) {
       .template getter<detail::report_linsolver<T>>("linsolver", "Return linear-solver metadata reported by Clarabel.")
       .template field<&T::audit_failure>(
           "audit_failure",
-          "Return why an accepted solution's profile was withheld (the constraint row it breaks at the profile), "
-          "or `None`.");
+          "Return why an accepted solution's profile was withheld (the constraint row it breaks at the profile, or "
+          "the interval where it stops and never arrives), or `None`.");
 }
 
 // Runs `evaluate`, the objective terms of an accepted profile of `stations` stations of a robot of

@@ -95,8 +95,9 @@ void define(ClassDef<PyQarn2SocpResult>& c) {
          "Python-owned expert result for QARN2-SOCP.\n\n"
          "The accepted profile ``a`` and the objective breakdown (``objective_value``, "
          "``objective_terms``) are ``None`` when the final Clarabel status is not accepted by the given "
-         "options, or when the accepted solution's profile breaks one of its constraint rows "
-         "(``audit_failure`` then names the row); the raw Clarabel vectors and statistics stay available "
+         "options, or when the accepted solution's profile breaks one of its constraint rows or never arrives "
+         "(``audit_failure`` then names the row, or the interval where it stops); the raw Clarabel vectors and "
+         "statistics stay available "
          "regardless of status.")
       .field<&Result2::a>("a", "Return the accepted `a` profile, or `None` when unavailable.")
       .field<&Result2::objective_value>("objective_value",

@@ -11,6 +11,7 @@
 
 #include "diag/log.hpp"
 #include "math/numerical/maxnum.hpp"
+#include "qarn/arrival.hpp"
 #include "qarn/qarn2/dp2/empty_interval.hpp"
 #include "qarn/qarn2/dp2/level_log.hpp"
 #include "qarn/qarn2/dp2/one_variable_bounds.hpp"
@@ -270,18 +271,12 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
   }
   // A profile that stops at two neighbouring stations never arrives; the walk above avoids every
   // such stop the sets allow it to, so one left here is reported, not returned.
-  for (std::size_t k = 0; k < n; ++k) {
-    if (a[k] + a[k + 1] <= 0.0) {  // both zero (a is never negative here)
-      return report_failure<V>(
-          CoreError::infeasible(std::string(kComponent),
-                                fmt::format("The profile stops at both stations of the interval {} <= idx_s <= {}, "
-                                            "so it never arrives",
-                                            problem.idx_s_start + k, problem.idx_s_start + k + 1)),
-          [&] {
-            return fmt::format("topp2_ra: the forward pass failed at index {} due to infeasibility.",
-                               problem.idx_s_start + k + 1);
-          });
-    }
+  if (const std::optional<std::size_t> k = first_stop_interval(a)) {
+    return report_failure<V>(
+        CoreError::infeasible(std::string(kComponent), never_arrives_message(problem.idx_s_start + *k)), [&] {
+          return fmt::format("topp2_ra: the forward pass failed at index {} due to infeasibility.",
+                             problem.idx_s_start + *k + 1);
+        });
   }
   // Back to the caller's units; the boundary values exactly as given.
   for (double& v : a) v = u(v);

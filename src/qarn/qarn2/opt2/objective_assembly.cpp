@@ -3,6 +3,7 @@
 // tau_(j,k) = C1[j,k] a_k + C2[j,k] a_(k+1) + C3[j,k], scaled by normalize[j] where an objective says so.
 #include "qarn/qarn2/opt2/objective_assembly.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>

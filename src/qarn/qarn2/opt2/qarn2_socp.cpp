@@ -7,6 +7,7 @@
 
 #include "diag/format.hpp"
 #include "diag/log.hpp"
+#include "qarn/arrival.hpp"
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/conic/log.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
@@ -86,6 +87,7 @@ struct Qarn2Socp {
     }
     if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
     QARN_TRY(check_end_states(kName, window(problem)));
+    QARN_TRY(check_no_forced_stop(kName, window(problem)));
     // Only the time alone has no optimum over an unbounded a that the solver could report.
     if (time_alone(problem.objectives)) return check_bounded_window(kName, window(problem));
     return {};
@@ -168,6 +170,9 @@ struct Qarn2Socp {
   }
   static std::span<const double> profile_a(const Profile& a) { return a; }
   static std::vector<double> audit_values(const Profile& a) { return a; }
+  static std::optional<std::string> where_it_stops(const Problem& problem, const Context&, const Profile& a) {
+    return where_second_order_stops(a, problem.idx_s_start);
+  }
 };
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "qarn/arrival.hpp"
 #include "qarn/clarabel_backend.hpp"
 #include "qarn/qarn2/dp2/bounded_stations.hpp"
+#include "qarn/qarn3/interpolation.hpp"
 
 namespace qarn::qarn3 {
 
@@ -100,7 +102,30 @@ Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const do
                                  const clarabel::SolveOutput& out) {
   Topp3Profile profile = split_ab_solution(problem, out.x, s);
   rest_where_bound_is_zero(problem.constraints, problem.idx_s_start, profile.a);
+  pass_single_rests(problem, s, profile);
   return profile;
+}
+
+void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, Topp3Profile& profile) {
+  constexpr double kPassingShare = 1e-9;
+  std::vector<double>& a = profile.a;
+  std::vector<double>& b = profile.b;
+  const std::size_t last = a.size() - 1 - static_cast<std::size_t>(problem.num_stationary.second);
+  // A station whose neighbour rests too stops the motion on their interval; it stays as it is.
+  for (std::size_t i = static_cast<std::size_t>(problem.num_stationary.first) + 1; i < last; ++i) {
+    if (a[i] != 0.0 || !(a[i - 1] > 0.0 && a[i + 1] > 0.0)) continue;
+    if (problem.constraints.amax_at(problem.idx_s_start + i) == 0.0) continue;
+    a[i] = kPassingShare * std::fmax(a[i - 1], a[i + 1]);
+    b[i] = (a[i] - a[i - 1]) / (s[i] - s[i - 1]) - b[i - 1];
+  }
+}
+
+std::optional<std::string> where_third_order_stops(const Topp3Problem& problem, std::span<const double> s,
+                                                   const Topp3Profile& profile) {
+  const std::optional<std::size_t> unreached = first_unreached_station(s, profile);
+  if (!unreached) return std::nullopt;
+  const std::size_t k = *unreached - 1;  // the first station is reached at once
+  return never_arrives_message(problem.idx_s_start + k, profile.a[k] == 0.0 && profile.a[k + 1] == 0.0);
 }
 
 }  // namespace qarn::qarn3

@@ -25,6 +25,7 @@
 #include "diag/log.hpp"
 #include "diag/result.hpp"
 #include "math/numerical/saturating.hpp"
+#include "qarn/arrival.hpp"
 #include "qarn/conic/flow.hpp"
 #include "qarn/conic/log.hpp"
 #include "qarn/conic/options.hpp"
@@ -94,9 +95,26 @@ std::vector<double> profile_column_scales(const ProfileReference& reference);
 // only to its tolerance, and the conversions test the rest ends exactly).
 Topp3Profile split_ab_solution(const Topp3Problem& problem, std::span<const double> x, std::span<const double> s);
 
-// The profile of a solution (split_ab_solution), stations whose bound is zero at rest.
+// The profile of a solution (split_ab_solution), stations whose bound is zero at rest, and every
+// other free interior station that the solution leaves at rest between moving neighbours passed
+// at a speed below the solver's accuracy (pass_single_rests).
 Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const double> s,
                                  const clarabel::SolveOutput& out);
+
+// A linear program's optimum may rest at one interior station between moving neighbours (a = 0
+// within the solver's tolerance, a hair below zero made zero). No third-order motion passes a
+// station at rest: the interval after it needs b >= 0 there, the one before it b <= 0, and b = 0
+// takes forever. Each such station whose bound is not zero gets a = 1e-9 of its faster
+// neighbour's, a change within the solver's accuracy like the clamp itself, and the b that keeps
+// the trapezoid relation of the interval before it exactly; where b was zero by rounding, the
+// motion then passes the station. The audit checks the rows afterwards, the arrival check the
+// motion.
+void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, Topp3Profile& profile);
+
+// Why the motion of a profile on the window's path parameters s never arrives, naming the interval
+// of the first station it does not reach, or none.
+std::optional<std::string> where_third_order_stops(const Topp3Problem& problem, std::span<const double> s,
+                                                   const Topp3Profile& profile);
 
 template <class Solver>
 struct ThirdOrderPolicy {
@@ -105,6 +123,10 @@ struct ThirdOrderPolicy {
   static constexpr const char* kSomeProfile = "Some(Topp3Profile)";
   static constexpr bool kReadyBeforeMatrix = false;
 
+  // The window as the second-order checks read it.
+  static Topp2Problem window(const Topp3Problem& problem) {
+    return {problem.constraints, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final};
+  }
   template <Verbosity V, class Problem>
   static Status begin(const Problem& problem, const ClarabelOptions& options) {
     constexpr const char* kName = Solver::kName;
@@ -119,6 +141,7 @@ struct ThirdOrderPolicy {
     QARN_TRY(Solver::validate(problem));
     QARN_TRY(check_end_rows3(kName, problem));
     if (Solver::time_alone(problem)) QARN_TRY(check_bounded3(kName, problem));
+    QARN_TRY(check_no_forced_stop(kName, window(problem)));
     return {};
   }
 
@@ -166,9 +189,12 @@ struct ThirdOrderPolicy {
   }
   template <class Problem>
   static std::optional<CoreError> explain_unsolved(const Problem& problem, SolverStatus status) {
-    return qarn2::unreachable_ends(
-        Solver::kName, {problem.constraints, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final},
-        status);
+    return qarn2::unreachable_ends(Solver::kName, window(problem), status);
+  }
+  template <class Problem>
+  static std::optional<std::string> where_it_stops(const Problem& problem, const Context& context,
+                                                   const Profile& profile) {
+    return where_third_order_stops(problem, context.s, profile);
   }
   static std::span<const double> profile_a(const Profile& profile) { return profile.a; }
   static std::vector<double> audit_values(const Profile& profile) {
