@@ -124,7 +124,7 @@ class TestTopp3Problem:
             (dict(a_linearization=np.full(len(s), 0.5), a_linearization_floor=np.inf),  # before: a plan of 4.2e13 s
              "a_linearization_floor must be finite, got inf"),
             (dict(a_linearization=np.full(len(s), 0.5), a_linearization_floor=np.nan),
-             "a_linearization_floor must be finite, got nan"),
+             "a_linearization_floor must be finite, got NaN"),
             (dict(a_linearization=np.full(len(s), 0.5), b_linearization=np.zeros(3)),
              "b_linearization.len\\(\\) = 3 must equal a_linearization.len\\(\\) = 201"),
             (dict(a_linearization=np.full(len(s), 0.5), a_boundary=(np.nan, 0.0)), "initial a = NaN must not be NaN"),
