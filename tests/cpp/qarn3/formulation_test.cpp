@@ -90,9 +90,9 @@ TEST(Topp3ProblemBuilder, ChecksInOrderWithTheirTexts) {
       {"b reference of another length, after the interval check",
        {.a_linearization = twelve, .b_linearization = std::span<const double>(b_long)},
        std::string(kTopp3) + "b_linearization.len() = 13 must equal a_linearization.len() = 12"},
-      {"a NaN floor is refused by the linearization",
+      {"a NaN floor is named, as an infinite one is",
        {.a_linearization = twelve, .a_linearization_floor = kNaN},
-       std::string(kTopp3) + "linearize_constraint_3order failed: Linearization floor must be strictly positive."},
+       std::string(kTopp3) + "a_linearization_floor must be finite, got NaN"},
       {"a window beyond the store fails in the linearization",
        {.a_linearization = twelve, .idx_s_start = 1},
        std::string(kTopp3) + "linearize_constraint_3order failed: Requested station interval is out of bounds: "
