@@ -26,6 +26,9 @@ import numpy as np
 
 import qarn_py as q
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "examples"))
+from jerk_limited_plan import plan_jerk_limited  # noqa: E402  the recipe users copy
+
 AXES = 7
 WAYPOINTS = np.random.default_rng(1).uniform(-1.0, 1.0, size=(8, AXES))  # rad
 V_MAX = np.linspace(1.0, 2.2, AXES)  # rad/s
@@ -229,7 +232,6 @@ def compare_cvxpy():
 AXES3 = 6
 WAYPOINTS3 = np.random.default_rng(3).uniform(-1.0, 1.0, size=(8, AXES3))  # rad
 V3, ACC3, JERK3 = np.linspace(1.0, 2.0, AXES3), np.linspace(3.0, 6.0, AXES3), np.linspace(20.0, 40.0, AXES3)
-RELINEARIZATIONS = 3
 
 
 def jerk_robot(path, s):
@@ -371,17 +373,15 @@ def solves_per_call(call):
 
 
 def jerk_limited_plan(waypoints, n, dt=0.001):
-    """A user's whole road: path, stations, limits, topp2_ra as first reference, the re-linearized TOPP3
-    LP, then times at the stations and s on a 1 ms grid."""
+    """A user's whole road: path, stations, limits, topp2_ra as first reference, the recipe of
+    examples/jerk_limited_plan.py, then times at the stations and s on a 1 ms grid."""
     path = q.Path.from_waypoints(waypoints)
     s = np.linspace(0.0, 1.0, n)
     robot = jerk_robot(path, s)
-    reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
-    for _ in range(RELINEARIZATIONS):
-        profile = q.topp3_lp(q.Topp3Problem(robot.constraints, reference))
-        reference = profile.a
-    t_final, t_s = q.s_to_t_topp3(s, profile)
-    return q.t_to_s_topp3_uniform(s, profile, t_s, dt), robot, profile
+    first = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
+    profile, _, passes = plan_jerk_limited(robot.constraints, s, first)
+    t_s = q.s_to_t_topp3(s, profile)[1]
+    return q.t_to_s_topp3_uniform(s, profile, t_s, dt), robot, profile, passes
 
 
 def compare_topp3():
@@ -426,10 +426,10 @@ def compare_topp3():
         rows.append(row("  topp3_lp vs topp3_socp, one pass", n, lp, socp, None,
                         f"same reference; {solves} / {socp_solves} solves"))
         (planning,) = best_times([lambda: jerk_limited_plan(WAYPOINTS3, n)], repeats)
-        rows.append(row(f"  jerk-limited plan end to end, {RELINEARIZATIONS} LPs", n, planning, None, None,
-                        "waypoints to s(t) on a 1 ms grid"))
+        samples, plan_robot, profile, passes = jerk_limited_plan(WAYPOINTS3, n)
+        rows.append(row(f"  jerk-limited plan end to end, {passes} LP passes", n, planning, None, None,
+                        "the recipe, waypoints to s(t) on a 1 ms grid"))
         if n == TARGET_N:
-            samples, plan_robot, profile = jerk_limited_plan(WAYPOINTS3, n)
             worst = max(plan_robot.constraints.exceed_topp3(profile))
             verdict.append(f"topp3_lp: {theirs / ours:.1f}x cvxpy ({solves} solve{'s' * (solves > 1)} per pass); objectives within "
                            f"{objective:.1e} (target 1e-6: {met(objective <= 1e-6)}); {socp / lp:.1f}x topp3_socp "
