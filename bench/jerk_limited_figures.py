@@ -51,7 +51,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "examples"))
 sys.path.insert(0, str(ROOT / "tests" / "python"))
 from jerk_limited_plan import plan_jerk_limited  # noqa: E402
-from joint_motion import joint_motion  # noqa: E402
+from joint_motion import joint_motion, sample_times  # noqa: E402
 from conic_campaign import build, make_case  # noqa: E402
 from third_order_cases import SIX_AXES, double_s_time, jerk_line_robot, limits_along_s, stored_path_robot  # noqa: E402
 
@@ -253,11 +253,11 @@ def path_robot(path, s, v, acc, jerk):
 
 def sampled(path, s, profile, acc, jerk, per_interval=20):
     """The Motion of a plan (topp2_ra's array or a Profile3rd) over the stations s, sampled in time
-    at `per_interval` points per station interval on average."""
+    at `per_interval` points in each station interval (the short ones at a rest end included)."""
     third = isinstance(profile, q.Profile3rd)
-    to_time, to_s = (q.s_to_t_topp3, q.t_to_s_topp3) if third else (q.s_to_t_topp2, q.t_to_s_topp2)
+    to_time, to_s = (q.s_to_t_topp3, q.t_to_s_topp3_samples) if third else (q.s_to_t_topp2, q.t_to_s_topp2_samples)
     duration, t_s = to_time(s, profile)
-    s_t = to_s(s, profile, t_s, dt=duration / (per_interval * len(s)))
+    s_t = to_s(s, profile, t_s, sample_times(t_s, per_interval))
     _, _, acceleration, joint_jerk = joint_motion(path, s, profile, s_t)
     ratio = lambda x, limit: np.max(np.abs(x) / limit, axis=1)
     return Motion(s_t, ratio(acceleration, acc), ratio(joint_jerk, jerk),
@@ -267,7 +267,7 @@ def sampled(path, s, profile, acc, jerk, per_interval=20):
 def sampled_motion(path, n, v, acc, jerk, third=True, acc_scale=None, jerk_scale=None, per_interval=20):
     """The plan of the path on n stations, topp2_ra's or (`third`) the jerk-limited recipe's, with
     the acceleration and jerk limits scaled by `acc_scale(s)` and `jerk_scale(s)` at the stations,
-    sampled in time at `per_interval` points per station interval on average."""
+    sampled in time at `per_interval` points in each station interval."""
     s = np.linspace(0.0, 1.0, n)
     scaled = lambda limit, scale: np.tile(limit, (n, 1)) * (1.0 if scale is None else scale(s)[:, None])
     robot = path_robot(path, s, v, scaled(acc, acc_scale), scaled(jerk, jerk_scale))
