@@ -35,11 +35,17 @@ import qarn_py as q
 HOLD = 10.0  # the next reference is at least the last one over HOLD
 
 
+NEVER_ARRIVES = "computed time profile contains NaN or infinity"  # s_to_t_topp3's word for no finite time
+
+
 def traversal_time(s, profile):
-    """The profile's time over the stations s, inf for a profile that never arrives."""
+    """The profile's time over the stations s, inf for a profile that never arrives; any other
+    refusal of the conversion (s and the profile of different lengths, say) is raised."""
     try:
         return q.s_to_t_topp3(s, profile)[0]
-    except q.QarnError:
+    except q.QarnError as error:
+        if NEVER_ARRIVES not in str(error):
+            raise
         return math.inf
 
 
@@ -53,7 +59,10 @@ def fastest_between(s, start, end, duration, exceed):
     best, t = end, 0.5
     while t > 1e-3:
         mix = q.Profile3rd(start.a + t * (end.a - start.a), start.b + t * (end.b - start.b), end.num_stationary)
-        mix_time = traversal_time(s, mix)
+        try:
+            mix_time = traversal_time(s, mix)
+        except q.QarnError:  # s converted `end`, so the mix itself is refused: its stationary stations
+            break  # are off the closed form its junction gives where start's and end's shapes differ
         if not mix_time < duration:
             break
         if np.all(np.asarray(exceed(mix)) <= tolerance):
@@ -62,13 +71,30 @@ def fastest_between(s, start, end, duration, exceed):
     return best, duration
 
 
+def check_stations(s, stations, first_id):
+    """Refuses an s other than the window's stations: the plan times every pass over s, and over
+    other stations its times are wrong (2 s doubles them) or the conversion refuses every pass."""
+    s = np.asarray(s, float)
+    if s.shape != stations.shape:
+        raise ValueError(f"`s` holds {s.size} values for the {len(stations)} stations of the window "
+                         f"(ids {first_id} .. {first_id + len(stations) - 1})")
+    differ = np.flatnonzero(s != stations)
+    if differ.size:
+        k = differ[0]
+        raise ValueError(f"`s[{k}]` = {float(s[k])!r} differs from the s of station {first_id + k}, "
+                         f"{float(stations[k])!r}")
+
+
 def plan_jerk_limited(constraints, s, reference, *, max_passes=10, gain=1e-4, solve=q.topp3_lp, **problem):
     """(profile, traversal time, passes) of the re-linearized plan over the stations s of the window
     (their path parameters), starting from the reference a; `problem` holds further Topp3Problem
-    keywords (idx_s_start, a_boundary, ...) and `solve` may be topp3_socp."""
+    keywords (idx_s_start, a_boundary, ...) and `solve` may be topp3_socp. An s that is not the
+    window's stations is refused with ValueError before any solve."""
+    first_id = problem.get("idx_s_start", 0)
+    check_stations(s, constraints.s_values(first_id, first_id + len(reference)), first_id)
     best, best_time, passes = None, math.inf, 0
     start = None  # the profile this pass is linearized around, when the reference is its a
-    exceed = lambda profile: constraints.exceed_topp3(profile, idx_s_start=problem.get("idx_s_start", 0))
+    exceed = lambda profile: constraints.exceed_topp3(profile, idx_s_start=first_id)
     for passes in range(1, max_passes + 1):
         linearized = q.Topp3Problem(constraints, reference, **problem)
         try:

@@ -1,7 +1,8 @@
 """examples/joint_motion.py: its joint velocities, accelerations and jerks at time samples are the
 time derivatives of the sampled motion q(s(t)), checked against central differences whose error must
-shrink as dt^2 (a wrong term leaves an error that does not shrink); and the README's tour runs as
-printed."""
+shrink as dt^2 (a wrong term leaves an error that does not shrink); the recipe of
+examples/jerk_limited_plan.py refuses stations other than its window's and hides no conversion
+error; and the README's tour runs as printed."""
 
 import functools
 import subprocess
@@ -17,7 +18,7 @@ from third_order_cases import LinePath, jerk_line_robot
 REPOSITORY = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPOSITORY / "examples"))
 import joint_motion as example  # noqa: E402
-from jerk_limited_plan import plan_jerk_limited  # noqa: E402
+from jerk_limited_plan import plan_jerk_limited, traversal_time  # noqa: E402
 
 
 def line_plan(n, length, v, acc, dec, jerk):
@@ -72,3 +73,28 @@ def test_the_readme_tour_runs_as_printed():
     run = subprocess.run([sys.executable, "-c", tour], cwd=REPOSITORY, capture_output=True, text=True, timeout=60)
     assert run.returncode == 0 and not run.stderr, run.stderr
     assert len(run.stdout.splitlines()) == tour.count("print("), run.stdout
+
+
+# (window start, the s given, the refusal). Before: a short s gave "no pass of 10 gave a profile that
+# converts to time" after ten solves, a doubled s a plan of twice the time.
+@pytest.mark.parametrize("start, given, message", [
+    (0, lambda s: s[:-1], r"`s` holds 200 values for the 201 stations of the window \(ids 0 \.\. 200\)"),
+    (0, lambda s: 2 * s, r"`s\[1\]` = 0\.04 differs from the s of station 1, 0\.02"),
+    (50, lambda s: s, r"`s` holds 201 values for the 151 stations of the window \(ids 50 \.\. 200\)"),
+    (50, lambda s: s[:151], r"`s\[0\]` = 0\.0 differs from the s of station 50, 1\.0")])
+def test_the_recipe_refuses_stations_other_than_its_windows_before_any_solve(start, given, message):
+    robot, s = jerk_line_robot()
+    a = q.topp2_ra(q.Topp2Problem(robot.constraints, (start, len(s) - 1)))
+    with pytest.raises(ValueError, match=message):
+        plan_jerk_limited(robot.constraints, given(s), a, idx_s_start=start, solve=lambda _: pytest.fail("solved"))
+    assert plan_jerk_limited(robot.constraints, s[start:], a, idx_s_start=start)[1] < np.inf
+
+
+def test_the_recipe_times_as_inf_only_a_profile_that_never_arrives():
+    robot, s = jerk_line_robot()
+    profile = q.topp3_lp(q.Topp3Problem(robot.constraints, q.topp2_ra(q.Topp2Problem(robot.constraints, (0, 200)))))
+    a, b = profile.a.copy(), profile.b.copy()
+    a[100:102], b[100:102] = 0.0, 0.0  # at rest at two neighbouring stations
+    assert traversal_time(s, q.Profile3rd(a, b, profile.num_stationary)) == np.inf
+    with pytest.raises(q.QarnError, match=r"`a.len\(\)` = 201 and `b.len\(\)` = 201 must equal `s.len\(\)` = 200"):
+        traversal_time(s[:-1], profile)
