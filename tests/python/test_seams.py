@@ -55,9 +55,10 @@ def topp3(reference=np.full(20, 0.5), **settings):
     return lambda: q.topp3_lp(q.Topp3Problem(c, reference), options)
 
 
-def stopped(solver, amax, idx_s):
+def stopped(solver, amax, idx_s, objective=q.Time(1.0)):
     """The solver on the README tour's path at 20 stations and its limits, after
-    amax_substitute(amax, idx_s); the third-order reference is topp2_ra's before it."""
+    amax_substitute(amax, idx_s), or with amax None a second-order row a <= 0 at idx_s; the
+    third-order reference is topp2_ra's before it, qarn2_socp's objective `objective`."""
     n = 20
     robot = q.Robot(3)
     robot.append_s(np.linspace(0.0, 1.0, n))
@@ -67,9 +68,12 @@ def stopped(solver, amax, idx_s):
                           ([2.0, 2.0, 3.0], [5.0, 5.0, 8.0], [20.0, 20.0, 30.0])):
         add(limit, -np.array(limit), start_idx_s=0)
     reference = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, n - 1)))
-    robot.constraints.amax_substitute(amax, idx_s)
+    if amax is None:
+        robot.constraints.add_constraint_2nd([[1.0]], [[0.0]], [[0.0]], idx_s)
+    else:
+        robot.constraints.amax_substitute(amax, idx_s)
     problem = {"topp2_ra": lambda: q.Topp2Problem(robot.constraints, (0, n - 1)),
-               "qarn2_socp": lambda: q.Qarn2Problem(robot, [q.Time(1.0)], (0, n - 1)),
+               "qarn2_socp": lambda: q.Qarn2Problem(robot, [objective], (0, n - 1)),
                "qarn3_socp": lambda: q.Qarn3Problem(robot, [q.Time(1.0)], reference)}
     return lambda: getattr(q, solver)(problem.get(solver, lambda: q.Topp3Problem(robot.constraints, reference))())
 
@@ -196,6 +200,12 @@ REFUSED = {
     # Before: qarn2_socp and topp3_lp returned a[7] = a[8] = 0, the others failed their audit.
     **{f"{solver} stopped at 7 and 8": (stopped(solver, [0.0, 0.0], 7), q.QarnError, NEVER.format(solver, 7, 8))
        for solver in SOLVERS},
+    # Next to the rest end: topp2_ra's walk leaves the stop, its check finds it.
+    "topp2_ra stopped at 18 and 19": (stopped("topp2_ra", [0.0], 18), q.QarnError, NEVER.format("topp2_ra", 18, 19)),
+    # No zero bound for the check before the solve: maximizing a, the solver leaves a_18 a hair below
+    # the row's zero, made rest, and the check after it finds the stop.
+    "qarn2_socp held at 18 by a row": (stopped("qarn2_socp", None, 18, q.Linear(1.0, -np.ones(20), np.zeros(19))),
+                                       q.QarnError, NEVER.format("qarn2_socp", 18, 19)),
     # Before: all-zero profiles.
     **{f"{solver} stopped everywhere": (stopped(solver, np.zeros(20), 0), q.QarnError, NEVER.format(solver, 0, 1))
        for solver in ("qarn2_socp", "topp3_lp")},
