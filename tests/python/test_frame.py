@@ -120,6 +120,13 @@ class TestFaults:
             hooks._fault(kind="alloc")
         assert str(info.value) == "_fault(): not enough memory to complete the call"  # before: empty
 
+    def test_a_result_array_without_memory_for_its_owner_is_memory_error(self, hooks):
+        # Before: PanicException. The fault above never allocates the owner; memory pressure fails
+        # larger allocations first.
+        with pytest.raises(MemoryError, match=r"^_array_with_failing_owner\(\): not enough memory to complete"):
+            hooks._array_with_failing_owner([1.0, 2.0])
+        assert hooks._to_f64_1d([1.0, 2.0]).tolist() == [1.0, 2.0]
+
     def test_interpreter_continues_after_a_fault(self, hooks):
         for _ in range(3):
             with pytest.raises(BaseException):

@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "hooks/test_hooks.hpp"
 
@@ -66,6 +67,17 @@ Ref parse_enum_argument(std::string kind, PyObject* value) {
 std::vector<double> to_f64_1d(std::vector<double> x) { return x; }
 Matrix to_f64_2d(Matrix x) { return x; }
 std::vector<double> objective_array(PyObject* x) { return extract_f64_array("alpha", x); }
+
+// x as a result array whose buffer owner cannot be allocated, as when memory runs out: that
+// allocation alone fails, so nothing else under memory pressure reaches it first.
+Ref array_with_failing_owner(std::vector<double> x) {
+  struct FailingAlloc {
+    PyTypeObject* type = owned_buffer_type();
+    allocfunc alloc = std::exchange(type->tp_alloc, [](PyTypeObject*, Py_ssize_t) { return PyErr_NoMemory(); });
+    ~FailingAlloc() { type->tp_alloc = alloc; }
+  } failing;
+  return vector_to_numpy(std::move(x));
+}
 
 // The parsed objective specs as tuples: ("time", weight), ("linear", weight, alpha, beta),
 // ("thermal_energy" or "total_variation_torque", weight, normalize), arrays as lists.
@@ -237,6 +249,8 @@ void register_test_hooks(Module& m) {
   m.add_private_function<to_f64_1d>("_to_f64_1d(x)", "Round trip through the 1-D conversion.");
   m.add_private_function<to_f64_2d>("_to_f64_2d(x)", "Round trip through the 2-D conversion.");
   m.add_private_function<objective_array>("_extract_f64_array(x)", "Round trip through the objective conversion.");
+  m.add_private_function<array_with_failing_owner>("_array_with_failing_owner(x)",
+                                                   "A result array whose owner's allocation fails.");
   m.add_private_function<parse_objectives_hook>("_parse_objectives(objectives)",
                                                  "Parse an objectives argument into tuples.");
   m.add_private_function<torque_coeff_a_released>("_torque_coeff_a_released(robot, idx_s_from, n)",
