@@ -124,9 +124,9 @@ TEST(ConicScaling, TheFirstSolvesCostIsBoundedOnFineGrids) {
   const std::vector<ObjectiveView> time{{ObjectiveKind::Time, 1.0, {}, {}}};
   for (const auto& [n, bounded] : {std::pair<std::size_t, bool>{100, false}, {10'000, true}}) {
     const auto robot = test3::straight_line(test2::uniform_grid(n - 1, 2.0), {1.0, 0.75, 5.0});
+    const std::vector<double> reference(n, 0.5);  // the problem views it; it outlives the program's build
     const Result<qarn3::Topp3Problem> lp =
-        qarn3::Topp3ProblemBuilder{robot->constraints(), {.a_linearization = std::vector<double>(n, 0.5)}}
-            .build_with_linearization();
+        qarn3::Topp3ProblemBuilder{robot->constraints(), {.a_linearization = reference}}.build_with_linearization();
     ASSERT_TRUE(lp.ok());
     for (const Result<PreparedProgram>& prepared :
          {qarn2::qarn2_program({*robot, time, 0, n - 1, 0.0, 0.0}), qarn3::topp3_lp_program(*lp)}) {
