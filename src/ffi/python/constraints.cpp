@@ -204,16 +204,20 @@ void define(ClassDef<PyConstraints>& c) {
       .method<constraints_exceed_topp2>(
           "exceed_topp2($self, a, *, idx_s_start=0)",
           "Evaluate maximum TOPP2 constraint violations of an ``a`` profile.\n\n"
-          "Returns ``(exceed_1st, exceed_2nd)``, each at most 0 when the profile is feasible. Both values are "
-          "NaN when the station range is unavailable, fewer than two stations are given, the station grid is "
-          "not strictly increasing, or ``a`` holds non-finite values.")
+          "Returns ``(exceed_1st, exceed_2nd)``, each at most 0 when the profile is feasible. No value is ever "
+          "below 0, so a feasible profile gives 0: ``exceed_1st`` starts at -0.0 and keeps it unless an ``a`` "
+          "meets its first-order bound exactly (then 0.0), ``exceed_2nd`` starts at 0.0; a positive value is "
+          "the largest excess, in the units of the rows. Both values are NaN when the station range is "
+          "unavailable, fewer than two stations are given, the station grid is not strictly increasing, or "
+          "``a`` holds non-finite values.")
       .method<constraints_exceed_topp3>(
           "exceed_topp3($self, a, b=None, *, num_stationary=None, idx_s_start=0)",
           "Evaluate maximum TOPP3 constraint violations of an ``(a, b)`` profile.\n\n"
           "``a`` is a ``Profile3rd`` (then ``b`` and ``num_stationary`` must be omitted), or the node "
           "profile ``a`` with ``b`` and the stationary interval counts ``num_stationary`` (default "
           "``(0, 0)``). Returns ``(exceed_1st, exceed_2nd, exceed_3rd)``, each at most 0 when the profile "
-          "is feasible; the jerk term uses the nonlinear ``sqrt(a)`` form and skips the stationary "
+          "is feasible (0.0 then, as no value is ever below 0; a positive value is the largest excess, in the "
+          "units of the rows); the jerk term uses the nonlinear ``sqrt(a)`` form and skips the stationary "
           "boundary intervals. All values are NaN when fewer than two stations are given, the station "
           "range is unavailable, the grid is not strictly increasing, ``a`` and ``b`` differ in length, "
           "or a value is non-finite.")
