@@ -57,6 +57,11 @@ double a_tolerance(const ReachSet2Options& options, double u, double v, double s
 // u - v > tol: above; < -tol: below; otherwise (also NaN) approximately equal.
 enum class ACompare { Below, ApproxEqual, Above };
 ACompare compare_a(double difference, double tol);
+// The bounds [lo, hi] of one set: Below when inverted by more than `tol`, ApproxEqual (one point)
+// when their difference also lies within rel_tol of their own size, else Above. The absolute
+// tolerance decides an inversion but never makes a set a point: a slow zone's [0, 1e-10] of the
+// problem's scale is as wide as it is high, and its midpoint would halve the zone's speed limit.
+ACompare compare_set(const ReachSet2Options& options, double hi, double lo, double tol);
 
 // Scales every row to a unit normal; a row without a usable normal becomes (0, 0, 0).
 void normalize_rows(std::span<Lp2dRow> rows);
