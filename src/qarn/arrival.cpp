@@ -24,7 +24,7 @@ std::optional<std::string> where_second_order_stops(std::span<const double> a, s
   return never_arrives_message(idx_s_start + *k);
 }
 
-Status check_no_forced_stop(std::string_view component, const Topp2Problem& window) {
+std::optional<std::string> where_window_stops(const Topp2Problem& window, std::span<const double> largest) {
   const Constraints& store = window.store;
   const auto held_at_rest = [&](std::size_t idx_s) {
     if (idx_s == window.idx_s_start) return window.a_start == 0.0;
@@ -32,11 +32,9 @@ Status check_no_forced_stop(std::string_view component, const Topp2Problem& wind
     return store.amax_at(idx_s) == 0.0;
   };
   for (std::size_t idx_s = window.idx_s_start; idx_s < window.idx_s_final; ++idx_s) {
-    if (held_at_rest(idx_s) && held_at_rest(idx_s + 1)) {
-      return CoreError::infeasible(std::string(component), never_arrives_message(idx_s));
-    }
+    if (held_at_rest(idx_s) && held_at_rest(idx_s + 1)) return never_arrives_message(idx_s);
   }
-  return {};
+  return where_second_order_stops(largest, window.idx_s_start);
 }
 
 }  // namespace qarn

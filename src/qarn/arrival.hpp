@@ -27,10 +27,12 @@ std::optional<std::size_t> first_stop_interval(std::span<const double> a);
 // The message for the first such interval of a window starting at idx_s_start, or none.
 std::optional<std::string> where_second_order_stops(std::span<const double> a, std::uint64_t idx_s_start);
 
-// Before a solve that weighs the time: a window that holds a at zero at both stations of an
-// interval (a zero first-order bound, or a boundary value of zero next to one) has no profile that
-// arrives. Infeasible from `component` with the message above, naming the first such interval; a
-// conic solver would only spend its iterations on the infinite time.
-Status check_no_forced_stop(std::string_view component, const Topp2Problem& window);
+// Before a solve: a window that holds a at zero at both stations of an interval (a zero
+// first-order bound, or a boundary value of zero next to one), or whose `largest` profile (the
+// pointwise largest the limits allow, empty when unknown) stops at two neighbouring stations, has
+// no profile that arrives. The message above for the first such interval, or none; a conic solver
+// would only spend its iterations on the infinite time, or hand out a profile that breaks the rows
+// holding the motion at rest.
+std::optional<std::string> where_window_stops(const Topp2Problem& window, std::span<const double> largest);
 
 }  // namespace qarn

@@ -14,23 +14,27 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::size_t kNoColumn = std::numeric_limits<std::size_t>::max();
 
-// The label of the block that holds `row`.
-const char* label_of(std::span<const RowBlock> blocks, std::size_t row) {
-  const char* label = "row";
+// The block that holds `row` (a structural "row" before the first block).
+RowBlock block_of(std::span<const RowBlock> blocks, std::size_t row) {
+  RowBlock found{0, "row"};
   for (const RowBlock& block : blocks) {
     if (block.first_row > row) break;
-    label = block.label;
+    found = block;
   }
-  return label;
+  return found;
 }
 
 }  // namespace
 
-double row_excess(double value, double largest_term, double bound, bool equality, double noise_floor) {
+double row_excess(double value, double largest_term, double bound, bool equality, double noise_floor, bool limit) {
   constexpr double kNegligibleBound = 1e-6;
   const double size = std::fabs(bound);
   double scale = size > kNegligibleBound * largest_term ? size : largest_term;
   if (equality) scale = std::fmax(size, largest_term);
+  // A limit is held to its own size: the floor never lifts its scale above the larger of its bound
+  // and its largest term, so a limit whose bound lies far below the solve's units (a slow zone) is
+  // not judged on those units.
+  if (limit) noise_floor = std::fmin(noise_floor, std::fmax(size, largest_term));
   scale = std::fmax(scale, noise_floor);
   const double miss = equality ? std::fabs(value - bound) : value - bound;
   if (std::isnan(miss)) return kInf;
@@ -74,11 +78,13 @@ RowAudit audit_constraint_rows(const ConicProgram& program, std::span<const doub
     const std::size_t end = std::min(rows, r + cone.dim);
     for (; r < end; ++r) {
       if (cone.kind == clarabel::ConeKind::SecondOrder || !profile_only[r] || !std::isfinite(program.b[r])) continue;
-      const double excess = row_excess(value[r], largest[r], program.b[r], equality, kNoise * in_units[r]);
+      const RowBlock block = block_of(program.blocks, r);
+      const double excess = row_excess(value[r], largest[r], program.b[r], equality, kNoise * in_units[r],
+                                       !equality && block.kind == RowKind::Limit);
       if (!(excess > audit.worst)) continue;
       audit.worst = excess;
       audit.row = r;
-      audit.label = label_of(program.blocks, r);
+      audit.label = block.label;
       audit.idx_s = idx_s_start + (first_column[r] == kNoColumn ? 0 : first_column[r] % stations);
       audit.equality = equality;
     }

@@ -42,16 +42,18 @@ struct RowAudit {
 // The relative excess of one row: value - bound (an equality: |value - bound|) over the row's own
 // scale, its bound's size for an inequality whose bound is not negligible against its largest term
 // (1e-6 of it), else its largest term (and for an equality the larger of both), never below
-// `noise_floor`. NaN values give +inf.
-double row_excess(double value, double largest_term, double bound, bool equality, double noise_floor = 0.0);
+// `noise_floor`, which lifts the scale of a `limit` (an inequality the store's limits give) to no
+// more than the larger of its bound's size and its largest term. NaN values give +inf.
+double row_excess(double value, double largest_term, double bound, bool equality, double noise_floor = 0.0,
+                  bool limit = false);
 
 // Audits the first `program.constraint_rows` rows of `program` at x, whose entries are the values of
 // the program's first x.size() columns (the profile's; a row reading any other column is not a
 // constraint of the profile and is skipped). Column c belongs to station idx_s_start + c % stations.
-// `units` are the magnitudes the solve gave the columns: no row is held to better than the solver's
-// own feasibility tolerance, 1e-8 of the row's size in those units (the scale's floor is 1e-2 of
-// that size). The units come from references near the profile; only a profile that is zero within
-// the solver's accuracy (an objective whose optimum is at rest) lies far below them.
+// `units` are the magnitudes the solve gave the columns: no structural row is held to better than
+// the solver's own feasibility tolerance, 1e-8 of the row's size in those units (the scale's floor
+// is 1e-2 of that size). A limit row's floor stops at the larger of its bound and its largest term
+// at the profile: a limit holds to 1e-6 of that, however far below the units it lies.
 RowAudit audit_constraint_rows(const ConicProgram& program, std::span<const double> x, std::size_t stations,
                                std::uint64_t idx_s_start, double tolerance = kProfileRelativeTolerance,
                                std::span<const double> units = {});

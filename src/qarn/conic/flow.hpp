@@ -1,5 +1,6 @@
 // The one solve flow of every conic solver (QARN2, TOPP3 LP, TOPP3 SOCP, QARN3): the solver's
-// checks, the reservation, its assembly stages, the compressed-column build, the profile
+// checks, the window's reachability (a window whose largest profile never arrives is refused
+// there, before anything is assembled), the reservation, its assembly stages, the compressed-column build, the profile
 // references, the solve through the scale stage, acceptance, the split into a profile and its
 // audit. Each solver is a small policy type; the flow is instantiated once per solver and
 // verbosity level, so the SILENT instance formats nothing and reads no clock.
@@ -23,7 +24,8 @@
 //   template <Verbosity V> static void reserve(const Problem&, Assembly&);  (with its capacity line)
 //   template <Verbosity V> static Status assemble(const Problem&, Context&, Assembly&);
 //     (every stage; sets assembly.constraint_rows after its constraint stage)
-//   static ProfileReference reference(const Problem&, const Context&);
+//   static Topp2Problem window(const Problem&);  // the window as the second-order checks read it
+//   static ProfileReference reference(const Problem&, const Context&, std::span<const double> reachable);
 //   static ProfileReference reference_from(const Problem&, const Context&, const Profile&, const ProfileReference&);
 //   static std::vector<double> column_scales(const Problem&, const Context&, const ProfileReference&);
 //   static Profile split(const Problem&, const Context&, const clarabel::SolveOutput&);
@@ -55,13 +57,15 @@
 #include "qarn/conic/program.hpp"
 #include "qarn/conic/references.hpp"
 #include "qarn/conic/solve.hpp"
+#include "qarn/arrival.hpp"
 
 namespace qarn {
 
 // The outcome of every conic solve: the solver's vectors and statistics whatever the status; the
 // profile only when the options accept the status, the profile passes its audit and it arrives;
 // the audit's finding when an accepted status gave a profile that failed it, or where the profile
-// stops (`never_arrives`) when it passed the audit but never arrives.
+// stops (`never_arrives`) when it passed the audit but never arrives. A window refused before the
+// solve, where no profile arrives, has status Unsolved, no vectors and the reason.
 template <class Profile>
 struct ConicOutcome : clarabel::SolveOutput {
   std::optional<Profile> profile;
@@ -151,6 +155,16 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
     return in_stage(kName, at, size, body);
   };
   QARN_TRY(stage(ConicStage::Check, [&] { return Solver::template begin<V>(problem, options); }));
+  // The window's largest profile: the references' first estimate, and where it stops at two
+  // neighbouring stations, so does every profile.
+  const Topp2Problem window = Solver::window(problem);
+  const std::vector<double> reachable = stage(ConicStage::Check, [&] { return reachable_a(window); });
+  if (std::optional<std::string> stop = where_window_stops(window, reachable)) {
+    ConicOutcome<typename Solver::Profile> refused;
+    refused.audit_failure = std::move(stop);
+    refused.never_arrives = true;
+    return refused;
+  }
 
   stage(ConicStage::Reserve, [&] { Solver::template reserve<V>(problem, assembly); });
   if constexpr (V >= Verbosity::Trace) log_line(capacities_line(kName, assembly.triplets));
@@ -160,7 +174,7 @@ Result<ConicOutcome<typename Solver::Profile>> conic_flow(const typename Solver:
       stage(ConicStage::Build, [&] { return build_stage<Solver, V>(std::move(assembly)); });
   if (!program) return std::move(program).error();
 
-  ProfileReference reference = stage(ConicStage::Units, [&] { return Solver::reference(problem, context); });
+  ProfileReference reference = stage(ConicStage::Units, [&] { return Solver::reference(problem, context, reachable); });
   std::vector<double> units =
       stage(ConicStage::Units, [&] { return Solver::column_scales(problem, context, reference); });
   Result<clarabel::SolveOutput> solved = stage(ConicStage::Solve, [&] {
@@ -217,7 +231,8 @@ Result<PreparedProgram> prepare_program(const typename Solver::Problem& problem)
   QARN_TRY(Solver::template assemble<Verbosity::Silent>(problem, context, assembly));
   Result<ConicProgram> program = make_conic_program(Solver::kName, std::move(assembly));
   if (!program) return std::move(program).error();
-  std::vector<double> scales = Solver::column_scales(problem, context, Solver::reference(problem, context));
+  const std::vector<double> reachable = reachable_a(Solver::window(problem));
+  std::vector<double> scales = Solver::column_scales(problem, context, Solver::reference(problem, context, reachable));
   return PreparedProgram{std::move(*program), std::move(scales), detail::estimated_units_cost<Solver>(problem)};
 }
 

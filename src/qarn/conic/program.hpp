@@ -36,11 +36,16 @@ struct TripletLengths {
   bool operator==(const TripletLengths&) const = default;
 };
 
+// What a row states: a limit of the store (its bound is the limit's), or the structure of the
+// program (boundary values, the relation between a and b, a >= 0 inside an interval).
+enum class RowKind : std::uint8_t { Structure, Limit };
+
 // A run of constraint rows of one kind, from `first_row` to the next block's first row: the audit
 // of a profile names a broken row by its block ("second-order row") and station.
 struct RowBlock {
   std::size_t first_row;
   const char* label;
+  RowKind kind = RowKind::Structure;
 };
 
 // The constraint side of a conic program while it is being assembled. Entry i of A is
@@ -55,7 +60,7 @@ struct ClarabelTriplets {
   std::vector<RowBlock> blocks;  // the constraint stage's row kinds, in row order
 
   // The rows appended from now on are of kind `label` (a string literal).
-  void label_rows(const char* label) { blocks.push_back({row_count(), label}); }
+  void label_rows(const char* label, RowKind kind = RowKind::Structure) { blocks.push_back({row_count(), label, kind}); }
 
   void reserve(std::size_t entries, std::size_t rhs, std::size_t cone_count);
   std::size_t row_count() const { return b.size(); }

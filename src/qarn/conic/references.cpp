@@ -23,7 +23,7 @@ void hold_within_neighbours(std::span<double> v) {
 }
 
 std::vector<double> reachable_a(const Topp2Problem& window) {
-  Result<std::vector<double>> a = qarn2::topp2_ra(window, qarn2::ReachSet2Options{});
+  Result<std::vector<double>> a = qarn2::largest_profile(window);
   if (!a) return {};
   return std::move(*a);
 }
@@ -41,8 +41,15 @@ void fill_from_neighbours(std::span<double> values, double fallback) {
   hold_within_neighbours(values);
 }
 
+void cap_units(ProfileReference& reference) {
+  const std::size_t n = std::min(reference.a.size(), reference.a_cap.size());
+  for (std::size_t k = 0; k < n; ++k) {
+    if (usable(reference.a_cap[k])) reference.a[k] = std::fmin(reference.a[k], reference.a_cap[k]);
+  }
+}
+
 std::vector<double> b_reference(std::span<const double> s, std::span<const double> a,
-                                std::span<const double> b_hint) {
+                                std::span<const double> b_hint, std::span<const double> a_cap) {
   const std::size_t n = a.size();
   std::vector<double> b(n, 0.0);
   if (n < 2) return std::vector<double>(n, 1.0);
@@ -59,28 +66,39 @@ std::vector<double> b_reference(std::span<const double> s, std::span<const doubl
     if (usable(floor)) b[k] = std::fmax(b[k], floor);
   }
   fill_from_neighbours(b, 1.0);
+  for (std::size_t k = 1; k + 1 < std::min(n, a_cap.size()); ++k) {
+    const double cap = a_cap[k] / std::fmin(s[k] - s[k - 1], s[k + 1] - s[k]);
+    if (usable(cap)) b[k] = std::fmin(b[k], cap);
+  }
   return b;
 }
 
-ProfileReference second_order_reference(const Topp2Problem& window) {
+ProfileReference second_order_reference(const Topp2Problem& window, std::span<const double> reachable) {
   const std::size_t count = window.idx_s_final - window.idx_s_start + 1;
-  std::vector<double> a = reachable_a(window);
+  ProfileReference reference{std::vector<double>(reachable.begin(), reachable.end()), {}, {}};
+  std::vector<double>& a = reference.a;
   const double fallback = profile_scale(window.store, window.idx_s_start, count).a;
-  if (a.size() != count) a = station_a_scales(window.store, window.idx_s_start, count, fallback);
+  if (a.size() == count) {
+    reference.a_cap = a;
+  } else {
+    a = station_a_scales(window.store, window.idx_s_start, count, fallback);
+  }
   fill_from_neighbours(a, fallback);
-  return {std::move(a), {}};
+  cap_units(reference);
+  return reference;
 }
 
 ProfileReference reference_of_profile(std::span<const double> s, std::span<const double> a,
                                       std::span<const double> b, const ProfileReference& earlier) {
-  ProfileReference out{std::vector<double>(a.begin(), a.end()), {}};
+  ProfileReference out{std::vector<double>(a.begin(), a.end()), {}, earlier.a_cap};
   const double largest = *std::max_element(earlier.a.begin(), earlier.a.end());
   fill_from_neighbours(out.a, largest);
   // A solve that stopped short (InsufficientProgress, say) may leave a near zero over a stretch
   // (1e-253 of its peak, measured); a unit that small takes that stretch out of the cost, and the
   // solver, in those units, reports as solved a point whose cost is many times the optimum's.
   floor_relative(out.a);
-  if (!earlier.b.empty()) out.b = b_reference(s, out.a, b);
+  cap_units(out);
+  if (!earlier.b.empty()) out.b = b_reference(s, out.a, b, out.a_cap);
   return out;
 }
 

@@ -16,15 +16,18 @@
 namespace qarn {
 
 // Per station of a window: the expected magnitude of a = (ds/dt)^2 and, for third-order solves,
-// of b = dds/dt (empty for second-order ones). Every entry is positive and finite.
+// of b = dds/dt (empty for second-order ones). Every entry is positive and finite. `a_cap` holds
+// the largest a each station can take where reachability tells it (empty where it cannot): no unit
+// of a lies above it.
 struct ProfileReference {
   std::vector<double> a;
   std::vector<double> b;
+  std::vector<double> a_cap;
 };
 
 // The largest a the first- and second-order limits allow at every station of the window: the
-// time-optimal profile of reachability analysis, which is the pointwise largest feasible one.
-// Empty when reachability fails.
+// time-optimal profile of reachability analysis, which is the pointwise largest feasible one, also
+// where it stops at two neighbouring stations. Empty when reachability fails.
 std::vector<double> reachable_a(const Topp2Problem& window);
 
 // Raises every entry to at least its neighbours' values shrunk by 16 per station of distance (NaN
@@ -36,20 +39,29 @@ void hold_within_neighbours(std::span<double> values);
 // `fallback` everywhere when no entry is positive.
 void fill_from_neighbours(std::span<double> values, double fallback);
 
+// Lowers each unit of a to its station's cap where the cap is positive. A station far below its
+// neighbours (a slow zone: a velocity limit 1e-4 of the others) is lifted towards them when filled
+// or held, but no profile can exceed its cap there, and at a unit far above its bound the solver
+// meets the station's limit only to its tolerance at that unit.
+void cap_units(ProfileReference& reference);
+
 // The b reference of a profile a over stations s: half its slope (b = da/ds / 2) held within 16
 // times the neighbours' values, at least the magnitude |b_hint| where a hint is given, and at least
-// a over the window's length (the b that changes a by its own size along the window).
+// a over the window's length (the b that changes a by its own size along the window). At an
+// interior station with a positive cap of a it is at most that cap over the shorter of its two
+// intervals: the rows that keep a >= 0 inside each interval hold |b| there below a / h, and a slow
+// zone's b, near a over h, would otherwise take the unit of its neighbours' slopes.
 std::vector<double> b_reference(std::span<const double> s, std::span<const double> a,
-                                std::span<const double> b_hint = {});
+                                std::span<const double> b_hint = {}, std::span<const double> a_cap = {});
 
-// The reference of a second-order solve: reachable_a, else the stored limits' station scales,
-// filled.
-ProfileReference second_order_reference(const Topp2Problem& window);
+// The reference of a second-order solve: the window's `reachable` a (reachable_a), else the stored
+// limits' station scales, filled, and capped by `reachable`.
+ProfileReference second_order_reference(const Topp2Problem& window, std::span<const double> reachable);
 
 // The reference taken from a solution's profile (a, and b for third order), where the first one
 // proved far from the solution: its positive finite values, the others filled from their
 // neighbours (the earlier reference's largest a everywhere when the profile is at rest), and no a
-// below 1e-3 of the largest.
+// below 1e-3 of the largest, but none above the earlier reference's cap.
 ProfileReference reference_of_profile(std::span<const double> s, std::span<const double> a,
                                       std::span<const double> b, const ProfileReference& earlier);
 

@@ -260,13 +260,17 @@ std::vector<double> arrival_times(std::span<const double> s, const Topp3Profile&
   return t_s;
 }
 
-}  // namespace
-
-std::optional<std::size_t> first_unreached_station(std::span<const double> s, const Topp3Profile& profile) {
-  const std::vector<double> t_s = arrival_times(s, profile, 0.0);
+// The first station whose arrival time is +inf or NaN, or none.
+std::optional<std::size_t> first_unreached(std::span<const double> t_s) {
   const auto bad = std::find_if(t_s.begin(), t_s.end(), [](double v) { return !std::isfinite(v); });
   if (bad == t_s.end()) return std::nullopt;
   return static_cast<std::size_t>(bad - t_s.begin());
+}
+
+}  // namespace
+
+std::optional<std::size_t> first_unreached_station(std::span<const double> s, const Topp3Profile& profile) {
+  return first_unreached(arrival_times(s, profile, 0.0));
 }
 
 Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile& profile, double t0) {
@@ -278,11 +282,10 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
   out.t_s = arrival_times(s, profile, t0);
   const std::vector<double>& t_s = out.t_s;
   const std::size_t j = s.size() - 1 - k1;  // the end junction
-  const auto bad = std::find_if(t_s.begin(), t_s.end(), [](double v) { return !std::isfinite(v); });
-  if (bad != t_s.end()) {
-    const auto i = static_cast<std::size_t>(bad - t_s.begin());
+  if (const std::optional<std::size_t> unreached = first_unreached(t_s)) {
+    const std::size_t i = *unreached;
     // A free interval's time is NaN exactly when its model of a turns negative inside it.
-    const bool negative_a = std::isnan(*bad) && i > k0 && i <= j;
+    const bool negative_a = std::isnan(t_s[i]) && i > k0 && i <= j;
     const std::string cause =
         negative_a ? fmt::format(": a turns negative inside [s[{}], s[{}]] (`Profile3rd.force_positive_a` lifts "
                                  "such dips)",
@@ -290,7 +293,7 @@ Result<StationTimes> s_to_t_topp3(std::span<const double> s, const Topp3Profile&
                    : std::string();
     return invalid(kName, fmt::format("computed time profile contains NaN or infinity: first at index {} (t = {}), "
                                       "num_stationary = {}{}\n{}",
-                                      i, *bad, profile.num_stationary, cause,
+                                      i, t_s[i], profile.num_stationary, cause,
                                       format_profile_dump_lines(i, s, profile.a, profile.b)));
   }
   QARN_TRY(check_strictly_increasing(kName, "t_s", t_s));

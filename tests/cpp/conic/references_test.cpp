@@ -40,7 +40,7 @@ TEST(ProfileReferences, ASecondSolveTakesNoUnitFromANearZeroStretch) {
       {{0.0, 0.0, 0.0}, {5.0, 5.0, 5.0}}};
   for (const auto& [a, expected] : cases) {
     const Values s(a.size(), 0.0);  // read for b alone, and a second-order reference has none
-    EXPECT_EQ(reference_of_profile(s, a, {}, ProfileReference{{5.0, 2.0}, {}}).a, expected)
+    EXPECT_EQ(reference_of_profile(s, a, {}, ProfileReference{{5.0, 2.0}, {}, {}}).a, expected)
         << ::testing::PrintToString(a);
   }
 }
@@ -62,7 +62,7 @@ TEST(ProfileReferences, ASolveIsRepeatedWhenInexactOrFarFromItsReference) {
                         {SolverStatus::MaxIterations, {0.02, 0.02, 0.02}, false},  // a budget the caller set
                         {SolverStatus::PrimalInfeasible, {0.02, 0.02, 0.02}, false}};
   for (const Case& c : cases) {
-    EXPECT_EQ(needs_rescaled_solve(c.status, c.a, ProfileReference{Values(3, 1.0), {}}), c.repeated)
+    EXPECT_EQ(needs_rescaled_solve(c.status, c.a, ProfileReference{Values(3, 1.0), {}, {}}), c.repeated)
         << status_name(c.status) << " " << ::testing::PrintToString(c.a);
   }
 }

@@ -194,7 +194,7 @@ TEST(Qarn3Assembly, RefusedObjectivesAndTheCapacityBound) {
   const std::size_t huge = std::numeric_limits<std::size_t>::max();
   EXPECT_EQ(qarn3_objective_capacity(huge, huge, all).values, std::numeric_limits<std::uint64_t>::max());
   // The scale stage gets one positive magnitude for every variable beyond a and b.
-  const ProfileReference reference{std::vector<double>(Window::kN, 0.5), std::vector<double>(Window::kN, 0.2)};
+  const ProfileReference reference{std::vector<double>(Window::kN, 0.5), std::vector<double>(Window::kN, 0.2), {}};
   std::vector<double> scales;
   qarn3_column_scales(p, torque, reference, scales);
   EXPECT_EQ(2 * Window::kN + scales.size(), q.size());

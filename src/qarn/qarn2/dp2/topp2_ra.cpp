@@ -106,8 +106,11 @@ std::optional<double> highest_without_forced_stop(std::span<const Lp2dRow> next,
   return good;
 }
 
+// What the walk does with a profile that stops at two neighbouring stations.
+enum class Stops : bool { Refused, Kept };
+
 template <Verbosity V>
-Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const ReachSet2Options& options) {
+Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const ReachSet2Options& options, Stops stops) {
   QARN_TRY(validate_reach_set2_options(options));
   QARN_TRY(Topp2ProblemBuilder::build(problem));
   const Stopwatch<V> clock;
@@ -271,7 +274,7 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
   }
   // A profile that stops at two neighbouring stations never arrives; the walk above avoids every
   // such stop the sets allow it to, so one left here is reported, not returned.
-  if (const std::optional<std::size_t> k = first_stop_interval(a)) {
+  if (const std::optional<std::size_t> k = stops == Stops::Refused ? first_stop_interval(a) : std::nullopt) {
     return report_failure<V>(
         CoreError::infeasible(std::string(kComponent), never_arrives_message(problem.idx_s_start + *k)), [&] {
           return fmt::format("topp2_ra: the forward pass failed at index {} due to infeasibility.",
@@ -291,7 +294,12 @@ Result<std::vector<double>> topp2_ra_at(const Topp2Problem& problem, const Reach
 }  // namespace
 
 Result<std::vector<double>> topp2_ra(const Topp2Problem& problem, const ReachSet2Options& options) {
-  return with_verbosity(options.verbosity, [&](auto tag) { return topp2_ra_at<decltype(tag)::value>(problem, options); });
+  return with_verbosity(options.verbosity,
+                        [&](auto tag) { return topp2_ra_at<decltype(tag)::value>(problem, options, Stops::Refused); });
+}
+
+Result<std::vector<double>> largest_profile(const Topp2Problem& problem) {
+  return topp2_ra_at<Verbosity::Silent>(problem, ReachSet2Options{}, Stops::Kept);
 }
 
 std::optional<ForwardStepCandidate> forward_step_violation(double v, double lo, double hi,

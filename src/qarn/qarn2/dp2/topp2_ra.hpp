@@ -18,6 +18,11 @@ namespace qarn::qarn2 {
 // error (component "reach_set2") or Infeasible / Unbounded from "topp2_ra".
 Result<std::vector<double>> topp2_ra(const Topp2Problem& problem, const ReachSet2Options& options);
 
+// topp2_ra's profile with the default options, printing nothing, also where it stops at two
+// neighbouring stations: the pointwise largest profile the first- and second-order limits allow.
+// Where it stops, every profile of the window does.
+Result<std::vector<double>> largest_profile(const Topp2Problem& problem);
+
 // A recovered forward value with the largest normalised and raw row violations found at it.
 struct ForwardStepCandidate {
   double a;

@@ -87,7 +87,6 @@ struct Qarn2Socp {
     }
     if constexpr (V >= Verbosity::Trace) log_line(options_snapshot_line(kName, options));
     QARN_TRY(check_end_states(kName, window(problem)));
-    QARN_TRY(check_no_forced_stop(kName, window(problem)));
     // Only the time alone has no optimum over an unbounded a that the solver could report.
     if (time_alone(problem.objectives)) return check_bounded_window(kName, window(problem));
     return {};
@@ -144,8 +143,8 @@ struct Qarn2Socp {
     return needs_torque(problem.objectives) ? CostScale::Entries : CostScale::BoundedEntries;
   }
 
-  static ProfileReference reference(const Problem& problem, const Context&) {
-    return second_order_reference(window(problem));
+  static ProfileReference reference(const Problem& problem, const Context&, std::span<const double> reachable) {
+    return second_order_reference(window(problem), reachable);
   }
   static ProfileReference reference_from(const Problem&, const Context& context, const Profile& a,
                                          const ProfileReference& earlier) {

@@ -73,10 +73,10 @@ void clarabel_standard_constraint_topp2(const Qarn2Problem& problem, ClarabelTri
   log_step<V>("a_final", triplets);
 
   const std::size_t first_inequality = triplets.row_count();
-  triplets.label_rows("first-order row");
+  triplets.label_rows("first-order row", RowKind::Limit);
   push_first_order_rows(store, n, problem.idx_s_start, triplets);
   log_step<V>("first_order", triplets);
-  triplets.label_rows("second-order row");
+  triplets.label_rows("second-order row", RowKind::Limit);
   push_second_order_rows(store, problem.idx_s_start, n, triplets);
   log_step<V>("second_order", triplets);
 

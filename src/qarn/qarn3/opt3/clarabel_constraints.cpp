@@ -177,20 +177,20 @@ Status clarabel_standard_constraint_topp3(const Topp3Problem& problem, std::span
   log_block<V>("dynamic+zero_cone", triplets);
 
   const std::size_t first_inequality = triplets.row_count();
-  triplets.label_rows("first-order row");
+  triplets.label_rows("first-order row", RowKind::Limit);
   if (!add_first_order_constraints(problem, n, k0, k1, triplets)) {
     return CoreError::infeasible("clarabel_standard_constraint_topp3", "Failed to add first-order constraints.");
   }
   log_block<V>("first_order", triplets);
   triplets.label_rows("interval row");
   add_interval_first_order_constraints(s, n, k0, k1, triplets);
-  triplets.label_rows("interval velocity row");
+  triplets.label_rows("interval velocity row", RowKind::Limit);
   add_interval_velocity_constraints(store, problem.idx_s_start, s, n, k0, k1, triplets);
   log_block<V>("interval_first_order", triplets);
-  triplets.label_rows("second-order row");
+  triplets.label_rows("second-order row", RowKind::Limit);
   add_second_order_constraints(store, problem.idx_s_start, n, k0, k1, triplets);
   log_block<V>("second_order", triplets);
-  triplets.label_rows("jerk row");
+  triplets.label_rows("jerk row", RowKind::Limit);
   add_third_order_constraints(store, problem.idx_s_start, s, n, k0, k1, triplets);
   triplets.cones.push_back(NonnegativeCone(triplets.row_count() - first_inequality));
   log_block<V>("third_order+final_nonnegative", triplets);

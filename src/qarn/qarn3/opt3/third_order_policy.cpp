@@ -49,11 +49,10 @@ Status check_bounded3(std::string_view component, const Topp3Problem& problem) {
       component, {problem.constraints, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final});
 }
 
-ProfileReference third_order_reference(const Topp3Problem& problem, std::span<const double> s) {
+ProfileReference third_order_reference(const Topp3Problem& problem, std::span<const double> s,
+                                       std::span<const double> reachable) {
   const Constraints& store = problem.constraints;
   const std::size_t n = problem.s_len();
-  const std::vector<double> reachable =
-      reachable_a({store, problem.idx_s_start, problem.idx_s_final(), problem.a_start, problem.a_final});
   const double floor = store.a_linearization_floor();
   const std::vector<double> a_ref = linearization_reference(problem.a_linearization);
   std::vector<double> a(n);
@@ -63,8 +62,11 @@ ProfileReference third_order_reference(const Topp3Problem& problem, std::span<co
     a[i] = reachable.size() == n ? std::fmin(reachable[i], linearized) : linearized;
   }
   fill_from_neighbours(a, *std::max_element(a.begin(), a.end()));
-  std::vector<double> b = b_reference(s, a);
-  return {std::move(a), std::move(b)};
+  ProfileReference reference{std::move(a), {}, {}};
+  if (reachable.size() == n) reference.a_cap.assign(reachable.begin(), reachable.end());
+  cap_units(reference);
+  reference.b = b_reference(s, reference.a, {}, reference.a_cap);
+  return reference;
 }
 
 std::vector<double> profile_column_scales(const ProfileReference& reference) {
@@ -114,8 +116,9 @@ void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, T
   // A station whose neighbour rests too stops the motion on their interval; it stays as it is.
   for (std::size_t i = static_cast<std::size_t>(problem.num_stationary.first) + 1; i < last; ++i) {
     if (a[i] != 0.0 || !(a[i - 1] > 0.0 && a[i + 1] > 0.0)) continue;
-    if (problem.constraints.amax_at(problem.idx_s_start + i) == 0.0) continue;
-    a[i] = kPassingShare * std::fmax(a[i - 1], a[i + 1]);
+    const double bound = problem.constraints.amax_at(problem.idx_s_start + i);
+    if (bound == 0.0) continue;
+    a[i] = std::fmin(kPassingShare * std::fmax(a[i - 1], a[i + 1]), bound);  // fmin: a NaN bound is none
     b[i] = (a[i] - a[i - 1]) / (s[i] - s[i - 1]) - b[i - 1];
   }
 }

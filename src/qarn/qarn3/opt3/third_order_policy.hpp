@@ -74,8 +74,9 @@ Status check_bounded3(std::string_view component, const Topp3Problem& problem);
 
 // The references of a third-order solve. The reference profile of the linearization is the best
 // estimate there is (the linearized pair of jerk rows bounds a by three times it), capped by what
-// the first- and second-order limits let a reach (reachability analysis of the window).
-ProfileReference third_order_reference(const Topp3Problem& problem, std::span<const double> s);
+// the first- and second-order limits let a reach (`reachable`, reachable_a of the window).
+ProfileReference third_order_reference(const Topp3Problem& problem, std::span<const double> s,
+                                       std::span<const double> reachable);
 
 // The third-order reference bounds a from above (reachability ignores the jerk limits, the
 // linearized jerk rows allow three times the linearization's reference), and the jerk limits may
@@ -105,10 +106,10 @@ Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const do
 // within the solver's tolerance, a hair below zero made zero). No third-order motion passes a
 // station at rest: the interval after it needs b >= 0 there, the one before it b <= 0, and b = 0
 // takes forever. Each such station whose bound is not zero gets a = 1e-9 of its faster
-// neighbour's, a change within the solver's accuracy like the clamp itself, and the b that keeps
-// the trapezoid relation of the interval before it exactly; where b was zero by rounding, the
-// motion then passes the station. The audit checks the rows afterwards, the arrival check the
-// motion.
+// neighbour's (no more than its bound), a change within the solver's accuracy like the clamp
+// itself, and the b that keeps the trapezoid relation of the interval before it exactly; where b
+// was zero by rounding, the motion then passes the station. The audit checks the rows
+// afterwards, the arrival check the motion.
 void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, Topp3Profile& profile);
 
 // Why the motion of a profile on the window's path parameters s never arrives, naming the interval
@@ -141,7 +142,6 @@ struct ThirdOrderPolicy {
     QARN_TRY(Solver::validate(problem));
     QARN_TRY(check_end_rows3(kName, problem));
     if (Solver::time_alone(problem)) QARN_TRY(check_bounded3(kName, problem));
-    QARN_TRY(check_no_forced_stop(kName, window(problem)));
     return {};
   }
 
@@ -168,8 +168,8 @@ struct ThirdOrderPolicy {
     return problem.s_len();
   }
   template <class Problem>
-  static ProfileReference reference(const Problem& problem, const Context& context) {
-    return third_order_reference(problem, context.s);
+  static ProfileReference reference(const Problem& problem, const Context& context, std::span<const double> reachable) {
+    return third_order_reference(problem, context.s, reachable);
   }
   template <class Problem>
   static ProfileReference reference_from(const Problem&, const Context& context, const Profile& profile,
