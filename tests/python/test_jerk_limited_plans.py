@@ -132,6 +132,28 @@ def test_plans_on_waypoint_paths_reach_what_more_passes_reach(name):
     assert passes <= most_passes
 
 
+# (the first pass the solver refuses). The plan ends at that pass with what the passes before it
+# gave, as capped there; a refused first pass raises the solver's own error.
+@pytest.mark.parametrize("refused", [1, 2, 4])
+def test_a_refused_pass_ends_the_plan(refused):
+    robot, s, _, _ = build(make_case(684, stations=(50, 100)))  # 5 passes when none is refused
+    first, calls = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1))), []
+
+    def solve(problem):
+        calls.append(problem)
+        if len(calls) >= refused:
+            raise q.QarnError("topp3_lp reported an infeasibility: the profile never arrives")
+        return q.topp3_lp(problem)
+
+    if refused == 1:
+        with pytest.raises(q.QarnError, match="the profile never arrives"):
+            plan_jerk_limited(robot.constraints, s, first, solve=solve)
+        return
+    _, duration, passes = plan_jerk_limited(robot.constraints, s, first, solve=solve)
+    assert (passes, len(calls)) == (refused, refused)
+    assert duration == plan_jerk_limited(robot.constraints, s, first, max_passes=refused - 1)[1]
+
+
 def random_case(seed, stations):
     rng = np.random.default_rng(70_000 + seed)
     dim = int(rng.integers(1, 8))
