@@ -215,6 +215,10 @@ REFUSED = {
     "qarn2_socp rested at 36 and 37 by its objective": (
         stopped("qarn2_socp", [], 0, q.Linear(1.0, np.r_[-np.ones(36), 100.0, 100.0, -1.0, -1.0], np.zeros(39)), 40),
         q.QarnError, NEVER.format("qarn2_socp", 36, 37)),
+    # The same next to the rest end, in the last interval.
+    "qarn2_socp rested at 38 and the end by its objective": (
+        stopped("qarn2_socp", [], 0, q.Linear(1.0, np.r_[-np.ones(38), 100.0, -1.0], np.zeros(39)), 40),
+        q.QarnError, NEVER.format("qarn2_socp", 38, 39)),
     # Rows that hold the motion at rest, which reachability proves. Before: topp3_lp planned
     # 759,458 s, breaking them by 135% of their largest term.
     **{f"{solver} held at rest by its rows": (stopped(solver, "at rest", 0), q.QarnError, NEVER.format(solver, 0, 1))
