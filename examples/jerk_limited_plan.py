@@ -33,8 +33,6 @@ import numpy as np
 import qarn_py as q
 
 HOLD = 10.0  # the next reference is at least the last one over HOLD
-
-
 NEVER_ARRIVES = "computed time profile contains NaN or infinity"  # s_to_t_topp3's word for no finite time
 
 
@@ -61,8 +59,10 @@ def fastest_between(s, start, end, duration, exceed):
         mix = q.Profile3rd(start.a + t * (end.a - start.a), start.b + t * (end.b - start.b), end.num_stationary)
         try:
             mix_time = traversal_time(s, mix)
-        except q.QarnError:  # s converted `end`, so the mix itself is refused: its stationary stations
-            break  # are off the closed form its junction gives where start's and end's shapes differ
+        except q.QarnError:
+            # s converted `end`, so this refuses the mix itself: where start's and end's rest windows
+            # differ in shape, the mix's stationary stations are off the closed form its junction gives.
+            break
         if not mix_time < duration:
             break
         if np.all(np.asarray(exceed(mix)) <= tolerance):

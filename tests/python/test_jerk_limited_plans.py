@@ -114,12 +114,14 @@ def test_a_looser_limit_is_never_slower(n, dim, length, v, acc, dec, jerk, loose
 # fourth, fitted, is still gaining at 10 passes; its plan took a mix of two passes that exceeds a
 # jerk limit by 0.21% at a station (25.249 s, now 25.234 s). The first pass of the last, fitted to
 # noisy waypoints, rested at station 126 between moving ones, which no third-order motion passes: no
-# traversal time.
+# traversal time. The last (fitted_path(106) of bench/jerk_limited_figures.py) mixes two passes whose
+# rest windows differ in shape, a mix whose stationary stations the time conversions refuse.
 WAYPOINT_PATHS = {"millimetres": (lambda: build(case_of("cubic", 6, 200, 4e-3, 2.0, 6.0, 40.0, seed=4)), 8),
                   "stored": (lambda: stored_path_robot("jerk_slow_recovery"), 8),
                   "seed 684": (lambda: build(make_case(684, stations=(50, 100))), 8),
                   "mixed passes": (lambda: stored_path_robot("jerk_mix_audit"), 10),
-                  "fitted": (lambda: stored_path_robot("lp_rest_between_moving_stations"), 8)}
+                  "fitted": (lambda: stored_path_robot("lp_rest_between_moving_stations"), 8),
+                  "rest windows of two shapes": (lambda: stored_path_robot("rest_windows_of_two_shapes"), 8)}
 
 
 @pytest.mark.parametrize("name", WAYPOINT_PATHS)
