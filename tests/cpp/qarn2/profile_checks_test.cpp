@@ -96,9 +96,9 @@ TEST(ProfileAudit, TheSecondOrderRowsHoldAtTheAnalyticProfileAndCatchAnExcess) {
   const std::vector<double> s = test2::uniform_grid(40, 2.0);
   const Constraints store = test2::point_mass_line(s, 1.0, 0.75);
   ClarabelTriplets t;
-  t.label_rows("first-order row");
+  t.label_rows("first-order row", RowKind::Limit);
   qarn2::push_first_order_rows(store, 40, 0, t);
-  t.label_rows("second-order row");
+  t.label_rows("second-order row", RowKind::Limit);
   qarn2::push_second_order_rows(store, 0, 40, t);
   t.cones.push_back(NonnegativeCone(t.row_count()));
   Assembly assembly{std::move(t), std::vector<double>(41, 0.0)};
