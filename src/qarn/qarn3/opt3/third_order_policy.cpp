@@ -112,14 +112,23 @@ void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, T
   constexpr double kPassingShare = 1e-9;
   std::vector<double>& a = profile.a;
   std::vector<double>& b = profile.b;
+  const std::size_t first = static_cast<std::size_t>(problem.num_stationary.first);
   const std::size_t last = a.size() - 1 - static_cast<std::size_t>(problem.num_stationary.second);
   // A station whose neighbour rests too stops the motion on their interval; it stays as it is.
-  for (std::size_t i = static_cast<std::size_t>(problem.num_stationary.first) + 1; i < last; ++i) {
+  for (std::size_t i = first + 1; i < last; ++i) {
     if (a[i] != 0.0 || !(a[i - 1] > 0.0 && a[i + 1] > 0.0)) continue;
     const double bound = problem.constraints.amax_at(problem.idx_s_start + i);
     if (bound == 0.0) continue;
     a[i] = std::fmin(kPassingShare * std::fmax(a[i - 1], a[i + 1]), bound);  // fmin: a NaN bound is none
-    b[i] = (a[i] - a[i - 1]) / (s[i] - s[i - 1]) - b[i - 1];
+    const double h_before = s[i] - s[i - 1];
+    if (i + 1 == last && i - 1 > first) {
+      // The last interval's time runs back from the end junction: b keeps its relation with that,
+      // and the b before, at a station far above the lift, takes up the interval before.
+      b[i] = (a[i + 1] - a[i]) / (s[i + 1] - s[i]) - b[i + 1];
+      b[i - 1] = (a[i] - a[i - 1]) / h_before - b[i];
+    } else {
+      b[i] = (a[i] - a[i - 1]) / h_before - b[i - 1];
+    }
   }
 }
 

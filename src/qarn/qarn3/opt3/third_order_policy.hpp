@@ -107,9 +107,10 @@ Topp3Profile third_order_profile(const Topp3Problem& problem, std::span<const do
 // station at rest: the interval after it needs b >= 0 there, the one before it b <= 0, and b = 0
 // takes forever. Each such station whose bound is not zero gets a = 1e-9 of its faster
 // neighbour's (no more than its bound), a change within the solver's accuracy like the clamp
-// itself, and the b that keeps the trapezoid relation of the interval before it exactly; where b
-// was zero by rounding, the motion then passes the station. The audit checks the rows
-// afterwards, the arrival check the motion.
+// itself, and the b that keeps the trapezoid relation of the interval before it exactly (at the
+// last free station, of the interval after it, whose time runs back from the end, the b before
+// taking up the interval before); where b was zero by rounding, the motion then passes the
+// station. The audit checks the rows afterwards, the arrival check the motion.
 void pass_single_rests(const Topp3Problem& problem, std::span<const double> s, Topp3Profile& profile);
 
 // Why the motion of a profile on the window's path parameters s never arrives, naming the interval
