@@ -45,6 +45,19 @@ def quintic_problem(waypoints, n, v, acc):
     return Problem(robot, s, path.evaluate_up_to_2nd(s), v, acc)
 
 
+def tour_robot(n, v=(2.0, 2.0, 3.0)):
+    """The README tour's path at n stations on [0, 1] with its velocity (per axis, or a row per
+    station), acceleration and jerk limits: the robot, s and the path."""
+    path = q.Path.from_waypoints([[0.0, 0.0, 0.0], [0.6, -0.4, 0.9], [1.2, 0.3, 0.4], [0.8, 0.9, -0.2]])
+    robot, s = q.Robot(3, capacity=n), np.linspace(0.0, 1.0, n)
+    robot.append_s(s)
+    robot.set_q_from_path_3rd(path, 0, n)
+    for add, limit in zip((robot.add_velocity_limits, robot.add_acceleration_limits, robot.add_jerk_limits),
+                          (np.asarray(v, dtype=float), np.array([5.0, 5.0, 8.0]), np.array([20.0, 20.0, 30.0]))):
+        add(limit, -limit, start_idx_s=0)
+    return robot, s, path
+
+
 def random_case(seed, n=40):
     """Waypoints and per-axis limits of a random 2-7 axis problem."""
     rng = np.random.default_rng(seed)

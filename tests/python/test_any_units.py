@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 
 from qarn_py import _native as q
-from scale_cases import campaign_case, neighbouring_zeros, quintic_problem, random_case, relative_excess, scaled_problem, traversal_time
+from scale_cases import (campaign_case, neighbouring_zeros, quintic_problem, random_case, relative_excess, scaled_problem,
+                         tour_robot, traversal_time)
 
 
 class TestQarn2FarFromUnitScale:
@@ -220,25 +221,6 @@ def test_the_conic_optimum_is_never_slower_than_reachability_under_mixed_limits(
     assert traversal_time(p, optimum.a) <= greedy * (1 + 1e-8)
 
 
-TIGHT = q.ReachSet2Options(lp_feas_tol=1e-15, a_cmp_abs_tol=1e-18, a_cmp_rel_tol=1e-15)
-
-
-def slow_zone(n, ratio, first):
-    """The README tour's path at n stations on [0, 1] with its limits, the velocity limits of
-    stations first and first + 1 times `ratio`; the robot, s and the first-order bound of a."""
-    path = q.Path.from_waypoints([[0.0, 0.0, 0.0], [0.6, -0.4, 0.9], [1.2, 0.3, 0.4], [0.8, 0.9, -0.2]])
-    robot = q.Robot(3, capacity=n)
-    s = np.linspace(0.0, 1.0, n)
-    robot.append_s(s)
-    robot.set_q_from_path_3rd(path, 0, n)
-    v = np.tile([2.0, 2.0, 3.0], (n, 1))
-    v[first:first + 2] *= ratio
-    robot.add_velocity_limits(v, -v, start_idx_s=0)
-    robot.add_acceleration_limits([5.0, 5.0, 8.0], [-5.0, -5.0, -8.0], start_idx_s=0)
-    robot.add_jerk_limits([20.0, 20.0, 30.0], [-20.0, -20.0, -30.0], start_idx_s=0)
-    with np.errstate(divide="ignore"):  # the path rests at its ends: no bound there
-        return robot, s, np.min((v / np.abs(path.evaluate_up_to_2nd(s).dq)) ** 2, axis=1)
-
 
 # A velocity limit `ratio` of the others on two stations. Before, at 40 stations: topp2_ra ran the
 # zones from 1e-5 on at half their bound in a, 41% slower than its solve with tightened tolerances
@@ -247,17 +229,19 @@ def slow_zone(n, ratio, first):
 @pytest.mark.parametrize("n, ratio, first", [(40, r, f) for r in (1e-2, 1e-3, 1e-4, 1e-5, 1e-6) for f in (20, 1)]
                          + [(1000, 1e-5, 500)])
 def test_every_solver_plans_a_slow_zone_within_its_limit(n, ratio, first):
-    robot, s, bound = slow_zone(n, ratio, first)
-    zone = slice(first, first + 2)
+    v, zone = np.tile([2.0, 2.0, 3.0], (n, 1)), slice(first, first + 2)
+    v[zone] *= ratio
+    robot, s, path = tour_robot(n, v)
+    bound = np.min((v[zone] / np.abs(path.evaluate_up_to_2nd(s[zone]).dq)) ** 2, axis=1)
     window = q.Topp2Problem(robot.constraints, (0, n - 1))
-    a, tight = q.topp2_ra(window), q.topp2_ra(window, TIGHT)
+    a = q.topp2_ra(window)
+    tight = q.topp2_ra(window, q.ReachSet2Options(lp_feas_tol=1e-15, a_cmp_abs_tol=1e-18, a_cmp_rel_tol=1e-15))
     assert q.s_to_t_topp2(s, a)[0] == pytest.approx(q.s_to_t_topp2(s, tight)[0], rel=1e-4)
     socp = q.qarn2_socp(q.Qarn2Problem(robot, [q.Time(1.0)], (0, n - 1)))
-    at_bound = tight[zone] >= bound[zone] * (1 - 1e-6)
+    at_bound = tight[zone] >= bound * (1 - 1e-6)
     assert at_bound.any()
-    np.testing.assert_allclose(socp[zone][at_bound], bound[zone][at_bound], rtol=1e-3)
-    third = [solve(q.Topp3Problem(robot.constraints, a)) for solve in (q.topp3_lp, q.topp3_socp)]
-    third.append(q.qarn3_socp(q.Qarn3Problem(robot, [q.Time(1.0)], a)))
-    for profile in [a, socp] + [p.a for p in third]:
-        assert np.all(np.asarray(profile)[zone] <= bound[zone] * (1 + 1e-6))
+    np.testing.assert_allclose(socp[zone][at_bound], bound[at_bound], rtol=1e-3)
+    third = [q.topp3_lp(q.Topp3Problem(robot.constraints, a)), q.topp3_socp(q.Topp3Problem(robot.constraints, a)),
+             q.qarn3_socp(q.Qarn3Problem(robot, [q.Time(1.0)], a))]
+    assert all(np.all(np.asarray(p)[zone] <= bound * (1 + 1e-6)) for p in [a, socp] + [p.a for p in third])
     assert all(np.isfinite(q.s_to_t_topp3(s, p)[0]) for p in third)

@@ -79,8 +79,6 @@ def test_the_readme_tour_runs_as_printed():
 # converts to time" after ten solves, a doubled s a plan of twice the time.
 @pytest.mark.parametrize("start, given, message", [
     (0, lambda s: s[:-1], r"`s` holds 200 values for the 201 stations of the window \(ids 0 \.\. 200\)"),
-    (0, lambda s: 2 * s, r"`s\[1\]` = 0\.04 differs from the s of station 1, 0\.02"),
-    (50, lambda s: s, r"`s` holds 201 values for the 151 stations of the window \(ids 50 \.\. 200\)"),
     (50, lambda s: s[:151], r"`s\[0\]` = 0\.0 differs from the s of station 50, 1\.0")])
 def test_the_recipe_refuses_stations_other_than_its_windows_before_any_solve(start, given, message):
     robot, s = jerk_line_robot()
@@ -88,13 +86,6 @@ def test_the_recipe_refuses_stations_other_than_its_windows_before_any_solve(sta
     with pytest.raises(ValueError, match=message):
         plan_jerk_limited(robot.constraints, given(s), a, idx_s_start=start, solve=lambda _: pytest.fail("solved"))
     assert plan_jerk_limited(robot.constraints, s[start:], a, idx_s_start=start)[1] < np.inf
-
-
-def test_the_recipe_times_as_inf_only_a_profile_that_never_arrives():
-    robot, s = jerk_line_robot()
-    profile = q.topp3_lp(q.Topp3Problem(robot.constraints, q.topp2_ra(q.Topp2Problem(robot.constraints, (0, 200)))))
-    a, b = profile.a.copy(), profile.b.copy()
-    a[100:102], b[100:102] = 0.0, 0.0  # at rest at two neighbouring stations
-    assert traversal_time(s, q.Profile3rd(a, b, profile.num_stationary)) == np.inf
+    # A conversion error that is not about the profile is raised, not timed as inf.
     with pytest.raises(q.QarnError, match=r"`a.len\(\)` = 201 and `b.len\(\)` = 201 must equal `s.len\(\)` = 200"):
-        traversal_time(s[:-1], profile)
+        traversal_time(s[:-1], q.Profile3rd(np.ones(201), np.zeros(201), (0, 0)))

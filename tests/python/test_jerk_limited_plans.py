@@ -136,7 +136,7 @@ def test_plans_on_waypoint_paths_reach_what_more_passes_reach(name):
 
 # (the first pass the solver refuses). The plan ends at that pass with what the passes before it
 # gave, as capped there; a refused first pass raises the solver's own error.
-@pytest.mark.parametrize("refused", [1, 2, 4])
+@pytest.mark.parametrize("refused", [1, 3])
 def test_a_refused_pass_ends_the_plan(refused):
     robot, s, _, _ = build(make_case(684, stations=(50, 100)))  # 5 passes when none is refused
     first, calls = q.topp2_ra(q.Topp2Problem(robot.constraints, (0, len(s) - 1))), []
@@ -144,16 +144,15 @@ def test_a_refused_pass_ends_the_plan(refused):
     def solve(problem):
         calls.append(problem)
         if len(calls) >= refused:
-            raise q.QarnError("topp3_lp reported an infeasibility: the profile never arrives")
+            raise q.QarnError("the profile never arrives")
         return q.topp3_lp(problem)
 
     if refused == 1:
-        with pytest.raises(q.QarnError, match="the profile never arrives"):
+        with pytest.raises(q.QarnError, match="never arrives"):
             plan_jerk_limited(robot.constraints, s, first, solve=solve)
-        return
-    _, duration, passes = plan_jerk_limited(robot.constraints, s, first, solve=solve)
-    assert (passes, len(calls)) == (refused, refused)
-    assert duration == plan_jerk_limited(robot.constraints, s, first, max_passes=refused - 1)[1]
+    else:
+        expected = plan_jerk_limited(robot.constraints, s, first, max_passes=refused - 1)[1]
+        assert plan_jerk_limited(robot.constraints, s, first, solve=solve)[1:] == (expected, refused)
 
 
 def random_case(seed, stations):

@@ -6,6 +6,7 @@
 #include <limits>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "conic/conic_test_support.hpp"
@@ -114,15 +115,12 @@ TEST(SplitAbSolution, ClampsAKeepsTheJunctionsAndWritesTheEndsExactly) {
 }
 
 // A rest at one station between moving ones, b zero by rounding, as the LP's optimum leaves it:
-// the motion passes it at 1e-9 of the faster neighbour's a, at most the station's bound (before:
-// it never got across). A rest at two neighbouring stations stays a stop.
+// the motion passes it at 1e-9 of the faster neighbour's a, at most the station's bound, inside and
+// at the last free station (before: it never got across). A rest at two neighbouring stations stays
+// a stop. Rows: (station, its first-order bound or NaN for the line's own, a once passed).
 TEST(SplitAbSolution, PassesARestBetweenMovingStations) {
-  struct Dip {
-    std::size_t at;
-    double bound, passed_at;  // the station's first-order bound (NaN: the line's own), a once passed
-  };
-  // Inside, there under a bound below 1e-9 of its neighbours' a, and at the last free station.
   const double share = 1e-9 * 4.0 / 121.0;  // of the neighbours' a = (s[1] - s[0])^2
+  using Dip = std::tuple<std::size_t, double, double>;
   for (const auto& [at, bound, passed_at] : {Dip{5, kNaN, share}, Dip{5, 1e-12, 1e-12}, Dip{10, kNaN, share}}) {
     Line line;
     if (!std::isnan(bound)) {
@@ -140,8 +138,6 @@ TEST(SplitAbSolution, PassesARestBetweenMovingStations) {
     Topp3Profile passed = dip;
     pass_single_rests(p, line.s, passed);
     EXPECT_DOUBLE_EQ(passed.a[at], passed_at) << at;
-    // Before, at the last free station: the last interval's model, which runs back from its end,
-    // missed it by 2 a and turned negative.
     EXPECT_EQ(first_unreached_station(line.s, passed), std::nullopt) << at;
     dip.a[at + 1] = 0.0;
     passed = dip;
