@@ -14,16 +14,6 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::size_t kNoColumn = std::numeric_limits<std::size_t>::max();
 
-// The block that holds `row` (a structural "row" before the first block).
-RowBlock block_of(std::span<const RowBlock> blocks, std::size_t row) {
-  RowBlock found{0, "row"};
-  for (const RowBlock& block : blocks) {
-    if (block.first_row > row) break;
-    found = block;
-  }
-  return found;
-}
-
 }  // namespace
 
 double row_excess(double value, double largest_term, double bound, bool equality, double noise_floor, bool limit) {
@@ -73,12 +63,16 @@ RowAudit audit_constraint_rows(const ConicProgram& program, std::span<const doub
     }
   }
   std::size_t r = 0;
+  RowBlock block{0, "row"};  // the block that holds row r, a structural "row" before the first
+  std::size_t next_block = 0;
   for (const clarabel::Cone& cone : program.cones) {
     const bool equality = cone.kind == clarabel::ConeKind::Zero;
     const std::size_t end = std::min(rows, r + cone.dim);
     for (; r < end; ++r) {
+      while (next_block < program.blocks.size() && program.blocks[next_block].first_row <= r) {
+        block = program.blocks[next_block++];
+      }
       if (cone.kind == clarabel::ConeKind::SecondOrder || !profile_only[r] || !std::isfinite(program.b[r])) continue;
-      const RowBlock block = block_of(program.blocks, r);
       const double excess = row_excess(value[r], largest[r], program.b[r], equality, kNoise * in_units[r],
                                        !equality && block.kind == RowKind::Limit);
       if (!(excess > audit.worst)) continue;

@@ -1,8 +1,8 @@
 // The one solve flow of every conic solver (QARN2, TOPP3 LP, TOPP3 SOCP, QARN3): the solver's
 // checks, the window's reachability (a window whose largest profile never arrives is refused
-// there, before anything is assembled), the reservation, its assembly stages, the compressed-column build, the profile
-// references, the solve through the scale stage, acceptance, the split into a profile and its
-// audit. Each solver is a small policy type; the flow is instantiated once per solver and
+// there, before anything is assembled), the reservation, its assembly stages, the
+// compressed-column build, the profile references, the solve through the scale stage, acceptance,
+// the split into a profile and its audit. Each solver is a small policy type; the flow is instantiated once per solver and
 // verbosity level, so the SILENT instance formats nothing and reads no clock.
 //
 // Where the first solve ends inexactly, its profile fails the audit, or its profile lies far from
